@@ -1,0 +1,48 @@
+# The two commands of the README, and a few more for developers.
+#   make run        install what is missing, build, run the main job
+#   make test       install what is missing, build, run the whole test suite
+#   make test-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   make bench      build and run the benchmarks
+#   make install    install into $(PREFIX) (default /usr/local)
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+PREFIX     ?= /usr/local
+JOBS       ?= $(shell nproc)
+LUMACAP_WERROR ?= OFF
+
+.PHONY: all deps configure build run test test-asan bench install examples clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMACAP_WERROR=$(LUMACAP_WERROR)
+
+configure: $(BUILD)/build.ninja
+
+build: deps configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./scripts/run-main-job.sh $(BUILD)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	./scripts/check-installed.sh $(BUILD)
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMACAP_SANITIZE=ON -DLUMACAP_WERROR=$(LUMACAP_WERROR)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+bench: build
+	./scripts/run-benchmarks.sh $(BUILD)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

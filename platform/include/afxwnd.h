@@ -1,0 +1,2 @@
+// Window classes of the framework (CWnd and friends).
+#pragma once

@@ -1,0 +1,4 @@
+// USER: windows, message queues, painting, input and cursors.
+#pragma once
+
+#include "windef.h"
