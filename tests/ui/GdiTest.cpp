@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/win/Modules.h"
-#include "ui/UiTest.h"
+#include "common/UiTest.h"
 
 namespace lumacap::test {
 namespace {

@@ -9,7 +9,7 @@ extern "C" {
 }
 
 #include "platform/ui/Resample.h"
-#include "ui/UiTest.h"
+#include "common/UiTest.h"
 
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;

@@ -3,7 +3,7 @@
 #include <future>
 #include <thread>
 
-#include "ui/UiTest.h"
+#include "common/UiTest.h"
 
 namespace lumacap::test {
 namespace {

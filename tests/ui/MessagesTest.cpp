@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/win/MessagePost.h"
-#include "ui/UiTest.h"
+#include "common/UiTest.h"
 
 namespace lumacap::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/UiTest.h"
+#include "common/UiTest.h"
 
 #include <cmath>
 #include <cstdio>
