@@ -82,7 +82,7 @@ void CPreviewWnd::PutFrame(const BYTE* pBuffer, LONG, LONG lWidth, LONG lHeight)
     m_image.CreateFromPixels(pBuffer, static_cast<DWORD>(lWidth), static_cast<DWORD>(lHeight), 24, rowBytes, false);
     LeaveCriticalSection(&m_cs);
     // Repaint requests from many frames collapse into one paint on the window's thread.
-    InvalidateRect(nullptr, TRUE);
+    if (m_hWnd) InvalidateRect(nullptr, TRUE);
 }
 
 void CPreviewWnd::ClearFrame() {

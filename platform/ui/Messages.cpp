@@ -112,8 +112,6 @@ bool BadFilter(HWND hWnd) { return hWnd && hWnd != reinterpret_cast<HWND>(-1) &&
 
 }  // namespace
 
-// Waits up to `ms` for the calling thread to have a message (answering sends meanwhile). Used by
-// the simulation's pump.
 bool WaitForMessages(unsigned ms) {
     UserState& u = UserState::Get();
     std::unique_lock<std::mutex> lk(u.mutex);

@@ -10,10 +10,6 @@
 #include "platform/ui/Input.h"
 #include "platform/ui/User.h"
 
-namespace lumacap::ui {
-bool WaitForMessages(unsigned ms);
-}
-
 namespace lumacap::sim {
 namespace {
 

@@ -173,6 +173,10 @@ void NotifyWindowsGone(const std::vector<HWND>& handles);
 std::shared_ptr<Surface> ComposeForRead(HWND hwnd, const RECT& area);
 std::shared_ptr<Surface> DesktopSurface();
 
+// Waits up to `ms` for the calling thread to have a message to retrieve, answering sends from
+// other threads meanwhile.
+bool WaitForMessages(unsigned ms);
+
 // The system arrow cursor (loaded once).
 HCURSOR SystemArrowCursor();
 
