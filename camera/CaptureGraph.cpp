@@ -1,6 +1,8 @@
 // Taking the capture graph down.
 #include <lumacap/DXCamera.h>
 
+#include "preview/PreviewWnd.h"
+
 namespace {
 
 template <typename T>
@@ -35,6 +37,10 @@ long CDXCamera::Close() {
     // window after this point.
     m_GrabberCB.SetPreviewWnd(nullptr);
     m_GrabberCB.SetPreviewSize(0, 0);
+    if (m_pPreviewWnd) {
+        m_pPreviewWnd->ClearFrame();
+        m_pPreviewWnd->ShowWindow(SW_HIDE);
+    }
 
     ReleaseAndClear(m_pSourceFilter);
     ReleaseAndClear(m_pVideoWindow);

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "preview/PreviewWnd.h"
+
 CDXCamera::CDXCamera()
     : m_pGraph(nullptr),
       m_pCaptureBuilder(nullptr),
@@ -84,6 +86,11 @@ void CDXCamera::CopyConfiguration(const CDXCamera& other) {
 CDXCamera::~CDXCamera() {
     if (m_nStatus != 0) Close();
     JoinStopWorker();
+    if (m_pPreviewWnd) {
+        if (m_pPreviewWnd->GetSafeHwnd()) m_pPreviewWnd->DestroyWindow();
+        delete m_pPreviewWnd;
+        m_pPreviewWnd = nullptr;
+    }
     Reset();
     CoUninitialize();
 }

@@ -3,6 +3,8 @@
 
 #include <evcode.h>
 
+#include "preview/PreviewWnd.h"
+
 void CDXCamera::SetLumacapBuffCB(LUMACAP_BUFF_CB pfn, void* context) {
     m_pBuffCBUser = context;
     m_pfnBuffCB = pfn;
@@ -31,5 +33,12 @@ void CDXCamera::HandleEvent() {
 HRESULT CSampleGrabberCB::BufferCB(double, BYTE* pBuffer, long BufferLen) {
     // The host sees the frame first, without any lock held; the buffer is the grabber's.
     if (LUMACAP_BUFF_CB pfn = m_pCamera->m_pfnBuffCB.load()) pfn(pBuffer, BufferLen, m_pCamera->m_pBuffCBUser.load());
+    EnterCriticalSection(&m_csLock);
+    if (m_pPreviewWnd && m_pCamera->m_nRenderMode == 2) {
+        long width = 0, height = 0;
+        m_pCamera->GetVideoSize(m_pCamera->m_lResolutionIndex, &width, &height);
+        m_pPreviewWnd->PutFrame(pBuffer, BufferLen, width, height);
+    }
+    LeaveCriticalSection(&m_csLock);
     return S_OK;
 }

@@ -92,9 +92,7 @@ void CPreviewWnd::ClearFrame() {
     if (m_hWnd) InvalidateRect(nullptr, TRUE);
 }
 
-// While the camera's definition is not linked in, its type information is missing too, so the
-// sanitizer's dynamic-type check of this call cannot be made (see CameraEventFallback.cpp).
-__attribute__((no_sanitize("vptr"))) LRESULT CPreviewWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CPreviewWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kGraphEventMessage && m_pCamera) m_pCamera->HandleEvent();
     return CWnd::WindowProc(message, wParam, lParam);
 }

@@ -59,7 +59,9 @@ int AudioLevel(const BYTE* pBuffer, long length) {
 HRESULT CAudioGrabberCB::BufferCB(double, BYTE* pBuffer, long BufferLen) {
     EnterCriticalSection(&m_cs);
     const int level = lumacap::recorder::AudioLevel(pBuffer, BufferLen);
-    (void)level;
+    // Posted, never sent: the audio thread must not wait for the window's thread.
+    HWND hWnd = m_hNotifyWnd;
+    if (hWnd && IsWindow(hWnd)) PostMessageA(hWnd, WM_RECORDER_AUDIOLEVEL, 0, static_cast<LPARAM>(level));
     LeaveCriticalSection(&m_cs);
     return S_OK;
 }
