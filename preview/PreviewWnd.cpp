@@ -11,17 +11,16 @@ namespace {
 // The media graph posts its events to this window as WM_USER + 100.
 constexpr UINT kGraphEventMessage = WM_USER + 100;
 
-// Tracking states during which the dotted tracking outline is shown: drawing a new rectangle and
-// resizing one.
-constexpr UINT kTrackDrawing = 0x80002;
-constexpr UINT kTrackSizing = 0x90002;
-
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CPreviewWnd, CWnd)
 ON_WM_PAINT()
 ON_WM_ERASEBKGND()
 ON_WM_CREATE()
+ON_WM_LBUTTONDOWN()
+ON_WM_MOUSEMOVE()
+ON_WM_LBUTTONUP()
+ON_WM_SETCURSOR()
 END_MESSAGE_MAP()
 
 CPreviewWnd::CPreviewWnd(CDXCamera* pCamera)
@@ -40,9 +39,9 @@ CPreviewWnd::CPreviewWnd(CDXCamera* pCamera)
 }
 
 CPreviewWnd::~CPreviewWnd() {
-    for (CPreviewItem* item : m_items) delete item;
-    m_items.clear();
-    m_nCurrent = -1;
+    // A window destroyed in the middle of a drag must not leave the pointer confined.
+    if (m_nTrackState & 0xFFFF) ClipCursor(nullptr);
+    ClearItems();
     GdiplusShutdown(m_gdiplusToken);
     m_gdiplusToken = 0;
     DeleteCriticalSection(&m_cs);
@@ -124,7 +123,7 @@ void CPreviewWnd::OnPaint() {
 
         DrawItems(&memDC);
 
-        if (m_nTrackState == kTrackDrawing || m_nTrackState == kTrackSizing) {
+        if (m_nTrackState == TrackDrawing || m_nTrackState == TrackSizing) {
             CGdiObject* pOldBrush = memDC.SelectStockObject(NULL_BRUSH);
             const int oldRop = memDC.SetROP2(R2_COPYPEN);
             CPen pen(PS_DOT, 1, GetSysColor(COLOR_GRAYTEXT));
@@ -187,8 +186,4 @@ void CPreviewWnd::DrawFrame(CDC* pDC, const RECT& rcDest, const void* pBlock, co
         StretchDIBits(pDC->GetSafeHdc(), rcDest.left, rcDest.top, dstWidth, dstHeight, rcFlipped.left, rcFlipped.top,
                       srcWidth, srcHeight, pBits, pInfo, DIB_RGB_COLORS, SRCCOPY);
     }
-}
-
-void CPreviewWnd::DrawItems(CDC*) {
-    // The overlay rectangles of m_items go here; none are created yet, so there is nothing to draw.
 }

@@ -1,6 +1,7 @@
 // CPreviewWnd: the camera's own child window. It paints the latest frame fitted into its client
 // area (through an off-screen bitmap, so nothing flickers) and hands the media graph's event
-// message to its camera on the window's thread.
+// message to its camera on the window's thread. On the picture the user draws, selects, moves and
+// resizes overlay rectangles with the mouse (PreviewOverlay.cpp).
 #pragma once
 
 #include <vector>
@@ -11,6 +12,17 @@
 #include "preview/PreviewItem.h"
 
 class CDXCamera;
+
+// Sent to the preview window's parent while the user edits overlay rectangles; a non-zero answer
+// refuses. Rectangles are in picture pixels and valid only during the call.
+// wParam 0, lParam the pointer (x low word, y high word): may a new rectangle be drawn?
+#define PWM_NEWRECT_BEGIN (WM_USER + 11)
+// wParam -1, lParam RECT*: may this new rectangle be added?
+#define PWM_NEWRECT_END (WM_USER + 12)
+// wParam the rectangle's index, lParam 0: may it be moved or resized?
+#define PWM_EDITRECT_BEGIN (WM_USER + 13)
+// wParam the rectangle's index, lParam RECT*: may it take this place and size?
+#define PWM_EDITRECT_END (WM_USER + 14)
 
 class CPreviewWnd : public CWnd {
 public:
@@ -34,15 +46,57 @@ protected:
     afx_msg void OnPaint();
     afx_msg BOOL OnEraseBkgnd(CDC* pDC);
     afx_msg int OnCreate(LPCREATESTRUCT lpCreateStruct);
+    afx_msg void OnLButtonDown(UINT nFlags, CPoint point);
+    afx_msg void OnMouseMove(UINT nFlags, CPoint point);
+    afx_msg void OnLButtonUp(UINT nFlags, CPoint point);
+    afx_msg BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message);
     DECLARE_MESSAGE_MAP()
 
 private:
     friend struct CPreviewWndTestAccess;
+    friend struct CPreviewOverlayTestAccess;
+
+    // m_nTrackState: the low word is the phase (1 pressed, 2 dragging), the high word what for.
+    enum : UINT {
+        TrackIdle = 0,
+        TrackPressed = 1,
+        TrackMovePending = 0x10001,
+        TrackNewPending = 0x40001,
+        TrackSizePending = 0x50001,
+        TrackMoving = 0x70002,
+        TrackDrawing = 0x80002,
+        TrackSizing = 0x90002,
+    };
 
     // Draws the packed DIB `pBlock`'s `rcSrc` into `rcDest`, with GDI+ when it runs.
     void DrawFrame(CDC* pDC, const RECT& rcDest, const void* pBlock, const RECT& rcSrc);
     // Draws the overlay rectangles over the picture.
     void DrawItems(CDC* pDC);
+
+    // ---- overlays (PreviewOverlay.cpp) ----
+    bool HasPicture() const { return m_image.GetBlock() != nullptr; }
+    // Picture pixels <-> client pixels through m_rcDisplay, each value rounded on its own. They
+    // change nothing while there is no picture.
+    void ImageToWindowRect(RECT* pRect) const;
+    void WindowToImageRect(RECT* pRect) const;
+    void WindowToImageSize(SIZE* pSize) const;
+    static void ClampRect(RECT* pRect, const RECT& bounds);
+    CRect ItemClientRect(int nIndex) const;
+    // 0 nowhere, 1 ... 8 a handle of m_rcTrack, 9 inside it.
+    int HitTestHandle(POINT point) const;
+    // The rectangle under the point (an inner one wins over one enclosing it), or -1.
+    int HitTestItems(POINT point) const;
+    void SetAnchor(POINT point);
+    void UpdateTrackRect(POINT point);
+    void UpdateCursor();
+    void Select(int nIndex);
+    void DeselectAll();
+    void SetCurrent(int nIndex);
+    int AddItem(const RECT& rect);
+    void ClearItems();
+    bool IsValidIndex(int nIndex) const { return nIndex >= 0 && nIndex < static_cast<int>(m_items.size()); }
+    // The parent's answer; 0 (allowed) without a parent window.
+    LRESULT NotifyParent(UINT message, WPARAM wParam, LPARAM lParam);
 
     CDXCamera* m_pCamera;
     ULONG_PTR m_gdiplusToken;
