@@ -12,6 +12,10 @@ namespace {
 // Rounds a mapped coordinate the way every mapping here does: add a half and cut toward zero.
 LONG Round(double value) { return static_cast<LONG>(value + 0.5); }
 
+// Distances round the same way in both directions: adding a half and cutting toward zero would
+// lose a pixel on every move to the left or up.
+LONG RoundDistance(double value) { return value < 0 ? -Round(-value) : Round(value); }
+
 CRect NormalizedRect(POINT a, POINT b) {
     return CRect(std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y));
 }
@@ -44,8 +48,9 @@ void CPreviewWnd::WindowToImageRect(RECT* pRect) const {
 void CPreviewWnd::WindowToImageSize(SIZE* pSize) const {
     const double dw = m_rcDisplay.right - m_rcDisplay.left, dh = m_rcDisplay.bottom - m_rcDisplay.top;
     if (!HasPicture() || dw <= 0 || dh <= 0) return;
-    pSize->cx = Round(m_image.GetWidth() * pSize->cx / dw);
-    pSize->cy = Round(m_image.GetHeight() * pSize->cy / dh);
+    const double pw = m_image.GetWidth(), ph = m_image.GetHeight();
+    pSize->cx = RoundDistance(pw * pSize->cx / dw);
+    pSize->cy = RoundDistance(ph * pSize->cy / dh);
 }
 
 void CPreviewWnd::ClampRect(RECT* pRect, const RECT& bounds) {
