@@ -255,12 +255,13 @@ TEST_F(GdiTest, CursorsLoadFromResourcesReportHotSpotsAndDrawThroughTheirMasks) 
     // Drawn partly off the surface: clipped, no harm.
     EXPECT_TRUE(DrawIconEx(c.dc, 35, -10, arrow, 0, 0, 0, nullptr, DI_NORMAL));
 
+    // An identifier of its own: the library registers its cursors (14000, 14003-14006) here too.
     static const std::vector<uint8_t> resource = MonochromeCursorResource();
     HMODULE module = win::ModuleOfAddress(reinterpret_cast<const void*>(&MonochromeCursorResource));
-    win::RegisterResource(module, RT_CURSOR, 14005, resource.data(), resource.size());
-    HCURSOR custom = LoadCursorA(reinterpret_cast<HINSTANCE>(module), MAKEINTRESOURCE(14005));
+    win::RegisterResource(module, RT_CURSOR, 14100, resource.data(), resource.size());
+    HCURSOR custom = LoadCursorA(reinterpret_cast<HINSTANCE>(module), MAKEINTRESOURCE(14100));
     ASSERT_NE(custom, nullptr);
-    EXPECT_EQ(LoadCursorA(reinterpret_cast<HINSTANCE>(module), MAKEINTRESOURCE(14005)), custom);
+    EXPECT_EQ(LoadCursorA(reinterpret_cast<HINSTANCE>(module), MAKEINTRESOURCE(14100)), custom);
     EXPECT_EQ(LoadCursorA(reinterpret_cast<HINSTANCE>(module), MAKEINTRESOURCE(14099)), nullptr);
     ASSERT_TRUE(GetIconInfo(custom, &ii));
     EXPECT_EQ(ii.xHotspot, 15u);
