@@ -45,8 +45,7 @@ TEST_F(CxImageTest, DepthsAreNormalisedWithPalettes) {
         EXPECT_EQ(image.GetHeader().biBitCount, c.depth) << c.requested;
         EXPECT_EQ(image.GetHeader().biClrUsed, c.colours) << c.requested;
         EXPECT_EQ(image.GetInfo().pFirstRow, block + 40 + c.colours * 4);
-        std::vector<BYTE> zeros(c.colours * 4, 0);
-        EXPECT_EQ(std::memcmp(block + 40, zeros.data(), zeros.size()), 0) << "palette must start black";
+        for (DWORD i = 0; i < c.colours * 4; ++i) ASSERT_EQ(block[40 + i], 0) << "palette must start black";
     }
 }
 
