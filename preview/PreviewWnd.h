@@ -10,6 +10,7 @@
 
 #include "image/ximage.h"
 #include "preview/PreviewItem.h"
+#include "preview/PreviewSim.h"
 
 class CDXCamera;
 
@@ -55,6 +56,7 @@ protected:
 private:
     friend struct CPreviewWndTestAccess;
     friend struct CPreviewOverlayTestAccess;
+    friend bool lumacap::sim::DrawPreviewRect(HWND hPreview, const RECT& rcPicture);
 
     // m_nTrackState: the low word is the phase (1 pressed, 2 dragging), the high word what for.
     enum : UINT {

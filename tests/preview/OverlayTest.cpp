@@ -3,6 +3,7 @@
 #include <afxwin.h>
 
 #include "OverlayStage.h"
+#include "preview/PreviewSim.h"
 #include "resources/CursorIds.h"
 
 namespace lumacap::test {
@@ -60,6 +61,16 @@ TEST_F(OverlayTest, DrawingInAnyDirectionGivesANormalisedRectangleInPicturePixel
     s.Drag(20, 100, 60, 111);
     s.Drag(20, 150, 32, 162);
     EXPECT_EQ(s.Take(), "N0 N0 N0 N-1=19,149,31,161");
+}
+
+TEST_F(OverlayTest, AHostWithoutAPointerDrawsThroughTheSimulatedOne) {
+    Stage s = HalfSize();
+    EXPECT_TRUE(sim::DrawPreviewRect(s.preview->m_hWnd, RECT{238, 158, 38, 38}));
+    EXPECT_TRUE(sim::DrawPreviewRect(s.preview->m_hWnd, RECT{100, 100, 300, 200}));  // starts inside the first
+    EXPECT_EQ(s.Take(), "N0 N-1=38,38,238,158 N0 N-1=100,100,300,200");
+    EXPECT_FALSE(sim::DrawPreviewRect(s.preview->m_hWnd, RECT{0, 0, 20, 20}));  // 10 x 10 in the window
+    EXPECT_FALSE(sim::DrawPreviewRect(s.parent, RECT{0, 0, 100, 100}));
+    EXPECT_EQ(s.Items().size(), 2u);
 }
 
 TEST_F(OverlayTest, PressingSelectsTheInnerOfNestedRectanglesAndTheFirstOfOverlappingOnes) {
