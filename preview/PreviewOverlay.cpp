@@ -25,8 +25,8 @@ CRect NormalizedRect(POINT a, POINT b) {
 // ---- mapping ----
 
 void CPreviewWnd::ImageToWindowRect(RECT* pRect) const {
-    if (!HasPicture()) return;
     const double pw = m_image.GetWidth(), ph = m_image.GetHeight();
+    if (!HasPicture() || pw <= 0 || ph <= 0) return;
     const double dw = m_rcDisplay.right - m_rcDisplay.left, dh = m_rcDisplay.bottom - m_rcDisplay.top;
     pRect->left = Round(dw * pRect->left / pw + m_rcDisplay.left);
     pRect->right = Round(dw * pRect->right / pw + m_rcDisplay.left);
@@ -265,7 +265,8 @@ void CPreviewWnd::OnMouseMove(UINT nFlags, CPoint point) {
         return;
     }
     if (point == m_ptAnchor) return;
-    if (m_nTrackState == TrackIdle) {  // the press was not ours (no picture, or another window)
+    // Not our press (no picture then, or another window's), or the picture went away since.
+    if (m_nTrackState == TrackIdle || !HasPicture()) {
         Default();
         return;
     }
@@ -330,7 +331,9 @@ void CPreviewWnd::OnLButtonUp(UINT nFlags, CPoint point) {
         Default();
         return;
     }
-    if (phase == 2) {
+    // A drag whose picture went away meanwhile has nothing left to map its rectangle to: it ends
+    // without changes.
+    if (phase == 2 && HasPicture()) {
         switch (m_nTrackState) {
             case TrackMoving:
                 if (IsValidIndex(m_nCurrent)) {

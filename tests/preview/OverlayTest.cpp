@@ -193,6 +193,14 @@ TEST_F(OverlayTest, WithoutAPictureNothingHappensAndRectanglesReturnWithTheNext)
     s.Drag(35, 35, 45, 45);
     EXPECT_EQ(s.Take(), "E0 E0=59,59,119,119");
 
+    // A picture cleared in the middle of a drag ends it without changes.
+    s.DragTo(POINT{35, 35}, POINT{45, 45}, false);
+    s.preview->ClearFrame();
+    s.Release();
+    EXPECT_EQ(s.Take(), "E0");
+    EXPECT_FALSE(Confined());
+    s.ShowPicture(640, 480);
+
     // A window destroyed in the middle of a press lets the pointer go.
     s.DragTo(POINT{35, 35}, POINT{35, 35}, false);
     EXPECT_TRUE(Confined());
