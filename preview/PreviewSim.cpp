@@ -1,4 +1,4 @@
-#include "preview/PreviewSim.h"
+#include <lumacap/sim.h>
 
 #include <utility>
 

@@ -10,20 +10,11 @@
 
 #include "image/ximage.h"
 #include "preview/PreviewItem.h"
-#include "preview/PreviewSim.h"
+
+#include <lumacap/DXCamera.h>
+#include <lumacap/sim.h>
 
 class CDXCamera;
-
-// Sent to the preview window's parent while the user edits overlay rectangles; a non-zero answer
-// refuses. Rectangles are in picture pixels and valid only during the call.
-// wParam 0, lParam the pointer (x low word, y high word): may a new rectangle be drawn?
-#define PWM_NEWRECT_BEGIN (WM_USER + 11)
-// wParam -1, lParam RECT*: may this new rectangle be added?
-#define PWM_NEWRECT_END (WM_USER + 12)
-// wParam the rectangle's index, lParam 0: may it be moved or resized?
-#define PWM_EDITRECT_BEGIN (WM_USER + 13)
-// wParam the rectangle's index, lParam RECT*: may it take this place and size?
-#define PWM_EDITRECT_END (WM_USER + 14)
 
 class CPreviewWnd : public CWnd {
 public:

@@ -14,6 +14,18 @@
 class CDXCamera;
 class CPreviewWnd;
 
+// Messages to the host window that holds a camera's self-drawn preview, sent while the user edits
+// overlay rectangles; a non-zero answer refuses. Rectangles are in picture pixels and valid only
+// during the call.
+// wParam 0, lParam the pointer (x low word, y high word): may a new rectangle be drawn?
+#define PWM_NEWRECT_BEGIN (WM_USER + 11)
+// wParam -1, lParam RECT*: may this new rectangle be added?
+#define PWM_NEWRECT_END (WM_USER + 12)
+// wParam the rectangle's index, lParam 0: may it be moved or resized?
+#define PWM_EDITRECT_BEGIN (WM_USER + 13)
+// wParam the rectangle's index, lParam RECT*: may it take this place and size?
+#define PWM_EDITRECT_END (WM_USER + 14)
+
 // Host callbacks. A frame callback receives every frame (24-bit RGB, bottom-up rows padded to
 // 4 bytes) on the capture thread; the buffer is valid only during the call. A connect callback
 // receives 0 when the device is lost and 1 when it is back, on the preview window's thread.

@@ -75,4 +75,14 @@ LUMACAP_API void SetMainWindow(HWND hwnd);
 // GDI objects (pens, brushes, bitmaps, contexts) alive that are not stock objects.
 LUMACAP_API long GdiObjectCount();
 
+// ---- preview overlays ---------------------------------------------------------------------------
+// Draws an overlay rectangle on a library preview window with the simulated pointer, as a user's
+// drag would, so the parent is asked and told exactly as for a real user. `hPreview` belongs to
+// the calling thread and shows a picture; `rcPicture` is in picture pixels. The pointer presses
+// on one corner (the bottom-right one if the top-left lies on a rectangle already), drags to the
+// opposite one and releases, pumping the calling thread's messages meanwhile. Answers whether a
+// rectangle was added: false for another window, no picture, a rectangle under 12 x 12 window
+// pixels, both corners on existing rectangles, or a parent that refused.
+LUMACAP_API bool DrawPreviewRect(HWND hPreview, const RECT& rcPicture);
+
 }  // namespace lumacap::sim

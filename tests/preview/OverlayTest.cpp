@@ -3,7 +3,7 @@
 #include <afxwin.h>
 
 #include "OverlayStage.h"
-#include "preview/PreviewSim.h"
+#include <lumacap/sim.h>
 #include "resources/CursorIds.h"
 
 namespace lumacap::test {
