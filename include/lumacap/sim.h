@@ -59,3 +59,4 @@ LUMACAP_API std::string GbkToUtf8(const char* gbk);
 LUMACAP_API std::string Utf8ToGbk(const char* utf8);
 
 }  // namespace lumacap::sim
+#include "sim_devices.h"
