@@ -7,6 +7,18 @@
 
 namespace lumacap::test {
 
+int CountDevices(REFCLSID category) {
+    ComPtr<ICreateDevEnum> devEnum;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devEnum.Out())))
+        return -1;
+    ComPtr<IEnumMoniker> monikers;
+    if (devEnum->CreateClassEnumerator(category, &monikers, 0) != S_OK) return 0;
+    int count = 0;
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, &moniker, nullptr) == S_OK) ++count;
+    return count;
+}
+
 IBaseFilter* BindDevice(REFCLSID category, int position) {
     ComPtr<ICreateDevEnum> devEnum;
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devEnum.Out())))
@@ -58,6 +70,7 @@ AM_MEDIA_TYPE* CameraCapability(IBaseFilter* camera, const char* subtype, long w
 }
 
 STDMETHODIMP FrameCollector::SampleCB(double, IMediaSample* sample) {
+    ++active;
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     {
@@ -68,11 +81,14 @@ STDMETHODIMP FrameCollector::SampleCB(double, IMediaSample* sample) {
             bufferPointers.push_back(data);
     }
     Record(data, sample->GetActualDataLength());
+    --active;
     return S_OK;
 }
 
 STDMETHODIMP FrameCollector::BufferCB(double, BYTE* buffer, long length) {
+    ++active;
     Record(buffer, length);
+    --active;
     return S_OK;
 }
 

@@ -37,6 +37,8 @@ struct ComPtr {
     void** Out() { return reinterpret_cast<void**>(&*this); }
 };
 
+// Members of a device category now (0 when the category answers S_FALSE).
+int CountDevices(REFCLSID category);
 // The filter of the device at `position` in a category, or null.
 IBaseFilter* BindDevice(REFCLSID category, int position);
 IPin* FindPinByDirection(IBaseFilter* filter, PIN_DIRECTION dir, int n = 0);
@@ -68,6 +70,7 @@ public:
     long height = 0;
     std::atomic<long> refs{0};
     std::atomic<int> sleepMs{0};
+    std::atomic<int> active{0};  // callbacks running right now
     std::vector<const void*> samplePointers;  // mode 0: distinct IMediaSample objects seen
     std::vector<const void*> bufferPointers;
 
