@@ -6,7 +6,7 @@
 
 #include <streams.h>
 
-#include "GraphFixture.h"
+#include "common/GraphFixture.h"
 
 namespace lumacap::test {
 namespace {

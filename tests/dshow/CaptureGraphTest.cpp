@@ -5,7 +5,7 @@
 
 #include <lumacap/sim.h>
 
-#include "GraphFixture.h"
+#include "common/GraphFixture.h"
 
 namespace lumacap::test {
 namespace {

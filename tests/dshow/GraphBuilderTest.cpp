@@ -2,7 +2,7 @@
 // graph forwards to its renderer, finding interfaces along a stream, and failure answers.
 #include <lumacap/sim.h>
 
-#include "GraphFixture.h"
+#include "common/GraphFixture.h"
 
 namespace lumacap::test {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <lumacap/sim.h>
 
-#include "GraphFixture.h"
+#include "common/GraphFixture.h"
 #include "platform/win/MessagePost.h"
 
 namespace lumacap::test {

@@ -1,4 +1,4 @@
-#include "GraphFixture.h"
+#include "common/GraphFixture.h"
 
 #include <algorithm>
 #include <cstring>
