@@ -219,12 +219,6 @@ int CDXCamera::SetCameraIndex(long index) {
     return 0;
 }
 
-void CDXCamera::Reset() {
-    m_strID.Empty();
-    m_strName.Empty();
-    m_vecVideoInfo.clear();
-}
-
 unsigned int CDXCamera::GetVideoInfoCount() const { return static_cast<unsigned int>(m_vecVideoInfo.size()); }
 
 int CDXCamera::GetVideoSize(int index, long* width, long* height) {

@@ -26,6 +26,9 @@ LUMACAP_API void UseManualClock(int year, int month, int day, int hour, int minu
 LUMACAP_API void AdvanceClock(uint32_t milliseconds);
 LUMACAP_API void UseRealClock();
 LUMACAP_API bool ManualClockActive();
+// With a manual clock whose Sleep blocks: waits, in real time, until `count` threads are asleep
+// in it (false after `timeoutMs`), so a test knows whom the next AdvanceClock wakes.
+LUMACAP_API bool WaitForClockSleepers(int count, uint32_t timeoutMs = 5000);
 
 // ---- drives ----------------------------------------------------------------------------------
 // Maps a drive letter to a host directory (null: unmap it). D: counts as present only while its
@@ -59,4 +62,5 @@ LUMACAP_API std::string GbkToUtf8(const char* gbk);
 LUMACAP_API std::string Utf8ToGbk(const char* utf8);
 
 }  // namespace lumacap::sim
+#include "sim_ui.h"
 #include "sim_devices.h"

@@ -5,8 +5,7 @@
 #include <windows.h>
 
 #include "afxstr.h"
-
-class CWnd;
+#include "afxwnd.h"
 
 // The framework's thread object; the application object is the thread object of the thread that
 // created it.
@@ -19,7 +18,8 @@ public:
 
     virtual BOOL InitInstance() { return TRUE; }
     virtual int ExitInstance() { return 0; }
-    // The main window of the application, if the host has set one.
+    // The main window of the application, if the host has set one
+    // (AfxGetApp()->m_pMainWnd = CWnd::FromHandle(hwnd)).
     virtual CWnd* GetMainWnd() { return m_pMainWnd; }
 
     CWnd* m_pMainWnd = nullptr;
@@ -57,5 +57,3 @@ private:
     AFX_MODULE_STATE* m_pPrevious;
 };
 #define AFX_MANAGE_STATE(p) AFX_MAINTAIN_STATE2 _ctlState(p)
-
-#include "afxwnd.h"

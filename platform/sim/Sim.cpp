@@ -59,6 +59,7 @@ void UseManualClock(int year, int month, int day, int hour, int minute, int seco
 void AdvanceClock(uint32_t milliseconds) { win::AdvanceManualClock(milliseconds); }
 void UseRealClock() { win::UseRealClock(); }
 bool ManualClockActive() { return win::ManualClockActive(); }
+bool WaitForClockSleepers(int count, uint32_t timeoutMs) { return win::WaitForManualClockSleepers(count, timeoutMs); }
 
 void SetDriveRoot(char letter, const char* directory) { win::SetDriveRoot(letter, directory); }
 std::string GetDriveRoot(char letter) { return win::GetDriveRoot(letter); }

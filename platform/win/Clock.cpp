@@ -74,7 +74,15 @@ public:
         }
         std::unique_lock<std::mutex> lock(m_mutex);
         const uint64_t target = m_elapsed + ms;
+        ++m_sleepers;
+        m_cv.notify_all();
         m_cv.wait(lock, [&] { return m_elapsed >= target || m_retired; });
+        --m_sleepers;
+    }
+    // Waits until `count` threads are blocked in Sleep, or the time-out (real time) passes.
+    bool WaitForSleepers(int count, uint32_t timeoutMs) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_sleepers >= count; });
     }
     void LocalTime(SYSTEMTIME* out) override { Wall(out); }
     void SystemTime(SYSTEMTIME* out) override { Wall(out); }
@@ -121,6 +129,7 @@ private:
     uint64_t m_elapsed = 0;
     bool m_sleepAdvances;
     bool m_retired = false;
+    int m_sleepers = 0;
 };
 
 RealClock g_realClock;
@@ -165,6 +174,15 @@ void UseRealClock() {
 void AdvanceManualClock(uint32_t ms) {
     std::lock_guard<std::mutex> lock(g_installMutex);
     if (g_manual) g_manual->Advance(ms);
+}
+
+bool WaitForManualClockSleepers(int count, uint32_t timeoutMs) {
+    ManualClock* clock;
+    {
+        std::lock_guard<std::mutex> lock(g_installMutex);
+        clock = g_manual;
+    }
+    return clock && clock->WaitForSleepers(count, timeoutMs);
 }
 
 bool ManualClockActive() {

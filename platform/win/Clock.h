@@ -38,5 +38,8 @@ void UseRealClock();
 // Moves a manual clock forward; ignored while the real clock is in force.
 void AdvanceManualClock(uint32_t ms);
 bool ManualClockActive();
+// With a manual clock whose Sleep blocks: waits (in real time) until `count` threads are asleep
+// in it, so a test can advance the clock knowing who it wakes.
+bool WaitForManualClockSleepers(int count, uint32_t timeoutMs);
 
 }  // namespace lumacap::win

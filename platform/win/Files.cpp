@@ -125,8 +125,15 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
     const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     const int fd = ::open(host.c_str(), flags, mode);
     if (fd < 0) {
+        const int err = errno;
         SetLastErrorFromErrno();
-        if (errno == EEXIST) SetLastError(ERROR_FILE_EXISTS);
+        if (err == EEXIST) SetLastError(ERROR_FILE_EXISTS);
+        // Windows tells a missing directory from a missing file.
+        if (err == ENOENT) {
+            const size_t slash = host.find_last_of('/');
+            if (slash != std::string::npos && slash > 0 && ::access(host.substr(0, slash).c_str(), F_OK) != 0)
+                SetLastError(ERROR_PATH_NOT_FOUND);
+        }
         return INVALID_HANDLE_VALUE;
     }
     // Windows reports that an "always" disposition met an existing file.

@@ -45,6 +45,9 @@ public:
     // live kernel object.
     static KernelObject* FromHandle(HANDLE h);
     HANDLE ToHandle() { return reinterpret_cast<HANDLE>(this); }
+    // Closes the caller's handle: true the first time only, so a second close is refused even
+    // while the object lives on (a running thread keeps its own reference).
+    bool CloseOwnHandle() { return m_handleOpen.exchange(false); }
 
 private:
     // The registry lets FromHandle validate handles; an object leaves it before it is deleted.
@@ -53,6 +56,7 @@ private:
 
     Kind m_kind;
     std::atomic<int> m_refs{1};
+    std::atomic<bool> m_handleOpen{true};
 };
 
 }  // namespace lumacap::win

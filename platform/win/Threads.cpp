@@ -133,7 +133,7 @@ KernelObject* KernelObject::FromHandle(HANDLE h) {
     if (!h || h == INVALID_HANDLE_VALUE) return nullptr;
     std::lock_guard<std::mutex> lock(g_registryMutex);
     auto* obj = reinterpret_cast<KernelObject*>(h);
-    if (!Registry().count(obj)) return nullptr;
+    if (!Registry().count(obj) || !obj->m_handleOpen.load()) return nullptr;
     // An object whose last reference is being dropped is no longer a live handle.
     int refs = obj->m_refs.load(std::memory_order_relaxed);
     while (refs > 0 && !obj->m_refs.compare_exchange_weak(refs, refs + 1, std::memory_order_acq_rel)) {
@@ -293,7 +293,12 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    const bool closed = obj->CloseOwnHandle();
     obj->Release();  // the reference FromHandle took
-    obj->Release();  // the caller's reference
+    if (!closed) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    obj->Release();  // the handle's reference
     return TRUE;
 }

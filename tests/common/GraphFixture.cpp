@@ -4,8 +4,31 @@
 #include <cstring>
 
 #include <lumacap/sim.h>
+#include <windows.h>
 
 namespace lumacap::test {
+
+MessageWindow::MessageWindow() {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "LumacapTestNotify";
+    RegisterClassA(&wc);  // a second registration fails harmlessly
+    m_hwnd = CreateWindowExA(0, "LumacapTestNotify", "notify", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+}
+
+MessageWindow::~MessageWindow() {
+    if (m_hwnd) DestroyWindow(m_hwnd);
+}
+
+int MessageWindow::TakePosted(UINT message, LPARAM* lastLParam) {
+    MSG msg;
+    int count = 0;
+    while (PeekMessageA(&msg, m_hwnd, message, message, PM_REMOVE)) {
+        ++count;
+        if (lastLParam) *lastLParam = msg.lParam;
+    }
+    return count;
+}
 
 int CountDevices(REFCLSID category) {
     ComPtr<ICreateDevEnum> devEnum;

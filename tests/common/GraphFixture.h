@@ -45,6 +45,19 @@ IPin* FindPinByDirection(IBaseFilter* filter, PIN_DIRECTION dir, int n = 0);
 // A media type for a camera capability of the default virtual camera.
 AM_MEDIA_TYPE* CameraCapability(IBaseFilter* camera, const char* subtype, long width, long height);
 
+// A hidden window of the test's thread that receives the posts a graph makes to its notify window.
+class MessageWindow {
+public:
+    MessageWindow();
+    ~MessageWindow();
+    HWND Handle() const { return m_hwnd; }
+    // Takes the queued posts of `message`; answers how many there were and the last one's lParam.
+    int TakePosted(UINT message, LPARAM* lastLParam = nullptr);
+
+private:
+    HWND m_hwnd = nullptr;
+};
+
 // Collects what a grabber's buffer callback receives.
 class FrameCollector : public ISampleGrabberCB {
 public:

@@ -7,7 +7,6 @@
 #include <lumacap/sim.h>
 
 #include "common/GraphFixture.h"
-#include "platform/win/MessagePost.h"
 
 namespace lumacap::test {
 namespace {
@@ -16,7 +15,6 @@ class Streaming : public SimTest {
 protected:
     void SetUp() override {
         SimTest::SetUp();
-        win::TakeRecordedPosts();
         ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.Out()), S_OK);
         ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
                                    builder.Out()),
@@ -191,20 +189,16 @@ TEST_F(Streaming, EventsAreQueuedAndPostedToTheNotifyWindow) {
     EXPECT_EQ(events->GetEvent(&code, &p1, &p2, 60), E_ABORT);
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(50));
 
-    const HWND window = reinterpret_cast<HWND>(0x1234);
-    ASSERT_EQ(events->SetNotifyWindow(reinterpret_cast<OAHWND>(window), 0x464, 77), S_OK);
+    MessageWindow window;
+    ASSERT_NE(window.Handle(), nullptr);
+    ASSERT_EQ(events->SetNotifyWindow(reinterpret_cast<OAHWND>(window.Handle()), 0x464, 77), S_OK);
     ComPtr<IMediaEventSink> sink;
     ASSERT_EQ(graph->QueryInterface(IID_IMediaEventSink, sink.Out()), S_OK);
     ASSERT_EQ(sink->Notify(EC_USER + 1, 10, 20), S_OK);
     ASSERT_EQ(sink->Notify(EC_USER + 2, 30, 40), S_OK);
-    const auto posts = win::TakeRecordedPosts();
-    ASSERT_EQ(posts.size(), 2u);
-    for (const auto& post : posts) {
-        EXPECT_EQ(post.hwnd, window);
-        EXPECT_EQ(post.message, 0x464u);
-        EXPECT_EQ(post.wParam, 0u);
-        EXPECT_EQ(post.lParam, 77);
-    }
+    LPARAM instance = 0;
+    EXPECT_EQ(window.TakePosted(0x464, &instance), 2);
+    EXPECT_EQ(instance, 77);
     ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
     EXPECT_EQ(code, EC_USER + 1);
     EXPECT_EQ(p1, 10);
@@ -214,7 +208,7 @@ TEST_F(Streaming, EventsAreQueuedAndPostedToTheNotifyWindow) {
     // With no window, events are still queued but nothing is posted.
     ASSERT_EQ(events->SetNotifyWindow(0, 0, 0), S_OK);
     ASSERT_EQ(sink->Notify(EC_USER + 3, 0, 0), S_OK);
-    EXPECT_TRUE(win::TakeRecordedPosts().empty());
+    EXPECT_EQ(window.TakePosted(0x464), 0);
     ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
     EXPECT_EQ(code, EC_USER + 2);
     ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
@@ -229,8 +223,8 @@ TEST_F(Streaming, EventsAreQueuedAndPostedToTheNotifyWindow) {
 
 TEST_F(Streaming, UnplugSurfacesAsDeviceLostThenBack) {
     BuildCameraGraph();
-    const HWND window = reinterpret_cast<HWND>(0x4321);
-    ASSERT_EQ(events->SetNotifyWindow(reinterpret_cast<OAHWND>(window), 0x464, 0), S_OK);
+    MessageWindow window;
+    ASSERT_EQ(events->SetNotifyWindow(reinterpret_cast<OAHWND>(window.Handle()), 0x464, 0), S_OK);
     ASSERT_EQ(grabber->SetCallback(&frames, 1), S_OK);
     ASSERT_EQ(control->Run(), S_OK);
     ASSERT_TRUE(frames.WaitFor(2));
@@ -258,8 +252,7 @@ TEST_F(Streaming, UnplugSurfacesAsDeviceLostThenBack) {
     EXPECT_EQ(code, EC_DEVICE_LOST);
     EXPECT_EQ(p2, 1);
     EXPECT_EQ(events->FreeEventParams(code, p1, p2), S_OK);
-    const auto posts = win::TakeRecordedPosts();
-    EXPECT_EQ(posts.size(), 2u);
+    EXPECT_EQ(window.TakePosted(0x464), 2);
     ASSERT_EQ(control->Stop(), S_OK);
 }
 

@@ -1,0 +1,78 @@
+// Simulation controls for the window system: the screen, reading back pixels, the pointer,
+// pumping messages and finding windows.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+namespace lumacap::sim {
+
+// ---- screen --------------------------------------------------------------------------------------
+// The screen's size (default 1920 x 1080) and the desktop's colour (default RGB(58, 110, 165)).
+// Changing either repaints the desktop; windows keep their places.
+LUMACAP_API void SetScreenSize(int width, int height);
+LUMACAP_API void SetDesktopColor(COLORREF color);
+
+// Pixels read back from the screen or a window: rows top-down, each pixel 32 bits 0x00RRGGBB
+// (bytes blue, green, red, 0).
+struct Pixels {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> data;
+
+    bool Empty() const { return data.empty(); }
+    uint32_t At(int x, int y) const { return data[static_cast<size_t>(y) * static_cast<size_t>(width) + x]; }
+    // The pixel as a COLORREF, comparable with RGB(r, g, b).
+    COLORREF ColorAt(int x, int y) const {
+        const uint32_t p = At(x, y);
+        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+    }
+    // The same pixels as a 24-bit bottom-up DIB body (rows padded to 4 bytes), the frame layout
+    // the library uses everywhere.
+    LUMACAP_API std::vector<uint8_t> ToBgr24BottomUp() const;
+};
+
+// What the screen shows: all of it, or a rectangle in screen coordinates.
+LUMACAP_API Pixels ReadScreen();
+LUMACAP_API Pixels ReadScreen(const RECT& area);
+// What the screen shows over a window's client area (children and windows lying on top
+// included); for a hidden window, the window and its children alone. Empty for a non-window.
+LUMACAP_API Pixels ReadWindowClient(HWND hwnd);
+// A window's own backing surface: what it drew, without children or overlapping windows.
+LUMACAP_API Pixels ReadWindowSurface(HWND hwnd);
+
+// ---- pointer -------------------------------------------------------------------------------------
+// Moves the pointer (screen coordinates; confined by the screen and ClipCursor) and presses or
+// releases its left button. The window under the pointer (or the capturing one) receives the
+// mouse messages on its own thread.
+LUMACAP_API void MovePointer(int x, int y);
+LUMACAP_API void PressButton();
+LUMACAP_API void ReleaseButton();
+// Moves the pointer to a point given in a window's client coordinates.
+LUMACAP_API bool MovePointerToClient(HWND hwnd, int x, int y);
+LUMACAP_API POINT PointerPosition();
+// The cursor shape last set with SetCursor.
+LUMACAP_API HCURSOR CurrentCursor();
+
+// ---- messages ------------------------------------------------------------------------------------
+// Dispatches the calling thread's pending messages (sent, posted, input, paint) and returns how
+// many were dispatched. WM_QUIT is left in the queue.
+LUMACAP_API int PumpMessages();
+// Dispatches the calling thread's messages until `condition` holds (checked after each message
+// and whenever the queue is idle) or `timeoutMs` of real time pass; answers whether it held.
+LUMACAP_API bool PumpMessagesUntil(const std::function<bool()>& condition, unsigned timeoutMs = 5000);
+
+// ---- windows -------------------------------------------------------------------------------------
+// All windows (children included) of a class and/or with a title (null matches any).
+LUMACAP_API std::vector<HWND> FindWindows(const char* className = nullptr, const char* title = nullptr);
+LUMACAP_API int WindowCount();
+// Sets the application object's main window (null clears it), as a host's main frame would.
+LUMACAP_API void SetMainWindow(HWND hwnd);
+// GDI objects (pens, brushes, bitmaps, contexts) alive that are not stock objects.
+LUMACAP_API long GdiObjectCount();
+
+}  // namespace lumacap::sim

@@ -1,0 +1,194 @@
+#include "preview/PreviewWnd.h"
+
+#include <gdiplus.h>
+#include <lumacap/DXCamera.h>
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+// The media graph posts its events to this window as WM_USER + 100.
+constexpr UINT kGraphEventMessage = WM_USER + 100;
+
+// Tracking states during which the dotted tracking outline is shown: drawing a new rectangle and
+// resizing one.
+constexpr UINT kTrackDrawing = 0x80002;
+constexpr UINT kTrackSizing = 0x90002;
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CPreviewWnd, CWnd)
+ON_WM_PAINT()
+ON_WM_ERASEBKGND()
+ON_WM_CREATE()
+END_MESSAGE_MAP()
+
+CPreviewWnd::CPreviewWnd(CDXCamera* pCamera)
+    : m_pCamera(pCamera),
+      m_gdiplusToken(0),
+      m_rcDisplay{0, 0, 0, 0},
+      m_nCurrent(-1),
+      m_nHitCode(0),
+      m_nTrackState(0),
+      m_rcTrack{0, 0, 0, 0},
+      m_ptAnchor{0, 0} {
+    GdiplusStartupInput input;
+    // The token stays 0 if GDI+ cannot start; painting then uses plain GDI.
+    if (GdiplusStartup(&m_gdiplusToken, &input, nullptr) != Ok) m_gdiplusToken = 0;
+    InitializeCriticalSection(&m_cs);
+}
+
+CPreviewWnd::~CPreviewWnd() {
+    for (CPreviewItem* item : m_items) delete item;
+    m_items.clear();
+    m_nCurrent = -1;
+    GdiplusShutdown(m_gdiplusToken);
+    m_gdiplusToken = 0;
+    DeleteCriticalSection(&m_cs);
+}
+
+void CPreviewWnd::SetFrameSize(LONG lWidth, LONG lHeight) {
+    // Frames do not flow yet, so the picture is sized without the lock.
+    m_image.Create(static_cast<DWORD>(lWidth), static_cast<DWORD>(lHeight), 24);
+    RECT rc{0, 0, 0, 0};
+    GetClientRect(&rc);
+    const int cw = rc.right - rc.left, ch = rc.bottom - rc.top;
+    if (lWidth <= 0 || lHeight <= 0 || cw <= 0 || ch <= 0) {
+        // Nothing sensible to fit: no display area.
+        m_rcDisplay = RECT{0, 0, 0, 0};
+        return;
+    }
+    const double aspect = static_cast<double>(lWidth) / static_cast<double>(lHeight);
+    const double clientAspect = static_cast<double>(cw) / static_cast<double>(ch);
+    int left, top, dw, dh;
+    if (aspect <= clientAspect) {
+        dh = ch - 2;
+        dw = static_cast<int>(dh * aspect);
+        left = (cw - dw) / 2;
+        top = 1;
+    } else {
+        dw = cw - 2;
+        dh = static_cast<int>(dw / aspect);
+        left = 1;
+        top = (ch - dh) / 2;
+    }
+    m_rcDisplay = RECT{left, top, left + dw, top + dh};
+}
+
+void CPreviewWnd::PutFrame(const BYTE* pBuffer, LONG, LONG lWidth, LONG lHeight) {
+    EnterCriticalSection(&m_cs);
+    const DWORD rowBytes = ((static_cast<DWORD>(lWidth) * 24 + 31) / 32) * 4;
+    m_image.CreateFromPixels(pBuffer, static_cast<DWORD>(lWidth), static_cast<DWORD>(lHeight), 24, rowBytes, false);
+    LeaveCriticalSection(&m_cs);
+    // Repaint requests from many frames collapse into one paint on the window's thread.
+    if (m_hWnd) InvalidateRect(nullptr, TRUE);
+}
+
+void CPreviewWnd::ClearFrame() {
+    EnterCriticalSection(&m_cs);
+    m_image.Destroy();
+    LeaveCriticalSection(&m_cs);
+    if (m_hWnd) InvalidateRect(nullptr, TRUE);
+}
+
+LRESULT CPreviewWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kGraphEventMessage && m_pCamera) m_pCamera->HandleEvent();
+    return CWnd::WindowProc(message, wParam, lParam);
+}
+
+void CPreviewWnd::OnPaint() {
+    CPaintDC dc(this);
+
+    // Everything is drawn off screen over the clip box, in client coordinates, then copied once.
+    CRect rcClip;
+    dc.GetClipBox(&rcClip);
+    if (rcClip.IsRectEmpty()) return;
+    CDC memDC;
+    memDC.CreateCompatibleDC(&dc);
+    CBitmap bitmap;
+    bitmap.CreateCompatibleBitmap(&dc, rcClip.Width(), rcClip.Height());
+    CBitmap* pOldBitmap = memDC.SelectObject(&bitmap);
+    memDC.SetMapMode(dc.GetMapMode());
+    memDC.SetWindowOrg(rcClip.left, rcClip.top);
+    memDC.FillSolidRect(&rcClip, dc.GetBkColor());
+
+    CBrush black(RGB(0, 0, 0));
+    memDC.FillRect(&rcClip, &black);
+
+    if (m_image.GetBlock()) {
+        EnterCriticalSection(&m_cs);
+        const RECT rcSrc{0, 0, static_cast<LONG>(m_image.GetWidth()), static_cast<LONG>(m_image.GetHeight())};
+        DrawFrame(&memDC, m_rcDisplay, m_image.GetBlock(), rcSrc);
+        LeaveCriticalSection(&m_cs);
+
+        DrawItems(&memDC);
+
+        if (m_nTrackState == kTrackDrawing || m_nTrackState == kTrackSizing) {
+            CGdiObject* pOldBrush = memDC.SelectStockObject(NULL_BRUSH);
+            const int oldRop = memDC.SetROP2(R2_COPYPEN);
+            CPen pen(PS_DOT, 1, GetSysColor(COLOR_GRAYTEXT));
+            CPen* pOldPen = memDC.SelectObject(&pen);
+            CRect outline(m_rcTrack);
+            outline.InflateRect(1, 1);
+            memDC.Rectangle(&outline);
+            memDC.SelectObject(pOldPen);
+            memDC.SetROP2(oldRop);
+            if (pOldBrush) memDC.SelectObject(pOldBrush->m_hObject);
+        }
+    }
+
+    dc.BitBlt(rcClip.left, rcClip.top, rcClip.Width(), rcClip.Height(), &memDC, rcClip.left, rcClip.top, SRCCOPY);
+    memDC.SelectObject(pOldBitmap);
+}
+
+BOOL CPreviewWnd::OnEraseBkgnd(CDC*) {
+    // The paint covers the whole clip box; erasing first would only flicker.
+    return TRUE;
+}
+
+int CPreviewWnd::OnCreate(LPCREATESTRUCT lpCreateStruct) {
+    if (CWnd::OnCreate(lpCreateStruct) == -1) return -1;
+    return 0;
+}
+
+void CPreviewWnd::DrawFrame(CDC* pDC, const RECT& rcDest, const void* pBlock, const RECT& rcSrc) {
+    if (!pBlock) return;
+    auto* pInfo = static_cast<BITMAPINFO*>(const_cast<void*>(pBlock));
+    const BITMAPINFOHEADER& header = pInfo->bmiHeader;
+    BYTE* pBits = static_cast<BYTE*>(const_cast<void*>(pBlock)) + header.biSize + header.biClrUsed * sizeof(RGBQUAD);
+    const int dstWidth = rcDest.right - rcDest.left, dstHeight = rcDest.bottom - rcDest.top;
+    const int srcWidth = rcSrc.right - rcSrc.left, srcHeight = rcSrc.bottom - rcSrc.top;
+
+    if (m_gdiplusToken) {
+        // Failures leave the frame undrawn (black); the next frame paints again.
+        GpGraphics* pGraphics = nullptr;
+        if (GdipCreateFromHDC(pDC->GetSafeHdc(), &pGraphics) != Ok) return;
+        GdipSetInterpolationMode(pGraphics, InterpolationModeHighQualityBicubic);
+        GpBitmap* pBitmap = nullptr;
+        if (GdipCreateBitmapFromGdiDib(pInfo, pBits, &pBitmap) == Ok) {
+            GdipDrawImageRectRectI(pGraphics, pBitmap, rcDest.left, rcDest.top, dstWidth, dstHeight, rcSrc.left,
+                                   rcSrc.top, srcWidth, srcHeight, UnitPixel, nullptr, nullptr, nullptr);
+            GdipDisposeImage(pBitmap);
+        }
+        GdipDeleteGraphics(pGraphics);
+        return;
+    }
+
+    // Plain GDI: the DIB's rows are bottom-up, so the source rectangle is measured from the bottom.
+    const LONG height = header.biHeight;
+    const RECT rcFlipped{rcSrc.left, height - rcSrc.bottom, rcSrc.right, height - rcSrc.top};
+    pDC->SetStretchBltMode(COLORONCOLOR);
+    if (dstWidth == srcWidth && dstHeight == srcHeight) {
+        SetDIBitsToDevice(pDC->GetSafeHdc(), rcDest.left, rcDest.top, static_cast<DWORD>(dstWidth),
+                          static_cast<DWORD>(dstHeight), rcFlipped.left, rcFlipped.top, 0,
+                          static_cast<UINT>(height), pBits, pInfo, DIB_RGB_COLORS);
+    } else {
+        StretchDIBits(pDC->GetSafeHdc(), rcDest.left, rcDest.top, dstWidth, dstHeight, rcFlipped.left, rcFlipped.top,
+                      srcWidth, srcHeight, pBits, pInfo, DIB_RGB_COLORS, SRCCOPY);
+    }
+}
+
+void CPreviewWnd::DrawItems(CDC*) {
+    // The overlay rectangles of m_items go here; none are created yet, so there is nothing to draw.
+}
