@@ -205,3 +205,72 @@ TEST_F(Enumeration, FormatCodesCompareWholeSubtypes) {
 
 }  // namespace
 }  // namespace lumacap::test
+
+namespace lumacap::test {
+namespace {
+
+class CameraDevice : public SimTest {};
+
+TEST_F(CameraDevice, SetCameraIndexReadsTheDeviceAndKeepsTheResolutionIndex) {
+    sim::VirtualCameraConfig second = sim::DefaultCameraConfig();
+    second.friendlyName = "Second";
+    second.displayName = "usb#vid_0bda&pid_58b0&mi_00";
+    second.capabilities = {{"MJPG", 1280, 720, 30, false}, {"YUY2", 640, 480, 30, false}};
+    sim::AddCamera(second);
+
+    CDXCamera camera;
+    EXPECT_EQ(camera.GetCameraIndex(), -1);
+    ASSERT_EQ(camera.SetCameraIndex(1), 1);
+    EXPECT_EQ(camera.GetCameraIndex(), 1);
+    EXPECT_STREQ(camera.GetID(), "VID_0BDA&PID_58B0");
+    EXPECT_STREQ(camera.GetName(), "Second");
+    ASSERT_EQ(camera.GetVideoInfoCount(), 2u);
+    EXPECT_EQ(camera.GetVideoFormat(0), 3u);
+    ASSERT_EQ(camera.SetResolutionIndex(1), 1);
+
+    // Another device: new data, the resolution index is left for the host to set again.
+    ASSERT_EQ(camera.SetCameraIndex(0), 1);
+    EXPECT_STREQ(camera.GetName(), "Lumacap Virtual Camera");
+    EXPECT_EQ(camera.GetResolutionIndex(), 1);
+    long w = 0, h = 0;
+    ASSERT_EQ(camera.GetVideoSize(1, &w, &h), 1);
+    EXPECT_EQ(w, 320);
+    EXPECT_EQ(h, 240);
+}
+
+TEST_F(CameraDevice, BadIndicesAreRefusedWithTheirTexts) {
+    CDXCamera camera;
+    ASSERT_EQ(camera.SetCameraIndex(0), 1);
+    const std::string id = camera.GetID();
+    const unsigned count = camera.GetVideoInfoCount();
+    const long cameras = CDXCamera::GetCameraCount();
+    for (long bad : {-1L, cameras, cameras + 5}) {
+        EXPECT_EQ(camera.SetCameraIndex(bad), 0);
+        EXPECT_EQ(HexBytes(camera.GetLastError()), HexBytes("错误的设备索引参数。"));
+        EXPECT_EQ(camera.GetCameraIndex(), 0);
+        EXPECT_EQ(camera.GetID(), id);
+        EXPECT_EQ(camera.GetVideoInfoCount(), count);
+    }
+    long w = -1, h = -1;
+    EXPECT_EQ(camera.GetVideoSize(static_cast<int>(count), &w, &h), 0);
+    EXPECT_EQ(w, -1);
+    EXPECT_EQ(HexBytes(camera.GetLastError()), HexBytes("错误的分辨率索引参数。"));
+    camera.SetCameraIndex(-1);
+    EXPECT_EQ(camera.GetVideoFormat(-1), 0u);
+    EXPECT_EQ(HexBytes(camera.GetLastError()), HexBytes("错误的分辨率索引参数。"));
+}
+
+TEST_F(CameraDevice, UnreadablePartsStayEmptyButTheIndexIsTaken) {
+    CDXCamera camera;
+    sim::ArmFault("IPropertyBag::Read", E_FAIL);
+    ASSERT_EQ(camera.SetCameraIndex(0), 1);
+    EXPECT_EQ(camera.GetCameraIndex(), 0);
+    EXPECT_STREQ(camera.GetID(), "VID_1D6B&PID_0102");
+    EXPECT_STREQ(camera.GetName(), "");
+    EXPECT_EQ(camera.GetVideoInfoCount(), 0u);
+    // With no formats, every resolution index is refused.
+    EXPECT_EQ(camera.SetResolutionIndex(0), 0);
+}
+
+}  // namespace
+}  // namespace lumacap::test
