@@ -14,6 +14,7 @@
 #include <thread>
 
 #include <control.h>
+#include <qedit.h>
 #include <streams.h>
 
 #include "platform/com/ClassRegistry.h"
@@ -319,7 +320,7 @@ public:
         std::lock_guard<std::recursive_mutex> lock(m_graphLock);
         const bool video = PinHasMajorType(ppinOut, MEDIATYPE_Video);
         IBaseFilter* renderer = nullptr;
-        HRESULT hr = CoCreateInstance(video ? CLSID_VideoRenderer : CLSID_NullRendererForRender(), nullptr,
+        HRESULT hr = CoCreateInstance(video ? CLSID_VideoRenderer : CLSID_NullRenderer, nullptr,
                                       CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&renderer));
         if (FAILED(hr)) return VFW_E_CANNOT_RENDER;
         hr = AddFilter(renderer, video ? L"Video Renderer" : L"Null Renderer");
@@ -617,8 +618,6 @@ private:
         std::wstring name;
     };
 
-    static const CLSID& CLSID_NullRendererForRender();
-
     IBaseFilter* FindByName(const std::wstring& name) const {
         for (const auto& e : m_filters)
             if (e.name == name) return e.filter;
@@ -804,11 +803,6 @@ private:
     LONG_PTR m_notifyInstance = 0;
     long m_notifyFlags = 0;
 };
-
-const CLSID& FilterGraph::CLSID_NullRendererForRender() {
-    static const CLSID clsid = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-    return clsid;
-}
 
 HRESULT CreateFilterGraph(IUnknown* outer, REFIID riid, void** ppv) {
     if (outer) return CLASS_E_NOAGGREGATION;
