@@ -13,16 +13,11 @@ CBaseObject::~CBaseObject() { lumacap::com::LiveObjectCount().fetch_sub(1, std::
 
 LONG CBaseObject::ObjectsActive() { return static_cast<LONG>(lumacap::com::LiveObjectCount().load()); }
 
-CUnknown::CUnknown(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT*)
-    : CBaseObject(pName),
-      m_pUnknown(pUnk ? pUnk : reinterpret_cast<LPUNKNOWN>(static_cast<INonDelegatingUnknown*>(this))) {}
+CUnknown::CUnknown(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT*) : CBaseObject(pName), m_pUnknown(pUnk) {}
 
 HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown) {
-        // The non-delegating unknown has IUnknown's layout: this is what aggregation hands out.
-        return GetInterface(reinterpret_cast<LPUNKNOWN>(static_cast<INonDelegatingUnknown*>(this)), ppv);
-    }
+    if (riid == IID_IUnknown) return GetInterface(&m_ownUnknown, ppv);
     *ppv = nullptr;
     return E_NOINTERFACE;
 }

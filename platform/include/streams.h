@@ -43,13 +43,26 @@ public:
     ULONG STDMETHODCALLTYPE NonDelegatingAddRef() override;
     ULONG STDMETHODCALLTYPE NonDelegatingRelease() override;
 
-    LPUNKNOWN GetOwner() const { return m_pUnknown; }
+    // The outer object when aggregated, otherwise this object's own identity.
+    LPUNKNOWN GetOwner() const { return m_pUnknown ? m_pUnknown : const_cast<OwnerUnknown*>(&m_ownUnknown); }
 
 protected:
     std::atomic<LONG> m_cRef{0};
 
 private:
-    LPUNKNOWN m_pUnknown;  // the outer object, or this object's own non-delegating unknown
+    // The object's IUnknown when it is not aggregated: a real IUnknown that forwards to the
+    // non-delegating methods (rather than reinterpreting the non-delegating interface).
+    struct OwnerUnknown final : public IUnknown {
+        explicit OwnerUnknown(CUnknown* self) : m_self(self) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+            return m_self->NonDelegatingQueryInterface(riid, ppv);
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return m_self->NonDelegatingAddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return m_self->NonDelegatingRelease(); }
+        CUnknown* m_self;
+    };
+    OwnerUnknown m_ownUnknown{this};
+    LPUNKNOWN m_pUnknown;  // the outer object, or null
 };
 
 // Hands out an interface with a reference.
