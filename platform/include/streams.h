@@ -448,7 +448,8 @@ public:
     HRESULT StreamTime(REFERENCE_TIME& rtStream);
 
 protected:
-    FILTER_STATE m_State = State_Stopped;
+    // Written by the thread changing state, read by streaming threads.
+    std::atomic<FILTER_STATE> m_State{State_Stopped};
     IReferenceClock* m_pClock = nullptr;
     REFERENCE_TIME m_tStart = 0;
     CLSID m_clsid;
