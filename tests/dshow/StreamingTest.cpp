@@ -256,6 +256,36 @@ TEST_F(Streaming, UnplugSurfacesAsDeviceLostThenBack) {
     ASSERT_EQ(control->Stop(), S_OK);
 }
 
+TEST_F(Streaming, BrightnessAndContrastChangeTheFramesWhileStreaming) {
+    BuildCameraGraph();
+    ASSERT_EQ(grabber->SetCallback(&frames, 1), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_TRUE(frames.WaitFor(2));
+    // Bar 0 (75% white) and bar 7 (black), in the middle of the bars.
+    auto bars = [&] {
+        const std::vector<uint8_t> f = frames.LastFrame();
+        const uint8_t* row = f.data() + (479 - 200) * 640 * 3;
+        return std::make_pair(row[40 * 3 + 1], row[600 * 3 + 1]);
+    };
+    EXPECT_NEAR(bars().first, 191, 6);
+    ComPtr<IAMVideoProcAmp> procAmp;
+    ASSERT_EQ(camera->QueryInterface(IID_IAMVideoProcAmp, procAmp.Out()), S_OK);
+    ASSERT_EQ(procAmp->Set(VideoProcAmp_Brightness, 40, VideoProcAmp_Flags_Manual), S_OK);
+    size_t seen = frames.Count();
+    ASSERT_TRUE(frames.WaitFor(seen + 3));
+    EXPECT_NEAR(bars().first, 231, 6);
+    EXPECT_NEAR(bars().second, 40, 6);
+    // No contrast: everything flattens to mid-grey (plus the brightness).
+    ASSERT_EQ(procAmp->Set(VideoProcAmp_Contrast, 0, VideoProcAmp_Flags_Manual), S_OK);
+    seen = frames.Count();
+    ASSERT_TRUE(frames.WaitFor(seen + 3));
+    EXPECT_NEAR(bars().first, 168, 6);
+    EXPECT_NEAR(bars().second, 168, 6);
+    // The frame numbers are still readable.
+    EXPECT_GE(sim::ReadFrameNumber(frames.LastFrame().data(), 640, 480), 0);
+    ASSERT_EQ(control->Stop(), S_OK);
+}
+
 TEST_F(Streaming, UnreadEventsDoNotKeepTheDeviceAlive) {
     // The graph holds the lost device in its queue; releasing the graph frees it.
     BuildCameraGraph();
