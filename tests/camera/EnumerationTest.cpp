@@ -5,6 +5,7 @@
 
 #include "camera/Enumeration.h"
 #include "common/GraphFixture.h"
+#include "common/TestAccess.h"
 
 namespace lumacap::test {
 namespace {
@@ -258,6 +259,28 @@ TEST_F(CameraDevice, BadIndicesAreRefusedWithTheirTexts) {
     camera.SetCameraIndex(-1);
     EXPECT_EQ(camera.GetVideoFormat(-1), 0u);
     EXPECT_EQ(HexBytes(camera.GetLastError()), HexBytes("错误的分辨率索引参数。"));
+}
+
+TEST_F(CameraDevice, AnOpenCameraKeepsItsDeviceAndControlsAreCleared) {
+    sim::AddCamera(sim::DefaultCameraConfig());
+    CDXCamera camera;
+    ASSERT_EQ(camera.SetCameraIndex(0), 1);
+    camera.SetBrgihtness(40);
+    int automatic = 0;
+    camera.SetWhiteBalance(4600, 1);
+    for (int status : {1, 2, 3, 4, 5}) {
+        CDXCameraTestAccess::Status(camera) = status;
+        EXPECT_EQ(camera.SetCameraIndex(1), 0);
+        EXPECT_EQ(HexBytes(camera.GetLastError()), HexBytes("设备已经在运行，请先关闭设备再设置初始化参数。"));
+        EXPECT_EQ(camera.GetCameraIndex(), 0);
+    }
+    EXPECT_EQ(camera.GetBrgihtness(), 40);
+    CDXCameraTestAccess::Status(camera) = 0;
+    // Choosing a device clears every queued image-control value and flag.
+    ASSERT_EQ(camera.SetCameraIndex(1), 1);
+    EXPECT_EQ(camera.GetBrgihtness(), 0);
+    EXPECT_EQ(camera.GetWhiteBalance(automatic), 0);
+    EXPECT_EQ(automatic, 0);
 }
 
 TEST_F(CameraDevice, UnreadablePartsStayEmptyButTheIndexIsTaken) {

@@ -1,0 +1,31 @@
+// Reaches the private parts of the exported classes that tests must set or read directly: the
+// graph interfaces a test double stands in for, and the steps behind the public operations.
+#pragma once
+
+#include <lumacap/DXCamera.h>
+#include <lumacap/DXRecorder.h>
+
+struct CDXCameraTestAccess {
+    static IMediaEventEx*& MediaEvent(CDXCamera& c) { return c.m_pMediaEvent; }
+    static std::atomic<int>& Status(CDXCamera& c) { return c.m_nStatus; }
+    static CPreviewWnd*& PreviewWnd(CDXCamera& c) { return c.m_pPreviewWnd; }
+    static std::vector<CAMERAVIDEOINFO>& VideoInfo(CDXCamera& c) { return c.m_vecVideoInfo; }
+    static LONG& CameraIndex(CDXCamera& c) { return c.m_lCameraIndex; }
+    static CString& ID(CDXCamera& c) { return c.m_strID; }
+    static CString& Name(CDXCamera& c) { return c.m_strName; }
+    static DWORD& PropertyFlags(CDXCamera& c) { return c.m_dwPropertyFlags; }
+    static CSampleGrabberCB& GrabberCB(CDXCamera& c) { return c.m_GrabberCB; }
+    static void FormatErrorMessage(CDXCamera& c, const char* step, DWORD code) { c.FormatErrorMessage(step, code); }
+    static void HandleEvent(CDXCamera& c) { c.HandleEvent(); }
+    static LONG PreviewWidth(CDXCamera& c) { return c.m_GrabberCB.m_lPreviewWidth; }
+    static LONG PreviewHeight(CDXCamera& c) { return c.m_GrabberCB.m_lPreviewHeight; }
+    static LONG PreviewLeft(CDXCamera& c) { return c.m_GrabberCB.m_lPreviewLeft; }
+    static LONG PreviewTop(CDXCamera& c) { return c.m_GrabberCB.m_lPreviewTop; }
+};
+
+struct CDXRecorderTestAccess {
+    static std::atomic<int>& Status(CDXRecorder& r) { return r.m_nStatus; }
+    static void FormatErrorMessage(CDXRecorder& r, const char* text, DWORD code) { r.FormatErrorMessage(text, code); }
+    static CAudioGrabberCB& AudioGrabberCB(CDXRecorder& r) { return r.m_AudioGrabberCB; }
+    static HWND NotifyWnd(CDXRecorder& r) { return r.m_hNotifyWnd; }
+};
