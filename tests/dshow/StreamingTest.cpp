@@ -214,6 +214,15 @@ TEST_F(Streaming, EventsAreQueuedAndPostedToTheNotifyWindow) {
     ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
     EXPECT_EQ(code, EC_USER + 3);
 
+    // The event handle is signalled exactly while events wait in the queue.
+    OAEVENT handle = 0;
+    ASSERT_EQ(events->GetEventHandle(&handle), S_OK);
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    ASSERT_EQ(sink->Notify(EC_USER + 5, 0, 0), S_OK);
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
     // Suppressed notifications drop events altogether.
     ASSERT_EQ(events->SetNotifyFlags(1), S_OK);
     ASSERT_EQ(sink->Notify(EC_USER + 4, 0, 0), S_OK);

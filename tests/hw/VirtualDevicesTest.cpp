@@ -1,5 +1,6 @@
 // The virtual devices as a driver user sees them: capabilities and formats, controls, the frame
 // stamp's robustness, the microphone's formats, buffers and tone, and configuration via sim.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -275,6 +276,50 @@ TEST_F(VirtualDevices, MicrophoneHonoursFormatAndBufferNegotiation) {
         sum += std::abs(s);
     }
     EXPECT_NEAR(sum / 1024.0, 0.5 * 32767.0 * 2.0 / M_PI, 600.0);
+}
+
+TEST_F(VirtualDevices, SilentMicrophoneDeliversZerosAndReportsItsRemoval) {
+    sim::VirtualMicrophoneConfig quiet = sim::DefaultMicrophoneConfig();
+    quiet.silence = true;
+    quiet.formats = {{8000, 16, 1}};
+    sim::ConfigureMicrophone(0, quiet);
+    ComPtr<IGraphBuilder> graph;
+    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.Out());
+    ComPtr<IBaseFilter> microphone(BindDevice(CLSID_AudioInputDeviceCategory, 0));
+    ComPtr<ISampleGrabber> grabber;
+    CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber, grabber.Out());
+    ComPtr<IBaseFilter> grabberFilter;
+    grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out());
+    graph->AddFilter(microphone, L"Audio");
+    graph->AddFilter(grabberFilter, L"Grabber");
+    ComPtr<IPin> out(FindPinByDirection(microphone, PINDIR_OUTPUT));
+    ComPtr<IPin> in(FindPinByDirection(grabberFilter, PINDIR_INPUT));
+    ComPtr<IAMBufferNegotiation> negotiation;
+    out->QueryInterface(IID_IAMBufferNegotiation, negotiation.Out());
+    ALLOCATOR_PROPERTIES props{4, 800, 2, 0};  // 50 ms buffers
+    ASSERT_EQ(negotiation->SuggestAllocatorProperties(&props), S_OK);
+    ASSERT_EQ(graph->Connect(out, in), S_OK);
+    EXPECT_EQ(negotiation->SuggestAllocatorProperties(&props), VFW_E_ALREADY_CONNECTED);
+    FrameCollector buffers;
+    grabber->SetCallback(&buffers, 1);
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEvent> events;
+    graph->QueryInterface(IID_IMediaControl, control.Out());
+    graph->QueryInterface(IID_IMediaEvent, events.Out());
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_TRUE(buffers.WaitFor(2, 3000));
+    const std::vector<uint8_t> last = buffers.LastFrame();
+    ASSERT_EQ(last.size(), 800u);
+    EXPECT_TRUE(std::all_of(last.begin(), last.end(), [](uint8_t b) { return b == 0; }));
+    ASSERT_TRUE(sim::UnplugMicrophone(0));
+    long code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 1000), S_OK);
+    EXPECT_EQ(code, EC_DEVICE_LOST);
+    EXPECT_EQ(p2, 0);
+    events->FreeEventParams(code, p1, p2);
+    ASSERT_EQ(control->Stop(), S_OK);
+    grabber->SetCallback(nullptr, 1);
 }
 
 TEST_F(VirtualDevices, SimulationAddsReordersAndConfiguresDevices) {
