@@ -102,9 +102,10 @@ struct GraphRig {
         config.prerenderedFrames = 8;
         lumacap::sim::ConfigureCamera(0, config);
 
-        CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, reinterpret_cast<void**>(&graph));
-        CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
-                         reinterpret_cast<void**>(&builder));
+        CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                         reinterpret_cast<void**>(&graph));
+        CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                         IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(&builder));
         builder->SetFiltergraph(graph);
         graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
         ICreateDevEnum* devEnum = nullptr;
@@ -118,18 +119,21 @@ struct GraphRig {
         SafeRelease(moniker);
         SafeRelease(monikers);
         SafeRelease(devEnum);
-        CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber, reinterpret_cast<void**>(&grabber));
+        CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber,
+                         reinterpret_cast<void**>(&grabber));
         AM_MEDIA_TYPE rgb{};
         rgb.majortype = MEDIATYPE_Video;
         rgb.subtype = MEDIASUBTYPE_RGB24;
         grabber->SetMediaType(&rgb);
         grabber->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&grabberFilter));
-        CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&renderer));
+        CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                         reinterpret_cast<void**>(&renderer));
         graph->AddFilter(camera, L"Video Capture");
         graph->AddFilter(grabberFilter, L"Sample Grabber");
         graph->AddFilter(renderer, L"VideoRender");
         // Capture pin straight to the grabber: the converter is the only thing inserted.
-        if (FAILED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, grabberFilter, renderer)))
+        if (FAILED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera,
+                                         grabberFilter, renderer)))
             return false;
         grabber->SetCallback(&counter, 1);
         return true;
@@ -186,18 +190,20 @@ struct DirectRig {
         const std::vector<uint8_t>& src = sources[static_cast<size_t>(i % 8)];
         uint8_t* dstPlanes[4];
         int dstStrides[4];
-        lumacap::codecs::DescribeBuffer(AV_PIX_FMT_BGR24, width, height, true, dst.data(), dstPlanes, dstStrides);
+        lumacap::codecs::DescribeBuffer(AV_PIX_FMT_BGR24, width, height, true, dst.data(),
+                                        dstPlanes, dstStrides);
         if (mjpeg) {
             const AVFrame* frame = decoder->Decode(src.data(), src.size());
-            scaler.Convert(static_cast<AVPixelFormat>(frame->format), width, height, frame->data, frame->linesize,
-                           AV_PIX_FMT_BGR24, width, height, dstPlanes, dstStrides);
+            scaler.Convert(static_cast<AVPixelFormat>(frame->format), width, height, frame->data,
+                           frame->linesize, AV_PIX_FMT_BGR24, width, height, dstPlanes, dstStrides);
         } else {
             uint8_t* srcPlanes[4];
             int srcStrides[4];
-            lumacap::codecs::DescribeBuffer(AV_PIX_FMT_YUYV422, width, height, false, const_cast<uint8_t*>(src.data()),
-                                            srcPlanes, srcStrides);
-            scaler.Convert(AV_PIX_FMT_YUYV422, width, height, srcPlanes, srcStrides, AV_PIX_FMT_BGR24, width, height,
-                           dstPlanes, dstStrides);
+            lumacap::codecs::DescribeBuffer(AV_PIX_FMT_YUYV422, width, height, false,
+                                            const_cast<uint8_t*>(src.data()), srcPlanes,
+                                            srcStrides);
+            scaler.Convert(AV_PIX_FMT_YUYV422, width, height, srcPlanes, srcStrides,
+                           AV_PIX_FMT_BGR24, width, height, dstPlanes, dstStrides);
         }
         benchmark::DoNotOptimize(dst.data());
     }
@@ -206,7 +212,8 @@ struct DirectRig {
 void GraphVsDirect(benchmark::State& state, const char* subtype, long width, long height) {
     GraphRig graph;
     DirectRig direct;
-    if (!graph.Build(subtype, width, height) || !direct.Build(subtype, static_cast<int>(width), static_cast<int>(height))) {
+    if (!graph.Build(subtype, width, height) ||
+        !direct.Build(subtype, static_cast<int>(width), static_cast<int>(height))) {
         state.SkipWithError("cannot build the graph");
         return;
     }
@@ -253,9 +260,21 @@ void GraphVsDirect(benchmark::State& state, const char* subtype, long width, lon
 
 }  // namespace
 
-BENCHMARK_CAPTURE(GraphVsDirect, YUY2_1280x720, "YUY2", 1280, 720)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK_CAPTURE(GraphVsDirect, YUY2_1920x1080, "YUY2", 1920, 1080)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK_CAPTURE(GraphVsDirect, MJPG_1280x720, "MJPG", 1280, 720)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK_CAPTURE(GraphVsDirect, MJPG_1920x1080, "MJPG", 1920, 1080)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK_CAPTURE(GraphVsDirect, YUY2_1280x720, "YUY2", 1280, 720)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(GraphVsDirect, YUY2_1920x1080, "YUY2", 1920, 1080)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(GraphVsDirect, MJPG_1280x720, "MJPG", 1280, 720)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(GraphVsDirect, MJPG_1920x1080, "MJPG", 1920, 1080)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
 
 BENCHMARK_MAIN();

@@ -17,13 +17,21 @@ CDXCAMERAPROPERTY& CDXCAMERAPROPERTY::operator=(const CDXCAMERAPROPERTY& other) 
     return *this;
 }
 
-CDXCAMERAPROPERTY::~CDXCAMERAPROPERTY() { Reset(); }
+CDXCAMERAPROPERTY::~CDXCAMERAPROPERTY() {
+    Reset();
+}
 
-const char* CDXCAMERAPROPERTY::GetID() const { return m_strID; }
+const char* CDXCAMERAPROPERTY::GetID() const {
+    return m_strID;
+}
 
-const char* CDXCAMERAPROPERTY::GetName() const { return m_strName; }
+const char* CDXCAMERAPROPERTY::GetName() const {
+    return m_strName;
+}
 
-unsigned int CDXCAMERAPROPERTY::GetVideoInfoCount() const { return static_cast<unsigned int>(m_vecVideoInfo.size()); }
+unsigned int CDXCAMERAPROPERTY::GetVideoInfoCount() const {
+    return static_cast<unsigned int>(m_vecVideoInfo.size());
+}
 
 int CDXCAMERAPROPERTY::GetVideoSize(int index, long* width, long* height) const {
     if (index < 0 || index >= static_cast<int>(m_vecVideoInfo.size())) return 0;

@@ -26,8 +26,8 @@ CString Narrow(LPCWSTR text) {
 HRESULT GetVideoDeviceMoniker(long position, IMoniker** ppMoniker) {
     *ppMoniker = nullptr;
     ICreateDevEnum* pDevEnum = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                  reinterpret_cast<void**>(&pDevEnum));
+    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_ICreateDevEnum, reinterpret_cast<void**>(&pDevEnum));
     if (FAILED(hr)) return hr;
     IEnumMoniker* pEnum = nullptr;
     hr = pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &pEnum, 0);
@@ -72,7 +72,8 @@ HRESULT GetDeviceID(IMoniker* pMoniker, CString& strID) {
 HRESULT GetDeviceName(IMoniker* pMoniker, CString& strName) {
     if (!pMoniker) return E_POINTER;
     IPropertyBag* pBag = nullptr;
-    HRESULT hr = pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&pBag));
+    HRESULT hr = pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                         reinterpret_cast<void**>(&pBag));
     if (FAILED(hr)) return hr;
     if (!pBag) return E_NOINTERFACE;
     VARIANT var;
@@ -88,22 +89,23 @@ HRESULT GetDeviceName(IMoniker* pMoniker, CString& strName) {
 HRESULT GetDeviceVideoInfo(IMoniker* pMoniker, std::vector<CAMERAVIDEOINFO>& vecVideoInfo) {
     if (!pMoniker) return E_POINTER;
     ICaptureGraphBuilder2* pBuilder = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
-                                  reinterpret_cast<void**>(&pBuilder));
+    HRESULT hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(&pBuilder));
     if (hr != S_OK) {
         if (pBuilder) pBuilder->Release();
         return hr;
     }
     IBaseFilter* pFilter = nullptr;
-    hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&pFilter));
+    hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                reinterpret_cast<void**>(&pFilter));
     if (hr != S_OK) {
         if (pFilter) pFilter->Release();
         pBuilder->Release();
         return hr;
     }
     IAMStreamConfig* pConfig = nullptr;
-    hr = pBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, pFilter, IID_IAMStreamConfig,
-                                 reinterpret_cast<void**>(&pConfig));
+    hr = pBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, pFilter,
+                                 IID_IAMStreamConfig, reinterpret_cast<void**>(&pConfig));
     if (hr != S_OK) {
         if (pConfig) pConfig->Release();
         pFilter->Release();
@@ -126,7 +128,8 @@ HRESULT GetDeviceVideoInfo(IMoniker* pMoniker, std::vector<CAMERAVIDEOINFO>& vec
                 pBuilder->Release();
                 return hrCaps;
             }
-            if (pmt->formattype == FORMAT_VideoInfo && pmt->pbFormat && pmt->cbFormat >= sizeof(VIDEOINFOHEADER)) {
+            if (pmt->formattype == FORMAT_VideoInfo && pmt->pbFormat &&
+                pmt->cbFormat >= sizeof(VIDEOINFOHEADER)) {
                 const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat);
                 CAMERAVIDEOINFO info;
                 info.lWidth = vih->bmiHeader.biWidth;
@@ -150,7 +153,8 @@ UINT GetVideoFormatCode(const GUID& subtype) {
     return 0;
 }
 
-HRESULT GetDeviceInfo(long position, CString& strID, CString& strName, std::vector<CAMERAVIDEOINFO>& vecVideoInfo) {
+HRESULT GetDeviceInfo(long position, CString& strID, CString& strName,
+                      std::vector<CAMERAVIDEOINFO>& vecVideoInfo) {
     IMoniker* pMoniker = nullptr;
     HRESULT hr = GetVideoDeviceMoniker(position, &pMoniker);
     if (hr != S_OK) return hr;
@@ -161,12 +165,13 @@ HRESULT GetDeviceInfo(long position, CString& strID, CString& strName, std::vect
     return hr;
 }
 
-// ---- CDXCamera ----------------------------------------------------------------------------------------
+// ---- CDXCamera
+// ----------------------------------------------------------------------------------------
 
 long CDXCamera::GetCameraCount() {
     ICreateDevEnum* pDevEnum = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                  reinterpret_cast<void**>(&pDevEnum));
+    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_ICreateDevEnum, reinterpret_cast<void**>(&pDevEnum));
     if (FAILED(hr) || !pDevEnum) return 0;
     IEnumMoniker* pEnum = nullptr;
     hr = pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &pEnum, 0);
@@ -219,7 +224,9 @@ int CDXCamera::SetCameraIndex(long index) {
     return 0;
 }
 
-unsigned int CDXCamera::GetVideoInfoCount() const { return static_cast<unsigned int>(m_vecVideoInfo.size()); }
+unsigned int CDXCamera::GetVideoInfoCount() const {
+    return static_cast<unsigned int>(m_vecVideoInfo.size());
+}
 
 int CDXCamera::GetVideoSize(int index, long* width, long* height) {
     if (index < 0 || index >= static_cast<int>(m_vecVideoInfo.size())) {

@@ -11,7 +11,8 @@
 
 // Fills the ID, name and format list from the device at `position`; the first failing part stops
 // the parts after it. S_OK, the walk's answer (1 past the end), or the failing call's code.
-HRESULT GetDeviceInfo(long position, CString& strID, CString& strName, std::vector<CAMERAVIDEOINFO>& vecVideoInfo);
+HRESULT GetDeviceInfo(long position, CString& strID, CString& strName,
+                      std::vector<CAMERAVIDEOINFO>& vecVideoInfo);
 // The upper-cased "VID_xxxx&PID_xxxx" part of the display name, or the whole upper-cased name.
 HRESULT GetDeviceID(IMoniker* pMoniker, CString& strID);
 HRESULT GetDeviceName(IMoniker* pMoniker, CString& strName);

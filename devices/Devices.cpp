@@ -21,7 +21,8 @@ void ToNarrow(LPCWSTR text, char* buffer, int size) {
 }
 
 bool IsInputCategory(const GUID& category) {
-    return IsEqualGUID(category, CLSID_VideoInputDeviceCategory) || IsEqualGUID(category, CLSID_AudioInputDeviceCategory);
+    return IsEqualGUID(category, CLSID_VideoInputDeviceCategory) ||
+           IsEqualGUID(category, CLSID_AudioInputDeviceCategory);
 }
 
 }  // namespace
@@ -65,7 +66,8 @@ IBaseFilter* CreateAVDevice(GUID category, int position) {
                 ToNarrow(pDisplayName, displayName, sizeof(displayName));
                 CoTaskMemFree(pDisplayName);
                 IPropertyBag* pBag = nullptr;
-                hr = pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&pBag));
+                hr = pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                             reinterpret_cast<void**>(&pBag));
                 if (FAILED(hr) || !pBag) {
                     LogError("CreateAVDevice,BindToStorage,%x", static_cast<unsigned>(hr));
                 } else {
@@ -83,7 +85,8 @@ IBaseFilter* CreateAVDevice(GUID category, int position) {
                             hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
                                                         reinterpret_cast<void**>(&pFilter));
                             if (FAILED(hr)) {
-                                LogError("CreateAVDevice,BindToObject,%x", static_cast<unsigned>(hr));
+                                LogError("CreateAVDevice,BindToObject,%x",
+                                         static_cast<unsigned>(hr));
                                 pFilter = nullptr;
                             }
                         }
@@ -140,7 +143,8 @@ IBaseFilter* CreateHardwareFilter(GUID category, const char* friendlyName) {
             LogError("CreateHardwareFilter,GetDisplayName,%x", static_cast<unsigned>(hr));
         }
         IPropertyBag* pBag = nullptr;
-        hr = pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&pBag));
+        hr = pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                     reinterpret_cast<void**>(&pBag));
         if (FAILED(hr) || !pBag) {
             LogError("CreateHardwareFilter,BindToStorage,%x", static_cast<unsigned>(hr));
             pBag = nullptr;
@@ -156,7 +160,8 @@ IBaseFilter* CreateHardwareFilter(GUID category, const char* friendlyName) {
                 ToNarrow(var.bstrVal, name, sizeof(name));
                 LogInfo("CreateHardwareFilter,friendName=%s", name);
                 if (friendlyName && std::strcmp(name, friendlyName) == 0) {
-                    hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&pFilter));
+                    hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                                reinterpret_cast<void**>(&pFilter));
                     if (FAILED(hr)) {
                         LogError("CreateHardwareFilter,BindToObject,%x", static_cast<unsigned>(hr));
                         pFilter = nullptr;
@@ -177,7 +182,8 @@ IBaseFilter* CreateHardwareFilter(GUID category, const char* friendlyName) {
 
 IBaseFilter* CreateCompressor(int video, const char* name) {
     LogInfo("CreateCompressor,%s", video ? "video" : "audio");
-    return CreateHardwareFilter(video ? CLSID_VideoCompressorCategory : CLSID_AudioCompressorCategory, name);
+    return CreateHardwareFilter(
+        video ? CLSID_VideoCompressorCategory : CLSID_AudioCompressorCategory, name);
 }
 
 namespace {

@@ -77,7 +77,8 @@ struct VirtualMicrophoneConfig {
 LUMACAP_API VirtualCameraConfig DefaultCameraConfig();
 LUMACAP_API VirtualMicrophoneConfig DefaultMicrophoneConfig();
 
-// ---- cameras ---------------------------------------------------------------------------------------
+// ---- cameras
+// ---------------------------------------------------------------------------------------
 LUMACAP_API int CameraCount();
 // Inserts at `position` (-1: at the end); returns the position it got.
 LUMACAP_API int AddCamera(const VirtualCameraConfig& config, int position = -1);
@@ -93,11 +94,13 @@ LUMACAP_API VirtualCameraConfig GetCameraConfig(int position);
 LUMACAP_API bool UnplugCamera(int position);
 LUMACAP_API bool ReplugCamera(int position);
 // The current value of a control of the device (video processing, or camera control).
-LUMACAP_API bool GetCameraControl(int position, bool cameraControl, long property, long* value, long* flags);
+LUMACAP_API bool GetCameraControl(int position, bool cameraControl, long property, long* value,
+                                  long* flags);
 // Frames delivered by all filters of this camera since it was added.
 LUMACAP_API long CameraFramesDelivered(int position);
 
-// ---- microphones -----------------------------------------------------------------------------------
+// ---- microphones
+// -----------------------------------------------------------------------------------
 LUMACAP_API int MicrophoneCount();
 LUMACAP_API int AddMicrophone(const VirtualMicrophoneConfig& config, int position = -1);
 LUMACAP_API bool RemoveMicrophone(int position);
@@ -108,10 +111,11 @@ LUMACAP_API VirtualMicrophoneConfig GetMicrophoneConfig(int position);
 LUMACAP_API bool UnplugMicrophone(int position);
 LUMACAP_API bool ReplugMicrophone(int position);
 
-// ---- reading pictures back ---------------------------------------------------------------------------
-// The frame number a virtual camera stamped into a 24-bit bottom-up RGB picture (rows padded to 4
-// bytes), also after colour conversion, scaling by a whole factor or lossy compression; -1 when
-// the picture carries no readable stamp.
+// ---- reading pictures back
+// --------------------------------------------------------------------------- The frame number a
+// virtual camera stamped into a 24-bit bottom-up RGB picture (rows padded to 4 bytes), also after
+// colour conversion, scaling by a whole factor or lossy compression; -1 when the picture carries no
+// readable stamp.
 //
 // Layout of a virtual camera's picture, as fractions of its height from the top: the stamp fills
 // the first sixth (32 cells across: a white marker, 24 bits of the frame number from the most
@@ -120,6 +124,7 @@ LUMACAP_API bool ReplugMicrophone(int position);
 // is dark grey with a white square moving to the right by eight pixels per frame.
 LUMACAP_API long ReadFrameNumber(const unsigned char* bgrBottomUp, long width, long height);
 // The colour of bar 0..7 before brightness and contrast (blue, green, red bytes).
-LUMACAP_API bool TestPatternBarColor(int bar, unsigned char* blue, unsigned char* green, unsigned char* red);
+LUMACAP_API bool TestPatternBarColor(int bar, unsigned char* blue, unsigned char* green,
+                                     unsigned char* red);
 
 }  // namespace lumacap::sim

@@ -31,7 +31,9 @@ AVPixelFormat PixelFormatOfSubtype(const GUID& subtype) {
     return AV_PIX_FMT_NONE;
 }
 
-static bool IsRgb(AVPixelFormat f) { return f == AV_PIX_FMT_BGR24 || f == AV_PIX_FMT_BGRA; }
+static bool IsRgb(AVPixelFormat f) {
+    return f == AV_PIX_FMT_BGR24 || f == AV_PIX_FMT_BGRA;
+}
 
 size_t BufferSize(AVPixelFormat format, int width, int height) {
     if (width <= 0 || height <= 0) return 0;
@@ -65,18 +67,21 @@ bool DescribeBuffer(AVPixelFormat format, int width, int height, bool bottomUp, 
     return av_image_fill_arrays(planes, strides, buffer, format, width, height, 1) >= 0;
 }
 
-Scaler::~Scaler() { sws_freeContext(m_context); }
+Scaler::~Scaler() {
+    sws_freeContext(m_context);
+}
 
-bool Scaler::Convert(AVPixelFormat srcFormat, int srcWidth, int srcHeight, const uint8_t* const src[4],
-                     const int srcStride[4], AVPixelFormat dstFormat, int dstWidth, int dstHeight,
-                     uint8_t* const dst[4], const int dstStride[4]) {
-    m_context = sws_getCachedContext(m_context, srcWidth, srcHeight, srcFormat, dstWidth, dstHeight, dstFormat,
-                                     kScaleFlags, nullptr, nullptr, nullptr);
+bool Scaler::Convert(AVPixelFormat srcFormat, int srcWidth, int srcHeight,
+                     const uint8_t* const src[4], const int srcStride[4], AVPixelFormat dstFormat,
+                     int dstWidth, int dstHeight, uint8_t* const dst[4], const int dstStride[4]) {
+    m_context = sws_getCachedContext(m_context, srcWidth, srcHeight, srcFormat, dstWidth, dstHeight,
+                                     dstFormat, kScaleFlags, nullptr, nullptr, nullptr);
     if (!m_context) return false;
     return sws_scale(m_context, src, srcStride, 0, srcHeight, dst, dstStride) == dstHeight;
 }
 
-// ---- MJPEG decoding ---------------------------------------------------------------------------------
+// ---- MJPEG decoding
+// ---------------------------------------------------------------------------------
 
 MjpegDecoder::MjpegDecoder() {
     InitFfmpeg();
@@ -103,7 +108,8 @@ MjpegDecoder::~MjpegDecoder() {
 const AVFrame* MjpegDecoder::Decode(const uint8_t* data, size_t size) {
     if (!m_context || !m_frame || !m_packet || !data || size == 0) return nullptr;
     // The decoder reads a little past the end of its input: give it a padded copy.
-    if (m_padded.size() < size + AV_INPUT_BUFFER_PADDING_SIZE) m_padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
+    if (m_padded.size() < size + AV_INPUT_BUFFER_PADDING_SIZE)
+        m_padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
     std::memcpy(m_padded.data(), data, size);
     std::memset(m_padded.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     m_packet->data = m_padded.data();
@@ -114,7 +120,8 @@ const AVFrame* MjpegDecoder::Decode(const uint8_t* data, size_t size) {
     return m_frame;
 }
 
-// ---- encoding -----------------------------------------------------------------------------------------
+// ---- encoding
+// -----------------------------------------------------------------------------------------
 
 VideoEncoder::~VideoEncoder() {
     av_packet_free(&m_packet);
@@ -122,8 +129,8 @@ VideoEncoder::~VideoEncoder() {
     avcodec_free_context(&m_context);
 }
 
-bool VideoEncoder::Open(int codecId, AVPixelFormat format, int width, int height, int quality, long bitRate,
-                        int framesPerSecond, int keyInterval) {
+bool VideoEncoder::Open(int codecId, AVPixelFormat format, int width, int height, int quality,
+                        long bitRate, int framesPerSecond, int keyInterval) {
     InitFfmpeg();
     const AVCodec* codec = avcodec_find_encoder(static_cast<AVCodecID>(codecId));
     if (!codec) return false;
@@ -137,7 +144,8 @@ bool VideoEncoder::Open(int codecId, AVPixelFormat format, int width, int height
     m_context->gop_size = keyInterval > 0 ? keyInterval : 1;
     m_context->max_b_frames = 0;
     m_context->thread_count = 1;
-    if (format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ420P) m_context->color_range = AVCOL_RANGE_JPEG;
+    if (format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ420P)
+        m_context->color_range = AVCOL_RANGE_JPEG;
     if (quality > 0) {
         m_context->flags |= AV_CODEC_FLAG_QSCALE;
         m_context->global_quality = FF_QP2LAMBDA * quality;
@@ -159,8 +167,8 @@ bool VideoEncoder::Open(int codecId, AVPixelFormat format, int width, int height
     return true;
 }
 
-bool VideoEncoder::Encode(const uint8_t* const planes[4], const int strides[4], int64_t pts, std::vector<uint8_t>& out,
-                          bool* keyFrame) {
+bool VideoEncoder::Encode(const uint8_t* const planes[4], const int strides[4], int64_t pts,
+                          std::vector<uint8_t>& out, bool* keyFrame) {
     out.clear();
     if (!m_context) return false;
     for (int i = 0; i < 4; ++i) {

@@ -85,8 +85,8 @@ public:
               int framesPerSecond, int keyInterval);
     bool IsOpen() const { return m_context != nullptr; }
     // Encodes one picture; `out` receives the packet (empty when the encoder holds it back).
-    bool Encode(const uint8_t* const planes[4], const int strides[4], int64_t pts, std::vector<uint8_t>& out,
-                bool* keyFrame);
+    bool Encode(const uint8_t* const planes[4], const int strides[4], int64_t pts,
+                std::vector<uint8_t>& out, bool* keyFrame);
     AVPixelFormat Format() const { return m_format; }
 
 private:

@@ -29,15 +29,25 @@ struct CompressorInfo {
 };
 
 constexpr uint32_t FourCC(char a, char b, char c, char d) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(a)) | (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
-           (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
+    return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
 }
 
 const CompressorInfo kCompressors[] = {
-    {{0xB8A3E0B1, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}}, L"MJPEG Compressor", L"mjpg",
-     FourCC('M', 'J', 'P', 'G'), AV_CODEC_ID_MJPEG, false},
-    {{0xB8A3E0B2, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}}, L"MPEG-4 Video Compressor", L"fmp4",
-     FourCC('F', 'M', 'P', '4'), AV_CODEC_ID_MPEG4, true},
+    {{0xB8A3E0B1, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
+     L"MJPEG Compressor",
+     L"mjpg",
+     FourCC('M', 'J', 'P', 'G'),
+     AV_CODEC_ID_MJPEG,
+     false},
+    {{0xB8A3E0B2, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
+     L"MPEG-4 Video Compressor",
+     L"fmp4",
+     FourCC('F', 'M', 'P', '4'),
+     AV_CODEC_ID_MPEG4,
+     true},
 };
 
 const BITMAPINFOHEADER* HeaderOf(const CMediaType& mt) {
@@ -52,11 +62,14 @@ public:
         : CTransformFilter(NAME("Video compressor"), nullptr, info.clsid), m_info(info) {}
 
     HRESULT CheckInputType(const CMediaType* mt) override {
-        if (mt->majortype != MEDIATYPE_Video || mt->formattype != FORMAT_VideoInfo) return VFW_E_TYPE_NOT_ACCEPTED;
-        if (mt->subtype != MEDIASUBTYPE_RGB24 && mt->subtype != MEDIASUBTYPE_RGB32) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (mt->majortype != MEDIATYPE_Video || mt->formattype != FORMAT_VideoInfo)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (mt->subtype != MEDIASUBTYPE_RGB24 && mt->subtype != MEDIASUBTYPE_RGB32)
+            return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* h = HeaderOf(*mt);
         // Both encoders work on pictures of even size.
-        if (!h || h->biWidth <= 0 || h->biHeight == 0 || (h->biWidth & 1) || (h->biHeight & 1)) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (!h || h->biWidth <= 0 || h->biHeight == 0 || (h->biWidth & 1) || (h->biHeight & 1))
+            return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
 
@@ -64,8 +77,10 @@ public:
         if (CheckInputType(in) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* ho = HeaderOf(*out);
         const BITMAPINFOHEADER* hi = HeaderOf(*in);
-        if (out->majortype != MEDIATYPE_Video || !ho || ho->biCompression != m_info.fourcc) return VFW_E_TYPE_NOT_ACCEPTED;
-        if (ho->biWidth != hi->biWidth || std::abs(ho->biHeight) != std::abs(hi->biHeight)) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (out->majortype != MEDIATYPE_Video || !ho || ho->biCompression != m_info.fourcc)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (ho->biWidth != hi->biWidth || std::abs(ho->biHeight) != std::abs(hi->biHeight))
+            return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
 
@@ -88,7 +103,8 @@ public:
         vih.bmiHeader.biPlanes = 1;
         vih.bmiHeader.biBitCount = 24;
         vih.bmiHeader.biCompression = m_info.fourcc;
-        vih.bmiHeader.biSizeImage = static_cast<DWORD>(vih.bmiHeader.biWidth * vih.bmiHeader.biHeight * 3);
+        vih.bmiHeader.biSizeImage =
+            static_cast<DWORD>(vih.bmiHeader.biWidth * vih.bmiHeader.biHeight * 3);
         mt->SetFormat(reinterpret_cast<BYTE*>(&vih), sizeof(vih));
         mt->SetVariableSize();
         mt->SetTemporalCompression(m_info.temporal);
@@ -113,12 +129,15 @@ public:
         const auto* vin = reinterpret_cast<const VIDEOINFOHEADER*>(in.pbFormat);
         m_width = vin->bmiHeader.biWidth;
         m_height = std::abs(vin->bmiHeader.biHeight);
-        const int fps = vin->AvgTimePerFrame > 0 ? static_cast<int>(10000000 / vin->AvgTimePerFrame) : 30;
-        const AVPixelFormat format = m_info.codec == AV_CODEC_ID_MJPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+        const int fps =
+            vin->AvgTimePerFrame > 0 ? static_cast<int>(10000000 / vin->AvgTimePerFrame) : 30;
+        const AVPixelFormat format =
+            m_info.codec == AV_CODEC_ID_MJPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
         m_encoder = std::make_unique<VideoEncoder>();
-        if (!m_encoder->Open(m_info.codec, format, m_width, m_height, m_info.codec == AV_CODEC_ID_MJPEG ? 3 : 0,
-                             m_info.codec == AV_CODEC_ID_MJPEG ? 0 : static_cast<long>(m_width) * m_height * 4, fps,
-                             m_info.temporal ? fps * 2 : 1)) {
+        if (!m_encoder->Open(
+                m_info.codec, format, m_width, m_height, m_info.codec == AV_CODEC_ID_MJPEG ? 3 : 0,
+                m_info.codec == AV_CODEC_ID_MJPEG ? 0 : static_cast<long>(m_width) * m_height * 4,
+                fps, m_info.temporal ? fps * 2 : 1)) {
             m_encoder.reset();
             return E_FAIL;
         }
@@ -146,9 +165,10 @@ public:
         uint8_t* yuvPlanes[4];
         int yuvStrides[4];
         DescribeBuffer(srcFormat, m_width, m_height, hi->biHeight > 0, src, srcPlanes, srcStrides);
-        DescribeBuffer(m_encoder->Format(), m_width, m_height, false, m_yuv.data(), yuvPlanes, yuvStrides);
-        if (!m_scaler.Convert(srcFormat, m_width, m_height, srcPlanes, srcStrides, m_encoder->Format(), m_width, m_height,
-                              yuvPlanes, yuvStrides))
+        DescribeBuffer(m_encoder->Format(), m_width, m_height, false, m_yuv.data(), yuvPlanes,
+                       yuvStrides);
+        if (!m_scaler.Convert(srcFormat, m_width, m_height, srcPlanes, srcStrides,
+                              m_encoder->Format(), m_width, m_height, yuvPlanes, yuvStrides))
             return E_FAIL;
         bool key = false;
         const uint8_t* const planes[4] = {yuvPlanes[0], yuvPlanes[1], yuvPlanes[2], yuvPlanes[3]};
@@ -185,7 +205,8 @@ HRESULT Create(IUnknown* outer, REFIID riid, void** ppv) {
 void ProvideCompressors(std::vector<com::DeviceEntry>& out) {
     for (const CompressorInfo& info : kCompressors) {
         com::DeviceEntry entry;
-        entry.displayName = std::wstring(L"@device:cm:{33D9A760-90C8-11D0-BD43-00A0C911CE86}\\") + info.handler;
+        entry.displayName =
+            std::wstring(L"@device:cm:{33D9A760-90C8-11D0-BD43-00A0C911CE86}\\") + info.handler;
         entry.properties = {{L"FriendlyName", info.friendlyName}, {L"FccHandler", info.handler}};
         const CLSID clsid = info.clsid;
         entry.bind = [clsid](REFIID riid, void** ppv) {
@@ -197,7 +218,8 @@ void ProvideCompressors(std::vector<com::DeviceEntry>& out) {
 
 LUMACAP_REGISTER_CLASS(kCompressors[0].clsid, "MJPEG Compressor", Create<0>);
 LUMACAP_REGISTER_CLASS(kCompressors[1].clsid, "MPEG-4 Video Compressor", Create<1>);
-const com::DeviceProviderRegistration s_provider(CLSID_VideoCompressorCategory, 50, ProvideCompressors);
+const com::DeviceProviderRegistration s_provider(CLSID_VideoCompressorCategory, 50,
+                                                 ProvideCompressors);
 
 }  // namespace
 }  // namespace lumacap::codecs

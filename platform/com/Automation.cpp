@@ -10,7 +10,8 @@ namespace {
 
 BSTR AllocBstr(const OLECHAR* text, UINT chars) {
     const size_t bytes = static_cast<size_t>(chars) * sizeof(OLECHAR);
-    auto* block = static_cast<unsigned char*>(std::malloc(sizeof(uint32_t) + bytes + sizeof(OLECHAR)));
+    auto* block =
+        static_cast<unsigned char*>(std::malloc(sizeof(uint32_t) + bytes + sizeof(OLECHAR)));
     if (!block) return nullptr;
     const uint32_t length = static_cast<uint32_t>(bytes);
     std::memcpy(block, &length, sizeof(length));
@@ -23,7 +24,9 @@ BSTR AllocBstr(const OLECHAR* text, UINT chars) {
     return str;
 }
 
-unsigned char* BlockOf(BSTR s) { return reinterpret_cast<unsigned char*>(s) - sizeof(uint32_t); }
+unsigned char* BlockOf(BSTR s) {
+    return reinterpret_cast<unsigned char*>(s) - sizeof(uint32_t);
+}
 
 }  // namespace
 
@@ -32,7 +35,9 @@ BSTR WINAPI SysAllocString(const OLECHAR* psz) {
     return AllocBstr(psz, static_cast<UINT>(std::wcslen(psz)));
 }
 
-BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui) { return AllocBstr(strIn, ui); }
+BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
+    return AllocBstr(strIn, ui);
+}
 
 void WINAPI SysFreeString(BSTR bstrString) {
     if (bstrString) std::free(BlockOf(bstrString));
@@ -55,15 +60,15 @@ HRESULT WINAPI VariantClear(VARIANTARG* pvarg) {
     if (!pvarg) return E_INVALIDARG;
     if (!(pvarg->vt & VT_BYREF)) {
         switch (pvarg->vt & ~VT_ARRAY) {
-        case VT_BSTR:
-            SysFreeString(pvarg->bstrVal);
-            break;
-        case VT_UNKNOWN:
-        case VT_DISPATCH:
-            if (pvarg->punkVal) pvarg->punkVal->Release();
-            break;
-        default:
-            break;
+            case VT_BSTR:
+                SysFreeString(pvarg->bstrVal);
+                break;
+            case VT_UNKNOWN:
+            case VT_DISPATCH:
+                if (pvarg->punkVal) pvarg->punkVal->Release();
+                break;
+            default:
+                break;
         }
     }
     std::memset(pvarg, 0, sizeof(*pvarg));

@@ -19,7 +19,9 @@ namespace lumacap::com {
 namespace {
 
 struct GuidLess {
-    bool operator()(const GUID& a, const GUID& b) const { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
+    bool operator()(const GUID& a, const GUID& b) const {
+        return std::memcmp(&a, &b, sizeof(GUID)) < 0;
+    }
 };
 
 struct ProviderSlot {
@@ -43,11 +45,13 @@ LPOLESTR CoTaskStrDup(const std::wstring& s) {
     return out;
 }
 
-// ---- property bag --------------------------------------------------------------------------------
+// ---- property bag
+// --------------------------------------------------------------------------------
 
 class PropertyBag final : public IPropertyBag, public LiveObject {
 public:
-    explicit PropertyBag(std::vector<std::pair<std::wstring, std::wstring>> props) : m_props(std::move(props)) {}
+    explicit PropertyBag(std::vector<std::pair<std::wstring, std::wstring>> props)
+        : m_props(std::move(props)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -88,7 +92,8 @@ private:
     std::atomic<ULONG> m_ref{1};
 };
 
-// ---- moniker -----------------------------------------------------------------------------------------
+// ---- moniker
+// -----------------------------------------------------------------------------------------
 
 class DeviceMoniker final : public IMoniker, public LiveObject {
 public:
@@ -96,7 +101,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IMoniker || riid == IID_IPersist || riid == IID_IPersistStream) {
+        if (riid == IID_IUnknown || riid == IID_IMoniker || riid == IID_IPersist ||
+            riid == IID_IPersistStream) {
             *ppv = static_cast<IMoniker*>(this);
             AddRef();
             return S_OK;
@@ -124,14 +130,16 @@ public:
     HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
 
     // IMoniker
-    HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx*, IMoniker*, REFIID riidResult, void** ppvResult) override {
+    HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx*, IMoniker*, REFIID riidResult,
+                                           void** ppvResult) override {
         LUMACAP_FAULT_POINT("IMoniker::BindToObject");
         if (!ppvResult) return E_POINTER;
         *ppvResult = nullptr;
         if (!m_entry.bind) return MK_E_NOOBJECT;
         return m_entry.bind(riidResult, ppvResult);
     }
-    HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx*, IMoniker*, REFIID riid, void** ppvObj) override {
+    HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx*, IMoniker*, REFIID riid,
+                                            void** ppvObj) override {
         LUMACAP_FAULT_POINT("IMoniker::BindToStorage");
         if (!ppvObj) return E_POINTER;
         *ppvObj = nullptr;
@@ -140,13 +148,16 @@ public:
         bag->Release();
         return hr;
     }
-    HRESULT STDMETHODCALLTYPE Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker** ppmkReduced) override {
+    HRESULT STDMETHODCALLTYPE Reduce(IBindCtx*, DWORD, IMoniker**,
+                                     IMoniker** ppmkReduced) override {
         if (!ppmkReduced) return E_POINTER;
         *ppmkReduced = this;
         AddRef();
         return MK_S_REDUCED_TO_SELF;
     }
-    HRESULT STDMETHODCALLTYPE ComposeWith(IMoniker*, BOOL, IMoniker**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ComposeWith(IMoniker*, BOOL, IMoniker**) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE Enum(BOOL, IEnumMoniker** ppenumMoniker) override {
         if (!ppenumMoniker) return E_POINTER;
         *ppenumMoniker = nullptr;
@@ -155,7 +166,8 @@ public:
     HRESULT STDMETHODCALLTYPE IsEqual(IMoniker* pmkOtherMoniker) override {
         if (!pmkOtherMoniker) return S_FALSE;
         LPOLESTR other = nullptr;
-        if (FAILED(pmkOtherMoniker->GetDisplayName(nullptr, nullptr, &other)) || !other) return S_FALSE;
+        if (FAILED(pmkOtherMoniker->GetDisplayName(nullptr, nullptr, &other)) || !other)
+            return S_FALSE;
         const bool same = m_entry.displayName == other;
         CoTaskMemFree(other);
         return same ? S_OK : S_FALSE;
@@ -167,18 +179,24 @@ public:
         *pdwHash = h;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE IsRunning(IBindCtx*, IMoniker*, IMoniker*) override { return S_FALSE; }
-    HRESULT STDMETHODCALLTYPE GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE IsRunning(IBindCtx*, IMoniker*, IMoniker*) override {
+        return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE Inverse(IMoniker**) override { return MK_E_NOINVERSE; }
     HRESULT STDMETHODCALLTYPE CommonPrefixWith(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE RelativePathTo(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* ppszDisplayName) override {
+    HRESULT STDMETHODCALLTYPE GetDisplayName(IBindCtx*, IMoniker*,
+                                             LPOLESTR* ppszDisplayName) override {
         LUMACAP_FAULT_POINT("IMoniker::GetDisplayName");
         if (!ppszDisplayName) return E_POINTER;
         *ppszDisplayName = CoTaskStrDup(m_entry.displayName);
         return *ppszDisplayName ? S_OK : E_OUTOFMEMORY;
     }
-    HRESULT STDMETHODCALLTYPE ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG*, IMoniker**) override {
+    HRESULT STDMETHODCALLTYPE ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG*,
+                                               IMoniker**) override {
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE IsSystemMoniker(DWORD* pdwMksys) override {
@@ -192,7 +210,8 @@ private:
     std::atomic<ULONG> m_ref{1};
 };
 
-// ---- moniker enumerator -------------------------------------------------------------------------------
+// ---- moniker enumerator
+// -------------------------------------------------------------------------------
 
 class MonikerEnum final : public IEnumMoniker, public LiveObject {
 public:
@@ -221,7 +240,8 @@ public:
         if (celt != 1 && !pceltFetched) return E_INVALIDARG;
         ULONG fetched = 0;
         std::lock_guard<std::mutex> lock(m_mutex);
-        while (fetched < celt && m_position < m_entries.size()) rgelt[fetched++] = CreateDeviceMoniker(m_entries[m_position++]);
+        while (fetched < celt && m_position < m_entries.size())
+            rgelt[fetched++] = CreateDeviceMoniker(m_entries[m_position++]);
         for (ULONG i = fetched; i < celt; ++i) rgelt[i] = nullptr;
         if (pceltFetched) *pceltFetched = fetched;
         return fetched == celt ? S_OK : S_FALSE;
@@ -258,7 +278,8 @@ private:
     std::atomic<ULONG> m_ref{1};
 };
 
-// ---- system device enumerator -------------------------------------------------------------------------
+// ---- system device enumerator
+// -------------------------------------------------------------------------
 
 class SystemDeviceEnum final : public ICreateDevEnum, public LiveObject {
 public:
@@ -279,8 +300,8 @@ public:
         return left;
     }
 
-    HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID clsidDeviceClass, IEnumMoniker** ppEnumMoniker,
-                                                    DWORD) override {
+    HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID clsidDeviceClass,
+                                                    IEnumMoniker** ppEnumMoniker, DWORD) override {
         LUMACAP_FAULT_POINT("ICreateDevEnum::CreateClassEnumerator");
         if (!ppEnumMoniker) return E_POINTER;
         *ppEnumMoniker = nullptr;
@@ -311,8 +332,9 @@ void RegisterDeviceProvider(REFCLSID category, int order, DeviceProvider provide
     std::lock_guard<std::mutex> lock(ProvidersMutex());
     auto& slots = Providers()[category];
     slots.push_back({order, std::move(provider)});
-    std::stable_sort(slots.begin(), slots.end(),
-                     [](const ProviderSlot& a, const ProviderSlot& b) { return a.order < b.order; });
+    std::stable_sort(slots.begin(), slots.end(), [](const ProviderSlot& a, const ProviderSlot& b) {
+        return a.order < b.order;
+    });
 }
 
 std::vector<DeviceEntry> EnumerateCategory(REFCLSID category) {
@@ -329,6 +351,8 @@ std::vector<DeviceEntry> EnumerateCategory(REFCLSID category) {
     return entries;
 }
 
-IMoniker* CreateDeviceMoniker(DeviceEntry entry) { return new DeviceMoniker(std::move(entry)); }
+IMoniker* CreateDeviceMoniker(DeviceEntry entry) {
+    return new DeviceMoniker(std::move(entry));
+}
 
 }  // namespace lumacap::com

@@ -8,9 +8,11 @@
 
 #include "platform/sim/Faults.h"
 
-// ---- CMediaSample ----------------------------------------------------------------------------------
+// ---- CMediaSample
+// ----------------------------------------------------------------------------------
 
-CMediaSample::CMediaSample(LPCTSTR, CBaseAllocator* pAllocator, HRESULT* phr, LPBYTE pBuffer, LONG length)
+CMediaSample::CMediaSample(LPCTSTR, CBaseAllocator* pAllocator, HRESULT* phr, LPBYTE pBuffer,
+                           LONG length)
     : m_pBuffer(pBuffer), m_lActual(length), m_cbBuffer(length), m_pAllocator(pAllocator) {
     if (!pAllocator && phr) *phr = E_OUTOFMEMORY;
 }
@@ -21,12 +23,15 @@ CMediaSample::~CMediaSample() {
 
 STDMETHODIMP CMediaSample::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IMediaSample || riid == IID_IUnknown) return GetInterface(static_cast<IMediaSample*>(this), ppv);
+    if (riid == IID_IMediaSample || riid == IID_IUnknown)
+        return GetInterface(static_cast<IMediaSample*>(this), ppv);
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) CMediaSample::AddRef() { return static_cast<ULONG>(++m_cRef); }
+STDMETHODIMP_(ULONG) CMediaSample::AddRef() {
+    return static_cast<ULONG>(++m_cRef);
+}
 
 STDMETHODIMP_(ULONG) CMediaSample::Release() {
     const LONG ref = --m_cRef;
@@ -56,7 +61,9 @@ STDMETHODIMP CMediaSample::GetPointer(BYTE** ppBuffer) {
     return NOERROR;
 }
 
-STDMETHODIMP_(long) CMediaSample::GetSize() { return m_cbBuffer; }
+STDMETHODIMP_(long) CMediaSample::GetSize() {
+    return m_cbBuffer;
+}
 
 STDMETHODIMP CMediaSample::GetTime(REFERENCE_TIME* pTimeStart, REFERENCE_TIME* pTimeEnd) {
     if (!(m_dwFlags & Sample_TimeValid)) return VFW_E_SAMPLE_TIME_NOT_SET;
@@ -86,7 +93,9 @@ STDMETHODIMP CMediaSample::SetTime(REFERENCE_TIME* pTimeStart, REFERENCE_TIME* p
     return NOERROR;
 }
 
-STDMETHODIMP CMediaSample::IsSyncPoint() { return (m_dwFlags & Sample_SyncPoint) ? S_OK : S_FALSE; }
+STDMETHODIMP CMediaSample::IsSyncPoint() {
+    return (m_dwFlags & Sample_SyncPoint) ? S_OK : S_FALSE;
+}
 
 STDMETHODIMP CMediaSample::SetSyncPoint(BOOL b) {
     if (b)
@@ -96,7 +105,9 @@ STDMETHODIMP CMediaSample::SetSyncPoint(BOOL b) {
     return NOERROR;
 }
 
-STDMETHODIMP CMediaSample::IsPreroll() { return (m_dwFlags & Sample_Preroll) ? S_OK : S_FALSE; }
+STDMETHODIMP CMediaSample::IsPreroll() {
+    return (m_dwFlags & Sample_Preroll) ? S_OK : S_FALSE;
+}
 
 STDMETHODIMP CMediaSample::SetPreroll(BOOL b) {
     if (b)
@@ -106,7 +117,9 @@ STDMETHODIMP CMediaSample::SetPreroll(BOOL b) {
     return NOERROR;
 }
 
-STDMETHODIMP_(long) CMediaSample::GetActualDataLength() { return m_lActual; }
+STDMETHODIMP_(long) CMediaSample::GetActualDataLength() {
+    return m_lActual;
+}
 
 STDMETHODIMP CMediaSample::SetActualDataLength(long length) {
     if (length < 0 || length > m_cbBuffer) return VFW_E_BUFFER_OVERFLOW;
@@ -142,7 +155,9 @@ STDMETHODIMP CMediaSample::SetMediaType(AM_MEDIA_TYPE* pMediaType) {
     return NOERROR;
 }
 
-STDMETHODIMP CMediaSample::IsDiscontinuity() { return (m_dwFlags & Sample_Discontinuity) ? S_OK : S_FALSE; }
+STDMETHODIMP CMediaSample::IsDiscontinuity() {
+    return (m_dwFlags & Sample_Discontinuity) ? S_OK : S_FALSE;
+}
 
 STDMETHODIMP CMediaSample::SetDiscontinuity(BOOL b) {
     if (b)
@@ -172,9 +187,11 @@ STDMETHODIMP CMediaSample::SetMediaTime(LONGLONG* pTimeStart, LONGLONG* pTimeEnd
     return NOERROR;
 }
 
-// ---- CBaseAllocator -------------------------------------------------------------------------------
+// ---- CBaseAllocator
+// -------------------------------------------------------------------------------
 
-CBaseAllocator::CBaseAllocator(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT* phr, BOOL, BOOL) : CUnknown(pName, pUnk) {}
+CBaseAllocator::CBaseAllocator(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT* phr, BOOL, BOOL)
+    : CUnknown(pName, pUnk) {}
 
 CBaseAllocator::~CBaseAllocator() {}
 
@@ -184,7 +201,8 @@ STDMETHODIMP CBaseAllocator::NonDelegatingQueryInterface(REFIID riid, void** ppv
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP CBaseAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) {
+STDMETHODIMP CBaseAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest,
+                                           ALLOCATOR_PROPERTIES* pActual) {
     LUMACAP_FAULT_POINT("IMemAllocator::SetProperties");
     if (!pRequest || !pActual) return E_POINTER;
     CAutoLock lock(&m_cs);
@@ -237,7 +255,8 @@ STDMETHODIMP CBaseAllocator::Decommit() {
     return NOERROR;
 }
 
-STDMETHODIMP CBaseAllocator::GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME*, REFERENCE_TIME*, DWORD dwFlags) {
+STDMETHODIMP CBaseAllocator::GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME*, REFERENCE_TIME*,
+                                       DWORD dwFlags) {
     if (!ppBuffer) return E_POINTER;
     *ppBuffer = nullptr;
     CMediaSample* pSample = nullptr;
@@ -283,9 +302,11 @@ HRESULT CBaseAllocator::Alloc() {
     return NOERROR;
 }
 
-// ---- CMemAllocator ---------------------------------------------------------------------------------
+// ---- CMemAllocator
+// ---------------------------------------------------------------------------------
 
-CMemAllocator::CMemAllocator(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT* phr) : CBaseAllocator(pName, pUnk, phr) {}
+CMemAllocator::CMemAllocator(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT* phr)
+    : CBaseAllocator(pName, pUnk, phr) {}
 
 CMemAllocator::~CMemAllocator() {
     Decommit();
@@ -296,7 +317,8 @@ CUnknown* CMemAllocator::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
     return new CMemAllocator(NAME("CMemAllocator"), pUnk, phr);
 }
 
-STDMETHODIMP CMemAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) {
+STDMETHODIMP CMemAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest,
+                                          ALLOCATOR_PROPERTIES* pActual) {
     if (!pRequest || !pActual) return E_POINTER;
     ALLOCATOR_PROPERTIES req = *pRequest;
     if (req.cbAlign <= 0) req.cbAlign = 1;
@@ -324,12 +346,14 @@ HRESULT CMemAllocator::Alloc() {
     if (const LONG rem = stride % align) stride += align - rem;
     const size_t total = static_cast<size_t>(stride) * static_cast<size_t>(m_lCount);
     const size_t blockAlign = align < 16 ? 16 : static_cast<size_t>(align);
-    m_pBuffer = static_cast<LPBYTE>(std::aligned_alloc(blockAlign, (total + blockAlign - 1) / blockAlign * blockAlign));
+    m_pBuffer = static_cast<LPBYTE>(
+        std::aligned_alloc(blockAlign, (total + blockAlign - 1) / blockAlign * blockAlign));
     if (!m_pBuffer) return E_OUTOFMEMORY;
     for (LONG i = 0; i < m_lCount; ++i) {
         LPBYTE p = m_pBuffer + static_cast<size_t>(stride) * static_cast<size_t>(i) + m_lPrefix;
         HRESULT hrSample = S_OK;
-        auto* sample = new CMediaSample(NAME("Default memory media sample"), this, &hrSample, p, m_lSize);
+        auto* sample =
+            new CMediaSample(NAME("Default memory media sample"), this, &hrSample, p, m_lSize);
         m_lFree.push_back(sample);
         ++m_lAllocated;
         ++m_lSamplesCreated;

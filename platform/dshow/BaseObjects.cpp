@@ -9,11 +9,16 @@ CBaseObject::CBaseObject(LPCTSTR pName) : m_pName(pName) {
     lumacap::com::LiveObjectCount().fetch_add(1, std::memory_order_relaxed);
 }
 
-CBaseObject::~CBaseObject() { lumacap::com::LiveObjectCount().fetch_sub(1, std::memory_order_relaxed); }
+CBaseObject::~CBaseObject() {
+    lumacap::com::LiveObjectCount().fetch_sub(1, std::memory_order_relaxed);
+}
 
-LONG CBaseObject::ObjectsActive() { return static_cast<LONG>(lumacap::com::LiveObjectCount().load()); }
+LONG CBaseObject::ObjectsActive() {
+    return static_cast<LONG>(lumacap::com::LiveObjectCount().load());
+}
 
-CUnknown::CUnknown(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT*) : CBaseObject(pName), m_pUnknown(pUnk) {}
+CUnknown::CUnknown(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT*)
+    : CBaseObject(pName), m_pUnknown(pUnk) {}
 
 HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -22,7 +27,9 @@ HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID riid, voi
     return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingAddRef() { return static_cast<ULONG>(++m_cRef); }
+ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingAddRef() {
+    return static_cast<ULONG>(++m_cRef);
+}
 
 ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingRelease() {
     const LONG left = --m_cRef;
@@ -42,7 +49,8 @@ HRESULT GetInterface(LPUNKNOWN pUnk, void** ppv) {
     return NOERROR;
 }
 
-// ---- CAMEvent ------------------------------------------------------------------------------------
+// ---- CAMEvent
+// ------------------------------------------------------------------------------------
 
 CAMEvent::CAMEvent(BOOL fManualReset, HRESULT* phr) : m_bManualReset(fManualReset != FALSE) {
     if (phr && SUCCEEDED(*phr)) *phr = S_OK;
@@ -76,11 +84,14 @@ BOOL CAMEvent::Wait(DWORD dwTimeout) {
     return TRUE;
 }
 
-// ---- CAMThread -----------------------------------------------------------------------------------
+// ---- CAMThread
+// -----------------------------------------------------------------------------------
 
 CAMThread::CAMThread(HRESULT*) : m_EventSend(TRUE), m_EventComplete(FALSE) {}
 
-CAMThread::~CAMThread() { Close(); }
+CAMThread::~CAMThread() {
+    Close();
+}
 
 BOOL CAMThread::Create() {
     CAutoLock lock(&m_AccessLock);
@@ -111,7 +122,9 @@ void CAMThread::Close() {
     }
 }
 
-BOOL CAMThread::ThreadExists() const { return m_thread.joinable(); }
+BOOL CAMThread::ThreadExists() const {
+    return m_thread.joinable();
+}
 
 DWORD CAMThread::GetRequest() {
     m_EventSend.Wait();
@@ -124,7 +137,9 @@ BOOL CAMThread::CheckRequest(DWORD* pParam) {
     return TRUE;
 }
 
-BOOL CAMThread::WaitForRequest(DWORD dwTimeout) { return m_EventSend.Wait(dwTimeout); }
+BOOL CAMThread::WaitForRequest(DWORD dwTimeout) {
+    return m_EventSend.Wait(dwTimeout);
+}
 
 void CAMThread::Reply(DWORD dw) {
     m_dwReturnVal = dw;

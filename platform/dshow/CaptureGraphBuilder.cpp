@@ -55,17 +55,20 @@ public:
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE SetOutputFileName(const GUID*, LPCOLESTR, IBaseFilter**, IFileSinkFilter**) override {
+    HRESULT STDMETHODCALLTYPE SetOutputFileName(const GUID*, LPCOLESTR, IBaseFilter**,
+                                                IFileSinkFilter**) override {
         return E_NOTIMPL;
     }
 
-    HRESULT STDMETHODCALLTYPE FindInterface(const GUID* pCategory, const GUID* pType, IBaseFilter* pf, REFIID riid,
-                                            void** ppint) override {
+    HRESULT STDMETHODCALLTYPE FindInterface(const GUID* pCategory, const GUID* pType,
+                                            IBaseFilter* pf, REFIID riid, void** ppint) override {
         LUMACAP_FAULT_POINT("ICaptureGraphBuilder2::FindInterface");
         if (!ppint || !pf) return E_POINTER;
         *ppint = nullptr;
-        if (pCategory && *pCategory == LOOK_UPSTREAM_ONLY) return SearchFilters(pf, riid, ppint, PINDIR_INPUT, false);
-        if (pCategory && *pCategory == LOOK_DOWNSTREAM_ONLY) return SearchFilters(pf, riid, ppint, PINDIR_OUTPUT, false);
+        if (pCategory && *pCategory == LOOK_UPSTREAM_ONLY)
+            return SearchFilters(pf, riid, ppint, PINDIR_INPUT, false);
+        if (pCategory && *pCategory == LOOK_DOWNSTREAM_ONLY)
+            return SearchFilters(pf, riid, ppint, PINDIR_OUTPUT, false);
         if (!pCategory) {
             if (SUCCEEDED(pf->QueryInterface(riid, ppint))) return S_OK;
             if (SUCCEEDED(SearchPins(pf, nullptr, pType, riid, ppint))) return S_OK;
@@ -76,8 +79,9 @@ public:
         return SearchPins(pf, pCategory, pType, riid, ppint);
     }
 
-    HRESULT STDMETHODCALLTYPE RenderStream(const GUID* pCategory, const GUID* pType, IUnknown* pSource,
-                                           IBaseFilter* pfCompressor, IBaseFilter* pfRenderer) override {
+    HRESULT STDMETHODCALLTYPE RenderStream(const GUID* pCategory, const GUID* pType,
+                                           IUnknown* pSource, IBaseFilter* pfCompressor,
+                                           IBaseFilter* pfRenderer) override {
         LUMACAP_FAULT_POINT("ICaptureGraphBuilder2::RenderStream");
         if (!pSource) return E_POINTER;
         HRESULT hr = EnsureGraph();
@@ -87,9 +91,11 @@ public:
         HRESULT success = S_OK;
         IPin* sourcePin = nullptr;
         IBaseFilter* sourceFilter = nullptr;
-        if (SUCCEEDED(pSource->QueryInterface(IID_IPin, reinterpret_cast<void**>(&sourcePin))) && sourcePin) {
+        if (SUCCEEDED(pSource->QueryInterface(IID_IPin, reinterpret_cast<void**>(&sourcePin))) &&
+            sourcePin) {
             start = sourcePin;
-        } else if (SUCCEEDED(pSource->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&sourceFilter))) &&
+        } else if (SUCCEEDED(pSource->QueryInterface(IID_IBaseFilter,
+                                                     reinterpret_cast<void**>(&sourceFilter))) &&
                    sourceFilter) {
             hr = StartPin(sourceFilter, pCategory, pType, &start, &success);
             sourceFilter->Release();
@@ -127,21 +133,24 @@ public:
         return FAILED(hr) ? hr : success;
     }
 
-    HRESULT STDMETHODCALLTYPE ControlStream(const GUID*, const GUID*, IBaseFilter*, REFERENCE_TIME*, REFERENCE_TIME*,
-                                            WORD, WORD) override {
+    HRESULT STDMETHODCALLTYPE ControlStream(const GUID*, const GUID*, IBaseFilter*, REFERENCE_TIME*,
+                                            REFERENCE_TIME*, WORD, WORD) override {
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE AllocCapFile(LPCOLESTR, DWORDLONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CopyCaptureFile(LPOLESTR, LPOLESTR, int, IAMCopyCaptureFileProgress*) override {
+    HRESULT STDMETHODCALLTYPE CopyCaptureFile(LPOLESTR, LPOLESTR, int,
+                                              IAMCopyCaptureFileProgress*) override {
         return E_NOTIMPL;
     }
 
-    HRESULT STDMETHODCALLTYPE FindPin(IUnknown* pSource, PIN_DIRECTION pindir, const GUID* pCategory, const GUID* pType,
-                                      BOOL fUnconnected, int num, IPin** ppPin) override {
+    HRESULT STDMETHODCALLTYPE FindPin(IUnknown* pSource, PIN_DIRECTION pindir,
+                                      const GUID* pCategory, const GUID* pType, BOOL fUnconnected,
+                                      int num, IPin** ppPin) override {
         if (!pSource || !ppPin) return E_POINTER;
         *ppPin = nullptr;
         IBaseFilter* filter = nullptr;
-        if (FAILED(pSource->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter))) || !filter)
+        if (FAILED(pSource->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter))) ||
+            !filter)
             return E_INVALIDARG;
         auto pins = PinsOf(filter);
         filter->Release();
@@ -193,7 +202,8 @@ private:
 
     // The output pin of `filter` that carries the stream: one of the category asked for, or, for a
     // preview of a device with only a capture pin, the preview output of a smart tee behind it.
-    HRESULT StartPin(IBaseFilter* filter, const GUID* pCategory, const GUID* pType, IPin** ppStart, HRESULT* success) {
+    HRESULT StartPin(IBaseFilter* filter, const GUID* pCategory, const GUID* pType, IPin** ppStart,
+                     HRESULT* success) {
         *ppStart = nullptr;
         auto pins = PinsOf(filter);
         IPin* exact = nullptr;
@@ -237,7 +247,8 @@ private:
             peer->Release();
             CLSID clsid{};
             IPersist* persist = nullptr;
-            if (downstream && SUCCEEDED(downstream->QueryInterface(IID_IPersist, reinterpret_cast<void**>(&persist)))) {
+            if (downstream && SUCCEEDED(downstream->QueryInterface(
+                                  IID_IPersist, reinterpret_cast<void**>(&persist)))) {
                 persist->GetClassID(&clsid);
                 persist->Release();
             }
@@ -247,8 +258,8 @@ private:
             }
             tee = downstream;
         } else {
-            HRESULT hr = CoCreateInstance(CLSID_SmartTee, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                          reinterpret_cast<void**>(&tee));
+            HRESULT hr = CoCreateInstance(CLSID_SmartTee, nullptr, CLSCTX_INPROC_SERVER,
+                                          IID_IBaseFilter, reinterpret_cast<void**>(&tee));
             if (FAILED(hr)) return hr;
             hr = m_graph->AddFilter(tee, L"Smart Tee");
             if (SUCCEEDED(hr)) {
@@ -273,11 +284,13 @@ private:
         return S_OK;
     }
 
-    HRESULT SearchPins(IBaseFilter* pf, const GUID* pCategory, const GUID* pType, REFIID riid, void** ppint) {
+    HRESULT SearchPins(IBaseFilter* pf, const GUID* pCategory, const GUID* pType, REFIID riid,
+                       void** ppint) {
         auto pins = PinsOf(pf);
         HRESULT hr = E_NOINTERFACE;
         for (IPin* p : pins) {
-            if (pCategory && (DirectionOf(p) != PINDIR_OUTPUT || CategoryOfPin(p) != *pCategory)) continue;
+            if (pCategory && (DirectionOf(p) != PINDIR_OUTPUT || CategoryOfPin(p) != *pCategory))
+                continue;
             if (pType && !PinHasMajorType(p, *pType)) continue;
             if (SUCCEEDED(p->QueryInterface(riid, ppint))) {
                 hr = S_OK;
@@ -304,7 +317,8 @@ private:
     }
 
     // Breadth over the filters connected through pins of direction `dir` (downstream for output).
-    HRESULT SearchFilters(IBaseFilter* from, REFIID riid, void** ppint, PIN_DIRECTION dir, bool includeSelf) {
+    HRESULT SearchFilters(IBaseFilter* from, REFIID riid, void** ppint, PIN_DIRECTION dir,
+                          bool includeSelf) {
         std::set<IBaseFilter*> seen{from};
         std::vector<IBaseFilter*> frontier{from};
         from->AddRef();
@@ -312,7 +326,9 @@ private:
         while (!frontier.empty() && hr != S_OK) {
             std::vector<IBaseFilter*> next;
             for (IBaseFilter* f : frontier) {
-                if (hr != S_OK && (f != from || includeSelf) && SUCCEEDED(f->QueryInterface(riid, ppint))) hr = S_OK;
+                if (hr != S_OK && (f != from || includeSelf) &&
+                    SUCCEEDED(f->QueryInterface(riid, ppint)))
+                    hr = S_OK;
                 auto pins = PinsOf(f);
                 for (IPin* p : pins) {
                     if (hr == S_OK) break;
@@ -354,6 +370,7 @@ HRESULT CreateCaptureGraphBuilder(IUnknown* outer, REFIID riid, void** ppv) {
 
 }  // namespace
 
-LUMACAP_REGISTER_CLASS(CLSID_CaptureGraphBuilder2, "Capture Graph Builder 2", CreateCaptureGraphBuilder);
+LUMACAP_REGISTER_CLASS(CLSID_CaptureGraphBuilder2, "Capture Graph Builder 2",
+                       CreateCaptureGraphBuilder);
 
 }  // namespace lumacap::dshow

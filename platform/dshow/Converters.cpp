@@ -19,12 +19,14 @@ namespace lumacap::dshow {
 namespace {
 
 // The rotate filter is installed outside the platform, at its own class identifier.
-constexpr GUID CLSID_RotateFilter = {0xF91FC8FD, 0xB1A6, 0x49B0, {0xA3, 0x08, 0xD6, 0xED, 0xEA, 0xF5, 0x06, 0xDA}};
+constexpr GUID CLSID_RotateFilter = {
+    0xF91FC8FD, 0xB1A6, 0x49B0, {0xA3, 0x08, 0xD6, 0xED, 0xEA, 0xF5, 0x06, 0xDA}};
 
 const BITMAPINFOHEADER* HeaderOf(const CMediaType& mt) {
     if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
         return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) && mt.pbFormat)
+    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
+        mt.pbFormat)
         return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
     return nullptr;
 }
@@ -32,13 +34,15 @@ const BITMAPINFOHEADER* HeaderOf(const CMediaType& mt) {
 REFERENCE_TIME FrameTimeOf(const CMediaType& mt) {
     if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
         return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame;
-    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) && mt.pbFormat)
+    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
+        mt.pbFormat)
         return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame;
     return 0;
 }
 
 // An uncompressed RGB video type: bottom-up rows padded to 4 bytes.
-void MakeRgbType(CMediaType* mt, const GUID& subtype, LONG width, LONG height, REFERENCE_TIME frameTime) {
+void MakeRgbType(CMediaType* mt, const GUID& subtype, LONG width, LONG height,
+                 REFERENCE_TIME frameTime) {
     mt->InitMediaType();
     mt->SetType(&MEDIATYPE_Video);
     mt->SetSubtype(&subtype);
@@ -61,10 +65,12 @@ bool IsRgbOutput(const CMediaType& mt) {
     if (mt.majortype != MEDIATYPE_Video || mt.formattype != FORMAT_VideoInfo) return false;
     if (mt.subtype != MEDIASUBTYPE_RGB24 && mt.subtype != MEDIASUBTYPE_RGB32) return false;
     const BITMAPINFOHEADER* h = HeaderOf(mt);
-    return h && h->biCompression == BI_RGB && h->biBitCount == (mt.subtype == MEDIASUBTYPE_RGB32 ? 32 : 24);
+    return h && h->biCompression == BI_RGB &&
+           h->biBitCount == (mt.subtype == MEDIASUBTYPE_RGB32 ? 32 : 24);
 }
 
-HRESULT SizeOutputBuffers(CTransformOutputPin* output, IMemAllocator* alloc, ALLOCATOR_PROPERTIES* prop) {
+HRESULT SizeOutputBuffers(CTransformOutputPin* output, IMemAllocator* alloc,
+                          ALLOCATOR_PROPERTIES* prop) {
     const BITMAPINFOHEADER* h = HeaderOf(output->CurrentMediaType());
     if (!h) return E_UNEXPECTED;
     ALLOCATOR_PROPERTIES request = *prop;
@@ -81,13 +87,15 @@ HRESULT SizeOutputBuffers(CTransformOutputPin* output, IMemAllocator* alloc, ALL
 
 class ColourConverter final : public CTransformFilter {
 public:
-    explicit ColourConverter(HRESULT*) : CTransformFilter(NAME("Color Space Converter"), nullptr, CLSID_Colour) {
+    explicit ColourConverter(HRESULT*)
+        : CTransformFilter(NAME("Color Space Converter"), nullptr, CLSID_Colour) {
         codecs::InitFfmpeg();
     }
 
     HRESULT CheckInputType(const CMediaType* mt) override {
         if (mt->majortype != MEDIATYPE_Video) return VFW_E_TYPE_NOT_ACCEPTED;
-        if (codecs::PixelFormatOfSubtype(mt->subtype) == AV_PIX_FMT_NONE) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (codecs::PixelFormatOfSubtype(mt->subtype) == AV_PIX_FMT_NONE)
+            return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* h = HeaderOf(*mt);
         if (!h || h->biWidth <= 0 || h->biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
@@ -97,7 +105,8 @@ public:
         if (CheckInputType(in) != S_OK || !IsRgbOutput(*out)) return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* hi = HeaderOf(*in);
         const BITMAPINFOHEADER* ho = HeaderOf(*out);
-        if (ho->biWidth != hi->biWidth || std::abs(ho->biHeight) != std::abs(hi->biHeight)) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (ho->biWidth != hi->biWidth || std::abs(ho->biHeight) != std::abs(hi->biHeight))
+            return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
 
@@ -107,8 +116,8 @@ public:
         const CMediaType& in = m_pInput->CurrentMediaType();
         const BITMAPINFOHEADER* h = HeaderOf(in);
         if (!h) return E_UNEXPECTED;
-        MakeRgbType(mt, iPosition == 0 ? MEDIASUBTYPE_RGB24 : MEDIASUBTYPE_RGB32, h->biWidth, std::abs(h->biHeight),
-                    FrameTimeOf(in));
+        MakeRgbType(mt, iPosition == 0 ? MEDIASUBTYPE_RGB24 : MEDIASUBTYPE_RGB32, h->biWidth,
+                    std::abs(h->biHeight), FrameTimeOf(in));
         return S_OK;
     }
 
@@ -129,16 +138,20 @@ public:
         pOut->GetPointer(&dst);
         const int width = hi->biWidth;
         const int height = std::abs(hi->biHeight);
-        if (pIn->GetActualDataLength() < static_cast<long>(codecs::BufferSize(srcFormat, width, height))) return E_FAIL;
+        if (pIn->GetActualDataLength() <
+            static_cast<long>(codecs::BufferSize(srcFormat, width, height)))
+            return E_FAIL;
         uint8_t* srcPlanes[4];
         int srcStrides[4];
         uint8_t* dstPlanes[4];
         int dstStrides[4];
         // RGB is bottom-up when its height is positive; YUV layouts are always top-down.
-        codecs::DescribeBuffer(srcFormat, width, height, hi->biHeight > 0, src, srcPlanes, srcStrides);
-        codecs::DescribeBuffer(dstFormat, width, height, ho->biHeight > 0, dst, dstPlanes, dstStrides);
-        if (!m_scaler.Convert(srcFormat, width, height, srcPlanes, srcStrides, dstFormat, width, height, dstPlanes,
-                              dstStrides))
+        codecs::DescribeBuffer(srcFormat, width, height, hi->biHeight > 0, src, srcPlanes,
+                               srcStrides);
+        codecs::DescribeBuffer(dstFormat, width, height, ho->biHeight > 0, dst, dstPlanes,
+                               dstStrides);
+        if (!m_scaler.Convert(srcFormat, width, height, srcPlanes, srcStrides, dstFormat, width,
+                              height, dstPlanes, dstStrides))
             return E_FAIL;
         pOut->SetActualDataLength(static_cast<long>(GetBitmapSize(ho)));
         return S_OK;
@@ -148,14 +161,17 @@ private:
     codecs::Scaler m_scaler;
 };
 
-// ---- MJPEG decompressor --------------------------------------------------------------------------
+// ---- MJPEG decompressor
+// --------------------------------------------------------------------------
 
 class MjpegDecompressor final : public CTransformFilter {
 public:
-    explicit MjpegDecompressor(HRESULT*) : CTransformFilter(NAME("MJPEG Decompressor"), nullptr, CLSID_MjpegDec) {}
+    explicit MjpegDecompressor(HRESULT*)
+        : CTransformFilter(NAME("MJPEG Decompressor"), nullptr, CLSID_MjpegDec) {}
 
     HRESULT CheckInputType(const CMediaType* mt) override {
-        if (mt->majortype != MEDIATYPE_Video || mt->subtype != MEDIASUBTYPE_MJPG) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (mt->majortype != MEDIATYPE_Video || mt->subtype != MEDIASUBTYPE_MJPG)
+            return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* h = HeaderOf(*mt);
         if (!h || h->biWidth <= 0 || h->biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
@@ -165,7 +181,8 @@ public:
         if (CheckInputType(in) != S_OK || !IsRgbOutput(*out)) return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* hi = HeaderOf(*in);
         const BITMAPINFOHEADER* ho = HeaderOf(*out);
-        if (ho->biWidth != hi->biWidth || std::abs(ho->biHeight) != std::abs(hi->biHeight)) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (ho->biWidth != hi->biWidth || std::abs(ho->biHeight) != std::abs(hi->biHeight))
+            return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
 
@@ -175,8 +192,8 @@ public:
         const CMediaType& in = m_pInput->CurrentMediaType();
         const BITMAPINFOHEADER* h = HeaderOf(in);
         if (!h) return E_UNEXPECTED;
-        MakeRgbType(mt, iPosition == 0 ? MEDIASUBTYPE_RGB24 : MEDIASUBTYPE_RGB32, h->biWidth, std::abs(h->biHeight),
-                    FrameTimeOf(in));
+        MakeRgbType(mt, iPosition == 0 ? MEDIASUBTYPE_RGB24 : MEDIASUBTYPE_RGB32, h->biWidth,
+                    std::abs(h->biHeight), FrameTimeOf(in));
         return S_OK;
     }
 
@@ -200,7 +217,8 @@ public:
         BYTE* dst = nullptr;
         pIn->GetPointer(&src);
         pOut->GetPointer(&dst);
-        const AVFrame* frame = m_decoder->Decode(src, static_cast<size_t>(pIn->GetActualDataLength()));
+        const AVFrame* frame =
+            m_decoder->Decode(src, static_cast<size_t>(pIn->GetActualDataLength()));
         // A damaged picture is dropped; the stream goes on.
         if (!frame) return S_FALSE;
         const CMediaType& outType = m_pOutput->CurrentMediaType();
@@ -211,9 +229,11 @@ public:
         if (frame->width != width || frame->height != height) return S_FALSE;
         uint8_t* dstPlanes[4];
         int dstStrides[4];
-        codecs::DescribeBuffer(dstFormat, width, height, ho->biHeight > 0, dst, dstPlanes, dstStrides);
-        if (!m_scaler.Convert(static_cast<AVPixelFormat>(frame->format), frame->width, frame->height, frame->data,
-                              frame->linesize, dstFormat, width, height, dstPlanes, dstStrides))
+        codecs::DescribeBuffer(dstFormat, width, height, ho->biHeight > 0, dst, dstPlanes,
+                               dstStrides);
+        if (!m_scaler.Convert(static_cast<AVPixelFormat>(frame->format), frame->width,
+                              frame->height, frame->data, frame->linesize, dstFormat, width, height,
+                              dstPlanes, dstStrides))
             return E_FAIL;
         pOut->SetActualDataLength(static_cast<long>(GetBitmapSize(ho)));
         return S_OK;
@@ -224,12 +244,14 @@ private:
     codecs::Scaler m_scaler;
 };
 
-// ---- rotate filter ----------------------------------------------------------------------------------
+// ---- rotate filter
+// ----------------------------------------------------------------------------------
 
 // Turns RGB pictures a quarter turn clockwise: the output is as wide as the input is high.
 class RotateFilter final : public CTransformFilter {
 public:
-    explicit RotateFilter(HRESULT*) : CTransformFilter(NAME("Rotate Filter"), nullptr, CLSID_RotateFilter) {}
+    explicit RotateFilter(HRESULT*)
+        : CTransformFilter(NAME("Rotate Filter"), nullptr, CLSID_RotateFilter) {}
 
     HRESULT CheckInputType(const CMediaType* mt) override {
         if (!IsRgbOutput(*mt)) return VFW_E_TYPE_NOT_ACCEPTED;
@@ -238,10 +260,12 @@ public:
     }
 
     HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override {
-        if (CheckInputType(in) != S_OK || !IsRgbOutput(*out) || in->subtype != out->subtype) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (CheckInputType(in) != S_OK || !IsRgbOutput(*out) || in->subtype != out->subtype)
+            return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* hi = HeaderOf(*in);
         const BITMAPINFOHEADER* ho = HeaderOf(*out);
-        if (ho->biWidth != std::abs(hi->biHeight) || std::abs(ho->biHeight) != hi->biWidth) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (ho->biWidth != std::abs(hi->biHeight) || std::abs(ho->biHeight) != hi->biWidth)
+            return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
 
@@ -273,8 +297,12 @@ public:
         pOut->GetPointer(&dst);
         if (pIn->GetActualDataLength() < inStride * inH) return E_FAIL;
         // Work in top-down coordinates: input pixel (x, y) lands at output (inH - 1 - y, x).
-        auto inRow = [&](int y) { return src + static_cast<ptrdiff_t>(hi->biHeight > 0 ? inH - 1 - y : y) * inStride; };
-        auto outRow = [&](int y) { return dst + static_cast<ptrdiff_t>(ho->biHeight > 0 ? outH - 1 - y : y) * outStride; };
+        auto inRow = [&](int y) {
+            return src + static_cast<ptrdiff_t>(hi->biHeight > 0 ? inH - 1 - y : y) * inStride;
+        };
+        auto outRow = [&](int y) {
+            return dst + static_cast<ptrdiff_t>(ho->biHeight > 0 ? outH - 1 - y : y) * outStride;
+        };
         for (int oy = 0; oy < outH; ++oy) {
             BYTE* o = outRow(oy);
             const int x = oy;

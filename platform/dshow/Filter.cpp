@@ -153,7 +153,9 @@ STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
     m_pSink = nullptr;
     if (pGraph) {
         IMediaEventSink* sink = nullptr;
-        if (SUCCEEDED(pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {
+        if (SUCCEEDED(
+                pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) &&
+            sink) {
             m_pSink = sink;
             sink->Release();
         }
@@ -168,14 +170,18 @@ STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
     return NOERROR;
 }
 
-STDMETHODIMP CBaseFilter::QueryVendorInfo(LPWSTR*) { return E_NOTIMPL; }
+STDMETHODIMP CBaseFilter::QueryVendorInfo(LPWSTR*) {
+    return E_NOTIMPL;
+}
 
 BOOL CBaseFilter::IsActive() {
     CAutoLock lock(m_pLock);
     return m_State == State_Paused || m_State == State_Running;
 }
 
-BOOL CBaseFilter::IsStopped() { return m_State == State_Stopped; }
+BOOL CBaseFilter::IsStopped() {
+    return m_State == State_Stopped;
+}
 
 HRESULT CBaseFilter::NotifyEvent(long EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) {
     IMediaEventSink* sink = m_pSink;

@@ -51,11 +51,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* pTime) override {
         if (!pTime) return E_POINTER;
-        *pTime = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count() / 100;
+        *pTime =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+                .count() /
+            100;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT, DWORD_PTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE, DWORD_PTR*) override {
+    HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME, REFERENCE_TIME, HEVENT,
+                                         DWORD_PTR*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE,
+                                             DWORD_PTR*) override {
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
@@ -180,7 +187,9 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, struct tagDISPPARAMS*, VARIANT*,
                                      struct tagEXCEPINFO*, UINT*) override {
         return E_NOTIMPL;
@@ -215,7 +224,8 @@ public:
             }
             result = VFW_S_DUPLICATE_NAME;
         }
-        const HRESULT hr = pFilter->JoinFilterGraph(static_cast<IGraphBuilder*>(this), name.c_str());
+        const HRESULT hr =
+            pFilter->JoinFilterGraph(static_cast<IGraphBuilder*>(this), name.c_str());
         if (FAILED(hr)) return hr;
         pFilter->AddRef();
         pFilter->SetSyncSource(m_clock);
@@ -227,7 +237,8 @@ public:
         LUMACAP_FAULT_POINT("IGraphBuilder::RemoveFilter");
         if (!pFilter) return E_POINTER;
         std::lock_guard<std::recursive_mutex> lock(m_graphLock);
-        auto it = std::find_if(m_filters.begin(), m_filters.end(), [&](const Entry& e) { return e.filter == pFilter; });
+        auto it = std::find_if(m_filters.begin(), m_filters.end(),
+                               [&](const Entry& e) { return e.filter == pFilter; });
         if (it == m_filters.end()) return VFW_E_NOT_FOUND;
         if (m_state != State_Stopped) pFilter->Stop();
         DisconnectAll(pFilter);
@@ -258,7 +269,8 @@ public:
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE ConnectDirect(IPin* ppinOut, IPin* ppinIn, const AM_MEDIA_TYPE* pmt) override {
+    HRESULT STDMETHODCALLTYPE ConnectDirect(IPin* ppinOut, IPin* ppinIn,
+                                            const AM_MEDIA_TYPE* pmt) override {
         LUMACAP_FAULT_POINT("IGraphBuilder::ConnectDirect");
         if (!ppinOut || !ppinIn) return E_POINTER;
         std::lock_guard<std::recursive_mutex> lock(m_graphLock);
@@ -321,7 +333,8 @@ public:
         const bool video = PinHasMajorType(ppinOut, MEDIATYPE_Video);
         IBaseFilter* renderer = nullptr;
         HRESULT hr = CoCreateInstance(video ? CLSID_VideoRenderer : CLSID_NullRenderer, nullptr,
-                                      CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&renderer));
+                                      CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                      reinterpret_cast<void**>(&renderer));
         if (FAILED(hr)) return VFW_E_CANNOT_RENDER;
         hr = AddFilter(renderer, video ? L"Video Renderer" : L"Null Renderer");
         if (SUCCEEDED(hr)) {
@@ -335,7 +348,9 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE RenderFile(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddSourceFilter(LPCWSTR, LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddSourceFilter(LPCWSTR, LPCWSTR, IBaseFilter**) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE SetLogFile(DWORD_PTR) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE Abort() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE ShouldOperationContinue() override { return S_OK; }
@@ -351,7 +366,8 @@ public:
         }
         REFERENCE_TIME now = 0;
         m_clock->GetTime(&now);
-        // Stream time starts a moment from now, so every filter runs before the first sample is due.
+        // Stream time starts a moment from now, so every filter runs before the first sample is
+        // due.
         const REFERENCE_TIME start = now + 100000;
         for (IBaseFilter* f : DownstreamFirst()) {
             const HRESULT hr = f->Run(start);
@@ -397,7 +413,8 @@ public:
             }
         }
         // Polled without the graph lock, so another thread can still stop the graph meanwhile.
-        const auto deadline = Clock::now() + std::chrono::milliseconds(msTimeout < 0 ? 0 : msTimeout);
+        const auto deadline =
+            Clock::now() + std::chrono::milliseconds(msTimeout < 0 ? 0 : msTimeout);
         HRESULT result = S_OK;
         for (;;) {
             bool intermediate = false, cantCue = false;
@@ -463,7 +480,8 @@ public:
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE GetEvent(long* lEventCode, LONG_PTR* lParam1, LONG_PTR* lParam2, long msTimeout) override {
+    HRESULT STDMETHODCALLTYPE GetEvent(long* lEventCode, LONG_PTR* lParam1, LONG_PTR* lParam2,
+                                       long msTimeout) override {
         LUMACAP_FAULT_POINT("IMediaEventEx::GetEvent");
         if (!lEventCode || !lParam1 || !lParam2) return E_POINTER;
         std::unique_lock<std::mutex> lock(m_eventLock);
@@ -487,11 +505,14 @@ public:
     HRESULT STDMETHODCALLTYPE WaitForCompletion(long msTimeout, long* pEvCode) override {
         if (!pEvCode) return E_POINTER;
         *pEvCode = 0;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(msTimeout < 0 ? 0 : msTimeout);
+        const auto deadline =
+            Clock::now() + std::chrono::milliseconds(msTimeout < 0 ? 0 : msTimeout);
         for (;;) {
             long wait = -1;
             if (msTimeout >= 0) {
-                wait = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+                wait = static_cast<long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                        .count());
                 if (wait < 0) wait = 0;
             }
             long code;
@@ -508,13 +529,15 @@ public:
     HRESULT STDMETHODCALLTYPE CancelDefaultHandling(long) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE RestoreDefaultHandling(long) override { return S_OK; }
 
-    HRESULT STDMETHODCALLTYPE FreeEventParams(long lEvCode, LONG_PTR lParam1, LONG_PTR lParam2) override {
+    HRESULT STDMETHODCALLTYPE FreeEventParams(long lEvCode, LONG_PTR lParam1,
+                                              LONG_PTR lParam2) override {
         LUMACAP_FAULT_POINT("IMediaEventEx::FreeEventParams");
         FreeParams({lEvCode, lParam1, lParam2});
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND hwnd, long lMsg, LONG_PTR lInstanceData) override {
+    HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND hwnd, long lMsg,
+                                              LONG_PTR lInstanceData) override {
         LUMACAP_FAULT_POINT("IMediaEventEx::SetNotifyWindow");
         bool post = false;
         {
@@ -525,7 +548,9 @@ public:
             post = m_notifyWindow && !m_events.empty() && !(m_notifyFlags & AM_MEDIAEVENT_NONOTIFY);
         }
         // Events waiting already: tell the new window once, it drains the queue.
-        if (post) win::PostWindowMessage(reinterpret_cast<HWND>(hwnd), static_cast<UINT>(lMsg), 0, lInstanceData);
+        if (post)
+            win::PostWindowMessage(reinterpret_cast<HWND>(hwnd), static_cast<UINT>(lMsg), 0,
+                                   lInstanceData);
         return S_OK;
     }
 
@@ -544,7 +569,8 @@ public:
     }
 
     // ---- IMediaEventSink ------------------------------------------------------------------------
-    HRESULT STDMETHODCALLTYPE Notify(long EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) override {
+    HRESULT STDMETHODCALLTYPE Notify(long EventCode, LONG_PTR EventParam1,
+                                     LONG_PTR EventParam2) override {
         HWND window = nullptr;
         UINT message = 0;
         LONG_PTR instance = 0;
@@ -552,7 +578,8 @@ public:
             std::lock_guard<std::mutex> lock(m_eventLock);
             if (m_notifyFlags & AM_MEDIAEVENT_NONOTIFY) return S_OK;
             // The queue holds its own reference to an interface an event carries.
-            if (EventCode == EC_DEVICE_LOST && EventParam1) reinterpret_cast<IUnknown*>(EventParam1)->AddRef();
+            if (EventCode == EC_DEVICE_LOST && EventParam1)
+                reinterpret_cast<IUnknown*>(EventParam1)->AddRef();
             m_events.push_back({EventCode, EventParam1, EventParam2});
             if (m_eventHandle) SetEvent(m_eventHandle);
             window = m_notifyWindow;
@@ -566,10 +593,10 @@ public:
     }
 
     // ---- IVideoWindow: forwarded to the graph's video renderer ---------------------------------
-#define LUMACAP_FORWARD_VW(name, params, args)                                        \
-    HRESULT STDMETHODCALLTYPE name params override {                                  \
-        LUMACAP_FAULT_POINT("IVideoWindow::" #name);                                  \
-        return WithVideoWindow([&](IVideoWindow* window_) { return window_->name args; });         \
+#define LUMACAP_FORWARD_VW(name, params, args)                                             \
+    HRESULT STDMETHODCALLTYPE name params override {                                       \
+        LUMACAP_FAULT_POINT("IVideoWindow::" #name);                                       \
+        return WithVideoWindow([&](IVideoWindow* window_) { return window_->name args; }); \
     }
     LUMACAP_FORWARD_VW(put_Caption, (BSTR v), (v))
     LUMACAP_FORWARD_VW(get_Caption, (BSTR * v), (v))
@@ -627,7 +654,8 @@ private:
     bool InGraph(IPin* pin) {
         IBaseFilter* f = FilterOfPin(pin);
         if (!f) return false;
-        const bool found = std::any_of(m_filters.begin(), m_filters.end(), [&](const Entry& e) { return e.filter == f; });
+        const bool found = std::any_of(m_filters.begin(), m_filters.end(),
+                                       [&](const Entry& e) { return e.filter == f; });
         f->Release();
         return found;
     }
@@ -638,7 +666,9 @@ private:
         {
             std::lock_guard<std::recursive_mutex> lock(m_graphLock);
             for (const auto& e : m_filters) {
-                if (SUCCEEDED(e.filter->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&window))) && window)
+                if (SUCCEEDED(e.filter->QueryInterface(IID_IVideoWindow,
+                                                       reinterpret_cast<void**>(&window))) &&
+                    window)
                     break;
                 window = nullptr;
             }
@@ -654,8 +684,8 @@ private:
         for (const IntermediateFilter& candidate : IntermediateFilters()) {
             if (used.count(candidate.name)) continue;
             IBaseFilter* filter = nullptr;
-            if (FAILED(CoCreateInstance(candidate.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                        reinterpret_cast<void**>(&filter))) ||
+            if (FAILED(CoCreateInstance(candidate.clsid, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IBaseFilter, reinterpret_cast<void**>(&filter))) ||
                 !filter)
                 continue;
             bool connected = false;

@@ -20,8 +20,9 @@ std::vector<IntermediateFilter>& Intermediates() {
 void RegisterIntermediateFilter(REFCLSID clsid, const wchar_t* name, int merit) {
     std::lock_guard<std::mutex> lock(IntermediatesMutex());
     Intermediates().push_back({clsid, name ? name : L"", merit});
-    std::stable_sort(Intermediates().begin(), Intermediates().end(),
-                     [](const IntermediateFilter& a, const IntermediateFilter& b) { return a.merit > b.merit; });
+    std::stable_sort(
+        Intermediates().begin(), Intermediates().end(),
+        [](const IntermediateFilter& a, const IntermediateFilter& b) { return a.merit > b.merit; });
 }
 
 std::vector<IntermediateFilter> IntermediateFilters() {
@@ -63,10 +64,11 @@ IBaseFilter* FilterOfPin(IPin* pin) {
 GUID CategoryOfPin(IPin* pin) {
     GUID category = GUID_NULL;
     IKsPropertySet* props = nullptr;
-    if (SUCCEEDED(pin->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void**>(&props))) && props) {
+    if (SUCCEEDED(pin->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void**>(&props))) &&
+        props) {
         DWORD returned = 0;
-        if (FAILED(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(category),
-                              &returned)))
+        if (FAILED(props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                              sizeof(category), &returned)))
             category = GUID_NULL;
         props->Release();
     }

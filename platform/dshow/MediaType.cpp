@@ -56,9 +56,12 @@ AM_MEDIA_TYPE* WINAPI CreateMediaType(const AM_MEDIA_TYPE* pSrc) {
     return pmt;
 }
 
-// ---- CMediaType ----------------------------------------------------------------------------------
+// ---- CMediaType
+// ----------------------------------------------------------------------------------
 
-CMediaType::CMediaType() { InitMediaType(); }
+CMediaType::CMediaType() {
+    InitMediaType();
+}
 
 CMediaType::CMediaType(const GUID* type) {
     InitMediaType();
@@ -77,7 +80,9 @@ CMediaType::CMediaType(const CMediaType& rt, HRESULT* phr) : AM_MEDIA_TYPE() {
     if (phr && FAILED(hr)) *phr = hr;
 }
 
-CMediaType::~CMediaType() { FreeMediaType(*this); }
+CMediaType::~CMediaType() {
+    FreeMediaType(*this);
+}
 
 CMediaType& CMediaType::operator=(const CMediaType& rt) {
     Set(rt);
@@ -95,9 +100,13 @@ BOOL CMediaType::operator==(const CMediaType& rt) const {
            (cbFormat == 0 || std::memcmp(pbFormat, rt.pbFormat, cbFormat) == 0);
 }
 
-BOOL CMediaType::operator!=(const CMediaType& rt) const { return !(*this == rt); }
+BOOL CMediaType::operator!=(const CMediaType& rt) const {
+    return !(*this == rt);
+}
 
-HRESULT CMediaType::Set(const CMediaType& rt) { return Set(static_cast<const AM_MEDIA_TYPE&>(rt)); }
+HRESULT CMediaType::Set(const CMediaType& rt) {
+    return Set(static_cast<const AM_MEDIA_TYPE&>(rt));
+}
 
 HRESULT CMediaType::Set(const AM_MEDIA_TYPE& rt) {
     if (&rt == this) return S_OK;
@@ -107,9 +116,13 @@ HRESULT CMediaType::Set(const AM_MEDIA_TYPE& rt) {
     return hr;
 }
 
-BOOL CMediaType::IsValid() const { return !IsEqualGUID(majortype, GUID_NULL); }
+BOOL CMediaType::IsValid() const {
+    return !IsEqualGUID(majortype, GUID_NULL);
+}
 
-ULONG CMediaType::GetSampleSize() const { return IsFixedSize() ? lSampleSize : 0; }
+ULONG CMediaType::GetSampleSize() const {
+    return IsFixedSize() ? lSampleSize : 0;
+}
 
 void CMediaType::SetSampleSize(ULONG sz) {
     if (sz == 0) {
@@ -120,9 +133,13 @@ void CMediaType::SetSampleSize(ULONG sz) {
     }
 }
 
-void CMediaType::SetVariableSize() { bFixedSizeSamples = FALSE; }
+void CMediaType::SetVariableSize() {
+    bFixedSizeSamples = FALSE;
+}
 
-void CMediaType::SetTemporalCompression(BOOL bCompressed) { bTemporalCompression = bCompressed; }
+void CMediaType::SetTemporalCompression(BOOL bCompressed) {
+    bTemporalCompression = bCompressed;
+}
 
 BOOL CMediaType::SetFormat(BYTE* pformat, ULONG cb) {
     if (cb == 0) {
@@ -177,8 +194,11 @@ BOOL CMediaType::IsPartiallySpecified() const {
 }
 
 BOOL CMediaType::MatchesPartial(const CMediaType* ppartial) const {
-    if (!IsEqualGUID(ppartial->majortype, GUID_NULL) && !IsEqualGUID(majortype, ppartial->majortype)) return FALSE;
-    if (!IsEqualGUID(ppartial->subtype, GUID_NULL) && !IsEqualGUID(subtype, ppartial->subtype)) return FALSE;
+    if (!IsEqualGUID(ppartial->majortype, GUID_NULL) &&
+        !IsEqualGUID(majortype, ppartial->majortype))
+        return FALSE;
+    if (!IsEqualGUID(ppartial->subtype, GUID_NULL) && !IsEqualGUID(subtype, ppartial->subtype))
+        return FALSE;
     if (!IsEqualGUID(ppartial->formattype, GUID_NULL)) {
         if (!IsEqualGUID(formattype, ppartial->formattype)) return FALSE;
         if (cbFormat != ppartial->cbFormat) return FALSE;

@@ -19,11 +19,16 @@ WCHAR* CopyName(LPCWSTR name) {
 
 }  // namespace
 
-// ---- CBasePin ---------------------------------------------------------------------------------------
+// ---- CBasePin
+// ---------------------------------------------------------------------------------------
 
-CBasePin::CBasePin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT*, LPCWSTR pName,
-                   PIN_DIRECTION dir)
-    : CUnknown(pObjectName, nullptr), m_pName(CopyName(pName)), m_dir(dir), m_pLock(pLock), m_pFilter(pFilter) {}
+CBasePin::CBasePin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT*,
+                   LPCWSTR pName, PIN_DIRECTION dir)
+    : CUnknown(pObjectName, nullptr),
+      m_pName(CopyName(pName)),
+      m_dir(dir),
+      m_pLock(pLock),
+      m_pFilter(pFilter) {}
 
 CBasePin::~CBasePin() {
     delete[] m_pName;
@@ -37,13 +42,23 @@ STDMETHODIMP CBasePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-STDMETHODIMP_(ULONG) CBasePin::NonDelegatingAddRef() { return m_pFilter->AddRef(); }
-STDMETHODIMP_(ULONG) CBasePin::NonDelegatingRelease() { return m_pFilter->Release(); }
+STDMETHODIMP_(ULONG) CBasePin::NonDelegatingAddRef() {
+    return m_pFilter->AddRef();
+}
+STDMETHODIMP_(ULONG) CBasePin::NonDelegatingRelease() {
+    return m_pFilter->Release();
+}
 
-BOOL CBasePin::IsStopped() const { return m_pFilter->IsStopped(); }
+BOOL CBasePin::IsStopped() const {
+    return m_pFilter->IsStopped();
+}
 
-LONG CBasePin::GetMediaTypeVersion() { return m_TypeVersion; }
-void CBasePin::IncrementTypeVersion() { ++m_TypeVersion; }
+LONG CBasePin::GetMediaTypeVersion() {
+    return m_TypeVersion;
+}
+void CBasePin::IncrementTypeVersion() {
+    ++m_TypeVersion;
+}
 
 STDMETHODIMP CBasePin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
     if (!pReceivePin) return E_POINTER;
@@ -67,7 +82,7 @@ HRESULT CBasePin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
     for (int i = 0; i < 2; ++i) {
         IEnumMediaTypes* pEnum = nullptr;
         HRESULT hr = (i == (m_bTryMyTypesFirst ? 1 : 0)) ? pReceivePin->EnumMediaTypes(&pEnum)
-                                                       : EnumMediaTypes(&pEnum);
+                                                         : EnumMediaTypes(&pEnum);
         if (SUCCEEDED(hr) && pEnum) {
             hr = TryMediaTypes(pReceivePin, pmt, pEnum);
             pEnum->Release();
@@ -95,7 +110,8 @@ HRESULT CBasePin::TryMediaTypes(IPin* pReceivePin, const CMediaType* pmt, IEnumM
         if (!pmt || candidate.MatchesPartial(pmt)) {
             hr = AttemptConnection(pReceivePin, &candidate);
             if (SUCCEEDED(hr)) return hr;
-            if (hrFailure == S_OK || (hr != E_FAIL && hr != E_INVALIDARG && hr != VFW_E_TYPE_NOT_ACCEPTED))
+            if (hrFailure == S_OK ||
+                (hr != E_FAIL && hr != E_INVALIDARG && hr != VFW_E_TYPE_NOT_ACCEPTED))
                 hrFailure = hr;
         }
     }
@@ -240,9 +256,13 @@ STDMETHODIMP CBasePin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
     return NOERROR;
 }
 
-STDMETHODIMP CBasePin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
+STDMETHODIMP CBasePin::QueryInternalConnections(IPin**, ULONG*) {
+    return E_NOTIMPL;
+}
 
-STDMETHODIMP CBasePin::EndOfStream() { return S_OK; }
+STDMETHODIMP CBasePin::EndOfStream() {
+    return S_OK;
+}
 
 STDMETHODIMP CBasePin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
     m_tStart = tStart;
@@ -251,7 +271,9 @@ STDMETHODIMP CBasePin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, d
     return S_OK;
 }
 
-STDMETHODIMP CBasePin::Notify(IBaseFilter*, Quality) { return E_NOTIMPL; }
+STDMETHODIMP CBasePin::Notify(IBaseFilter*, Quality) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP CBasePin::SetSink(IQualityControl* piqc) {
     CAutoLock lock(m_pLock);
@@ -271,19 +293,26 @@ HRESULT CBasePin::CheckConnect(IPin* pPin) {
     return pd == m_dir ? VFW_E_INVALID_DIRECTION : NOERROR;
 }
 
-HRESULT CBasePin::BreakConnect() { return NOERROR; }
-HRESULT CBasePin::CompleteConnect(IPin*) { return NOERROR; }
+HRESULT CBasePin::BreakConnect() {
+    return NOERROR;
+}
+HRESULT CBasePin::CompleteConnect(IPin*) {
+    return NOERROR;
+}
 HRESULT CBasePin::GetMediaType(int iPosition, CMediaType*) {
     return iPosition < 0 ? E_INVALIDARG : VFW_S_NO_MORE_ITEMS;
 }
 
-// ---- CBaseOutputPin ---------------------------------------------------------------------------------
+// ---- CBaseOutputPin
+// ---------------------------------------------------------------------------------
 
-CBaseOutputPin::CBaseOutputPin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
-                               LPCWSTR pName)
+CBaseOutputPin::CBaseOutputPin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock,
+                               HRESULT* phr, LPCWSTR pName)
     : CBasePin(pObjectName, pFilter, pLock, phr, pName, PINDIR_OUTPUT) {}
 
-HRESULT CBaseOutputPin::CompleteConnect(IPin*) { return DecideAllocator(m_pInputPin, &m_pAllocator); }
+HRESULT CBaseOutputPin::CompleteConnect(IPin*) {
+    return DecideAllocator(m_pInputPin, &m_pAllocator);
+}
 
 HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {
     *ppAlloc = nullptr;
@@ -370,7 +399,8 @@ HRESULT CBaseOutputPin::DeliverEndFlush() {
     return m_Connected->EndFlush();
 }
 
-HRESULT CBaseOutputPin::DeliverNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
+HRESULT CBaseOutputPin::DeliverNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop,
+                                          double dRate) {
     if (!m_Connected) return VFW_E_NOT_CONNECTED;
     return m_Connected->NewSegment(tStart, tStop, dRate);
 }
@@ -386,14 +416,21 @@ HRESULT CBaseOutputPin::Inactive() {
     return m_pAllocator->Decommit();
 }
 
-STDMETHODIMP CBaseOutputPin::EndOfStream() { return E_UNEXPECTED; }
-STDMETHODIMP CBaseOutputPin::BeginFlush() { return E_UNEXPECTED; }
-STDMETHODIMP CBaseOutputPin::EndFlush() { return E_UNEXPECTED; }
+STDMETHODIMP CBaseOutputPin::EndOfStream() {
+    return E_UNEXPECTED;
+}
+STDMETHODIMP CBaseOutputPin::BeginFlush() {
+    return E_UNEXPECTED;
+}
+STDMETHODIMP CBaseOutputPin::EndFlush() {
+    return E_UNEXPECTED;
+}
 
-// ---- CBaseInputPin ----------------------------------------------------------------------------------
+// ---- CBaseInputPin
+// ----------------------------------------------------------------------------------
 
-CBaseInputPin::CBaseInputPin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
-                             LPCWSTR pName)
+CBaseInputPin::CBaseInputPin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock,
+                             HRESULT* phr, LPCWSTR pName)
     : CBasePin(pObjectName, pFilter, pLock, phr, pName, PINDIR_INPUT) {}
 
 CBaseInputPin::~CBaseInputPin() {
@@ -415,7 +452,8 @@ STDMETHODIMP CBaseInputPin::GetAllocator(IMemAllocator** ppAllocator) {
     if (!m_pAllocator) {
         HRESULT hr = S_OK;
         auto* alloc = new CMemAllocator(NAME("CMemAllocator"), nullptr, &hr);
-        hr = alloc->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void**>(&m_pAllocator));
+        hr = alloc->NonDelegatingQueryInterface(IID_IMemAllocator,
+                                                reinterpret_cast<void**>(&m_pAllocator));
         if (FAILED(hr)) return hr;
     }
     m_pAllocator->AddRef();
@@ -434,7 +472,9 @@ STDMETHODIMP CBaseInputPin::NotifyAllocator(IMemAllocator* pAllocator, BOOL bRea
     return NOERROR;
 }
 
-STDMETHODIMP CBaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) { return E_NOTIMPL; }
+STDMETHODIMP CBaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) {
+    return E_NOTIMPL;
+}
 
 HRESULT CBaseInputPin::BreakConnect() {
     if (m_pAllocator) {
@@ -458,7 +498,8 @@ STDMETHODIMP CBaseInputPin::Receive(IMediaSample* pSample) {
     return CheckStreaming();
 }
 
-STDMETHODIMP CBaseInputPin::ReceiveMultiple(IMediaSample** pSamples, long nSamples, long* nSamplesProcessed) {
+STDMETHODIMP CBaseInputPin::ReceiveMultiple(IMediaSample** pSamples, long nSamples,
+                                            long* nSamplesProcessed) {
     if (!pSamples || !nSamplesProcessed) return E_POINTER;
     HRESULT hr = S_OK;
     *nSamplesProcessed = 0;
@@ -470,7 +511,9 @@ STDMETHODIMP CBaseInputPin::ReceiveMultiple(IMediaSample** pSamples, long nSampl
     return hr;
 }
 
-STDMETHODIMP CBaseInputPin::ReceiveCanBlock() { return S_OK; }
+STDMETHODIMP CBaseInputPin::ReceiveCanBlock() {
+    return S_OK;
+}
 
 STDMETHODIMP CBaseInputPin::BeginFlush() {
     m_bFlushing = TRUE;
@@ -490,9 +533,11 @@ HRESULT CBaseInputPin::Inactive() {
     return m_pAllocator->Decommit();
 }
 
-// ---- CEnumPins -------------------------------------------------------------------------------------
+// ---- CEnumPins
+// -------------------------------------------------------------------------------------
 
-CEnumPins::CEnumPins(CBaseFilter* pFilter, CEnumPins* pEnumPins) : CBaseObject(NAME("Pin Enumerator")), m_pFilter(pFilter) {
+CEnumPins::CEnumPins(CBaseFilter* pFilter, CEnumPins* pEnumPins)
+    : CBaseObject(NAME("Pin Enumerator")), m_pFilter(pFilter) {
     m_pFilter->AddRef();
     if (pEnumPins) {
         m_Position = pEnumPins->m_Position;
@@ -504,16 +549,21 @@ CEnumPins::CEnumPins(CBaseFilter* pFilter, CEnumPins* pEnumPins) : CBaseObject(N
     }
 }
 
-CEnumPins::~CEnumPins() { m_pFilter->Release(); }
+CEnumPins::~CEnumPins() {
+    m_pFilter->Release();
+}
 
 STDMETHODIMP CEnumPins::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IEnumPins || riid == IID_IUnknown) return GetInterface(static_cast<IEnumPins*>(this), ppv);
+    if (riid == IID_IEnumPins || riid == IID_IUnknown)
+        return GetInterface(static_cast<IEnumPins*>(this), ppv);
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) CEnumPins::AddRef() { return static_cast<ULONG>(++m_cRef); }
+STDMETHODIMP_(ULONG) CEnumPins::AddRef() {
+    return static_cast<ULONG>(++m_cRef);
+}
 
 STDMETHODIMP_(ULONG) CEnumPins::Release() {
     const LONG ref = --m_cRef;
@@ -521,7 +571,9 @@ STDMETHODIMP_(ULONG) CEnumPins::Release() {
     return static_cast<ULONG>(ref);
 }
 
-BOOL CEnumPins::AreWeOutOfSync() { return m_pFilter->GetPinVersion() != m_Version; }
+BOOL CEnumPins::AreWeOutOfSync() {
+    return m_pFilter->GetPinVersion() != m_Version;
+}
 
 STDMETHODIMP CEnumPins::Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) {
     LUMACAP_FAULT_POINT("IEnumPins::Next");
@@ -570,7 +622,8 @@ STDMETHODIMP CEnumPins::Clone(IEnumPins** ppEnum) {
     return NOERROR;
 }
 
-// ---- CEnumMediaTypes ---------------------------------------------------------------------------------
+// ---- CEnumMediaTypes
+// ---------------------------------------------------------------------------------
 
 CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, CEnumMediaTypes* pEnum)
     : CBaseObject(NAME("Media Type Enumerator")), m_pPin(pPin) {
@@ -583,7 +636,9 @@ CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, CEnumMediaTypes* pEnum)
     }
 }
 
-CEnumMediaTypes::~CEnumMediaTypes() { m_pPin->Release(); }
+CEnumMediaTypes::~CEnumMediaTypes() {
+    m_pPin->Release();
+}
 
 STDMETHODIMP CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -593,7 +648,9 @@ STDMETHODIMP CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) CEnumMediaTypes::AddRef() { return static_cast<ULONG>(++m_cRef); }
+STDMETHODIMP_(ULONG) CEnumMediaTypes::AddRef() {
+    return static_cast<ULONG>(++m_cRef);
+}
 
 STDMETHODIMP_(ULONG) CEnumMediaTypes::Release() {
     const LONG ref = --m_cRef;
@@ -601,9 +658,12 @@ STDMETHODIMP_(ULONG) CEnumMediaTypes::Release() {
     return static_cast<ULONG>(ref);
 }
 
-BOOL CEnumMediaTypes::AreWeOutOfSync() { return m_pPin->GetMediaTypeVersion() != m_Version; }
+BOOL CEnumMediaTypes::AreWeOutOfSync() {
+    return m_pPin->GetMediaTypeVersion() != m_Version;
+}
 
-STDMETHODIMP CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, ULONG* pcFetched) {
+STDMETHODIMP CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes,
+                                   ULONG* pcFetched) {
     LUMACAP_FAULT_POINT("IEnumMediaTypes::Next");
     if (!ppMediaTypes) return E_POINTER;
     if (cMediaTypes != 1 && !pcFetched) return E_INVALIDARG;

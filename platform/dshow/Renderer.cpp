@@ -61,21 +61,28 @@ HRESULT CRendererInputPin::SetMediaType(const CMediaType* pmt) {
     return m_pRenderer->SetMediaType(pmt);
 }
 
-HRESULT CRendererInputPin::CheckMediaType(const CMediaType* pmt) { return m_pRenderer->CheckMediaType(pmt); }
+HRESULT CRendererInputPin::CheckMediaType(const CMediaType* pmt) {
+    return m_pRenderer->CheckMediaType(pmt);
+}
 
-HRESULT CRendererInputPin::Active() { return m_pRenderer->OnStartStreaming(); }
+HRESULT CRendererInputPin::Active() {
+    return m_pRenderer->OnStartStreaming();
+}
 
 HRESULT CRendererInputPin::Inactive() {
     CBaseInputPin::Inactive();
     return m_pRenderer->OnStopStreaming();
 }
 
-// ---- CBaseRenderer ----------------------------------------------------------------------------------
+// ---- CBaseRenderer
+// ----------------------------------------------------------------------------------
 
 CBaseRenderer::CBaseRenderer(REFCLSID RenderClass, LPCTSTR pName, LPUNKNOWN pUnk, HRESULT* phr)
     : CBaseFilter(pName, pUnk, &m_InterfaceLock, RenderClass, phr) {}
 
-CBaseRenderer::~CBaseRenderer() { delete m_pInputPin; }
+CBaseRenderer::~CBaseRenderer() {
+    delete m_pInputPin;
+}
 
 CBasePin* CBaseRenderer::GetPin(int n) {
     CAutoLock lock(&m_InterfaceLock);
@@ -97,7 +104,9 @@ STDMETHODIMP CBaseRenderer::FindPin(LPCWSTR Id, IPin** ppPin) {
     return VFW_E_NOT_FOUND;
 }
 
-void CBaseRenderer::ReleaseHeldSample() { m_waitCv.notify_all(); }
+void CBaseRenderer::ReleaseHeldSample() {
+    m_waitCv.notify_all();
+}
 
 STDMETHODIMP CBaseRenderer::Stop() {
     CAutoLock lock(&m_InterfaceLock);
@@ -130,8 +139,10 @@ STDMETHODIMP CBaseRenderer::Pause() {
     {
         std::lock_guard<std::mutex> wait(m_waitMutex);
         m_streamState = State_Paused;
-        // From running, the stream has data in flight already; unconnected, there is nothing to wait for.
-        if (old == State_Running || !m_pInputPin || !m_pInputPin->IsConnected()) m_bHaveSample = true;
+        // From running, the stream has data in flight already; unconnected, there is nothing to
+        // wait for.
+        if (old == State_Running || !m_pInputPin || !m_pInputPin->IsConnected())
+            m_bHaveSample = true;
     }
     return hr;
 }
@@ -157,7 +168,9 @@ STDMETHODIMP CBaseRenderer::GetState(DWORD dwMSecs, FILTER_STATE* State) {
     if (!State) return E_POINTER;
     std::unique_lock<std::mutex> wait(m_waitMutex);
     if (m_streamState == State_Paused && !m_bHaveSample && !m_bEOS) {
-        const auto ready = [this] { return m_bHaveSample || m_bEOS || m_streamState != State_Paused; };
+        const auto ready = [this] {
+            return m_bHaveSample || m_bEOS || m_streamState != State_Paused;
+        };
         if (dwMSecs == INFINITE)
             m_waitCv.wait(wait, ready);
         else

@@ -16,14 +16,16 @@ namespace {
 
 class NullRenderer final : public CBaseRenderer {
 public:
-    explicit NullRenderer(HRESULT* phr) : CBaseRenderer(CLSID_NullRenderer, NAME("Null Renderer"), nullptr, phr) {}
+    explicit NullRenderer(HRESULT* phr)
+        : CBaseRenderer(CLSID_NullRenderer, NAME("Null Renderer"), nullptr, phr) {}
     HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
     HRESULT DoRenderSample(IMediaSample*) override { return S_OK; }
 };
 
 class VideoRenderer final : public CBaseRenderer, public IVideoWindow {
 public:
-    explicit VideoRenderer(HRESULT* phr) : CBaseRenderer(CLSID_VideoRenderer, NAME("Video Renderer"), nullptr, phr) {}
+    explicit VideoRenderer(HRESULT* phr)
+        : CBaseRenderer(CLSID_VideoRenderer, NAME("Video Renderer"), nullptr, phr) {}
     ~VideoRenderer() override { SysFreeString(m_caption); }
 
     DECLARE_IUNKNOWN
@@ -34,9 +36,12 @@ public:
     }
 
     HRESULT CheckMediaType(const CMediaType* pmt) override {
-        if (pmt->majortype != MEDIATYPE_Video || pmt->formattype != FORMAT_VideoInfo) return VFW_E_TYPE_NOT_ACCEPTED;
-        if (pmt->subtype != MEDIASUBTYPE_RGB24 && pmt->subtype != MEDIASUBTYPE_RGB32) return VFW_E_TYPE_NOT_ACCEPTED;
-        if (pmt->cbFormat < sizeof(VIDEOINFOHEADER) || !pmt->pbFormat) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (pmt->majortype != MEDIATYPE_Video || pmt->formattype != FORMAT_VideoInfo)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (pmt->subtype != MEDIASUBTYPE_RGB24 && pmt->subtype != MEDIASUBTYPE_RGB32)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (pmt->cbFormat < sizeof(VIDEOINFOHEADER) || !pmt->pbFormat)
+            return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
     HRESULT SetMediaType(const CMediaType* pmt) override {
@@ -66,26 +71,29 @@ public:
         return S_OK;
     }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, struct tagDISPPARAMS*, VARIANT*, struct tagEXCEPINFO*, UINT*) override {
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, struct tagDISPPARAMS*, VARIANT*,
+                        struct tagEXCEPINFO*, UINT*) override {
         return E_NOTIMPL;
     }
 
     // IVideoWindow: settings are kept while the renderer is connected, as the window exists then.
-#define LUMACAP_VW_PUT(name, field, type)               \
-    STDMETHODIMP name(type v) override {                \
-        if (!Connected()) return VFW_E_NOT_CONNECTED;   \
-        std::lock_guard<std::mutex> lock(m_mutex);      \
-        field = v;                                      \
-        return S_OK;                                    \
+#define LUMACAP_VW_PUT(name, field, type)             \
+    STDMETHODIMP name(type v) override {              \
+        if (!Connected()) return VFW_E_NOT_CONNECTED; \
+        std::lock_guard<std::mutex> lock(m_mutex);    \
+        field = v;                                    \
+        return S_OK;                                  \
     }
-#define LUMACAP_VW_GET(name, field, type)               \
-    STDMETHODIMP name(type* v) override {               \
-        if (!v) return E_POINTER;                       \
-        if (!Connected()) return VFW_E_NOT_CONNECTED;   \
-        std::lock_guard<std::mutex> lock(m_mutex);      \
-        *v = field;                                     \
-        return S_OK;                                    \
+#define LUMACAP_VW_GET(name, field, type)             \
+    STDMETHODIMP name(type* v) override {             \
+        if (!v) return E_POINTER;                     \
+        if (!Connected()) return VFW_E_NOT_CONNECTED; \
+        std::lock_guard<std::mutex> lock(m_mutex);    \
+        *v = field;                                   \
+        return S_OK;                                  \
     }
     STDMETHODIMP put_Caption(BSTR v) override {
         if (!Connected()) return VFW_E_NOT_CONNECTED;
@@ -128,8 +136,12 @@ public:
     LUMACAP_VW_GET(get_BorderColor, m_borderColor, long)
     LUMACAP_VW_PUT(put_BorderColor, m_borderColor, long)
     LUMACAP_VW_GET(get_FullScreenMode, m_fullScreen, long)
-    STDMETHODIMP put_FullScreenMode(long) override { return E_NOTIMPL; }
-    STDMETHODIMP SetWindowForeground(long) override { return Connected() ? S_OK : VFW_E_NOT_CONNECTED; }
+    STDMETHODIMP put_FullScreenMode(long) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP SetWindowForeground(long) override {
+        return Connected() ? S_OK : VFW_E_NOT_CONNECTED;
+    }
     STDMETHODIMP NotifyOwnerMessage(OAHWND, long, LONG_PTR, LONG_PTR) override {
         return Connected() ? S_OK : VFW_E_NOT_CONNECTED;
     }
@@ -152,8 +164,12 @@ public:
         *pHeight = m_height;
         return S_OK;
     }
-    STDMETHODIMP GetMinIdealImageSize(long* pWidth, long* pHeight) override { return IdealSize(pWidth, pHeight); }
-    STDMETHODIMP GetMaxIdealImageSize(long* pWidth, long* pHeight) override { return IdealSize(pWidth, pHeight); }
+    STDMETHODIMP GetMinIdealImageSize(long* pWidth, long* pHeight) override {
+        return IdealSize(pWidth, pHeight);
+    }
+    STDMETHODIMP GetMaxIdealImageSize(long* pWidth, long* pHeight) override {
+        return IdealSize(pWidth, pHeight);
+    }
     STDMETHODIMP GetRestorePosition(long* pLeft, long* pTop, long* pWidth, long* pHeight) override {
         return GetWindowPosition(pLeft, pTop, pWidth, pHeight);
     }
@@ -163,7 +179,9 @@ public:
 #undef LUMACAP_VW_GET
 
 private:
-    bool Connected() { return GetPin(0) && m_pInputPin->IsConnected(); }
+    bool Connected() {
+        return GetPin(0) && m_pInputPin->IsConnected();
+    }
     HRESULT IdealSize(long* w, long* h) {
         if (!w || !h) return E_POINTER;
         if (!Connected()) return VFW_E_NOT_CONNECTED;

@@ -26,16 +26,20 @@ public:
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_ISampleGrabber) return GetInterface(static_cast<ISampleGrabber*>(this), ppv);
+        if (riid == IID_ISampleGrabber)
+            return GetInterface(static_cast<ISampleGrabber*>(this), ppv);
         return CTransInPlaceFilter::NonDelegatingQueryInterface(riid, ppv);
     }
 
     HRESULT CheckInputType(const CMediaType* pmt) override {
         if (!pmt) return E_POINTER;
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_accept.majortype != GUID_NULL && pmt->majortype != m_accept.majortype) return VFW_E_TYPE_NOT_ACCEPTED;
-        if (m_accept.subtype != GUID_NULL && pmt->subtype != m_accept.subtype) return VFW_E_TYPE_NOT_ACCEPTED;
-        if (m_accept.formattype != GUID_NULL && pmt->formattype != m_accept.formattype) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (m_accept.majortype != GUID_NULL && pmt->majortype != m_accept.majortype)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (m_accept.subtype != GUID_NULL && pmt->subtype != m_accept.subtype)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (m_accept.formattype != GUID_NULL && pmt->formattype != m_accept.formattype)
+            return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
 

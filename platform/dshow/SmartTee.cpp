@@ -33,7 +33,8 @@ public:
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
+        if (riid == IID_IKsPropertySet)
+            return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
         return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
     }
 
@@ -46,7 +47,8 @@ public:
     HRESULT DeliverSample(IMediaSample* pSample);
 
     STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD cb, DWORD* returned) override {
+    STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD cb,
+                     DWORD* returned) override {
         if (set != AMPROPSETID_Pin || id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
         if (returned) *returned = sizeof(GUID);
         if (!data) return returned ? S_OK : E_POINTER;
@@ -69,21 +71,22 @@ private:
 class SmartTee final : public CBaseFilter {
 public:
     explicit SmartTee(HRESULT* phr)
-        : CBaseFilter(NAME("Smart Tee"), nullptr, &m_lock, CLSID_SmartTee, phr), m_input(this, &m_lock, phr),
+        : CBaseFilter(NAME("Smart Tee"), nullptr, &m_lock, CLSID_SmartTee, phr),
+          m_input(this, &m_lock, phr),
           m_capture(this, &m_lock, phr, L"Capture", PIN_CATEGORY_CAPTURE),
           m_preview(this, &m_lock, phr, L"Preview", PIN_CATEGORY_PREVIEW) {}
 
     int GetPinCount() override { return 3; }
     CBasePin* GetPin(int n) override {
         switch (n) {
-        case 0:
-            return &m_input;
-        case 1:
-            return &m_capture;
-        case 2:
-            return &m_preview;
-        default:
-            return nullptr;
+            case 0:
+                return &m_input;
+            case 1:
+                return &m_capture;
+            case 2:
+                return &m_preview;
+            default:
+                return nullptr;
         }
     }
 
@@ -103,13 +106,16 @@ private:
 TeeInput::TeeInput(SmartTee* tee, CCritSec* lock, HRESULT* phr)
     : CBaseInputPin(NAME("Smart Tee input"), tee, lock, phr, L"Input"), m_tee(tee) {}
 
-HRESULT TeeInput::CheckMediaType(const CMediaType* pmt) { return pmt->IsValid() ? S_OK : VFW_E_TYPE_NOT_ACCEPTED; }
+HRESULT TeeInput::CheckMediaType(const CMediaType* pmt) {
+    return pmt->IsValid() ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
 
 STDMETHODIMP TeeInput::Receive(IMediaSample* pSample) {
     CAutoLock lock(&m_tee->ReceiveLock());
     HRESULT hr = CBaseInputPin::Receive(pSample);
     if (hr != S_OK) return hr;
-    const HRESULT hrCapture = m_tee->Capture().IsConnected() ? m_tee->Capture().DeliverSample(pSample) : S_OK;
+    const HRESULT hrCapture =
+        m_tee->Capture().IsConnected() ? m_tee->Capture().DeliverSample(pSample) : S_OK;
     // The preview stream never holds up the capture stream's result.
     if (m_tee->Preview().IsConnected()) m_tee->Preview().DeliverSample(pSample);
     return m_tee->Capture().IsConnected() ? hrCapture : S_OK;
@@ -134,8 +140,11 @@ STDMETHODIMP TeeInput::EndFlush() {
     return CBaseInputPin::EndFlush();
 }
 
-TeeOutput::TeeOutput(SmartTee* tee, CCritSec* lock, HRESULT* phr, LPCWSTR name, const GUID& category)
-    : CBaseOutputPin(NAME("Smart Tee output"), tee, lock, phr, name), m_tee(tee), m_category(category) {}
+TeeOutput::TeeOutput(SmartTee* tee, CCritSec* lock, HRESULT* phr, LPCWSTR name,
+                     const GUID& category)
+    : CBaseOutputPin(NAME("Smart Tee output"), tee, lock, phr, name),
+      m_tee(tee),
+      m_category(category) {}
 
 HRESULT TeeOutput::CheckMediaType(const CMediaType* pmt) {
     if (!m_tee->Input().IsConnected()) return VFW_E_NOT_CONNECTED;
@@ -169,7 +178,8 @@ HRESULT TeeOutput::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES*
     if (request.cbBuffer < size) request.cbBuffer = size;
     IMemAllocator* upstream = m_tee->Input().PeekAllocator();
     ALLOCATOR_PROPERTIES in{};
-    if (upstream && SUCCEEDED(upstream->GetProperties(&in)) && request.cbBuffer < in.cbBuffer) request.cbBuffer = in.cbBuffer;
+    if (upstream && SUCCEEDED(upstream->GetProperties(&in)) && request.cbBuffer < in.cbBuffer)
+        request.cbBuffer = in.cbBuffer;
     if (request.cbBuffer < 1) request.cbBuffer = 1;
     if (request.cbAlign < 1) request.cbAlign = 1;
     ALLOCATOR_PROPERTIES actual{};
@@ -177,8 +187,12 @@ HRESULT TeeOutput::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES*
 }
 
 // A shared allocator is the upstream pin's to commit and decommit.
-HRESULT TeeOutput::Active() { return m_sharesUpstream ? S_OK : CBaseOutputPin::Active(); }
-HRESULT TeeOutput::Inactive() { return m_sharesUpstream ? S_OK : CBaseOutputPin::Inactive(); }
+HRESULT TeeOutput::Active() {
+    return m_sharesUpstream ? S_OK : CBaseOutputPin::Active();
+}
+HRESULT TeeOutput::Inactive() {
+    return m_sharesUpstream ? S_OK : CBaseOutputPin::Inactive();
+}
 
 HRESULT TeeOutput::DeliverSample(IMediaSample* pSample) {
     if (m_sharesUpstream) return Deliver(pSample);

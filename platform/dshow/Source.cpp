@@ -10,7 +10,8 @@
 CSource::CSource(LPCTSTR pName, LPUNKNOWN lpunk, CLSID clsid, HRESULT* phr)
     : CBaseFilter(pName, lpunk, &m_cStateLock, clsid, phr) {}
 
-CSource::CSource(LPCTSTR pName, LPUNKNOWN lpunk, CLSID clsid) : CBaseFilter(pName, lpunk, &m_cStateLock, clsid) {}
+CSource::CSource(LPCTSTR pName, LPUNKNOWN lpunk, CLSID clsid)
+    : CBaseFilter(pName, lpunk, &m_cStateLock, clsid) {}
 
 CSource::~CSource() {
     // Pins that are not members of the derived filter are owned here.
@@ -22,7 +23,8 @@ HRESULT CSource::AddPin(CSourceStream* pStream) {
     CAutoLock lock(&m_cStateLock);
     auto** grown = new (std::nothrow) CSourceStream*[m_iPins + 1];
     if (!grown) return E_OUTOFMEMORY;
-    if (m_paStreams && m_iPins > 0) std::memcpy(grown, m_paStreams, sizeof(CSourceStream*) * m_iPins);
+    if (m_paStreams && m_iPins > 0)
+        std::memcpy(grown, m_paStreams, sizeof(CSourceStream*) * m_iPins);
     grown[m_iPins] = pStream;
     delete[] m_paStreams;
     m_paStreams = grown;
@@ -87,10 +89,13 @@ int CSource::FindPinNumber(IPin* iPin) {
     return -1;
 }
 
-// ---- CSourceStream ----------------------------------------------------------------------------------
+// ---- CSourceStream
+// ----------------------------------------------------------------------------------
 
 CSourceStream::CSourceStream(LPCTSTR pObjectName, HRESULT* phr, CSource* ps, LPCWSTR pPinName)
-    : CAMThread(phr), CBaseOutputPin(pObjectName, ps, ps->pStateLock(), phr, pPinName), m_pFilter(ps) {
+    : CAMThread(phr),
+      CBaseOutputPin(pObjectName, ps, ps->pStateLock(), phr, pPinName),
+      m_pFilter(ps) {
     const HRESULT hr = m_pFilter->AddPin(this);
     if (phr) *phr = hr;
 }
@@ -176,20 +181,20 @@ DWORD CSourceStream::ThreadProc() {
     do {
         cmd = GetRequest();
         switch (cmd) {
-        case CMD_EXIT:
-            Reply(NOERROR);
-            break;
-        case CMD_RUN:
-        case CMD_PAUSE:
-            Reply(NOERROR);
-            DoBufferProcessingLoop();
-            break;
-        case CMD_STOP:
-            Reply(NOERROR);
-            break;
-        default:
-            Reply(static_cast<DWORD>(E_NOTIMPL));
-            break;
+            case CMD_EXIT:
+                Reply(NOERROR);
+                break;
+            case CMD_RUN:
+            case CMD_PAUSE:
+                Reply(NOERROR);
+                DoBufferProcessingLoop();
+                break;
+            case CMD_STOP:
+                Reply(NOERROR);
+                break;
+            default:
+                Reply(static_cast<DWORD>(E_NOTIMPL));
+                break;
         }
     } while (cmd != CMD_EXIT);
 
@@ -228,8 +233,10 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
             }
         }
         // A request arrived: run and pause keep the loop going, anything else ends it.
-        if (com == CMD_RUN || com == CMD_PAUSE) Reply(NOERROR);
-        else if (com != CMD_STOP) Reply(static_cast<DWORD>(E_UNEXPECTED));
+        if (com == CMD_RUN || com == CMD_PAUSE)
+            Reply(NOERROR);
+        else if (com != CMD_STOP)
+            Reply(static_cast<DWORD>(E_UNEXPECTED));
     } while (com != CMD_STOP);
     return S_FALSE;
 }

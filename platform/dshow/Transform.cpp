@@ -5,10 +5,11 @@
 #include <cstring>
 #include <cwchar>
 
-// ---- CTransformInputPin --------------------------------------------------------------------------
+// ---- CTransformInputPin
+// --------------------------------------------------------------------------
 
-CTransformInputPin::CTransformInputPin(LPCTSTR pObjectName, CTransformFilter* pTransformFilter, HRESULT* phr,
-                                       LPCWSTR pName)
+CTransformInputPin::CTransformInputPin(LPCTSTR pObjectName, CTransformFilter* pTransformFilter,
+                                       HRESULT* phr, LPCWSTR pName)
     : CBaseInputPin(pObjectName, pTransformFilter, &pTransformFilter->m_csFilter, phr, pName),
       m_pTransformFilter(pTransformFilter) {}
 
@@ -41,7 +42,8 @@ HRESULT CTransformInputPin::CheckMediaType(const CMediaType* pmt) {
     HRESULT hr = m_pTransformFilter->CheckInputType(pmt);
     if (hr != S_OK) return hr;
     if (m_pTransformFilter->m_pOutput && m_pTransformFilter->m_pOutput->IsConnected())
-        return m_pTransformFilter->CheckTransform(pmt, &m_pTransformFilter->m_pOutput->CurrentMediaType());
+        return m_pTransformFilter->CheckTransform(
+            pmt, &m_pTransformFilter->m_pOutput->CurrentMediaType());
     return hr;
 }
 
@@ -74,7 +76,8 @@ STDMETHODIMP CTransformInputPin::EndFlush() {
     return CBaseInputPin::EndFlush();
 }
 
-STDMETHODIMP CTransformInputPin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
+STDMETHODIMP CTransformInputPin::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop,
+                                            double dRate) {
     CBasePin::NewSegment(tStart, tStop, dRate);
     return m_pTransformFilter->NewSegment(tStart, tStop, dRate);
 }
@@ -87,10 +90,11 @@ STDMETHODIMP CTransformInputPin::Receive(IMediaSample* pSample) {
     return m_pTransformFilter->Receive(pSample);
 }
 
-// ---- CTransformOutputPin -------------------------------------------------------------------------
+// ---- CTransformOutputPin
+// -------------------------------------------------------------------------
 
-CTransformOutputPin::CTransformOutputPin(LPCTSTR pObjectName, CTransformFilter* pTransformFilter, HRESULT* phr,
-                                         LPCWSTR pName)
+CTransformOutputPin::CTransformOutputPin(LPCTSTR pObjectName, CTransformFilter* pTransformFilter,
+                                         HRESULT* phr, LPCWSTR pName)
     : CBaseOutputPin(pObjectName, pTransformFilter, &pTransformFilter->m_csFilter, phr, pName),
       m_pTransformFilter(pTransformFilter) {}
 
@@ -121,13 +125,15 @@ HRESULT CTransformOutputPin::CompleteConnect(IPin* pReceivePin) {
     return CBaseOutputPin::CompleteConnect(pReceivePin);
 }
 
-HRESULT CTransformOutputPin::DecideBufferSize(IMemAllocator* pAllocator, ALLOCATOR_PROPERTIES* pProp) {
+HRESULT CTransformOutputPin::DecideBufferSize(IMemAllocator* pAllocator,
+                                              ALLOCATOR_PROPERTIES* pProp) {
     return m_pTransformFilter->DecideBufferSize(pAllocator, pProp);
 }
 
 HRESULT CTransformOutputPin::CheckMediaType(const CMediaType* pmtOut) {
     if (!m_pTransformFilter->m_pInput->IsConnected()) return E_INVALIDARG;
-    return m_pTransformFilter->CheckTransform(&m_pTransformFilter->m_pInput->CurrentMediaType(), pmtOut);
+    return m_pTransformFilter->CheckTransform(&m_pTransformFilter->m_pInput->CurrentMediaType(),
+                                              pmtOut);
 }
 
 HRESULT CTransformOutputPin::SetMediaType(const CMediaType* pmtOut) {
@@ -156,7 +162,8 @@ STDMETHODIMP CTransformOutputPin::Notify(IBaseFilter*, Quality q) {
     return hrUp;
 }
 
-// ---- CTransformFilter ----------------------------------------------------------------------------
+// ---- CTransformFilter
+// ----------------------------------------------------------------------------
 
 CTransformFilter::CTransformFilter(LPCTSTR pName, LPUNKNOWN pUnk, REFCLSID clsid)
     : CBaseFilter(pName, pUnk, &m_csFilter, clsid) {}
@@ -166,7 +173,9 @@ CTransformFilter::~CTransformFilter() {
     delete m_pOutput;
 }
 
-int CTransformFilter::GetPinCount() { return 2; }
+int CTransformFilter::GetPinCount() {
+    return 2;
+}
 
 CBasePin* CTransformFilter::GetPin(int n) {
     if (!m_pInput) {
@@ -241,9 +250,12 @@ STDMETHODIMP CTransformFilter::Pause() {
     return hr;
 }
 
-HRESULT CTransformFilter::Transform(IMediaSample*, IMediaSample*) { return E_UNEXPECTED; }
+HRESULT CTransformFilter::Transform(IMediaSample*, IMediaSample*) {
+    return E_UNEXPECTED;
+}
 
-HRESULT CTransformFilter::InitializeOutputSample(IMediaSample* pSample, IMediaSample** ppOutSample) {
+HRESULT CTransformFilter::InitializeOutputSample(IMediaSample* pSample,
+                                                 IMediaSample** ppOutSample) {
     IMediaSample* pOut = nullptr;
     const HRESULT hr = m_pOutput->GetDeliveryBuffer(&pOut, nullptr, nullptr, 0);
     if (FAILED(hr)) return hr;
@@ -285,17 +297,23 @@ HRESULT CTransformFilter::EndOfStream() {
     return m_pOutput->DeliverEndOfStream();
 }
 
-HRESULT CTransformFilter::BeginFlush() { return m_pOutput ? m_pOutput->DeliverBeginFlush() : NOERROR; }
-HRESULT CTransformFilter::EndFlush() { return m_pOutput ? m_pOutput->DeliverEndFlush() : NOERROR; }
+HRESULT CTransformFilter::BeginFlush() {
+    return m_pOutput ? m_pOutput->DeliverBeginFlush() : NOERROR;
+}
+HRESULT CTransformFilter::EndFlush() {
+    return m_pOutput ? m_pOutput->DeliverEndFlush() : NOERROR;
+}
 HRESULT CTransformFilter::NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
-    if (m_pOutput && m_pOutput->IsConnected()) return m_pOutput->DeliverNewSegment(tStart, tStop, dRate);
+    if (m_pOutput && m_pOutput->IsConnected())
+        return m_pOutput->DeliverNewSegment(tStart, tStop, dRate);
     return S_OK;
 }
 
-// ---- in place --------------------------------------------------------------------------------------
+// ---- in place
+// --------------------------------------------------------------------------------------
 
-CTransInPlaceInputPin::CTransInPlaceInputPin(LPCTSTR pObjectName, CTransInPlaceFilter* pFilter, HRESULT* phr,
-                                             LPCWSTR pName)
+CTransInPlaceInputPin::CTransInPlaceInputPin(LPCTSTR pObjectName, CTransInPlaceFilter* pFilter,
+                                             HRESULT* phr, LPCWSTR pName)
     : CTransformInputPin(pObjectName, pFilter, phr, pName), m_pTIPFilter(pFilter) {}
 
 STDMETHODIMP CTransInPlaceInputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
@@ -331,15 +349,16 @@ STDMETHODIMP CTransInPlaceInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIE
     IPin* downstream = m_pTIPFilter->m_pOutput ? m_pTIPFilter->m_pOutput->GetConnected() : nullptr;
     if (!downstream) return E_NOTIMPL;
     IMemInputPin* mem = nullptr;
-    if (FAILED(downstream->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&mem))) || !mem)
+    if (FAILED(downstream->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&mem))) ||
+        !mem)
         return E_NOTIMPL;
     const HRESULT hr = mem->GetAllocatorRequirements(pProps);
     mem->Release();
     return hr;
 }
 
-CTransInPlaceOutputPin::CTransInPlaceOutputPin(LPCTSTR pObjectName, CTransInPlaceFilter* pFilter, HRESULT* phr,
-                                               LPCWSTR pName)
+CTransInPlaceOutputPin::CTransInPlaceOutputPin(LPCTSTR pObjectName, CTransInPlaceFilter* pFilter,
+                                               HRESULT* phr, LPCWSTR pName)
     : CTransformOutputPin(pObjectName, pFilter, phr, pName), m_pTIPFilter(pFilter) {}
 
 STDMETHODIMP CTransInPlaceOutputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
@@ -354,15 +373,18 @@ STDMETHODIMP CTransInPlaceOutputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
 
 HRESULT CTransInPlaceOutputPin::CheckMediaType(const CMediaType* pmt) {
     // Samples pass through unchanged: the output carries exactly the input's type.
-    if (!m_pTIPFilter->m_pInput || !m_pTIPFilter->m_pInput->IsConnected()) return VFW_E_NOT_CONNECTED;
+    if (!m_pTIPFilter->m_pInput || !m_pTIPFilter->m_pInput->IsConnected())
+        return VFW_E_NOT_CONNECTED;
     return m_pTIPFilter->m_pInput->CurrentMediaType() == *pmt ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 HRESULT CTransInPlaceOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {
     *ppAlloc = nullptr;
-    IMemAllocator* upstreamAlloc = m_pTIPFilter->m_pInput ? m_pTIPFilter->m_pInput->PeekAllocator() : nullptr;
+    IMemAllocator* upstreamAlloc =
+        m_pTIPFilter->m_pInput ? m_pTIPFilter->m_pInput->PeekAllocator() : nullptr;
     if (upstreamAlloc) {
-        const HRESULT hr = pPin->NotifyAllocator(upstreamAlloc, m_pTIPFilter->m_pInput->IsReadOnly());
+        const HRESULT hr =
+            pPin->NotifyAllocator(upstreamAlloc, m_pTIPFilter->m_pInput->IsReadOnly());
         if (SUCCEEDED(hr)) {
             upstreamAlloc->AddRef();
             *ppAlloc = upstreamAlloc;
@@ -373,14 +395,16 @@ HRESULT CTransInPlaceOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocato
     return CBaseOutputPin::DecideAllocator(pPin, ppAlloc);
 }
 
-CTransInPlaceFilter::CTransInPlaceFilter(LPCTSTR pName, LPUNKNOWN pUnk, REFCLSID clsid, HRESULT*, bool bModifiesData)
+CTransInPlaceFilter::CTransInPlaceFilter(LPCTSTR pName, LPUNKNOWN pUnk, REFCLSID clsid, HRESULT*,
+                                         bool bModifiesData)
     : CTransformFilter(pName, pUnk, clsid), m_bModifiesData(bModifiesData) {}
 
 CBasePin* CTransInPlaceFilter::GetPin(int n) {
     if (!m_pInput) {
         HRESULT hr = S_OK;
         m_pInput = new CTransInPlaceInputPin(NAME("TransInPlace input pin"), this, &hr, L"Input");
-        m_pOutput = new CTransInPlaceOutputPin(NAME("TransInPlace output pin"), this, &hr, L"Output");
+        m_pOutput =
+            new CTransInPlaceOutputPin(NAME("TransInPlace output pin"), this, &hr, L"Output");
     }
     if (n == 0) return m_pInput;
     if (n == 1) return m_pOutput;
@@ -398,7 +422,8 @@ HRESULT CTransInPlaceFilter::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_P
         }
     }
     if (request.cBuffers < 1) request.cBuffers = 1;
-    if (request.cbBuffer < 1) request.cbBuffer = static_cast<long>(m_pInput->CurrentMediaType().GetSampleSize());
+    if (request.cbBuffer < 1)
+        request.cbBuffer = static_cast<long>(m_pInput->CurrentMediaType().GetSampleSize());
     if (request.cbBuffer < 1) request.cbBuffer = 1;
     ALLOCATOR_PROPERTIES actual{};
     const HRESULT hr = pAlloc->SetProperties(&request, &actual);
@@ -406,7 +431,9 @@ HRESULT CTransInPlaceFilter::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_P
     return actual.cbBuffer < request.cbBuffer ? E_FAIL : S_OK;
 }
 
-HRESULT CTransInPlaceFilter::CompleteConnect(PIN_DIRECTION, IPin*) { return S_OK; }
+HRESULT CTransInPlaceFilter::CompleteConnect(PIN_DIRECTION, IPin*) {
+    return S_OK;
+}
 
 bool CTransInPlaceFilter::UsingDifferentAllocators() const {
     return m_pInput->PeekAllocator() != m_pOutput->Allocator();
@@ -435,7 +462,8 @@ IMediaSample* CTransInPlaceFilter::Copy(IMediaSample* pSource) {
 HRESULT CTransInPlaceFilter::Receive(IMediaSample* pSample) {
     IMediaSample* pWork = nullptr;
     const bool outputConnected = m_pOutput->IsConnected();
-    if (outputConnected && (UsingDifferentAllocators() || (m_bModifiesData && m_pInput->IsReadOnly()))) {
+    if (outputConnected &&
+        (UsingDifferentAllocators() || (m_bModifiesData && m_pInput->IsReadOnly()))) {
         pWork = Copy(pSample);
         if (!pWork) return E_UNEXPECTED;
     } else {

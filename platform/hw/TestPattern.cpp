@@ -18,7 +18,8 @@ const uint8_t kBackground = 48;
 
 uint8_t Adjust(int v, const PatternAdjust& a) {
     const int neutral = a.neutralContrast > 0 ? static_cast<int>(a.neutralContrast) : 1;
-    const int out = (v - 128) * static_cast<int>(a.contrast) / neutral + 128 + static_cast<int>(a.brightness);
+    const int out =
+        (v - 128) * static_cast<int>(a.contrast) / neutral + 128 + static_cast<int>(a.brightness);
     return static_cast<uint8_t>(std::clamp(out, 0, 255));
 }
 
@@ -31,14 +32,18 @@ void BarColor(int bar, uint8_t* b, uint8_t* g, uint8_t* r) {
     *b = kBars[bar][2];
 }
 
-uint32_t StampCheck(uint32_t n) { return (n ^ (n >> 6) ^ (n >> 12) ^ (n >> 18) ^ 0x2A) & 63; }
-
-bool FrameRenderer::Matches(AVPixelFormat format, bool mjpeg, int width, int height, const PatternAdjust& adjust) const {
-    return m_mjpeg == mjpeg && (mjpeg || m_format == format) && m_width == width && m_height == height &&
-           m_adjust == adjust && !m_base.empty();
+uint32_t StampCheck(uint32_t n) {
+    return (n ^ (n >> 6) ^ (n >> 12) ^ (n >> 18) ^ 0x2A) & 63;
 }
 
-bool FrameRenderer::Configure(AVPixelFormat format, bool mjpeg, int width, int height, const PatternAdjust& adjust) {
+bool FrameRenderer::Matches(AVPixelFormat format, bool mjpeg, int width, int height,
+                            const PatternAdjust& adjust) const {
+    return m_mjpeg == mjpeg && (mjpeg || m_format == format) && m_width == width &&
+           m_height == height && m_adjust == adjust && !m_base.empty();
+}
+
+bool FrameRenderer::Configure(AVPixelFormat format, bool mjpeg, int width, int height,
+                              const PatternAdjust& adjust) {
     codecs::InitFfmpeg();
     if (width <= 0 || height <= 0) return false;
     const bool sizeChanged = width != m_width || height != m_height || mjpeg != m_mjpeg;
@@ -72,18 +77,21 @@ bool FrameRenderer::Configure(AVPixelFormat format, bool mjpeg, int width, int h
     m_base.assign(codecs::BufferSize(m_format, width, height), 0);
     uint8_t* dst[4];
     int dstStride[4];
-    if (!codecs::DescribeBuffer(m_format, width, height, true, m_base.data(), dst, dstStride)) return false;
+    if (!codecs::DescribeBuffer(m_format, width, height, true, m_base.data(), dst, dstStride))
+        return false;
     const uint8_t* src[4] = {rgb.data(), nullptr, nullptr, nullptr};
     const int srcStride[4] = {rgbStride, 0, 0, 0};
     codecs::Scaler scaler;
-    if (!scaler.Convert(AV_PIX_FMT_BGR24, width, height, src, srcStride, m_format, width, height, dst, dstStride))
+    if (!scaler.Convert(AV_PIX_FMT_BGR24, width, height, src, srcStride, m_format, width, height,
+                        dst, dstStride))
         return false;
 
     if (mjpeg) {
         m_work.resize(m_base.size());
         if (sizeChanged || !m_encoder) {
             m_encoder = std::make_unique<codecs::VideoEncoder>();
-            if (!m_encoder->Open(AV_CODEC_ID_MJPEG, AV_PIX_FMT_YUVJ422P, width, height, 4, 0, 30, 1)) {
+            if (!m_encoder->Open(AV_CODEC_ID_MJPEG, AV_PIX_FMT_YUVJ422P, width, height, 4, 0, 30,
+                                 1)) {
                 m_encoder.reset();
                 return false;
             }
@@ -97,46 +105,50 @@ long FrameRenderer::MaxSize() const {
     return static_cast<long>(m_base.size());
 }
 
-void FrameRenderer::DrawRect(uint8_t* const planes[4], const int strides[4], int x0, int y0, int x1, int y1,
-                             bool white) const {
+void FrameRenderer::DrawRect(uint8_t* const planes[4], const int strides[4], int x0, int y0, int x1,
+                             int y1, bool white) const {
     x0 = std::clamp(x0, 0, m_width);
     x1 = std::clamp(x1, 0, m_width);
     y0 = std::clamp(y0, 0, m_height);
     y1 = std::clamp(y1, 0, m_height);
     if (x0 >= x1 || y0 >= y1) return;
     switch (m_format) {
-    case AV_PIX_FMT_BGR24: {
-        const uint8_t v = white ? 255 : 0;
-        for (int y = y0; y < y1; ++y) std::memset(planes[0] + static_cast<ptrdiff_t>(y) * strides[0] + x0 * 3, v, (x1 - x0) * 3);
-        break;
-    }
-    case AV_PIX_FMT_YUYV422: {
-        const uint8_t luma = white ? 235 : 16;
-        const int px0 = x0 & ~1;
-        const int px1 = std::min((x1 + 1) & ~1, m_width & ~1);
-        for (int y = y0; y < y1; ++y) {
-            uint8_t* row = planes[0] + static_cast<ptrdiff_t>(y) * strides[0];
-            for (int x = px0; x < px1; x += 2) {
-                uint8_t* p = row + x * 2;
-                p[0] = luma;
-                p[1] = 128;
-                p[2] = luma;
-                p[3] = 128;
+        case AV_PIX_FMT_BGR24: {
+            const uint8_t v = white ? 255 : 0;
+            for (int y = y0; y < y1; ++y)
+                std::memset(planes[0] + static_cast<ptrdiff_t>(y) * strides[0] + x0 * 3, v,
+                            (x1 - x0) * 3);
+            break;
+        }
+        case AV_PIX_FMT_YUYV422: {
+            const uint8_t luma = white ? 235 : 16;
+            const int px0 = x0 & ~1;
+            const int px1 = std::min((x1 + 1) & ~1, m_width & ~1);
+            for (int y = y0; y < y1; ++y) {
+                uint8_t* row = planes[0] + static_cast<ptrdiff_t>(y) * strides[0];
+                for (int x = px0; x < px1; x += 2) {
+                    uint8_t* p = row + x * 2;
+                    p[0] = luma;
+                    p[1] = 128;
+                    p[2] = luma;
+                    p[3] = 128;
+                }
             }
+            break;
         }
-        break;
-    }
-    case AV_PIX_FMT_YUVJ422P: {
-        const uint8_t luma = white ? 255 : 0;
-        for (int y = y0; y < y1; ++y) {
-            std::memset(planes[0] + static_cast<ptrdiff_t>(y) * strides[0] + x0, luma, x1 - x0);
-            std::memset(planes[1] + static_cast<ptrdiff_t>(y) * strides[1] + x0 / 2, 128, (x1 + 1) / 2 - x0 / 2);
-            std::memset(planes[2] + static_cast<ptrdiff_t>(y) * strides[2] + x0 / 2, 128, (x1 + 1) / 2 - x0 / 2);
+        case AV_PIX_FMT_YUVJ422P: {
+            const uint8_t luma = white ? 255 : 0;
+            for (int y = y0; y < y1; ++y) {
+                std::memset(planes[0] + static_cast<ptrdiff_t>(y) * strides[0] + x0, luma, x1 - x0);
+                std::memset(planes[1] + static_cast<ptrdiff_t>(y) * strides[1] + x0 / 2, 128,
+                            (x1 + 1) / 2 - x0 / 2);
+                std::memset(planes[2] + static_cast<ptrdiff_t>(y) * strides[2] + x0 / 2, 128,
+                            (x1 + 1) / 2 - x0 / 2);
+            }
+            break;
         }
-        break;
-    }
-    default:
-        break;
+        default:
+            break;
     }
 }
 
@@ -154,7 +166,8 @@ void FrameRenderer::Stamp(uint8_t* const planes[4], const int strides[4], long f
             white = (n >> (kStampBits - c)) & 1;
         else
             white = (check >> (kStampCells - 2 - c)) & 1;
-        DrawRect(planes, strides, c * m_width / kStampCells, 0, (c + 1) * m_width / kStampCells, stripBottom, white);
+        DrawRect(planes, strides, c * m_width / kStampCells, 0, (c + 1) * m_width / kStampCells,
+                 stripBottom, white);
     }
     // The moving square in the lower third.
     const int side = std::max(4, m_height / 8);
@@ -181,7 +194,9 @@ long FrameRenderer::Render(long frameNumber, uint8_t* dst, long capacity) {
     codecs::DescribeBuffer(m_format, m_width, m_height, true, m_work.data(), planes, strides);
     Stamp(planes, strides, frameNumber);
     const uint8_t* const cplanes[4] = {planes[0], planes[1], planes[2], planes[3]};
-    if (!m_encoder || !m_encoder->Encode(cplanes, strides, frameNumber, m_encoded, nullptr) || m_encoded.empty()) return -1;
+    if (!m_encoder || !m_encoder->Encode(cplanes, strides, frameNumber, m_encoded, nullptr) ||
+        m_encoded.empty())
+        return -1;
     if (static_cast<long>(m_encoded.size()) > capacity) return -1;
     std::memcpy(dst, m_encoded.data(), m_encoded.size());
     return static_cast<long>(m_encoded.size());

@@ -14,8 +14,8 @@ namespace lumacap::hw {
 // Picture adjustments the camera's controls make (brightness and contrast act on the pattern, not
 // on the stamp, so the frame number stays readable at any setting).
 struct PatternAdjust {
-    long brightness = 0;       // added to every level
-    long contrast = 32;        // levels spread around mid-grey by contrast / neutralContrast
+    long brightness = 0;  // added to every level
+    long contrast = 32;   // levels spread around mid-grey by contrast / neutralContrast
     long neutralContrast = 32;
     bool operator==(const PatternAdjust&) const = default;
 };
@@ -30,15 +30,18 @@ class FrameRenderer {
 public:
     // `format` is the device's delivery format: AV_PIX_FMT_BGR24 (bottom-up DIB rows),
     // AV_PIX_FMT_YUYV422, or AV_PIX_FMT_NONE with `mjpeg` for compressed pictures.
-    bool Configure(AVPixelFormat format, bool mjpeg, int width, int height, const PatternAdjust& adjust);
-    bool Matches(AVPixelFormat format, bool mjpeg, int width, int height, const PatternAdjust& adjust) const;
+    bool Configure(AVPixelFormat format, bool mjpeg, int width, int height,
+                   const PatternAdjust& adjust);
+    bool Matches(AVPixelFormat format, bool mjpeg, int width, int height,
+                 const PatternAdjust& adjust) const;
     // Writes frame `frameNumber` into `dst`; answers the bytes written, or -1.
     long Render(long frameNumber, uint8_t* dst, long capacity);
     // The largest picture Render can write.
     long MaxSize() const;
 
 private:
-    void DrawRect(uint8_t* const planes[4], const int strides[4], int x0, int y0, int x1, int y1, bool white) const;
+    void DrawRect(uint8_t* const planes[4], const int strides[4], int x0, int y0, int x1, int y1,
+                  bool white) const;
     void Stamp(uint8_t* const planes[4], const int strides[4], long frameNumber) const;
 
     AVPixelFormat m_format = AV_PIX_FMT_NONE;  // the format drawn into (YUVJ422P for MJPEG)

@@ -15,10 +15,13 @@ namespace lumacap::hw {
 namespace {
 
 // {B8A3E0A1-54D7-4E0F-9C1B-6F3A2D7C8E01}: the virtual camera's filter class.
-constexpr GUID CLSID_LumacapVirtualCamera = {0xB8A3E0A1, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}};
+constexpr GUID CLSID_LumacapVirtualCamera = {
+    0xB8A3E0A1, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}};
 // The property pages of video processing and camera control.
-constexpr GUID CLSID_VideoProcAmpPropertyPage = {0x71F96464, 0x78F3, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
-constexpr GUID CLSID_CameraControlPropertyPage = {0x71F96465, 0x78F3, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+constexpr GUID CLSID_VideoProcAmpPropertyPage = {
+    0x71F96464, 0x78F3, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+constexpr GUID CLSID_CameraControlPropertyPage = {
+    0x71F96465, 0x78F3, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
 
 using Clock = std::chrono::steady_clock;
 
@@ -27,7 +30,8 @@ class VirtualCameraFilter;
 const BITMAPINFOHEADER* HeaderOf(const AM_MEDIA_TYPE& mt) {
     if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
         return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) && mt.pbFormat)
+    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
+        mt.pbFormat)
         return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
     return nullptr;
 }
@@ -35,20 +39,24 @@ const BITMAPINFOHEADER* HeaderOf(const AM_MEDIA_TYPE& mt) {
 REFERENCE_TIME FrameTimeOf(const AM_MEDIA_TYPE& mt) {
     if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
         return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame;
-    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) && mt.pbFormat)
+    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
+        mt.pbFormat)
         return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame;
     return 0;
 }
 
 class VirtualCameraPin final : public CSourceStream, public IAMStreamConfig, public IKsPropertySet {
 public:
-    VirtualCameraPin(HRESULT* phr, VirtualCameraFilter* filter, std::shared_ptr<CameraDevice> device);
+    VirtualCameraPin(HRESULT* phr, VirtualCameraFilter* filter,
+                     std::shared_ptr<CameraDevice> device);
 
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_IAMStreamConfig) return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
-        if (riid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
+        if (riid == IID_IAMStreamConfig)
+            return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
+        if (riid == IID_IKsPropertySet)
+            return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
         return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
     }
 
@@ -60,9 +68,10 @@ public:
 
     // IKsPropertySet: the pin's category.
     STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID, DWORD, LPVOID pPropData, DWORD cbPropData,
-                     DWORD* pcbReturned) override {
-        if (guidPropSet != AMPROPSETID_Pin || dwPropID != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    STDMETHODIMP Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID, DWORD, LPVOID pPropData,
+                     DWORD cbPropData, DWORD* pcbReturned) override {
+        if (guidPropSet != AMPROPSETID_Pin || dwPropID != AMPROPERTY_PIN_CATEGORY)
+            return E_PROP_ID_UNSUPPORTED;
         if (!pPropData && !pcbReturned) return E_POINTER;
         if (pcbReturned) *pcbReturned = sizeof(GUID);
         if (!pPropData) return S_OK;
@@ -71,7 +80,8 @@ public:
         return S_OK;
     }
     STDMETHODIMP QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) override {
-        if (guidPropSet != AMPROPSETID_Pin || dwPropID != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+        if (guidPropSet != AMPROPSETID_Pin || dwPropID != AMPROPERTY_PIN_CATEGORY)
+            return E_PROP_ID_UNSUPPORTED;
         if (pTypeSupport) *pTypeSupport = KSPROPERTY_SUPPORT_GET;
         return S_OK;
     }
@@ -111,10 +121,13 @@ private:
 class CameraControl final : public IAMCameraControl {
 public:
     CameraControl(IUnknown* owner, CameraDevice* device) : m_owner(owner), m_device(device) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return m_owner->QueryInterface(riid, ppv); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        return m_owner->QueryInterface(riid, ppv);
+    }
     STDMETHODIMP_(ULONG) AddRef() override { return m_owner->AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return m_owner->Release(); }
-    STDMETHODIMP GetRange(long Property, long* pMin, long* pMax, long* pStep, long* pDefault, long* pFlags) override {
+    STDMETHODIMP GetRange(long Property, long* pMin, long* pMax, long* pStep, long* pDefault,
+                          long* pFlags) override {
         LUMACAP_FAULT_POINT("IAMCameraControl::GetRange");
         return m_device->GetRange(true, Property, pMin, pMax, pStep, pDefault, pFlags);
     }
@@ -139,8 +152,10 @@ class VirtualCameraFilter final : public CSource,
                                   public DeviceListener {
 public:
     explicit VirtualCameraFilter(std::shared_ptr<CameraDevice> device, HRESULT* phr)
-        : CSource(NAME("Virtual camera"), nullptr, CLSID_LumacapVirtualCamera), m_device(std::move(device)),
-          m_cameraControl(GetOwner(), m_device.get()), m_pin(phr, this, m_device) {
+        : CSource(NAME("Virtual camera"), nullptr, CLSID_LumacapVirtualCamera),
+          m_device(std::move(device)),
+          m_cameraControl(GetOwner(), m_device.get()),
+          m_pin(phr, this, m_device) {
         m_device->Attach(this);
     }
     ~VirtualCameraFilter() override { m_device->Detach(this); }
@@ -148,10 +163,13 @@ public:
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_IAMVideoProcAmp) return GetInterface(static_cast<IAMVideoProcAmp*>(this), ppv);
+        if (riid == IID_IAMVideoProcAmp)
+            return GetInterface(static_cast<IAMVideoProcAmp*>(this), ppv);
         if (riid == IID_IAMCameraControl) return GetInterface(&m_cameraControl, ppv);
-        if (riid == IID_ISpecifyPropertyPages) return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
-        if (riid == IID_IAMFilterMiscFlags) return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+        if (riid == IID_ISpecifyPropertyPages)
+            return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+        if (riid == IID_IAMFilterMiscFlags)
+            return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
         return CSource::NonDelegatingQueryInterface(riid, ppv);
     }
 
@@ -173,10 +191,11 @@ public:
     }
 
     // IAMVideoProcAmp
-    STDMETHODIMP GetRange(long Property, long* pMin, long* pMax, long* pSteppingDelta, long* pDefault,
-                          long* pCapsFlags) override {
+    STDMETHODIMP GetRange(long Property, long* pMin, long* pMax, long* pSteppingDelta,
+                          long* pDefault, long* pCapsFlags) override {
         LUMACAP_FAULT_POINT("IAMVideoProcAmp::GetRange");
-        return m_device->GetRange(false, Property, pMin, pMax, pSteppingDelta, pDefault, pCapsFlags);
+        return m_device->GetRange(false, Property, pMin, pMax, pSteppingDelta, pDefault,
+                                  pCapsFlags);
     }
     STDMETHODIMP Set(long Property, long lValue, long Flags) override {
         LUMACAP_FAULT_POINT("IAMVideoProcAmp::Set");
@@ -207,8 +226,10 @@ public:
     void OnDevicePresence(bool present) override {
         if (!present) m_pin.SetLost();
         // The graph holds a reference to the device's filter in the event's first parameter.
-        NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
-                    present ? 1 : 0);
+        NotifyEvent(
+            EC_DEVICE_LOST,
+            reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
+            present ? 1 : 0);
     }
 
     CameraDevice& Device() { return *m_device; }
@@ -219,8 +240,10 @@ private:
     VirtualCameraPin m_pin;
 };
 
-VirtualCameraPin::VirtualCameraPin(HRESULT* phr, VirtualCameraFilter* filter, std::shared_ptr<CameraDevice> device)
-    : CSourceStream(NAME("Virtual camera capture pin"), phr, filter, L"Capture"), m_device(std::move(device)),
+VirtualCameraPin::VirtualCameraPin(HRESULT* phr, VirtualCameraFilter* filter,
+                                   std::shared_ptr<CameraDevice> device)
+    : CSourceStream(NAME("Virtual camera capture pin"), phr, filter, L"Capture"),
+      m_device(std::move(device)),
       m_config(m_device->Config()) {}
 
 int VirtualCameraPin::FindCapability(const AM_MEDIA_TYPE& mt) const {
@@ -241,7 +264,8 @@ HRESULT VirtualCameraPin::GetMediaType(int iPosition, CMediaType* pmt) {
     if (iPosition < 0) return E_INVALIDARG;
     if (iPosition >= static_cast<int>(m_config.capabilities.size())) return VFW_S_NO_MORE_ITEMS;
     AM_MEDIA_TYPE mt;
-    if (!CapabilityMediaType(m_config.capabilities[static_cast<size_t>(iPosition)], &mt)) return E_OUTOFMEMORY;
+    if (!CapabilityMediaType(m_config.capabilities[static_cast<size_t>(iPosition)], &mt))
+        return E_OUTOFMEMORY;
     pmt->Set(mt);
     FreeMediaType(mt);
     return S_OK;
@@ -252,7 +276,8 @@ HRESULT VirtualCameraPin::CheckMediaType(const CMediaType* pmt) {
     const int index = FindCapability(*pmt);
     if (index < 0) return VFW_E_TYPE_NOT_ACCEPTED;
     // Once SetFormat chose a format, the pin connects with that one only.
-    if (m_setFormat.IsValid() && FindCapability(m_setFormat) != index) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (m_setFormat.IsValid() && FindCapability(m_setFormat) != index)
+        return VFW_E_TYPE_NOT_ACCEPTED;
     return S_OK;
 }
 
@@ -289,10 +314,12 @@ bool VirtualCameraPin::PrepareRenderer() {
     PatternAdjust adjust;
     long flags = 0;
     long value = 0;
-    if (SUCCEEDED(m_device->Get(false, VideoProcAmp_Brightness, &value, &flags))) adjust.brightness = value;
+    if (SUCCEEDED(m_device->Get(false, VideoProcAmp_Brightness, &value, &flags)))
+        adjust.brightness = value;
     long min, max, step, def, caps;
     if (SUCCEEDED(m_device->Get(false, VideoProcAmp_Contrast, &value, &flags)) &&
-        SUCCEEDED(m_device->GetRange(false, VideoProcAmp_Contrast, &min, &max, &step, &def, &caps))) {
+        SUCCEEDED(
+            m_device->GetRange(false, VideoProcAmp_Contrast, &min, &max, &step, &def, &caps))) {
         adjust.contrast = value;
         adjust.neutralContrast = def;
     }
@@ -330,7 +357,8 @@ HRESULT VirtualCameraPin::FillBuffer(IMediaSample* pSample) {
         const size_t slot = static_cast<size_t>(m_frameNumber % m_config.prerenderedFrames);
         if (m_replay.size() <= slot) {
             std::vector<uint8_t> frame(static_cast<size_t>(m_renderer.MaxSize()));
-            const long n = m_renderer.Render(static_cast<long>(slot), frame.data(), static_cast<long>(frame.size()));
+            const long n = m_renderer.Render(static_cast<long>(slot), frame.data(),
+                                             static_cast<long>(frame.size()));
             if (n < 0) return E_FAIL;
             frame.resize(static_cast<size_t>(n));
             m_replay.resize(slot + 1);
@@ -355,8 +383,10 @@ HRESULT VirtualCameraPin::FillBuffer(IMediaSample* pSample) {
 HRESULT VirtualCameraPin::DoBufferProcessingLoop() {
     Command com;
     OnThreadStartPlay();
-    const double rate = m_config.frameRate > 0 ? m_config.frameRate : 10000000.0 / static_cast<double>(m_frameTime);
-    const auto period = std::chrono::nanoseconds(static_cast<int64_t>(1e9 / (rate > 0 ? rate : 30.0)));
+    const double rate =
+        m_config.frameRate > 0 ? m_config.frameRate : 10000000.0 / static_cast<double>(m_frameTime);
+    const auto period =
+        std::chrono::nanoseconds(static_cast<int64_t>(1e9 / (rate > 0 ? rate : 30.0)));
     for (;;) {
         if (CheckRequest(&com)) {
             if (com == CMD_RUN || com == CMD_PAUSE) {
@@ -373,7 +403,9 @@ HRESULT VirtualCameraPin::DoBufferProcessingLoop() {
         if (m_config.paced) {
             const auto now = Clock::now();
             if (now < m_nextDue) {
-                const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(m_nextDue - now).count() + 1;
+                const auto wait =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(m_nextDue - now).count() +
+                    1;
                 WaitForRequest(static_cast<DWORD>(wait));
                 continue;
             }
@@ -443,7 +475,9 @@ STDMETHODIMP VirtualCameraPin::GetFormat(AM_MEDIA_TYPE** ppmt) {
         *ppmt = CreateMediaType(&m_setFormat);
     } else {
         CMediaType mt;
-        const int index = std::clamp(m_config.defaultCapability, 0, std::max(0, static_cast<int>(m_config.capabilities.size()) - 1));
+        const int index =
+            std::clamp(m_config.defaultCapability, 0,
+                       std::max(0, static_cast<int>(m_config.capabilities.size()) - 1));
         if (GetMediaType(index, &mt) != S_OK) return VFW_E_NO_TYPES;
         *ppmt = CreateMediaType(&mt);
     }
@@ -495,7 +529,8 @@ STDMETHODIMP VirtualCameraPin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, B
 
 }  // namespace
 
-HRESULT CreateVirtualCameraFilter(const std::shared_ptr<CameraDevice>& device, REFIID riid, void** ppv) {
+HRESULT CreateVirtualCameraFilter(const std::shared_ptr<CameraDevice>& device, REFIID riid,
+                                  void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     HRESULT hr = S_OK;

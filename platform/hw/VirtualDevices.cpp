@@ -11,7 +11,8 @@
 
 namespace lumacap::hw {
 
-// ---- DeviceBase --------------------------------------------------------------------------------------
+// ---- DeviceBase
+// --------------------------------------------------------------------------------------
 
 void DeviceBase::SetPlugged(bool plugged) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -26,12 +27,16 @@ void DeviceBase::Attach(DeviceListener* listener) {
 
 void DeviceBase::Detach(DeviceListener* listener) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_listeners.erase(std::remove(m_listeners.begin(), m_listeners.end(), listener), m_listeners.end());
+    m_listeners.erase(std::remove(m_listeners.begin(), m_listeners.end(), listener),
+                      m_listeners.end());
 }
 
-// ---- CameraDevice -------------------------------------------------------------------------------------
+// ---- CameraDevice
+// -------------------------------------------------------------------------------------
 
-CameraDevice::CameraDevice(const sim::VirtualCameraConfig& config) : m_config(config) { ResetControls(); }
+CameraDevice::CameraDevice(const sim::VirtualCameraConfig& config) : m_config(config) {
+    ResetControls();
+}
 
 sim::VirtualCameraConfig CameraDevice::Config() const {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -60,8 +65,8 @@ void CameraDevice::ResetControls() {
     ++m_controlsVersion;
 }
 
-HRESULT CameraDevice::GetRange(bool camera, long property, long* min, long* max, long* step, long* def,
-                               long* flags) const {
+HRESULT CameraDevice::GetRange(bool camera, long property, long* min, long* max, long* step,
+                               long* def, long* flags) const {
     if (!min || !max || !step || !def || !flags) return E_POINTER;
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto& ranges = camera ? m_config.cameraControl : m_config.videoProcAmp;
@@ -113,7 +118,8 @@ void MicrophoneDevice::SetConfig(const sim::VirtualMicrophoneConfig& config) {
     m_config = config;
 }
 
-// ---- media types ---------------------------------------------------------------------------------------
+// ---- media types
+// ---------------------------------------------------------------------------------------
 
 GUID SubtypeOfName(const std::string& name) {
     if (name == "RGB24") return MEDIASUBTYPE_RGB24;
@@ -121,7 +127,9 @@ GUID SubtypeOfName(const std::string& name) {
     // A four-character code: the FOURCC subtype family.
     GUID g = MEDIASUBTYPE_YUY2;
     uint32_t fourcc = 0;
-    for (size_t i = 0; i < 4; ++i) fourcc |= static_cast<uint32_t>(i < name.size() ? static_cast<uint8_t>(name[i]) : ' ') << (8 * i);
+    for (size_t i = 0; i < 4; ++i)
+        fourcc |= static_cast<uint32_t>(i < name.size() ? static_cast<uint8_t>(name[i]) : ' ')
+                  << (8 * i);
     g.Data1 = fourcc;
     return g;
 }
@@ -148,8 +156,11 @@ bool CapabilityMediaType(const sim::VideoCapability& cap, AM_MEDIA_TYPE* mt) {
         bih.biSizeImage = static_cast<DWORD>(cap.width * cap.height * 2);
     else
         bih.biSizeImage = GetBitmapSize(&bih);
-    const REFERENCE_TIME frameTime = cap.framesPerSecond > 0 ? static_cast<REFERENCE_TIME>(10000000.0 / cap.framesPerSecond) : 333333;
-    const DWORD bitRate = static_cast<DWORD>(static_cast<double>(bih.biSizeImage) * 8.0 * (cap.framesPerSecond > 0 ? cap.framesPerSecond : 30));
+    const REFERENCE_TIME frameTime =
+        cap.framesPerSecond > 0 ? static_cast<REFERENCE_TIME>(10000000.0 / cap.framesPerSecond)
+                                : 333333;
+    const DWORD bitRate = static_cast<DWORD>(static_cast<double>(bih.biSizeImage) * 8.0 *
+                                             (cap.framesPerSecond > 0 ? cap.framesPerSecond : 30));
 
     mt->majortype = MEDIATYPE_Video;
     mt->subtype = subtype;
@@ -182,7 +193,8 @@ bool CapabilityMediaType(const sim::VideoCapability& cap, AM_MEDIA_TYPE* mt) {
     return true;
 }
 
-// ---- the lists and their category providers ----------------------------------------------------------
+// ---- the lists and their category providers
+// ----------------------------------------------------------
 
 std::mutex& DeviceListMutex() {
     static std::mutex m;
@@ -205,13 +217,16 @@ void RestoreDefaultDevices() {
         oldCameras.swap(CameraList());
         oldMicrophones.swap(MicrophoneList());
         CameraList().push_back(std::make_shared<CameraDevice>(sim::DefaultCameraConfig()));
-        MicrophoneList().push_back(std::make_shared<MicrophoneDevice>(sim::DefaultMicrophoneConfig()));
+        MicrophoneList().push_back(
+            std::make_shared<MicrophoneDevice>(sim::DefaultMicrophoneConfig()));
     }
 }
 
 namespace {
 
-std::wstring Wide(const std::string& gbk) { return win::ToWide(gbk, 0); }
+std::wstring Wide(const std::string& gbk) {
+    return win::ToWide(gbk, 0);
+}
 
 void ProvideCameras(std::vector<com::DeviceEntry>& out) {
     std::lock_guard<std::mutex> lock(DeviceListMutex());
@@ -226,7 +241,8 @@ void ProvideCameras(std::vector<com::DeviceEntry>& out) {
         std::weak_ptr<CameraDevice> weak = device;
         entry.bind = [weak](REFIID riid, void** ppv) -> HRESULT {
             auto device = weak.lock();
-            if (!device || !device->Plugged()) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+            if (!device || !device->Plugged())
+                return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
             return CreateVirtualCameraFilter(device, riid, ppv);
         };
         out.push_back(std::move(entry));
@@ -245,7 +261,8 @@ void ProvideMicrophones(std::vector<com::DeviceEntry>& out) {
         std::weak_ptr<MicrophoneDevice> weak = device;
         entry.bind = [weak](REFIID riid, void** ppv) -> HRESULT {
             auto device = weak.lock();
-            if (!device || !device->Plugged()) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+            if (!device || !device->Plugged())
+                return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
             return CreateVirtualMicrophoneFilter(device, riid, ppv);
         };
         out.push_back(std::move(entry));
@@ -253,8 +270,10 @@ void ProvideMicrophones(std::vector<com::DeviceEntry>& out) {
 }
 
 // Real devices (V4L2, ALSA) will register with a lower order, so the virtual ones come last.
-const com::DeviceProviderRegistration s_cameras(CLSID_VideoInputDeviceCategory, 100, ProvideCameras);
-const com::DeviceProviderRegistration s_microphones(CLSID_AudioInputDeviceCategory, 100, ProvideMicrophones);
+const com::DeviceProviderRegistration s_cameras(CLSID_VideoInputDeviceCategory, 100,
+                                                ProvideCameras);
+const com::DeviceProviderRegistration s_microphones(CLSID_AudioInputDeviceCategory, 100,
+                                                    ProvideMicrophones);
 const sim::detail::ResetHookRegistration s_reset(RestoreDefaultDevices);
 
 // The lists start with the defaults, as a machine starts with its devices plugged in.

@@ -46,7 +46,8 @@ public:
     void SetConfig(const sim::VirtualCameraConfig& config);
 
     // The device's controls; `camera` selects IAMCameraControl, otherwise IAMVideoProcAmp.
-    HRESULT GetRange(bool camera, long property, long* min, long* max, long* step, long* def, long* flags) const;
+    HRESULT GetRange(bool camera, long property, long* min, long* max, long* step, long* def,
+                     long* flags) const;
     HRESULT Set(bool camera, long property, long value, long flags);
     HRESULT Get(bool camera, long property, long* value, long* flags) const;
     // Changes whenever a control changes, so a streaming pin notices cheaply.
@@ -84,8 +85,10 @@ std::vector<std::shared_ptr<MicrophoneDevice>>& MicrophoneList();
 void RestoreDefaultDevices();
 
 // New filters for a device, answering `riid`.
-HRESULT CreateVirtualCameraFilter(const std::shared_ptr<CameraDevice>& device, REFIID riid, void** ppv);
-HRESULT CreateVirtualMicrophoneFilter(const std::shared_ptr<MicrophoneDevice>& device, REFIID riid, void** ppv);
+HRESULT CreateVirtualCameraFilter(const std::shared_ptr<CameraDevice>& device, REFIID riid,
+                                  void** ppv);
+HRESULT CreateVirtualMicrophoneFilter(const std::shared_ptr<MicrophoneDevice>& device, REFIID riid,
+                                      void** ppv);
 
 // The media type of a camera capability (a VIDEOINFOHEADER or VIDEOINFOHEADER2 block).
 bool CapabilityMediaType(const sim::VideoCapability& cap, AM_MEDIA_TYPE* mt);

@@ -15,7 +15,8 @@ namespace lumacap::hw {
 namespace {
 
 // {B8A3E0A2-54D7-4E0F-9C1B-6F3A2D7C8E01}
-constexpr GUID CLSID_LumacapVirtualMicrophone = {0xB8A3E0A2, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}};
+constexpr GUID CLSID_LumacapVirtualMicrophone = {
+    0xB8A3E0A2, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}};
 
 using Clock = std::chrono::steady_clock;
 
@@ -37,7 +38,8 @@ void WaveType(const sim::AudioFormat& f, CMediaType* mt) {
 }
 
 const WAVEFORMATEX* WaveOf(const AM_MEDIA_TYPE& mt) {
-    if (mt.formattype != FORMAT_WaveFormatEx || mt.cbFormat < sizeof(WAVEFORMATEX) || !mt.pbFormat) return nullptr;
+    if (mt.formattype != FORMAT_WaveFormatEx || mt.cbFormat < sizeof(WAVEFORMATEX) || !mt.pbFormat)
+        return nullptr;
     return reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
 }
 
@@ -49,15 +51,19 @@ class VirtualMicrophonePin final : public CSourceStream,
                                    public IKsPropertySet {
 public:
     VirtualMicrophonePin(HRESULT* phr, CSource* filter, std::shared_ptr<MicrophoneDevice> device)
-        : CSourceStream(NAME("Virtual microphone capture pin"), phr, filter, L"Capture"), m_device(std::move(device)),
+        : CSourceStream(NAME("Virtual microphone capture pin"), phr, filter, L"Capture"),
+          m_device(std::move(device)),
           m_config(m_device->Config()) {}
 
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_IAMStreamConfig) return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
-        if (riid == IID_IAMBufferNegotiation) return GetInterface(static_cast<IAMBufferNegotiation*>(this), ppv);
-        if (riid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
+        if (riid == IID_IAMStreamConfig)
+            return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
+        if (riid == IID_IAMBufferNegotiation)
+            return GetInterface(static_cast<IAMBufferNegotiation*>(this), ppv);
+        if (riid == IID_IKsPropertySet)
+            return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
         return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
     }
 
@@ -81,7 +87,10 @@ public:
             current = m_mt;
         else if (m_setFormat.IsValid())
             current = m_setFormat;
-        else if (GetMediaType(std::clamp(m_config.defaultFormat, 0, std::max(0, static_cast<int>(m_config.formats.size()) - 1)), &current) != S_OK)
+        else if (GetMediaType(
+                     std::clamp(m_config.defaultFormat, 0,
+                                std::max(0, static_cast<int>(m_config.formats.size()) - 1)),
+                     &current) != S_OK)
             return VFW_E_NO_TYPES;
         *ppmt = CreateMediaType(&current);
         return *ppmt ? S_OK : E_OUTOFMEMORY;
@@ -133,9 +142,10 @@ public:
 
     // IKsPropertySet
     STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID, DWORD, LPVOID pPropData, DWORD cbPropData,
-                     DWORD* pcbReturned) override {
-        if (guidPropSet != AMPROPSETID_Pin || dwPropID != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    STDMETHODIMP Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID, DWORD, LPVOID pPropData,
+                     DWORD cbPropData, DWORD* pcbReturned) override {
+        if (guidPropSet != AMPROPSETID_Pin || dwPropID != AMPROPERTY_PIN_CATEGORY)
+            return E_PROP_ID_UNSUPPORTED;
         if (pcbReturned) *pcbReturned = sizeof(GUID);
         if (!pPropData) return pcbReturned ? S_OK : E_POINTER;
         if (cbPropData < sizeof(GUID)) return E_UNEXPECTED;
@@ -143,7 +153,8 @@ public:
         return S_OK;
     }
     STDMETHODIMP QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) override {
-        if (guidPropSet != AMPROPSETID_Pin || dwPropID != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+        if (guidPropSet != AMPROPSETID_Pin || dwPropID != AMPROPERTY_PIN_CATEGORY)
+            return E_PROP_ID_UNSUPPORTED;
         if (pTypeSupport) *pTypeSupport = KSPROPERTY_SUPPORT_GET;
         return S_OK;
     }
@@ -159,7 +170,8 @@ public:
         if (!pmt) return E_POINTER;
         const int index = FindFormat(*pmt);
         if (index < 0) return VFW_E_TYPE_NOT_ACCEPTED;
-        if (m_setFormat.IsValid() && FindFormat(m_setFormat) != index) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (m_setFormat.IsValid() && FindFormat(m_setFormat) != index)
+            return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override {
@@ -249,11 +261,14 @@ public:
             }
             // A buffer is ready when the clock has reached its last sample.
             const long frames = m_bufferBytes / wfx->nBlockAlign;
-            const int64_t due = (m_samplesDelivered - m_samplesAtStart + frames) * 1000000LL / wfx->nSamplesPerSec;
+            const int64_t due =
+                (m_samplesDelivered - m_samplesAtStart + frames) * 1000000LL / wfx->nSamplesPerSec;
             const auto dueAt = m_start + std::chrono::microseconds(due);
             const auto now = Clock::now();
             if (now < dueAt) {
-                WaitForRequest(static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(dueAt - now).count() + 1));
+                WaitForRequest(static_cast<DWORD>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(dueAt - now).count() +
+                    1));
                 continue;
             }
             IMediaSample* pSample = nullptr;
@@ -275,11 +290,13 @@ public:
 private:
     int FindFormat(const AM_MEDIA_TYPE& mt) const {
         const WAVEFORMATEX* wfx = WaveOf(mt);
-        if (!wfx || mt.majortype != MEDIATYPE_Audio || wfx->wFormatTag != WAVE_FORMAT_PCM) return -1;
+        if (!wfx || mt.majortype != MEDIATYPE_Audio || wfx->wFormatTag != WAVE_FORMAT_PCM)
+            return -1;
         for (size_t i = 0; i < m_config.formats.size(); ++i) {
             const sim::AudioFormat& f = m_config.formats[i];
-            if (f.samplesPerSecond == wfx->nSamplesPerSec && f.bitsPerSample == wfx->wBitsPerSample &&
-                f.channels == wfx->nChannels && wfx->nBlockAlign == f.bitsPerSample / 8 * f.channels)
+            if (f.samplesPerSecond == wfx->nSamplesPerSec &&
+                f.bitsPerSample == wfx->wBitsPerSample && f.channels == wfx->nChannels &&
+                wfx->nBlockAlign == f.bitsPerSample / 8 * f.channels)
                 return static_cast<int>(i);
         }
         return -1;
@@ -298,10 +315,13 @@ private:
     std::atomic<bool> m_lost{false};
 };
 
-class VirtualMicrophoneFilter final : public CSource, public IAMFilterMiscFlags, public DeviceListener {
+class VirtualMicrophoneFilter final : public CSource,
+                                      public IAMFilterMiscFlags,
+                                      public DeviceListener {
 public:
     VirtualMicrophoneFilter(std::shared_ptr<MicrophoneDevice> device, HRESULT* phr)
-        : CSource(NAME("Virtual microphone"), nullptr, CLSID_LumacapVirtualMicrophone), m_device(std::move(device)),
+        : CSource(NAME("Virtual microphone"), nullptr, CLSID_LumacapVirtualMicrophone),
+          m_device(std::move(device)),
           m_pin(phr, this, m_device) {
         m_device->Attach(this);
     }
@@ -310,7 +330,8 @@ public:
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_IAMFilterMiscFlags) return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+        if (riid == IID_IAMFilterMiscFlags)
+            return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
         return CSource::NonDelegatingQueryInterface(riid, ppv);
     }
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
@@ -333,8 +354,10 @@ public:
 
     void OnDevicePresence(bool present) override {
         if (!present) m_pin.SetLost();
-        NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
-                    present ? 1 : 0);
+        NotifyEvent(
+            EC_DEVICE_LOST,
+            reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
+            present ? 1 : 0);
     }
 
 private:
@@ -344,7 +367,8 @@ private:
 
 }  // namespace
 
-HRESULT CreateVirtualMicrophoneFilter(const std::shared_ptr<MicrophoneDevice>& device, REFIID riid, void** ppv) {
+HRESULT CreateVirtualMicrophoneFilter(const std::shared_ptr<MicrophoneDevice>& device, REFIID riid,
+                                      void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     HRESULT hr = S_OK;

@@ -12,7 +12,8 @@
 
 #include "dshow.h"
 
-// ---- objects and reference counting --------------------------------------------------------------
+// ---- objects and reference counting
+// --------------------------------------------------------------
 
 // The non-delegating half of an aggregatable object.
 interface INonDelegatingUnknown {
@@ -44,7 +45,9 @@ public:
     ULONG STDMETHODCALLTYPE NonDelegatingRelease() override;
 
     // The outer object when aggregated, otherwise this object's own identity.
-    LPUNKNOWN GetOwner() const { return m_pUnknown ? m_pUnknown : const_cast<OwnerUnknown*>(&m_ownUnknown); }
+    LPUNKNOWN GetOwner() const {
+        return m_pUnknown ? m_pUnknown : const_cast<OwnerUnknown*>(&m_ownUnknown);
+    }
 
 protected:
     std::atomic<LONG> m_cRef{0};
@@ -69,16 +72,21 @@ private:
 LUMACAP_API HRESULT GetInterface(LPUNKNOWN pUnk, void** ppv);
 
 // The three IUnknown methods of a CUnknown-derived class, delegating to its owner.
-#define DECLARE_IUNKNOWN                                                                         \
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {                              \
-        return GetOwner()->QueryInterface(riid, ppv);                                            \
-    }                                                                                            \
-    STDMETHODIMP_(ULONG) AddRef() override { return GetOwner()->AddRef(); }                      \
-    STDMETHODIMP_(ULONG) Release() override { return GetOwner()->Release(); }
+#define DECLARE_IUNKNOWN                                            \
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { \
+        return GetOwner()->QueryInterface(riid, ppv);               \
+    }                                                               \
+    STDMETHODIMP_(ULONG) AddRef() override {                        \
+        return GetOwner()->AddRef();                                \
+    }                                                               \
+    STDMETHODIMP_(ULONG) Release() override {                       \
+        return GetOwner()->Release();                               \
+    }
 
 #define NAME(x) (x)
 
-// ---- locks, events, worker threads ----------------------------------------------------------------
+// ---- locks, events, worker threads
+// ----------------------------------------------------------------
 
 class LUMACAP_API CCritSec {
 public:
@@ -161,7 +169,8 @@ private:
     std::thread m_thread;
 };
 
-// ---- media types -----------------------------------------------------------------------------------
+// ---- media types
+// -----------------------------------------------------------------------------------
 
 class LUMACAP_API CMediaType : public AM_MEDIA_TYPE {
 public:
@@ -208,13 +217,15 @@ public:
 
 LUMACAP_API void WINAPI SaferFreeMediaType(AM_MEDIA_TYPE* pmt);
 
-// ---- samples and allocators ---------------------------------------------------------------------------
+// ---- samples and allocators
+// ---------------------------------------------------------------------------
 
 class CBaseAllocator;
 
 class LUMACAP_API CMediaSample : public IMediaSample {
 public:
-    CMediaSample(LPCTSTR pName, CBaseAllocator* pAllocator, HRESULT* phr, LPBYTE pBuffer = nullptr, LONG length = 0);
+    CMediaSample(LPCTSTR pName, CBaseAllocator* pAllocator, HRESULT* phr, LPBYTE pBuffer = nullptr,
+                 LONG length = 0);
     virtual ~CMediaSample();
     CMediaSample(const CMediaSample&) = delete;
     CMediaSample& operator=(const CMediaSample&) = delete;
@@ -272,23 +283,26 @@ protected:
 
 class LUMACAP_API CBaseAllocator : public CUnknown, public IMemAllocator {
 public:
-    CBaseAllocator(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT* phr, BOOL bEvent = TRUE, BOOL fEnableReleaseCallback = FALSE);
+    CBaseAllocator(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT* phr, BOOL bEvent = TRUE,
+                   BOOL fEnableReleaseCallback = FALSE);
     virtual ~CBaseAllocator();
 
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-    STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) override;
+    STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest,
+                               ALLOCATOR_PROPERTIES* pActual) override;
     STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* pProps) override;
     STDMETHODIMP Commit() override;
     STDMETHODIMP Decommit() override;
     // Blocks until a sample of the pool is free, unless AM_GBF_NOWAIT; VFW_E_NOT_COMMITTED once
     // the allocator is decommitted (which also wakes every waiter).
-    STDMETHODIMP GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime, REFERENCE_TIME* pEndTime,
-                           DWORD dwFlags) override;
+    STDMETHODIMP GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime,
+                           REFERENCE_TIME* pEndTime, DWORD dwFlags) override;
     STDMETHODIMP ReleaseBuffer(IMediaSample* pBuffer) override;
 
-    // Samples ever created by this allocator: a pool reuses them, so this stays at the buffer count.
+    // Samples ever created by this allocator: a pool reuses them, so this stays at the buffer
+    // count.
     LONG SamplesCreated() const { return m_lSamplesCreated.load(); }
 
 protected:
@@ -316,7 +330,8 @@ class LUMACAP_API CMemAllocator : public CBaseAllocator {
 public:
     CMemAllocator(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT* phr);
     ~CMemAllocator() override;
-    STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) override;
+    STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* pRequest,
+                               ALLOCATOR_PROPERTIES* pActual) override;
     static CUnknown* CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
 
 protected:
@@ -327,15 +342,16 @@ protected:
     LPBYTE m_pBuffer = nullptr;
 };
 
-// ---- filters and pins -------------------------------------------------------------------------------
+// ---- filters and pins
+// -------------------------------------------------------------------------------
 
 class CBaseFilter;
 class CBasePin;
 
 class LUMACAP_API CBasePin : public CUnknown, public IPin, public IQualityControl {
 public:
-    CBasePin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, LPCWSTR pName,
-             PIN_DIRECTION dir);
+    CBasePin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
+             LPCWSTR pName, PIN_DIRECTION dir);
     virtual ~CBasePin();
 
     DECLARE_IUNKNOWN
@@ -410,10 +426,10 @@ protected:
     double m_dRate = 1.0;
 };
 
-
 class LUMACAP_API CBaseFilter : public CUnknown, public IBaseFilter {
 public:
-    CBaseFilter(LPCTSTR pName, LPUNKNOWN pUnk, CCritSec* pLock, REFCLSID clsid, HRESULT* phr = nullptr);
+    CBaseFilter(LPCTSTR pName, LPUNKNOWN pUnk, CCritSec* pLock, REFCLSID clsid,
+                HRESULT* phr = nullptr);
     virtual ~CBaseFilter();
 
     DECLARE_IUNKNOWN
@@ -506,15 +522,17 @@ private:
 // An output pin that delivers samples through the downstream pin's IMemInputPin.
 class LUMACAP_API CBaseOutputPin : public CBasePin {
 public:
-    CBaseOutputPin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, LPCWSTR pName);
+    CBaseOutputPin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
+                   LPCWSTR pName);
 
     HRESULT CompleteConnect(IPin* pReceivePin) override;
     // Chooses the allocator: the downstream pin's if it offers one, else a CMemAllocator of ours.
     virtual HRESULT DecideAllocator(IMemInputPin* pPin, IMemAllocator** pAlloc);
-    virtual HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* ppropInputRequest) = 0;
+    virtual HRESULT DecideBufferSize(IMemAllocator* pAlloc,
+                                     ALLOCATOR_PROPERTIES* ppropInputRequest) = 0;
     virtual HRESULT InitAllocator(IMemAllocator** ppAlloc);
-    virtual HRESULT GetDeliveryBuffer(IMediaSample** ppSample, REFERENCE_TIME* pStartTime, REFERENCE_TIME* pEndTime,
-                                      DWORD dwFlags);
+    virtual HRESULT GetDeliveryBuffer(IMediaSample** ppSample, REFERENCE_TIME* pStartTime,
+                                      REFERENCE_TIME* pEndTime, DWORD dwFlags);
     virtual HRESULT Deliver(IMediaSample* pSample);
     virtual HRESULT DeliverEndOfStream();
     virtual HRESULT DeliverBeginFlush();
@@ -540,7 +558,8 @@ protected:
 // An input pin that receives samples; refuses them while its filter is stopped or flushing.
 class LUMACAP_API CBaseInputPin : public CBasePin, public IMemInputPin {
 public:
-    CBaseInputPin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, LPCWSTR pName);
+    CBaseInputPin(LPCTSTR pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
+                  LPCWSTR pName);
     virtual ~CBaseInputPin();
 
     DECLARE_IUNKNOWN
@@ -551,7 +570,8 @@ public:
     STDMETHODIMP NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) override;
     STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) override;
     STDMETHODIMP Receive(IMediaSample* pSample) override;
-    STDMETHODIMP ReceiveMultiple(IMediaSample** pSamples, long nSamples, long* nSamplesProcessed) override;
+    STDMETHODIMP ReceiveMultiple(IMediaSample** pSamples, long nSamples,
+                                 long* nSamplesProcessed) override;
     STDMETHODIMP ReceiveCanBlock() override;
 
     STDMETHODIMP BeginFlush() override;
@@ -571,7 +591,8 @@ protected:
     std::atomic<BOOL> m_bFlushing{FALSE};
 };
 
-// ---- push sources ------------------------------------------------------------------------------------
+// ---- push sources
+// ------------------------------------------------------------------------------------
 
 class CSourceStream;
 
@@ -638,13 +659,15 @@ protected:
     STDMETHODIMP QueryId(LPWSTR* Id) override;
 };
 
-// ---- transforms -------------------------------------------------------------------------------------
+// ---- transforms
+// -------------------------------------------------------------------------------------
 
 class CTransformFilter;
 
 class LUMACAP_API CTransformInputPin : public CBaseInputPin {
 public:
-    CTransformInputPin(LPCTSTR pObjectName, CTransformFilter* pTransformFilter, HRESULT* phr, LPCWSTR pName);
+    CTransformInputPin(LPCTSTR pObjectName, CTransformFilter* pTransformFilter, HRESULT* phr,
+                       LPCWSTR pName);
 
     STDMETHODIMP QueryId(LPWSTR* Id) override;
     HRESULT CheckConnect(IPin* pPin) override;
@@ -666,7 +689,8 @@ protected:
 
 class LUMACAP_API CTransformOutputPin : public CBaseOutputPin {
 public:
-    CTransformOutputPin(LPCTSTR pObjectName, CTransformFilter* pTransformFilter, HRESULT* phr, LPCWSTR pName);
+    CTransformOutputPin(LPCTSTR pObjectName, CTransformFilter* pTransformFilter, HRESULT* phr,
+                        LPCWSTR pName);
 
     STDMETHODIMP QueryId(LPWSTR* Id) override;
     HRESULT CheckConnect(IPin* pPin) override;
@@ -738,7 +762,8 @@ class CTransInPlaceFilter;
 
 class LUMACAP_API CTransInPlaceInputPin : public CTransformInputPin {
 public:
-    CTransInPlaceInputPin(LPCTSTR pObjectName, CTransInPlaceFilter* pFilter, HRESULT* phr, LPCWSTR pName);
+    CTransInPlaceInputPin(LPCTSTR pObjectName, CTransInPlaceFilter* pFilter, HRESULT* phr,
+                          LPCWSTR pName);
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** ppEnum) override;
     HRESULT CheckMediaType(const CMediaType* pmt) override;
     STDMETHODIMP GetAllocator(IMemAllocator** ppAllocator) override;
@@ -751,7 +776,8 @@ protected:
 
 class LUMACAP_API CTransInPlaceOutputPin : public CTransformOutputPin {
 public:
-    CTransInPlaceOutputPin(LPCTSTR pObjectName, CTransInPlaceFilter* pFilter, HRESULT* phr, LPCWSTR pName);
+    CTransInPlaceOutputPin(LPCTSTR pObjectName, CTransInPlaceFilter* pFilter, HRESULT* phr,
+                           LPCWSTR pName);
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** ppEnum) override;
     HRESULT CheckMediaType(const CMediaType* pmt) override;
     // Passes the upstream allocator through, so samples travel without a copy.
@@ -764,12 +790,15 @@ protected:
 // A transform that works on the sample it receives and passes that same sample on.
 class LUMACAP_API CTransInPlaceFilter : public CTransformFilter {
 public:
-    CTransInPlaceFilter(LPCTSTR pName, LPUNKNOWN pUnk, REFCLSID clsid, HRESULT* phr, bool bModifiesData = true);
+    CTransInPlaceFilter(LPCTSTR pName, LPUNKNOWN pUnk, REFCLSID clsid, HRESULT* phr,
+                        bool bModifiesData = true);
 
     CBasePin* GetPin(int n) override;
     HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override { return E_UNEXPECTED; }
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProp) override;
-    HRESULT CheckTransform(const CMediaType* mtIn, const CMediaType* mtOut) override { return S_OK; }
+    HRESULT CheckTransform(const CMediaType* mtIn, const CMediaType* mtOut) override {
+        return S_OK;
+    }
     HRESULT CompleteConnect(PIN_DIRECTION dir, IPin* pReceivePin) override;
     HRESULT Receive(IMediaSample* pSample) override;
 
@@ -783,7 +812,8 @@ protected:
     bool m_bModifiesData;
 };
 
-// ---- renderers ---------------------------------------------------------------------------------------
+// ---- renderers
+// ---------------------------------------------------------------------------------------
 
 class CBaseRenderer;
 
@@ -848,8 +878,8 @@ protected:
     std::mutex m_waitMutex;
     std::condition_variable m_waitCv;
     FILTER_STATE m_streamState = State_Stopped;  // the state as the streaming thread sees it
-    bool m_bHaveSample = false;  // a sample arrived since the pause began (cued)
-    bool m_bAbort = false;       // stop or flush: release a held stream
+    bool m_bHaveSample = false;                  // a sample arrived since the pause began (cued)
+    bool m_bAbort = false;                       // stop or flush: release a held stream
     bool m_bEOS = false;
     std::atomic<LONG> m_lRendered{0};
 };

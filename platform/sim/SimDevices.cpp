@@ -18,28 +18,31 @@ VirtualCameraConfig DefaultCameraConfig() {
     VirtualCameraConfig c;
     c.friendlyName = "Lumacap Virtual Camera";
     c.displayName =
-        "@device:pnp:\\\\?\\usb#vid_1d6b&pid_0102&mi_00#7&2a5c1e3f&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+        "@device:pnp:\\\\?\\usb#vid_1d6b&pid_0102&mi_00#7&2a5c1e3f&0&0000#{65e8773d-8f56-11d0-a3b9-"
+        "00a0c9223196}\\global";
     // The capture formats of a typical USB webcam: uncompressed YUY2 (slower at large sizes),
     // MJPEG at full rate, and RGB24 at the small sizes.
     c.capabilities = {
-        {"YUY2", 640, 480, 30.0, false},   {"YUY2", 320, 240, 30.0, false},  {"YUY2", 352, 288, 30.0, false},
-        {"YUY2", 800, 600, 20.0, false},   {"YUY2", 1280, 720, 10.0, false}, {"YUY2", 1920, 1080, 5.0, false},
-        {"MJPG", 640, 480, 30.0, false},   {"MJPG", 320, 240, 30.0, false},  {"MJPG", 800, 600, 30.0, false},
-        {"MJPG", 1280, 720, 30.0, false},  {"MJPG", 1920, 1080, 30.0, false}, {"RGB24", 640, 480, 30.0, false},
+        {"YUY2", 640, 480, 30.0, false},   {"YUY2", 320, 240, 30.0, false},
+        {"YUY2", 352, 288, 30.0, false},   {"YUY2", 800, 600, 20.0, false},
+        {"YUY2", 1280, 720, 10.0, false},  {"YUY2", 1920, 1080, 5.0, false},
+        {"MJPG", 640, 480, 30.0, false},   {"MJPG", 320, 240, 30.0, false},
+        {"MJPG", 800, 600, 30.0, false},   {"MJPG", 1280, 720, 30.0, false},
+        {"MJPG", 1920, 1080, 30.0, false}, {"RGB24", 640, 480, 30.0, false},
         {"RGB24", 320, 240, 30.0, false},
     };
     c.capabilityRecordSize = 128;
     c.defaultCapability = 0;
     c.videoProcAmp = {
-        {0, {-64, 64, 1, 0, false, false}},         // brightness
-        {1, {0, 95, 1, 32, false, false}},          // contrast
-        {2, {-40, 40, 1, 0, false, false}},         // hue
-        {3, {0, 100, 1, 64, false, false}},         // saturation
-        {4, {0, 7, 1, 2, false, false}},            // sharpness
-        {5, {72, 500, 1, 100, false, false}},       // gamma
-        {7, {2800, 6500, 10, 4600, true, true}},    // white balance
-        {8, {0, 2, 1, 1, false, false}},            // backlight compensation
-        {9, {0, 100, 1, 0, false, false}},          // gain
+        {0, {-64, 64, 1, 0, false, false}},       // brightness
+        {1, {0, 95, 1, 32, false, false}},        // contrast
+        {2, {-40, 40, 1, 0, false, false}},       // hue
+        {3, {0, 100, 1, 64, false, false}},       // saturation
+        {4, {0, 7, 1, 2, false, false}},          // sharpness
+        {5, {72, 500, 1, 100, false, false}},     // gamma
+        {7, {2800, 6500, 10, 4600, true, true}},  // white balance
+        {8, {0, 2, 1, 1, false, false}},          // backlight compensation
+        {9, {0, 100, 1, 0, false, false}},        // gain
     };
     c.cameraControl = {
         {4, {-13, -1, 1, -6, true, true}},  // exposure (log2 seconds)
@@ -51,7 +54,9 @@ VirtualCameraConfig DefaultCameraConfig() {
 VirtualMicrophoneConfig DefaultMicrophoneConfig() {
     VirtualMicrophoneConfig m;
     m.friendlyName = "Lumacap Virtual Microphone";
-    m.displayName = "@device:cm:{33D9A762-90C8-11D0-BD43-00A0C911CE86}\\wave:{7C3D1A52-0B8E-4C1F-9E5A-2F6B8D4C1A90}";
+    m.displayName =
+        "@device:cm:{33D9A762-90C8-11D0-BD43-00A0C911CE86}\\wave:{7C3D1A52-0B8E-4C1F-9E5A-"
+        "2F6B8D4C1A90}";
     m.formats = {{44100, 16, 2}, {44100, 16, 1}, {22050, 16, 2}, {22050, 16, 1},
                  {11025, 16, 2}, {11025, 16, 1}, {11025, 8, 1},  {8000, 16, 1}};
     m.defaultFormat = 0;
@@ -70,7 +75,8 @@ bool ValidPosition(const List& list, int position) {
 
 template <class List, class Device>
 int Insert(List& list, std::shared_ptr<Device> device, int position) {
-    if (position < 0 || position > static_cast<int>(list.size())) position = static_cast<int>(list.size());
+    if (position < 0 || position > static_cast<int>(list.size()))
+        position = static_cast<int>(list.size());
     list.insert(list.begin() + position, std::move(device));
     return position;
 }

@@ -12,7 +12,8 @@ namespace {
 
 class Enumeration : public SimTest {};
 
-sim::VirtualCameraConfig Camera(const char* name, const char* display, std::vector<sim::VideoCapability> caps) {
+sim::VirtualCameraConfig Camera(const char* name, const char* display,
+                                std::vector<sim::VideoCapability> caps) {
     sim::VirtualCameraConfig c = sim::DefaultCameraConfig();
     c.friendlyName = name;
     c.displayName = display;
@@ -44,7 +45,9 @@ TEST_F(Enumeration, DefaultCameraIsReadCompletely) {
         ASSERT_EQ(property.GetVideoSize(static_cast<int>(i), &w, &h), 1);
         EXPECT_EQ(w, caps[i].width);
         EXPECT_EQ(h, caps[i].height);
-        const unsigned expected = caps[i].subtype == "YUY2" ? 1 : caps[i].subtype == "RGB24" ? 2 : 3;
+        const unsigned expected = caps[i].subtype == "YUY2"    ? 1
+                                  : caps[i].subtype == "RGB24" ? 2
+                                                               : 3;
         EXPECT_EQ(property.GetVideoFormat(static_cast<int>(i)), expected);
     }
     // Bad indices answer 0 and write nothing.
@@ -87,8 +90,10 @@ TEST_F(Enumeration, MaskChoosesTheParts) {
 
 TEST_F(Enumeration, IdentifiersFollowTheDisplayName) {
     sim::RemoveAllCameras();
-    sim::AddCamera(Camera("Plain", "@device:sw:{860BB310}\\Plain Camera", {{"YUY2", 320, 240, 30, false}}));
-    sim::AddCamera(Camera("Usb", "@device:pnp:\\\\?\\usb#vid_046d&pid_0825&mi_00#6&2c8c", {{"YUY2", 320, 240, 30, false}}));
+    sim::AddCamera(
+        Camera("Plain", "@device:sw:{860BB310}\\Plain Camera", {{"YUY2", 320, 240, 30, false}}));
+    sim::AddCamera(Camera("Usb", "@device:pnp:\\\\?\\usb#vid_046d&pid_0825&mi_00#6&2c8c",
+                          {{"YUY2", 320, 240, 30, false}}));
     sim::AddCamera(Camera("Short", "x#vid_12", {{"YUY2", 320, 240, 30, false}}));
     CDXCAMERAPROPERTY p;
     ASSERT_EQ(CDXCamera::GetCameraProperty(0, &p), 0);
@@ -271,7 +276,8 @@ TEST_F(CameraDevice, AnOpenCameraKeepsItsDeviceAndControlsAreCleared) {
     for (int status : {1, 2, 3, 4, 5}) {
         CDXCameraTestAccess::Status(camera) = status;
         EXPECT_EQ(camera.SetCameraIndex(1), 0);
-        EXPECT_EQ(HexBytes(camera.GetLastError()), HexBytes("设备已经在运行，请先关闭设备再设置初始化参数。"));
+        EXPECT_EQ(HexBytes(camera.GetLastError()),
+                  HexBytes("设备已经在运行，请先关闭设备再设置初始化参数。"));
         EXPECT_EQ(camera.GetCameraIndex(), 0);
     }
     EXPECT_EQ(camera.GetBrgihtness(), 40);

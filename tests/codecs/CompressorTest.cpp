@@ -26,7 +26,9 @@ class Compressors : public SimTest, public ::testing::WithParamInterface<Compres
 TEST_P(Compressors, CompressedFramesDecodeToTheCameraFrames) {
     const CompressorCase c = GetParam();
     ComPtr<IGraphBuilder> graph;
-    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.Out()), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               graph.Out()),
+              S_OK);
     ComPtr<IBaseFilter> camera(BindDevice(CLSID_VideoInputDeviceCategory, 0));
     AM_MEDIA_TYPE* rgb = CameraCapability(camera, "RGB24", 320, 240);
     ComPtr<IPin> capture(FindPinByDirection(camera, PINDIR_OUTPUT));
@@ -37,18 +39,22 @@ TEST_P(Compressors, CompressedFramesDecodeToTheCameraFrames) {
     ComPtr<IBaseFilter> compressor(CreateCompressor(1, c.name));
     ASSERT_NE(compressor.p, nullptr);
     ComPtr<ISampleGrabber> grabber;
-    CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber, grabber.Out());
+    CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber,
+                     grabber.Out());
     ComPtr<IBaseFilter> grabberFilter;
     grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out());
     ComPtr<IBaseFilter> renderer;
-    CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer.Out());
+    CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                     renderer.Out());
     graph->AddFilter(camera, L"Video Capture");
     graph->AddFilter(compressor, L"VideoCompressor");
     graph->AddFilter(grabberFilter, L"Grabber");
     graph->AddFilter(renderer, L"Renderer");
     ASSERT_EQ(graph->Connect(capture, GetPin(compressor, 1, nullptr)), S_OK);
-    ASSERT_EQ(graph->Connect(GetPin(compressor, 0, nullptr), GetPin(grabberFilter, 1, nullptr)), S_OK);
-    ASSERT_EQ(graph->Connect(GetPin(grabberFilter, 0, nullptr), GetPin(renderer, 1, nullptr)), S_OK);
+    ASSERT_EQ(graph->Connect(GetPin(compressor, 0, nullptr), GetPin(grabberFilter, 1, nullptr)),
+              S_OK);
+    ASSERT_EQ(graph->Connect(GetPin(grabberFilter, 0, nullptr), GetPin(renderer, 1, nullptr)),
+              S_OK);
     AM_MEDIA_TYPE mt{};
     ASSERT_EQ(grabber->GetConnectedMediaType(&mt), S_OK);
     EXPECT_EQ(mt.subtype.Data1, c.fourcc);
@@ -91,8 +97,9 @@ TEST_P(Compressors, CompressedFramesDecodeToTheCameraFrames) {
         pkt->size = static_cast<int>(keep.packets[i].size());
         ASSERT_EQ(avcodec_send_packet(ctx, pkt), 0);
         ASSERT_EQ(avcodec_receive_frame(ctx, frame), 0);
-        SwsContext* sws = sws_getContext(320, 240, static_cast<AVPixelFormat>(frame->format), 320, 240, AV_PIX_FMT_BGR24,
-                                         SWS_BILINEAR, nullptr, nullptr, nullptr);
+        SwsContext* sws =
+            sws_getContext(320, 240, static_cast<AVPixelFormat>(frame->format), 320, 240,
+                           AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
         uint8_t* dst[4] = {bgr.data() + 239 * 960, nullptr, nullptr, nullptr};
         int dstStride[4] = {-960, 0, 0, 0};
         sws_scale(sws, frame->data, frame->linesize, 0, 240, dst, dstStride);
@@ -104,12 +111,13 @@ TEST_P(Compressors, CompressedFramesDecodeToTheCameraFrames) {
     avcodec_free_context(&ctx);
 }
 
-INSTANTIATE_TEST_SUITE_P(Installed, Compressors,
-                         ::testing::Values(CompressorCase{"MJPEG Compressor", AV_CODEC_ID_MJPEG, 0x47504A4D},
-                                           CompressorCase{"MPEG-4 Video Compressor", AV_CODEC_ID_MPEG4, 0x34504D46}),
-                         [](const ::testing::TestParamInfo<CompressorCase>& info) {
-                             return info.param.codec == AV_CODEC_ID_MJPEG ? std::string("Mjpeg") : std::string("Mpeg4");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Installed, Compressors,
+    ::testing::Values(CompressorCase{"MJPEG Compressor", AV_CODEC_ID_MJPEG, 0x47504A4D},
+                      CompressorCase{"MPEG-4 Video Compressor", AV_CODEC_ID_MPEG4, 0x34504D46}),
+    [](const ::testing::TestParamInfo<CompressorCase>& info) {
+        return info.param.codec == AV_CODEC_ID_MJPEG ? std::string("Mjpeg") : std::string("Mpeg4");
+    });
 
 }  // namespace
 }  // namespace lumacap::test

@@ -12,7 +12,8 @@ class Monikers : public SimTest {
 protected:
     void SetUp() override {
         SimTest::SetUp();
-        ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devEnum.Out()),
+        ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ICreateDevEnum, devEnum.Out()),
                   S_OK);
     }
     void TearDown() override {
@@ -28,9 +29,11 @@ TEST_F(Monikers, EmptyCategoryAnswersFalseWithoutEnumerator) {
     EXPECT_EQ(monikers, nullptr);
     sim::RemoveAllCameras();
     monikers = reinterpret_cast<IEnumMoniker*>(0x1);
-    EXPECT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0), S_FALSE);
+    EXPECT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0),
+              S_FALSE);
     EXPECT_EQ(monikers, nullptr);
-    EXPECT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, nullptr, 0), E_POINTER);
+    EXPECT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, nullptr, 0),
+              E_POINTER);
 }
 
 TEST_F(Monikers, MonikersNameTheDeviceAndBindItsFilter) {
@@ -89,7 +92,8 @@ TEST_F(Monikers, CategoriesAreAskedAfreshAtEveryEnumeration) {
 TEST_F(Monikers, FaultsReachTheCallsTheyName) {
     ComPtr<IEnumMoniker> monikers;
     sim::ArmFault("ICreateDevEnum::CreateClassEnumerator", E_OUTOFMEMORY);
-    EXPECT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0), E_OUTOFMEMORY);
+    EXPECT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0),
+              E_OUTOFMEMORY);
     sim::DisarmFaults();
     ASSERT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0), S_OK);
     ComPtr<IMoniker> moniker;
@@ -102,7 +106,8 @@ TEST_F(Monikers, FaultsReachTheCallsTheyName) {
     EXPECT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.Out()), E_FAIL);
     sim::ArmCreateFault(CLSID_SystemDeviceEnum, REGDB_E_CLASSNOTREG);
     ComPtr<ICreateDevEnum> second;
-    EXPECT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, second.Out()),
+    EXPECT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICreateDevEnum, second.Out()),
               REGDB_E_CLASSNOTREG);
 }
 

@@ -13,7 +13,8 @@ MessageWindow::MessageWindow() {
     wc.lpfnWndProc = DefWindowProcA;
     wc.lpszClassName = "LumacapTestNotify";
     RegisterClassA(&wc);  // a second registration fails harmlessly
-    m_hwnd = CreateWindowExA(0, "LumacapTestNotify", "notify", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    m_hwnd = CreateWindowExA(0, "LumacapTestNotify", "notify", 0, 0, 0, 10, 10, nullptr, nullptr,
+                             nullptr, nullptr);
 }
 
 MessageWindow::~MessageWindow() {
@@ -32,7 +33,8 @@ int MessageWindow::TakePosted(UINT message, LPARAM* lastLParam) {
 
 int CountDevices(REFCLSID category) {
     ComPtr<ICreateDevEnum> devEnum;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devEnum.Out())))
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_ICreateDevEnum, devEnum.Out())))
         return -1;
     ComPtr<IEnumMoniker> monikers;
     if (devEnum->CreateClassEnumerator(category, &monikers, 0) != S_OK) return 0;
@@ -44,7 +46,8 @@ int CountDevices(REFCLSID category) {
 
 IBaseFilter* BindDevice(REFCLSID category, int position) {
     ComPtr<ICreateDevEnum> devEnum;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devEnum.Out())))
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_ICreateDevEnum, devEnum.Out())))
         return nullptr;
     ComPtr<IEnumMoniker> monikers;
     if (devEnum->CreateClassEnumerator(category, &monikers, 0) != S_OK) return nullptr;
@@ -52,7 +55,8 @@ IBaseFilter* BindDevice(REFCLSID category, int position) {
     for (int i = 0; i <= position; ++i)
         if (monikers->Next(1, &moniker, nullptr) != S_OK) return nullptr;
     IBaseFilter* filter = nullptr;
-    if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter))))
+    if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                     reinterpret_cast<void**>(&filter))))
         return nullptr;
     return filter;
 }
@@ -84,8 +88,8 @@ AM_MEDIA_TYPE* CameraCapability(IBaseFilter* camera, const char* subtype, long w
         AM_MEDIA_TYPE* mt = nullptr;
         if (config->GetStreamCaps(i, &mt, caps.data()) != S_OK) continue;
         const auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
-        if (mt->subtype == wanted && mt->formattype == FORMAT_VideoInfo && vih->bmiHeader.biWidth == width &&
-            vih->bmiHeader.biHeight == height)
+        if (mt->subtype == wanted && mt->formattype == FORMAT_VideoInfo &&
+            vih->bmiHeader.biWidth == width && vih->bmiHeader.biHeight == height)
             return mt;
         DeleteMediaType(mt);
     }
@@ -116,7 +120,8 @@ STDMETHODIMP FrameCollector::BufferCB(double, BYTE* buffer, long length) {
 }
 
 void FrameCollector::Record(const BYTE* buffer, long length) {
-    const long number = (width > 0 && height > 0) ? sim::ReadFrameNumber(buffer, width, height) : -1;
+    const long number =
+        (width > 0 && height > 0) ? sim::ReadFrameNumber(buffer, width, height) : -1;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_numbers.push_back(number);
@@ -128,7 +133,8 @@ void FrameCollector::Record(const BYTE* buffer, long length) {
 
 bool FrameCollector::WaitFor(size_t count, int timeoutMs) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_numbers.size() >= count; });
+    return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                         [&] { return m_numbers.size() >= count; });
 }
 
 std::vector<long> FrameCollector::FrameNumbers() {

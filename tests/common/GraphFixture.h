@@ -83,7 +83,7 @@ public:
     long height = 0;
     std::atomic<long> refs{0};
     std::atomic<int> sleepMs{0};
-    std::atomic<int> active{0};  // callbacks running right now
+    std::atomic<int> active{0};               // callbacks running right now
     std::vector<const void*> samplePointers;  // mode 0: distinct IMediaSample objects seen
     std::vector<const void*> bufferPointers;
 

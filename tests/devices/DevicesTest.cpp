@@ -54,7 +54,8 @@ TEST_F(Lookup, CaptureDevicesByPosition) {
     ComPtr<IBaseFilter> first(CreateAVDevice(CLSID_AudioInputDeviceCategory, 0));
     ASSERT_NE(first.p, nullptr);
     EXPECT_TRUE(Logged("CreateAVDevice,friendlyName,Lumacap Virtual Microphone"));
-    EXPECT_TRUE(Logged("CreateAVDevice,GetDisplayName,@device:cm:{33D9A762-90C8-11D0-BD43-00A0C911CE86}\\wave:"));
+    EXPECT_TRUE(Logged(
+        "CreateAVDevice,GetDisplayName,@device:cm:{33D9A762-90C8-11D0-BD43-00A0C911CE86}\\wave:"));
     // The search stops at the device found.
     EXPECT_FALSE(Logged("Headset"));
 
@@ -107,14 +108,16 @@ TEST_F(Lookup, FailuresAreLoggedWithTheirCodes) {
     sim::ArmCreateFault(CLSID_SystemDeviceEnum, E_OUTOFMEMORY);
     EXPECT_EQ(CreateAVDevice(CLSID_VideoInputDeviceCategory, 0), nullptr);
     EXPECT_TRUE(Logged("CreateAVDevice,CoCreateInstance,8007000e"));
-    EXPECT_EQ(CreateHardwareFilter(CLSID_VideoInputDeviceCategory, "Lumacap Virtual Camera"), nullptr);
+    EXPECT_EQ(CreateHardwareFilter(CLSID_VideoInputDeviceCategory, "Lumacap Virtual Camera"),
+              nullptr);
     EXPECT_TRUE(Logged("CreateHardwareFilter,CoCreateInstance,8007000e"));
     sim::DisarmFaults();
 
     sim::ArmFault("IMoniker::BindToObject", E_ACCESSDENIED);
     EXPECT_EQ(CreateAVDevice(CLSID_VideoInputDeviceCategory, 0), nullptr);
     EXPECT_TRUE(Logged("CreateAVDevice,BindToObject,80070005"));
-    EXPECT_EQ(CreateHardwareFilter(CLSID_VideoInputDeviceCategory, "Lumacap Virtual Camera"), nullptr);
+    EXPECT_EQ(CreateHardwareFilter(CLSID_VideoInputDeviceCategory, "Lumacap Virtual Camera"),
+              nullptr);
     EXPECT_TRUE(Logged("CreateHardwareFilter,BindToObject,80070005"));
     sim::DisarmFaults();
 
@@ -127,14 +130,17 @@ TEST_F(Lookup, FailuresAreLoggedWithTheirCodes) {
     EXPECT_EQ(CreateAVDevice(CLSID_VideoInputDeviceCategory, 0), nullptr);
     EXPECT_TRUE(Logged("CreateAVDevice,GetDisplayName,80004005"));
     // The name is still read, so the filter is still found.
-    ComPtr<IBaseFilter> found(CreateHardwareFilter(CLSID_VideoInputDeviceCategory, "Lumacap Virtual Camera"));
+    ComPtr<IBaseFilter> found(
+        CreateHardwareFilter(CLSID_VideoInputDeviceCategory, "Lumacap Virtual Camera"));
     EXPECT_NE(found.p, nullptr);
     EXPECT_TRUE(Logged("CreateHardwareFilter,GetDisplayName,80004005"));
 }
 
 TEST_F(Lookup, PinsByDirectionAndNamePart) {
     ComPtr<IBaseFilter> tee;
-    ASSERT_EQ(CoCreateInstance(CLSID_SmartTee, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, tee.Out()), S_OK);
+    ASSERT_EQ(
+        CoCreateInstance(CLSID_SmartTee, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, tee.Out()),
+        S_OK);
     // Outputs "Capture" then "Preview": the name part picks the later one.
     IPin* preview = GetPin(tee, 0, "Prev");
     ASSERT_NE(preview, nullptr);
@@ -154,10 +160,12 @@ TEST_F(Lookup, PinsByDirectionAndNamePart) {
 
     // Unconnected pins: once the capture output is connected, the preview output is next.
     ComPtr<IGraphBuilder> graph;
-    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.Out());
+    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                     graph.Out());
     ComPtr<IBaseFilter> camera(BindDevice(CLSID_VideoInputDeviceCategory, 0));
     ComPtr<IBaseFilter> renderer;
-    CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer.Out());
+    CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                     renderer.Out());
     graph->AddFilter(camera, L"Video Capture");
     graph->AddFilter(tee, L"Smart Tee");
     graph->AddFilter(renderer, L"Renderer");

@@ -11,15 +11,18 @@
 namespace lumacap::test {
 namespace {
 
-constexpr GUID CLSID_TestSource = {0x1b0a57e1, 0x2f7a, 0x4c55, {0x8e, 0x5c, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
+constexpr GUID CLSID_TestSource = {
+    0x1b0a57e1, 0x2f7a, 0x4c55, {0x8e, 0x5c, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
 
 // A push source delivering small RGB24 frames whose first byte counts the frames.
 class CountingPin final : public CSourceStream {
 public:
-    CountingPin(HRESULT* phr, CSource* filter) : CSourceStream(NAME("Counting pin"), phr, filter, L"Out") {}
+    CountingPin(HRESULT* phr, CSource* filter)
+        : CSourceStream(NAME("Counting pin"), phr, filter, L"Out") {}
 
     HRESULT GetMediaType(CMediaType* pmt) override {
-        auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(pmt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+        auto* vih =
+            reinterpret_cast<VIDEOINFOHEADER*>(pmt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
         std::memset(vih, 0, sizeof(*vih));
         vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
         vih->bmiHeader.biWidth = 64;
@@ -52,7 +55,8 @@ public:
 
 class CountingSource final : public CSource {
 public:
-    explicit CountingSource(HRESULT* phr) : CSource(NAME("Counting source"), nullptr, CLSID_TestSource, phr), m_pin(phr, this) {}
+    explicit CountingSource(HRESULT* phr)
+        : CSource(NAME("Counting source"), nullptr, CLSID_TestSource, phr), m_pin(phr, this) {}
     CountingPin m_pin;
 };
 
@@ -71,13 +75,19 @@ TEST_F(BaseClasses, PushSourceStreamsThroughAGrabberAndStopsCleanly) {
     CountingPin* pin = nullptr;
     ComPtr<IBaseFilter> source(NewCountingSource(&pin));
     ComPtr<IGraphBuilder> graph;
-    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.Out()), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               graph.Out()),
+              S_OK);
     ComPtr<ISampleGrabber> grabber;
-    ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber, grabber.Out()), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ISampleGrabber, grabber.Out()),
+              S_OK);
     ComPtr<IBaseFilter> grabberFilter;
     grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out());
     ComPtr<IBaseFilter> renderer;
-    ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer.Out()), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               renderer.Out()),
+              S_OK);
     ASSERT_EQ(graph->AddFilter(source, L"Source"), S_OK);
     ASSERT_EQ(graph->AddFilter(grabberFilter, L"Grabber"), S_OK);
     ASSERT_EQ(graph->AddFilter(renderer, L"Renderer"), S_OK);
@@ -113,9 +123,13 @@ TEST_F(BaseClasses, EndOfStreamCompletesTheGraph) {
     ComPtr<IBaseFilter> source(NewCountingSource(&pin));
     pin->m_limit = 5;
     ComPtr<IGraphBuilder> graph;
-    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.Out()), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               graph.Out()),
+              S_OK);
     ComPtr<IBaseFilter> renderer;
-    ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer.Out()), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               renderer.Out()),
+              S_OK);
     graph->AddFilter(source, L"Source");
     graph->AddFilter(renderer, L"Renderer");
     ComPtr<IPin> out(FindPinByDirection(source, PINDIR_OUTPUT));

@@ -20,9 +20,11 @@ struct Graph {
     ComPtr<IBaseFilter> renderer;
 
     void Build(const char* subtype, long width, long height, HRESULT* renderResult) {
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.Out()), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
-                                   builder.Out()),
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IGraphBuilder, graph.Out()),
+                  S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ICaptureGraphBuilder2, builder.Out()),
                   S_OK);
         ASSERT_EQ(builder->SetFiltergraph(graph), S_OK);
         ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.Out()), S_OK);
@@ -33,13 +35,14 @@ struct Graph {
             AM_MEDIA_TYPE* mt = CameraCapability(camera, subtype, width, height);
             ASSERT_NE(mt, nullptr);
             ComPtr<IAMStreamConfig> config;
-            ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, IID_IAMStreamConfig,
-                                             config.Out()),
+            ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera,
+                                             IID_IAMStreamConfig, config.Out()),
                       S_OK);
             EXPECT_EQ(config->SetFormat(mt), S_OK);
             DeleteMediaType(mt);
         }
-        ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber, grabber.Out()),
+        ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ISampleGrabber, grabber.Out()),
                   S_OK);
         AM_MEDIA_TYPE rgb{};
         rgb.majortype = MEDIATYPE_Video;
@@ -47,10 +50,12 @@ struct Graph {
         ASSERT_EQ(grabber->SetMediaType(&rgb), S_OK);
         ASSERT_EQ(grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out()), S_OK);
         ASSERT_EQ(graph->AddFilter(grabberFilter, L"Sample Grabber"), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer.Out()),
+        ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IBaseFilter, renderer.Out()),
                   S_OK);
         ASSERT_EQ(graph->AddFilter(renderer, L"VideoRender"), S_OK);
-        *renderResult = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera, grabberFilter, renderer);
+        *renderResult = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera,
+                                              grabberFilter, renderer);
     }
 
     bool HasFilter(const wchar_t* name) {
@@ -100,7 +105,8 @@ TEST_P(CameraToGrabber, DeliversNumberedFramesWithThePatternColours) {
     ASSERT_EQ(g.control->Stop(), S_OK);
 
     const std::vector<long> numbers = frames.FrameNumbers();
-    for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<long>(i)) << "frame " << i;
+    for (size_t i = 0; i < numbers.size(); ++i)
+        EXPECT_EQ(numbers[i], static_cast<long>(i)) << "frame " << i;
 
     // The colour bars, sampled in the middle of each bar.
     const std::vector<uint8_t> last = frames.LastFrame();
@@ -125,11 +131,13 @@ TEST_P(CameraToGrabber, DeliversNumberedFramesWithThePatternColours) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, CameraToGrabber,
-                         ::testing::Values(FormatCase{"YUY2", 640, 480, L"Color Space Converter", 6},
+                         ::testing::Values(FormatCase{"YUY2", 640, 480, L"Color Space Converter",
+                                                      6},
                                            FormatCase{"MJPG", 640, 480, L"MJPEG Decompressor", 14},
                                            FormatCase{"RGB24", 320, 240, nullptr, 0}),
                          [](const ::testing::TestParamInfo<FormatCase>& info) {
-                             return std::string(info.param.subtype) + std::to_string(info.param.width);
+                             return std::string(info.param.subtype) +
+                                    std::to_string(info.param.width);
                          });
 
 }  // namespace

@@ -7,13 +7,16 @@
 namespace lumacap::test {
 namespace {
 
-constexpr GUID CLSID_RotateFilter = {0xF91FC8FD, 0xB1A6, 0x49B0, {0xA3, 0x08, 0xD6, 0xED, 0xEA, 0xF5, 0x06, 0xDA}};
+constexpr GUID CLSID_RotateFilter = {
+    0xF91FC8FD, 0xB1A6, 0x49B0, {0xA3, 0x08, 0xD6, 0xED, 0xEA, 0xF5, 0x06, 0xDA}};
 
 class GraphBuilding : public SimTest {
 protected:
     void SetUp() override {
         SimTest::SetUp();
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.Out()), S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IGraphBuilder, graph.Out()),
+                  S_OK);
         ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.Out()), S_OK);
     }
     void TearDown() override {
@@ -24,7 +27,9 @@ protected:
     }
     IBaseFilter* Create(REFCLSID clsid) {
         IBaseFilter* f = nullptr;
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&f)), S_OK);
+        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                   reinterpret_cast<void**>(&f)),
+                  S_OK);
         return f;
     }
     int FilterCount() {
@@ -120,7 +125,9 @@ TEST_F(GraphBuilding, FailedConnectLeavesNoConverterBehind) {
 TEST_F(GraphBuilding, RotateFilterTurnsThePictureAQuarterClockwise) {
     ComPtr<IBaseFilter> camera(BindDevice(CLSID_VideoInputDeviceCategory, 0));
     ComPtr<ISampleGrabber> grabber;
-    ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber, grabber.Out()), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ISampleGrabber, grabber.Out()),
+              S_OK);
     ComPtr<IBaseFilter> grabberFilter;
     grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out());
     AM_MEDIA_TYPE rgb{};
@@ -144,7 +151,8 @@ TEST_F(GraphBuilding, RotateFilterTurnsThePictureAQuarterClockwise) {
     ASSERT_EQ(link(grabberFilter, rotate), S_OK);
     // A second grabber after the rotation sees the turned picture.
     ComPtr<ISampleGrabber> after;
-    CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber, after.Out());
+    CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber,
+                     after.Out());
     ComPtr<IBaseFilter> afterFilter;
     after->QueryInterface(IID_IBaseFilter, afterFilter.Out());
     graph->AddFilter(afterFilter, L"After");
@@ -192,27 +200,34 @@ TEST_F(GraphBuilding, RotateFilterTurnsThePictureAQuarterClockwise) {
 
 TEST_F(GraphBuilding, FindInterfaceFollowsPinCategories) {
     ComPtr<ICaptureGraphBuilder2> builder;
-    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
-                               builder.Out()),
+    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICaptureGraphBuilder2, builder.Out()),
               S_OK);
     ASSERT_EQ(builder->SetFiltergraph(graph), S_OK);
     EXPECT_EQ(builder->SetFiltergraph(graph), E_UNEXPECTED);
     ComPtr<IBaseFilter> camera(BindDevice(CLSID_VideoInputDeviceCategory, 0));
     graph->AddFilter(camera, L"Video Capture");
     ComPtr<IAMStreamConfig> config;
-    EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, IID_IAMStreamConfig, config.Out()), S_OK);
-    EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera, IID_IAMStreamConfig, config.Out()),
+    EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera,
+                                     IID_IAMStreamConfig, config.Out()),
+              S_OK);
+    EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera,
+                                     IID_IAMStreamConfig, config.Out()),
               E_NOINTERFACE);
-    EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, camera, IID_IAMStreamConfig, config.Out()),
+    EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, camera,
+                                     IID_IAMStreamConfig, config.Out()),
               E_NOINTERFACE);
     ComPtr<IAMVideoProcAmp> procAmp;
-    EXPECT_EQ(builder->FindInterface(nullptr, nullptr, camera, IID_IAMVideoProcAmp, procAmp.Out()), S_OK);
-    EXPECT_EQ(builder->FindInterface(nullptr, nullptr, nullptr, IID_IAMVideoProcAmp, procAmp.Out()), E_POINTER);
+    EXPECT_EQ(builder->FindInterface(nullptr, nullptr, camera, IID_IAMVideoProcAmp, procAmp.Out()),
+              S_OK);
+    EXPECT_EQ(builder->FindInterface(nullptr, nullptr, nullptr, IID_IAMVideoProcAmp, procAmp.Out()),
+              E_POINTER);
 }
 
 TEST_F(GraphBuilding, CaptureAndPreviewShareOneSmartTee) {
     ComPtr<ICaptureGraphBuilder2> builder;
-    CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2, builder.Out());
+    CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                     IID_ICaptureGraphBuilder2, builder.Out());
     builder->SetFiltergraph(graph);
     ComPtr<IBaseFilter> camera(BindDevice(CLSID_VideoInputDeviceCategory, 0));
     ComPtr<IBaseFilter> preview(Create(CLSID_NullRenderer));
@@ -220,8 +235,12 @@ TEST_F(GraphBuilding, CaptureAndPreviewShareOneSmartTee) {
     graph->AddFilter(camera, L"Video Capture");
     graph->AddFilter(preview, L"Preview");
     graph->AddFilter(capture, L"Capture");
-    EXPECT_EQ(builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera, nullptr, preview), VFW_S_NOPREVIEWPIN);
-    EXPECT_EQ(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, nullptr, capture), S_OK);
+    EXPECT_EQ(
+        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera, nullptr, preview),
+        VFW_S_NOPREVIEWPIN);
+    EXPECT_EQ(
+        builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, nullptr, capture),
+        S_OK);
     EXPECT_EQ(FilterCount(), 4);  // camera, one tee, two renderers
     ASSERT_EQ(control->Run(), S_OK);
     ComPtr<IBaseFilter> tee;
@@ -231,7 +250,8 @@ TEST_F(GraphBuilding, CaptureAndPreviewShareOneSmartTee) {
 
 TEST_F(GraphBuilding, ArmedFaultsComeBackFromTheCallsTheyName) {
     ComPtr<ICaptureGraphBuilder2> builder;
-    CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2, builder.Out());
+    CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                     IID_ICaptureGraphBuilder2, builder.Out());
     builder->SetFiltergraph(graph);
     ComPtr<IBaseFilter> camera(BindDevice(CLSID_VideoInputDeviceCategory, 0));
     ComPtr<IBaseFilter> renderer(Create(CLSID_NullRenderer));
@@ -240,10 +260,13 @@ TEST_F(GraphBuilding, ArmedFaultsComeBackFromTheCallsTheyName) {
     EXPECT_EQ(graph->AddFilter(renderer, L"VideoRender"), E_OUTOFMEMORY);
     EXPECT_EQ(graph->AddFilter(renderer, L"VideoRender"), S_OK);
     sim::ArmFault("ICaptureGraphBuilder2::RenderStream", E_FAIL);
-    EXPECT_EQ(builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera, nullptr, renderer), E_FAIL);
+    EXPECT_EQ(
+        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera, nullptr, renderer),
+        E_FAIL);
     EXPECT_EQ(sim::FaultHits("ICaptureGraphBuilder2::RenderStream"), 1);
     sim::DisarmFaults();
-    EXPECT_TRUE(SUCCEEDED(builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera, nullptr, renderer)));
+    EXPECT_TRUE(SUCCEEDED(
+        builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera, nullptr, renderer)));
     sim::ArmFault("IMediaControl::Run", static_cast<HRESULT>(0x80070005));
     EXPECT_EQ(control->Run(), static_cast<HRESULT>(0x80070005));
     OAFilterState state;
@@ -255,7 +278,8 @@ TEST_F(GraphBuilding, ArmedFaultsComeBackFromTheCallsTheyName) {
     EXPECT_EQ(events.p, nullptr);
     sim::ArmCreateFault(CLSID_SampleGrabber, REGDB_E_CLASSNOTREG);
     ComPtr<IBaseFilter> grabber;
-    EXPECT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, grabber.Out()),
+    EXPECT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               grabber.Out()),
               REGDB_E_CLASSNOTREG);
 }
 

@@ -15,17 +15,21 @@ class Streaming : public SimTest {
 protected:
     void SetUp() override {
         SimTest::SetUp();
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.Out()), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
-                                   builder.Out()),
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IGraphBuilder, graph.Out()),
+                  S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ICaptureGraphBuilder2, builder.Out()),
                   S_OK);
         ASSERT_EQ(builder->SetFiltergraph(graph), S_OK);
         ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.Out()), S_OK);
         ASSERT_EQ(graph->QueryInterface(IID_IMediaEventEx, events.Out()), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber, grabber.Out()),
+        ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ISampleGrabber, grabber.Out()),
                   S_OK);
         ASSERT_EQ(grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out()), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer.Out()),
+        ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IBaseFilter, renderer.Out()),
                   S_OK);
     }
 
@@ -40,8 +44,8 @@ protected:
         ASSERT_EQ(grabber->SetMediaType(&rgb), S_OK);
         ASSERT_EQ(graph->AddFilter(grabberFilter, L"Sample Grabber"), S_OK);
         ASSERT_EQ(graph->AddFilter(renderer, L"VideoRender"), S_OK);
-        ASSERT_TRUE(SUCCEEDED(
-            builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera, grabberFilter, renderer)));
+        ASSERT_TRUE(SUCCEEDED(builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera,
+                                                    grabberFilter, renderer)));
         frames.width = 640;
         frames.height = 480;
     }
@@ -217,11 +221,14 @@ TEST_F(Streaming, EventsAreQueuedAndPostedToTheNotifyWindow) {
     // The event handle is signalled exactly while events wait in the queue.
     OAEVENT handle = 0;
     ASSERT_EQ(events->GetEventHandle(&handle), S_OK);
-    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), 0),
+              static_cast<DWORD>(WAIT_TIMEOUT));
     ASSERT_EQ(sink->Notify(EC_USER + 5, 0, 0), S_OK);
-    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), 0),
+              static_cast<DWORD>(WAIT_OBJECT_0));
     ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
-    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), 0),
+              static_cast<DWORD>(WAIT_TIMEOUT));
 
     // Suppressed notifications drop events altogether.
     ASSERT_EQ(events->SetNotifyFlags(1), S_OK);

@@ -47,7 +47,8 @@ TEST_F(VirtualDevices, CameraReportsItsCapabilitiesInRealRecords) {
         EXPECT_EQ(vih->bmiHeader.biWidth, expected[i].width);
         EXPECT_EQ(caps.InputSize.cx, expected[i].width);
         EXPECT_EQ(caps.MaxOutputSize.cy, expected[i].height);
-        EXPECT_EQ(vih->AvgTimePerFrame, static_cast<REFERENCE_TIME>(10000000.0 / expected[i].framesPerSecond));
+        EXPECT_EQ(vih->AvgTimePerFrame,
+                  static_cast<REFERENCE_TIME>(10000000.0 / expected[i].framesPerSecond));
         EXPECT_EQ(caps.MinFrameInterval, vih->AvgTimePerFrame);
         sizes320 |= vih->bmiHeader.biWidth == 320;
         sizes1080 |= vih->bmiHeader.biHeight == 1080;
@@ -96,14 +97,18 @@ TEST_F(VirtualDevices, ControlsHaveWebcamRangesAndBrightnessChangesThePicture) {
     ASSERT_EQ(procAmp->Get(VideoProcAmp_WhiteBalance, &value, &flags), S_OK);
     EXPECT_EQ(flags, VideoProcAmp_Flags_Auto);
     // The two interfaces are distinct controls: exposure is a camera control only.
-    ASSERT_EQ(cameraControl->GetRange(CameraControl_Exposure, &min, &max, &step, &def, &flags), S_OK);
+    ASSERT_EQ(cameraControl->GetRange(CameraControl_Exposure, &min, &max, &step, &def, &flags),
+              S_OK);
     EXPECT_EQ(min, -13);
     EXPECT_EQ(max, -1);
-    EXPECT_EQ(procAmp->GetRange(CameraControl_Exposure, &min, &max, &step, &def, &flags), S_OK);  // property 4 = sharpness
+    EXPECT_EQ(procAmp->GetRange(CameraControl_Exposure, &min, &max, &step, &def, &flags),
+              S_OK);  // property 4 = sharpness
     EXPECT_EQ(max, 7);
-    EXPECT_EQ(cameraControl->Set(CameraControl_Exposure, -20, CameraControl_Flags_Manual), E_INVALIDARG);
+    EXPECT_EQ(cameraControl->Set(CameraControl_Exposure, -20, CameraControl_Flags_Manual),
+              E_INVALIDARG);
     EXPECT_EQ(procAmp->Set(VideoProcAmp_Brightness, 10, VideoProcAmp_Flags_Auto), E_INVALIDARG);
-    EXPECT_EQ(procAmp->Set(VideoProcAmp_ColorEnable, 1, VideoProcAmp_Flags_Manual), HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
+    EXPECT_EQ(procAmp->Set(VideoProcAmp_ColorEnable, 1, VideoProcAmp_Flags_Manual),
+              HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
     ASSERT_EQ(cameraControl->Set(CameraControl_Exposure, -5, CameraControl_Flags_Manual), S_OK);
     long exposure = 0;
     ASSERT_TRUE(sim::GetCameraControl(0, true, CameraControl_Exposure, &exposure, &flags));
@@ -152,12 +157,14 @@ TEST_F(VirtualDevices, FrameNumberSurvivesScalingAndCompression) {
             codecs::DescribeBuffer(AV_PIX_FMT_BGR24, 640, 480, true, frame.data(), src, srcStride);
             codecs::DescribeBuffer(AV_PIX_FMT_BGR24, w, h, true, small.data(), dst, dstStride);
             codecs::Scaler scaler;
-            ASSERT_TRUE(scaler.Convert(AV_PIX_FMT_BGR24, 640, 480, src, srcStride, AV_PIX_FMT_BGR24, w, h, dst, dstStride));
+            ASSERT_TRUE(scaler.Convert(AV_PIX_FMT_BGR24, 640, 480, src, srcStride, AV_PIX_FMT_BGR24,
+                                       w, h, dst, dstStride));
             EXPECT_EQ(sim::ReadFrameNumber(small.data(), w, h), number) << "reduced by " << factor;
         }
         // Through a lossy MPEG-4 encode at a low bit rate and back.
         codecs::VideoEncoder encoder;
-        ASSERT_TRUE(encoder.Open(AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 640, 480, 0, 300000, 30, 1));
+        ASSERT_TRUE(
+            encoder.Open(AV_CODEC_ID_MPEG4, AV_PIX_FMT_YUV420P, 640, 480, 0, 300000, 30, 1));
         std::vector<uint8_t> yuv(codecs::BufferSize(AV_PIX_FMT_YUV420P, 640, 480));
         uint8_t* src[4];
         int srcStride[4];
@@ -166,7 +173,8 @@ TEST_F(VirtualDevices, FrameNumberSurvivesScalingAndCompression) {
         codecs::DescribeBuffer(AV_PIX_FMT_BGR24, 640, 480, true, frame.data(), src, srcStride);
         codecs::DescribeBuffer(AV_PIX_FMT_YUV420P, 640, 480, false, yuv.data(), planes, strides);
         codecs::Scaler toYuv;
-        ASSERT_TRUE(toYuv.Convert(AV_PIX_FMT_BGR24, 640, 480, src, srcStride, AV_PIX_FMT_YUV420P, 640, 480, planes, strides));
+        ASSERT_TRUE(toYuv.Convert(AV_PIX_FMT_BGR24, 640, 480, src, srcStride, AV_PIX_FMT_YUV420P,
+                                  640, 480, planes, strides));
         std::vector<uint8_t> packet;
         const uint8_t* const cplanes[4] = {planes[0], planes[1], planes[2], planes[3]};
         ASSERT_TRUE(encoder.Encode(cplanes, strides, 0, packet, nullptr));
@@ -185,8 +193,9 @@ TEST_F(VirtualDevices, FrameNumberSurvivesScalingAndCompression) {
         std::vector<uint8_t> back(frame.size());
         codecs::DescribeBuffer(AV_PIX_FMT_BGR24, 640, 480, true, back.data(), planes, strides);
         codecs::Scaler toRgb;
-        ASSERT_TRUE(toRgb.Convert(static_cast<AVPixelFormat>(decoded->format), 640, 480, decoded->data, decoded->linesize,
-                                  AV_PIX_FMT_BGR24, 640, 480, planes, strides));
+        ASSERT_TRUE(toRgb.Convert(static_cast<AVPixelFormat>(decoded->format), 640, 480,
+                                  decoded->data, decoded->linesize, AV_PIX_FMT_BGR24, 640, 480,
+                                  planes, strides));
         EXPECT_EQ(sim::ReadFrameNumber(back.data(), 640, 480), number) << "after MPEG-4";
         av_frame_free(&decoded);
         av_packet_free(&pkt);
@@ -218,8 +227,8 @@ TEST_F(VirtualDevices, MicrophoneHonoursFormatAndBufferNegotiation) {
     AM_MEDIA_TYPE* mt = nullptr;
     while (!chosen && types->Next(1, &mt, nullptr) == S_OK) {
         const auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt->pbFormat);
-        if (mt->formattype == FORMAT_WaveFormatEx && mt->cbFormat == 18 && wfx->nSamplesPerSec == 11025 &&
-            wfx->wBitsPerSample == 16 && wfx->nChannels == 1)
+        if (mt->formattype == FORMAT_WaveFormatEx && mt->cbFormat == 18 &&
+            wfx->nSamplesPerSec == 11025 && wfx->wBitsPerSample == 16 && wfx->nChannels == 1)
             chosen = mt;
         else
             DeleteMediaType(mt);
@@ -231,9 +240,11 @@ TEST_F(VirtualDevices, MicrophoneHonoursFormatAndBufferNegotiation) {
     DeleteMediaType(chosen);
 
     ComPtr<IGraphBuilder> graph;
-    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.Out());
+    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                     graph.Out());
     ComPtr<ISampleGrabber> grabber;
-    CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber, grabber.Out());
+    CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber,
+                     grabber.Out());
     AM_MEDIA_TYPE pcm{};
     pcm.majortype = MEDIATYPE_Audio;
     pcm.subtype = MEDIASUBTYPE_PCM;
@@ -241,7 +252,8 @@ TEST_F(VirtualDevices, MicrophoneHonoursFormatAndBufferNegotiation) {
     ComPtr<IBaseFilter> grabberFilter;
     grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out());
     ComPtr<IBaseFilter> renderer;
-    CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer.Out());
+    CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                     renderer.Out());
     graph->AddFilter(microphone, L"Audio");
     graph->AddFilter(grabberFilter, L"Sample Grabber2");
     graph->AddFilter(renderer, L"Renderer");
@@ -284,10 +296,12 @@ TEST_F(VirtualDevices, SilentMicrophoneDeliversZerosAndReportsItsRemoval) {
     quiet.formats = {{8000, 16, 1}};
     sim::ConfigureMicrophone(0, quiet);
     ComPtr<IGraphBuilder> graph;
-    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.Out());
+    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                     graph.Out());
     ComPtr<IBaseFilter> microphone(BindDevice(CLSID_AudioInputDeviceCategory, 0));
     ComPtr<ISampleGrabber> grabber;
-    CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber, grabber.Out());
+    CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber,
+                     grabber.Out());
     ComPtr<IBaseFilter> grabberFilter;
     grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out());
     graph->AddFilter(microphone, L"Audio");
@@ -352,7 +366,8 @@ TEST_F(VirtualDevices, SimulationAddsReordersAndConfiguresDevices) {
 
     // An unplugged device leaves the enumeration; a moniker taken before cannot bind it.
     ComPtr<ICreateDevEnum> devEnum;
-    CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devEnum.Out());
+    CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                     devEnum.Out());
     ComPtr<IEnumMoniker> monikers;
     ASSERT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0), S_OK);
     ComPtr<IMoniker> moniker;

@@ -26,10 +26,13 @@ void PrintHelp() {
         "\n"
         "The position of a camera is what CDXCamera::SetCameraIndex takes; the index of a format\n"
         "is what CDXCamera::SetResolutionIndex takes. A compressor is chosen by its name with\n"
-        "CDXRecorder::SetVideoCompressor. Negative heights are listed as the device reports them.\n");
+        "CDXRecorder::SetVideoCompressor. Negative heights are listed as the device reports "
+        "them.\n");
 }
 
-std::string Utf8(const char* gbk) { return sim::GbkToUtf8(gbk); }
+std::string Utf8(const char* gbk) {
+    return sim::GbkToUtf8(gbk);
+}
 
 std::string Narrow(const wchar_t* text) {
     if (!text) return std::string();
@@ -43,14 +46,14 @@ std::string Narrow(const wchar_t* text) {
 
 const char* SubtypeName(unsigned int code) {
     switch (code) {
-    case 1:
-        return "YUY2";
-    case 2:
-        return "RGB24";
-    case 3:
-        return "MJPG";
-    default:
-        return "other";
+        case 1:
+            return "YUY2";
+        case 2:
+            return "RGB24";
+        case 3:
+            return "MJPG";
+        default:
+            return "other";
     }
 }
 
@@ -62,8 +65,8 @@ struct Entry {
 // Friendly and display names of a category's members; false if the enumerator cannot be made.
 bool ListCategory(REFCLSID category, std::vector<Entry>& out) {
     ICreateDevEnum* devEnum = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                reinterpret_cast<void**>(&devEnum))))
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_ICreateDevEnum, reinterpret_cast<void**>(&devEnum))))
         return false;
     IEnumMoniker* monikers = nullptr;
     const HRESULT hr = devEnum->CreateClassEnumerator(category, &monikers, 0);
@@ -77,11 +80,13 @@ bool ListCategory(REFCLSID category, std::vector<Entry>& out) {
                 CoTaskMemFree(display);
             }
             IPropertyBag* bag = nullptr;
-            if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
+            if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                                 reinterpret_cast<void**>(&bag)))) {
                 VARIANT var;
                 VariantInit(&var);
                 var.vt = VT_BSTR;
-                if (bag->Read(L"FriendlyName", &var, nullptr) == S_OK) entry.friendlyName = Narrow(var.bstrVal);
+                if (bag->Read(L"FriendlyName", &var, nullptr) == S_OK)
+                    entry.friendlyName = Narrow(var.bstrVal);
                 VariantClear(&var);
                 bag->Release();
             }
@@ -103,7 +108,9 @@ void PrintCameras() {
         const long hr = CDXCamera::GetCameraProperty(static_cast<int>(i), &property);
         std::printf("\n  [%ld] %s\n", i, Utf8(property.GetName()).c_str());
         std::printf("      ID: %s\n", Utf8(property.GetID()).c_str());
-        if (hr != 0) std::printf("      (could not be read completely: code 0x%08lX)\n", static_cast<unsigned long>(hr));
+        if (hr != 0)
+            std::printf("      (could not be read completely: code 0x%08lX)\n",
+                        static_cast<unsigned long>(hr));
         const unsigned int formats = property.GetVideoInfoCount();
         if (formats == 0) {
             std::printf("      no capture formats reported\n");
@@ -114,7 +121,8 @@ void PrintCameras() {
             long width = 0, height = 0;
             property.GetVideoSize(static_cast<int>(f), &width, &height);
             const std::string size = std::to_string(width) + " x " + std::to_string(height);
-            std::printf("      %5u  %-13s %s\n", f, size.c_str(), SubtypeName(property.GetVideoFormat(static_cast<int>(f))));
+            std::printf("      %5u  %-13s %s\n", f, size.c_str(),
+                        SubtypeName(property.GetVideoFormat(static_cast<int>(f))));
         }
     }
 }
@@ -128,7 +136,8 @@ void PrintCategory(const char* title, REFCLSID category, bool showDisplayName) {
     std::printf("\n%s: %zu\n", title, entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
         std::printf("  [%zu] %s\n", i, entries[i].friendlyName.c_str());
-        if (showDisplayName) std::printf("      display name: %s\n", entries[i].displayName.c_str());
+        if (showDisplayName)
+            std::printf("      display name: %s\n", entries[i].displayName.c_str());
     }
 }
 
@@ -140,7 +149,9 @@ int RunDevices(int argc, char** argv) {
             PrintHelp();
             return 0;
         }
-        std::fprintf(stderr, "lumacap devices: unknown option '%s' (see 'lumacap devices --help')\n", argv[i]);
+        std::fprintf(stderr,
+                     "lumacap devices: unknown option '%s' (see 'lumacap devices --help')\n",
+                     argv[i]);
         return 2;
     }
     CoInitialize(nullptr);
