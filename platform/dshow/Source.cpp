@@ -23,8 +23,7 @@ HRESULT CSource::AddPin(CSourceStream* pStream) {
     CAutoLock lock(&m_cStateLock);
     auto** grown = new (std::nothrow) CSourceStream*[m_iPins + 1];
     if (!grown) return E_OUTOFMEMORY;
-    if (m_paStreams && m_iPins > 0)
-        std::memcpy(grown, m_paStreams, sizeof(CSourceStream*) * m_iPins);
+    for (int i = 0; i < m_iPins; ++i) grown[i] = m_paStreams[i];
     grown[m_iPins] = pStream;
     delete[] m_paStreams;
     m_paStreams = grown;

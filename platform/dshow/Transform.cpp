@@ -422,7 +422,7 @@ HRESULT CTransInPlaceFilter::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_P
         }
     }
     if (request.cBuffers < 1) request.cBuffers = 1;
-    if (request.cbBuffer < 1)
+    if (request.cbBuffer < 1 && m_pInput)
         request.cbBuffer = static_cast<long>(m_pInput->CurrentMediaType().GetSampleSize());
     if (request.cbBuffer < 1) request.cbBuffer = 1;
     ALLOCATOR_PROPERTIES actual{};
