@@ -96,8 +96,23 @@ CAMThread::~CAMThread() {
 BOOL CAMThread::Create() {
     CAutoLock lock(&m_AccessLock);
     if (ThreadExists()) return FALSE;
+    m_bExited = false;
+    // A previous thread's last signal must not answer the new thread's first request.
+    m_EventComplete.Reset();
+    m_EventSend.Reset();
     try {
-        m_thread = std::thread([this] { ThreadProc(); });
+        m_thread = std::thread([this] {
+            ThreadProc();
+            // A request the thread ended without answering is answered here, so no caller waits
+            // for a thread that has gone; later requests fail at once.
+            std::lock_guard<std::mutex> exitLock(m_exitMutex);
+            m_bExited = true;
+            if (m_EventSend.Check()) {
+                m_dwReturnVal = static_cast<DWORD>(E_FAIL);
+                m_EventSend.Reset();
+                m_EventComplete.Set();
+            }
+        });
     } catch (...) {
         return FALSE;
     }
@@ -106,9 +121,12 @@ BOOL CAMThread::Create() {
 
 DWORD CAMThread::CallWorker(DWORD dwParam) {
     CAutoLock lock(&m_AccessLock);
-    if (!ThreadExists()) return static_cast<DWORD>(E_FAIL);
-    m_dwParam = dwParam;
-    m_EventSend.Set();
+    {
+        std::lock_guard<std::mutex> exitLock(m_exitMutex);
+        if (!ThreadExists() || m_bExited) return static_cast<DWORD>(E_FAIL);
+        m_dwParam = dwParam;
+        m_EventSend.Set();
+    }
     m_EventComplete.Wait();
     return m_dwReturnVal;
 }

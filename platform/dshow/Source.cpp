@@ -131,8 +131,9 @@ HRESULT CSourceStream::Active() {
     if (!Create()) return E_FAIL;
     hr = Init();
     if (FAILED(hr)) {
-        Exit();
+        // The thread ended after refusing to start: collect it.
         Close();
+        CBaseOutputPin::Inactive();
         return hr;
     }
     return Pause();

@@ -166,6 +166,8 @@ private:
     CAMEvent m_EventComplete;
     std::atomic<DWORD> m_dwParam{0};
     std::atomic<DWORD> m_dwReturnVal{0};
+    std::mutex m_exitMutex;
+    std::atomic<bool> m_bExited{false};
     std::thread m_thread;
 };
 

@@ -313,3 +313,28 @@ TEST_F(Streaming, UnreadEventsDoNotKeepTheDeviceAlive) {
 
 }  // namespace
 }  // namespace lumacap::test
+
+namespace lumacap::test {
+namespace {
+
+TEST_F(Streaming, AFormatTheDeviceCannotProduceFailsTheRunWithoutHanging) {
+    sim::VirtualCameraConfig odd = sim::DefaultCameraConfig();
+    odd.capabilities = {{"Y41P", 320, 240, 30, false}};
+    sim::ConfigureCamera(0, odd);
+    camera.p = BindDevice(CLSID_VideoInputDeviceCategory, 0);
+    ASSERT_EQ(graph->AddFilter(camera, L"Video Capture"), S_OK);
+    ASSERT_EQ(graph->AddFilter(grabberFilter, L"Sample Grabber"), S_OK);
+    ASSERT_EQ(graph->AddFilter(renderer, L"VideoRender"), S_OK);
+    // The grabber takes any video; nothing converts this format, so the connection is direct.
+    ASSERT_TRUE(SUCCEEDED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, grabberFilter, renderer)));
+    EXPECT_TRUE(FAILED(control->Run()));
+    OAFilterState state = -1;
+    EXPECT_EQ(control->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
+    // The graph still works as a graph: stop and run again give the same clean answers.
+    EXPECT_EQ(control->Stop(), S_OK);
+    EXPECT_TRUE(FAILED(control->Run()));
+}
+
+}  // namespace
+}  // namespace lumacap::test
