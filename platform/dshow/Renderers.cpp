@@ -1,5 +1,6 @@
-// The null renderer (takes anything, shows nothing) and the video renderer, which keeps the latest
-// picture and the window settings of IVideoWindow (its window is drawn by the windowing layer).
+// The null renderer (takes anything, shows nothing) and the video renderer, which shows each
+// picture in its owner window at the position IVideoWindow gives it, as the renderer's own child
+// window would show it there.
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -7,6 +8,7 @@
 #include <control.h>
 #include <qedit.h>
 #include <streams.h>
+#include <windows.h>
 
 #include "platform/com/ClassRegistry.h"
 #include "platform/sim/Faults.h"
@@ -49,6 +51,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_videoWidth = vih->bmiHeader.biWidth;
         m_videoHeight = std::abs(vih->bmiHeader.biHeight);
+        m_header = vih->bmiHeader;
         if (m_width == 0) {
             m_width = m_videoWidth;
             m_height = m_videoHeight;
@@ -58,9 +61,26 @@ public:
     HRESULT DoRenderSample(IMediaSample* pSample) override {
         BYTE* data = nullptr;
         pSample->GetPointer(&data);
-        const long length = pSample->GetActualDataLength();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_frame.assign(data, data + length);
+        HWND owner;
+        RECT dest;
+        BITMAPINFO bmi{};
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_owner || m_visible == OAFALSE) return S_OK;
+            owner = reinterpret_cast<HWND>(m_owner);
+            dest = RECT{static_cast<LONG>(m_left), static_cast<LONG>(m_top),
+                        static_cast<LONG>(m_width), static_cast<LONG>(m_height)};
+            bmi.bmiHeader = m_header;
+        }
+        // Drawn straight into the owner's client area, scaled into the window rectangle.
+        if (!IsWindow(owner)) return S_OK;
+        if (HDC dc = GetDC(owner)) {
+            SetStretchBltMode(dc, COLORONCOLOR);
+            StretchDIBits(dc, dest.left, dest.top, dest.right, dest.bottom, 0, 0,
+                          bmi.bmiHeader.biWidth, std::abs(bmi.bmiHeader.biHeight), data, &bmi,
+                          DIB_RGB_COLORS, SRCCOPY);
+            ReleaseDC(owner, dc);
+        }
         return S_OK;
     }
 
@@ -192,7 +212,7 @@ private:
     }
 
     std::mutex m_mutex;
-    std::vector<uint8_t> m_frame;
+    BITMAPINFOHEADER m_header{};
     BSTR m_caption = nullptr;
     long m_style = 0x16CF0000;  // WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS | WS_CLIPCHILDREN
     long m_styleEx = 0;

@@ -1,5 +1,9 @@
 // Building graphs: filter names, intelligent connect, the rotate filter, the video window the
 // graph forwards to its renderer, finding interfaces along a stream, and failure answers.
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
 #include <lumacap/sim.h>
 
 #include "common/GraphFixture.h"
@@ -281,6 +285,60 @@ TEST_F(GraphBuilding, ArmedFaultsComeBackFromTheCallsTheyName) {
     EXPECT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                grabber.Out()),
               REGDB_E_CLASSNOTREG);
+}
+
+}  // namespace
+}  // namespace lumacap::test
+
+namespace lumacap::test {
+namespace {
+
+TEST_F(GraphBuilding, VideoRendererShowsTheFramesInItsOwnerWindow) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "LumacapTestOwner";
+    RegisterClassA(&wc);
+    HWND owner = CreateWindowExA(0, "LumacapTestOwner", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 500,
+                                 400, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(owner, nullptr);
+    ComPtr<IBaseFilter> camera(BindDevice(CLSID_VideoInputDeviceCategory, 0));
+    ComPtr<IBaseFilter> renderer(Create(CLSID_VideoRenderer));
+    graph->AddFilter(camera, L"Video Capture");
+    graph->AddFilter(renderer, L"VideoRender");
+    ComPtr<IPin> out(FindPinByDirection(camera, PINDIR_OUTPUT));
+    ComPtr<IPin> in(FindPinByDirection(renderer, PINDIR_INPUT));
+    ASSERT_EQ(graph->Connect(out, in), S_OK);
+    ComPtr<IVideoWindow> window;
+    ASSERT_EQ(graph->QueryInterface(IID_IVideoWindow, window.Out()), S_OK);
+    ASSERT_EQ(window->put_Owner(reinterpret_cast<OAHWND>(owner)), S_OK);
+    ASSERT_EQ(window->SetWindowPosition(10, 20, 320, 240), S_OK);
+    ASSERT_EQ(window->put_Visible(OATRUE), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+
+    // The picture arrives scaled into the window rectangle: the colour bars in the middle band.
+    auto barsShown = [&] {
+        const sim::Pixels pixels = sim::ReadWindowSurface(owner);
+        if (pixels.Empty()) return false;
+        for (int bar = 0; bar < 8; ++bar) {
+            unsigned char b, g, r;
+            sim::TestPatternBarColor(bar, &b, &g, &r);
+            const COLORREF c = pixels.ColorAt(10 + (2 * bar + 1) * 320 / 16, 20 + 240 * 5 / 12);
+            if (std::abs(GetRValue(c) - r) > 8 || std::abs(GetGValue(c) - g) > 8 ||
+                std::abs(GetBValue(c) - b) > 8)
+                return false;
+        }
+        return true;
+    };
+    bool shown = false;
+    for (int i = 0; i < 200 && !shown; ++i) {
+        shown = barsShown();
+        if (!shown) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(shown);
+    ASSERT_EQ(control->Stop(), S_OK);
+    window->put_Visible(OAFALSE);
+    window->put_Owner(0);
+    DestroyWindow(owner);
 }
 
 }  // namespace

@@ -326,7 +326,8 @@ TEST_F(Streaming, AFormatTheDeviceCannotProduceFailsTheRunWithoutHanging) {
     ASSERT_EQ(graph->AddFilter(grabberFilter, L"Sample Grabber"), S_OK);
     ASSERT_EQ(graph->AddFilter(renderer, L"VideoRender"), S_OK);
     // The grabber takes any video; nothing converts this format, so the connection is direct.
-    ASSERT_TRUE(SUCCEEDED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, grabberFilter, renderer)));
+    ASSERT_TRUE(SUCCEEDED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera,
+                                                grabberFilter, renderer)));
     EXPECT_TRUE(FAILED(control->Run()));
     OAFilterState state = -1;
     EXPECT_EQ(control->GetState(0, &state), S_OK);
