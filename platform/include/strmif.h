@@ -343,6 +343,45 @@ interface ISpecifyPropertyPages : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pPages) = 0;
 };
 
+// Quality control: a pin tells its upstream neighbour that it is falling behind or idle.
+typedef enum { Famine, Flood } QualityMessageType;
+typedef struct {
+    QualityMessageType Type;
+    long Proportion;
+    REFERENCE_TIME Late;
+    REFERENCE_TIME TimeStamp;
+} Quality;
+
+DEFINE_GUID(IID_IQualityControl, 0x56a868a5, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
+DEFINE_GUID(IID_IKsPropertySet, 0x31efac30, 0x515c, 0x11d0, 0xa9, 0xaa, 0x00, 0xaa, 0x00, 0x61, 0xbe, 0x93);
+DEFINE_GUID(IID_IAMFilterMiscFlags, 0x2dd74950, 0xa890, 0x11d1, 0xab, 0xe8, 0x00, 0xa0, 0xc9, 0x05, 0xf3, 0x75);
+
+interface IQualityControl : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* pSelf, Quality q) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetSink(IQualityControl* piqc) = 0;
+};
+
+// Property sets on pins; capture pins answer their pin category (AMPROPSETID_Pin).
+#define AMPROPERTY_PIN_CATEGORY 0
+#define AMPROPERTY_PIN_MEDIUM 1
+#define KSPROPERTY_SUPPORT_GET 1
+#define KSPROPERTY_SUPPORT_SET 2
+interface IKsPropertySet : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Set(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData,
+                                          DWORD cbInstanceData, LPVOID pPropData, DWORD cbPropData) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData,
+                                          DWORD cbInstanceData, LPVOID pPropData, DWORD cbPropData,
+                                          DWORD* pcbReturned) = 0;
+    virtual HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) = 0;
+};
+
+// Live sources (capture devices) say so, which tells the graph not to wait for them to cue.
+#define AM_FILTER_MISC_FLAGS_IS_RENDERER 0x00000001
+#define AM_FILTER_MISC_FLAGS_IS_SOURCE 0x00000002
+interface IAMFilterMiscFlags : public IUnknown {
+    virtual ULONG STDMETHODCALLTYPE GetMiscFlags() = 0;
+};
+
 // Media type helpers (freeing what the framework allocated with CoTaskMemAlloc).
 LUMACAP_API void WINAPI DeleteMediaType(AM_MEDIA_TYPE* pmt);
 LUMACAP_API void WINAPI FreeMediaType(AM_MEDIA_TYPE& mt);

@@ -1,0 +1,130 @@
+// Virtual capture devices: the cameras and microphones the platform enumerates, their formats and
+// controls, unplugging and replugging, and reading back the frame number a virtual camera wrote
+// into its pictures.
+//
+// Positions are positions in these lists. A device that is unplugged stays in its list (so it can
+// be replugged) but is not enumerated, so the enumeration positions of the devices after it move
+// up while it is away, as they do when a real device is pulled out.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+namespace lumacap::sim {
+
+// One capture capability of a camera.
+struct VideoCapability {
+    std::string subtype = "YUY2";  // "YUY2", "MJPG", "RGB24", or any other four-character code
+    long width = 640;
+    long height = 480;
+    double framesPerSecond = 30.0;
+    // Reported with a VIDEOINFOHEADER2 format block (FORMAT_VideoInfo2) instead of VIDEOINFOHEADER.
+    bool videoInfo2 = false;
+};
+
+// A device control: IAMVideoProcAmp (by VideoProcAmpProperty) or IAMCameraControl (by
+// CameraControlProperty).
+struct ControlRange {
+    long minimum = 0;
+    long maximum = 0;
+    long step = 1;
+    long defaultValue = 0;
+    bool canBeAutomatic = false;  // flags offered: manual, plus automatic when true
+    bool automaticByDefault = false;
+};
+
+struct VirtualCameraConfig {
+    // Narrow text in the active code page (GBK): Chinese names are possible.
+    std::string friendlyName;
+    // The moniker's display name; a USB-style name with "vid_XXXX&pid_YYYY" gives the device ID.
+    std::string displayName;
+    std::vector<VideoCapability> capabilities;
+    // The record size IAMStreamConfig::GetNumberOfCapabilities reports (128 is the real size).
+    int capabilityRecordSize = 128;
+    // The capability delivered until SetFormat chooses another.
+    int defaultCapability = 0;
+    std::map<long, ControlRange> videoProcAmp;
+    std::map<long, ControlRange> cameraControl;
+    // Frames per second actually delivered; 0 uses the chosen capability's rate.
+    double frameRate = 0.0;
+    // false: deliver frames as fast as the graph takes them (benchmarks).
+    bool paced = true;
+    // > 0: render this many frames once per format and replay them (frame numbers then count
+    // modulo this), so producing a frame costs one copy, as with a hardware device.
+    int prerenderedFrames = 0;
+};
+
+struct AudioFormat {
+    DWORD samplesPerSecond = 44100;
+    WORD bitsPerSample = 16;
+    WORD channels = 2;
+};
+
+struct VirtualMicrophoneConfig {
+    std::string friendlyName;
+    std::string displayName;
+    std::vector<AudioFormat> formats;
+    int defaultFormat = 0;
+    double toneFrequency = 440.0;  // Hz
+    double amplitude = 0.5;        // of full scale, 0..1
+    bool silence = false;          // all samples zero
+};
+
+// The defaults Reset restores: one camera and one microphone.
+LUMACAP_API VirtualCameraConfig DefaultCameraConfig();
+LUMACAP_API VirtualMicrophoneConfig DefaultMicrophoneConfig();
+
+// ---- cameras
+// ---------------------------------------------------------------------------------------
+LUMACAP_API int CameraCount();
+// Inserts at `position` (-1: at the end); returns the position it got.
+LUMACAP_API int AddCamera(const VirtualCameraConfig& config, int position = -1);
+LUMACAP_API bool RemoveCamera(int position);
+LUMACAP_API void RemoveAllCameras();
+// Moves the camera at `from` so that it stands at `to`.
+LUMACAP_API bool MoveCamera(int from, int to);
+// Replaces a camera's configuration; filters bound later see it (running ones keep their format).
+LUMACAP_API bool ConfigureCamera(int position, const VirtualCameraConfig& config);
+LUMACAP_API VirtualCameraConfig GetCameraConfig(int position);
+// Pulls the camera out: it leaves the enumeration, its running graphs stop receiving frames and
+// get EC_DEVICE_LOST with second parameter 0. Replugging brings it back (EC_DEVICE_LOST, 1).
+LUMACAP_API bool UnplugCamera(int position);
+LUMACAP_API bool ReplugCamera(int position);
+// The current value of a control of the device (video processing, or camera control).
+LUMACAP_API bool GetCameraControl(int position, bool cameraControl, long property, long* value,
+                                  long* flags);
+// Frames delivered by all filters of this camera since it was added.
+LUMACAP_API long CameraFramesDelivered(int position);
+
+// ---- microphones
+// -----------------------------------------------------------------------------------
+LUMACAP_API int MicrophoneCount();
+LUMACAP_API int AddMicrophone(const VirtualMicrophoneConfig& config, int position = -1);
+LUMACAP_API bool RemoveMicrophone(int position);
+LUMACAP_API void RemoveAllMicrophones();
+LUMACAP_API bool MoveMicrophone(int from, int to);
+LUMACAP_API bool ConfigureMicrophone(int position, const VirtualMicrophoneConfig& config);
+LUMACAP_API VirtualMicrophoneConfig GetMicrophoneConfig(int position);
+LUMACAP_API bool UnplugMicrophone(int position);
+LUMACAP_API bool ReplugMicrophone(int position);
+
+// ---- reading pictures back
+// --------------------------------------------------------------------------- The frame number a
+// virtual camera stamped into a 24-bit bottom-up RGB picture (rows padded to 4 bytes), also after
+// colour conversion, scaling by a whole factor or lossy compression; -1 when the picture carries no
+// readable stamp.
+//
+// Layout of a virtual camera's picture, as fractions of its height from the top: the stamp fills
+// the first sixth (32 cells across: a white marker, 24 bits of the frame number from the most
+// significant, 6 check bits, a black marker); the colour bars fill the next half (eight bars of
+// equal width: white, yellow, cyan, green, magenta, red, blue, black at 75% intensity); the rest
+// is dark grey with a white square moving to the right by eight pixels per frame.
+LUMACAP_API long ReadFrameNumber(const unsigned char* bgrBottomUp, long width, long height);
+// The colour of bar 0..7 before brightness and contrast (blue, green, red bytes).
+LUMACAP_API bool TestPatternBarColor(int bar, unsigned char* blue, unsigned char* green,
+                                     unsigned char* red);
+
+}  // namespace lumacap::sim
