@@ -8,3 +8,7 @@ mkdir -p "$out"
 
 echo "== lumacap version"
 "$tool" version
+
+echo
+echo "== lumacap devices"
+"$tool" devices
