@@ -240,8 +240,6 @@ public:
         *ppEnumMoniker = new MonikerEnum(std::move(entries));
         return S_OK;
     }
-
-private:
 };
 
 HRESULT CreateSystemDeviceEnum(IUnknown* outer, REFIID riid, void** ppv) {
