@@ -9,6 +9,10 @@ mkdir -p "$out"
 echo "== lumacap version"
 "$tool" version
 
+echo
+echo "== lumacap devices"
+"$tool" devices
+
 # ---- capture: a snapshot and a preview from the default camera --------------------------------
 echo
 echo "== lumacap snapshot (default camera)"
