@@ -106,8 +106,8 @@ struct CameraRig {
         wc.lpfnWndProc = DefWindowProcA;
         wc.lpszClassName = "LumacapBenchHost";
         RegisterClassA(&wc);
-        window = CreateWindowExA(0, "LumacapBenchHost", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 960, 540, nullptr,
-                                 nullptr, nullptr, nullptr);
+        window = CreateWindowExA(0, "LumacapBenchHost", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 960,
+                                 540, nullptr, nullptr, nullptr, nullptr);
         camera = new CDXCamera();
         camera->SetCameraIndex(0);
         camera->SetResolutionIndex(0);
@@ -160,24 +160,27 @@ struct DirectRig {
         const std::vector<uint8_t>& src = sources[static_cast<size_t>(i % kPictures)];
         uint8_t* dstPlanes[4];
         int dstStrides[4];
-        lumacap::codecs::DescribeBuffer(AV_PIX_FMT_BGR24, width, height, true, dst.data(), dstPlanes, dstStrides);
+        lumacap::codecs::DescribeBuffer(AV_PIX_FMT_BGR24, width, height, true, dst.data(),
+                                        dstPlanes, dstStrides);
         if (mjpeg) {
             const AVFrame* frame = decoder->Decode(src.data(), src.size());
-            scaler.Convert(static_cast<AVPixelFormat>(frame->format), width, height, frame->data, frame->linesize,
-                           AV_PIX_FMT_BGR24, width, height, dstPlanes, dstStrides);
+            scaler.Convert(static_cast<AVPixelFormat>(frame->format), width, height, frame->data,
+                           frame->linesize, AV_PIX_FMT_BGR24, width, height, dstPlanes, dstStrides);
         } else {
             uint8_t* srcPlanes[4];
             int srcStrides[4];
-            lumacap::codecs::DescribeBuffer(AV_PIX_FMT_YUYV422, width, height, false, const_cast<uint8_t*>(src.data()),
-                                            srcPlanes, srcStrides);
-            scaler.Convert(AV_PIX_FMT_YUYV422, width, height, srcPlanes, srcStrides, AV_PIX_FMT_BGR24, width, height,
-                           dstPlanes, dstStrides);
+            lumacap::codecs::DescribeBuffer(AV_PIX_FMT_YUYV422, width, height, false,
+                                            const_cast<uint8_t*>(src.data()), srcPlanes,
+                                            srcStrides);
+            scaler.Convert(AV_PIX_FMT_YUYV422, width, height, srcPlanes, srcStrides,
+                           AV_PIX_FMT_BGR24, width, height, dstPlanes, dstStrides);
         }
         benchmark::DoNotOptimize(dst.data());
     }
 };
 
-void CapturePath(benchmark::State& state, const char* subtype, long width, long height, unsigned mode) {
+void CapturePath(benchmark::State& state, const char* subtype, long width, long height,
+                 unsigned mode) {
     CameraRig rig;
     DirectRig direct;
     if (!rig.Open(subtype, width, height, false, mode) ||
@@ -214,7 +217,8 @@ void CapturePath(benchmark::State& state, const char* subtype, long width, long 
         state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
     }
     const double n = static_cast<double>(frames);
-    const double pathUs = pathCpu * 1e6 / n, directUs = directCpu * 1e6 / n, copyUs = copyCpu * 1e6 / n;
+    const double pathUs = pathCpu * 1e6 / n, directUs = directCpu * 1e6 / n,
+                 copyUs = copyCpu * 1e6 / n;
     state.counters["path_us"] = pathUs;
     state.counters["direct_us"] = directUs;
     state.counters["ratio"] = pathUs / directUs;
@@ -253,16 +257,46 @@ void PacedDelivery(benchmark::State& state, const char* subtype, long width, lon
 
 }  // namespace
 
-BENCHMARK_CAPTURE(CapturePath, YUY2_1280x720, "YUY2", 1280, 720, 2u)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
-BENCHMARK_CAPTURE(CapturePath, YUY2_1920x1080, "YUY2", 1920, 1080, 2u)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
-BENCHMARK_CAPTURE(CapturePath, MJPG_1280x720, "MJPG", 1280, 720, 2u)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
-BENCHMARK_CAPTURE(CapturePath, MJPG_1920x1080, "MJPG", 1920, 1080, 2u)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
+BENCHMARK_CAPTURE(CapturePath, YUY2_1280x720, "YUY2", 1280, 720, 2u)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(6);
+BENCHMARK_CAPTURE(CapturePath, YUY2_1920x1080, "YUY2", 1920, 1080, 2u)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(6);
+BENCHMARK_CAPTURE(CapturePath, MJPG_1280x720, "MJPG", 1280, 720, 2u)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(6);
+BENCHMARK_CAPTURE(CapturePath, MJPG_1920x1080, "MJPG", 1920, 1080, 2u)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(6);
 // Render mode 1: the same path without the self-drawn preview's copy, to show what that copy costs.
-BENCHMARK_CAPTURE(CapturePath, YUY2_1920x1080_NoPreview, "YUY2", 1920, 1080, 1u)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
-BENCHMARK_CAPTURE(CapturePath, MJPG_1920x1080_NoPreview, "MJPG", 1920, 1080, 1u)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(6);
-BENCHMARK_CAPTURE(PacedDelivery, YUY2_1280x720, "YUY2", 1280, 720)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(PacedDelivery, YUY2_1920x1080, "YUY2", 1920, 1080)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(PacedDelivery, MJPG_1280x720, "MJPG", 1280, 720)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(PacedDelivery, MJPG_1920x1080, "MJPG", 1920, 1080)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(CapturePath, YUY2_1920x1080_NoPreview, "YUY2", 1920, 1080, 1u)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(6);
+BENCHMARK_CAPTURE(CapturePath, MJPG_1920x1080_NoPreview, "MJPG", 1920, 1080, 1u)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(6);
+BENCHMARK_CAPTURE(PacedDelivery, YUY2_1280x720, "YUY2", 1280, 720)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(PacedDelivery, YUY2_1920x1080, "YUY2", 1920, 1080)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(PacedDelivery, MJPG_1280x720, "MJPG", 1280, 720)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(PacedDelivery, MJPG_1920x1080, "MJPG", 1920, 1080)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 BENCHMARK_MAIN();

@@ -118,8 +118,8 @@ long CDXCamera::Open() {
         ReleaseAndClear(pRotateFilter);  // the graph keeps its own reference
     } else {
         // A device without a preview pin gets a smart tee: VFW_S_NOPREVIEWPIN is a success.
-        hr = m_pCaptureBuilder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, m_pSourceFilter,
-                                             pGrabberFilter, m_pRenderer);
+        hr = m_pCaptureBuilder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video,
+                                             m_pSourceFilter, pGrabberFilter, m_pRenderer);
         if (FAILED(hr)) return fail(" Failed to RenderStream.", hr);
     }
 
@@ -154,11 +154,11 @@ long CDXCamera::InitializeGraph() {
         Close();
         return code;
     };
-    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                  reinterpret_cast<void**>(&m_pGraph));
+    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IGraphBuilder, reinterpret_cast<void**>(&m_pGraph));
     if (FAILED(hr)) return fail(" Failed to create FilterGraph.", hr);
-    hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC, IID_ICaptureGraphBuilder2,
-                          reinterpret_cast<void**>(&m_pCaptureBuilder));
+    hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC,
+                          IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(&m_pCaptureBuilder));
     if (FAILED(hr)) return fail(" Failed to create CaptureGraphBuilder2.", hr);
     hr = m_pCaptureBuilder->SetFiltergraph(m_pGraph);
     if (FAILED(hr)) return fail(" Failed to SetFiltergraph.", hr);
@@ -186,10 +186,10 @@ long CDXCamera::BindFilter(long position, IBaseFilter** ppFilter) {
     CString strID;
     hr = GetDeviceID(pMoniker, strID);
     // Only the device chosen by SetCameraIndex: another one at the same position is not bound.
-    if (SUCCEEDED(hr) &&
-        _mbsicmp(reinterpret_cast<const unsigned char*>(strID.GetString()),
-                 reinterpret_cast<const unsigned char*>(m_strID.GetString())) == 0)
-        hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&pFilter));
+    if (SUCCEEDED(hr) && _mbsicmp(reinterpret_cast<const unsigned char*>(strID.GetString()),
+                                  reinterpret_cast<const unsigned char*>(m_strID.GetString())) == 0)
+        hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                    reinterpret_cast<void**>(&pFilter));
     pMoniker->Release();
     if (hr == S_OK && pFilter) {
         *ppFilter = pFilter;
@@ -236,8 +236,8 @@ long CDXCamera::InitVideoSize(IBaseFilter* pFilter, long index) {
     // An index the media types do not reach sets nothing: the device keeps its current format.
     hr = 0;
     IAMStreamConfig* pConfig = nullptr;
-    if (SUCCEEDED(pPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&pConfig))) && pConfig &&
-        pRetained)
+    if (SUCCEEDED(pPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&pConfig))) &&
+        pConfig && pRetained)
         hr = pConfig->SetFormat(pRetained);
     if (pRetained) DeleteMediaType(pRetained);
     if (pConfig) pConfig->Release();

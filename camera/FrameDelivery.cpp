@@ -37,7 +37,8 @@ void CDXCamera::HandleEvent() {
 
 HRESULT CSampleGrabberCB::BufferCB(double, BYTE* pBuffer, long BufferLen) {
     // The host sees the frame first, without any lock held; the buffer is the grabber's.
-    if (LUMACAP_BUFF_CB pfn = m_pCamera->m_pfnBuffCB.load()) pfn(pBuffer, BufferLen, m_pCamera->m_pBuffCBUser.load());
+    if (LUMACAP_BUFF_CB pfn = m_pCamera->m_pfnBuffCB.load())
+        pfn(pBuffer, BufferLen, m_pCamera->m_pBuffCBUser.load());
     EnterCriticalSection(&m_csLock);
     if (m_pPreviewWnd && m_pCamera->m_nRenderMode == 2) {
         long width = 0, height = 0;
@@ -71,7 +72,8 @@ long CDXCamera::TakeSnapshot(unsigned char*& pBuffer, unsigned long& size) {
     const unsigned long total = static_cast<unsigned long>(frameSize) + sizeof(BITMAPINFOHEADER);
     size = total;
     auto* pImage = new (std::nothrow) unsigned char[total]();
-    hr = pImage ? m_pSampleGrabber->GetCurrentBuffer(&frameSize, reinterpret_cast<long*>(pImage + sizeof(BITMAPINFOHEADER)))
+    hr = pImage ? m_pSampleGrabber->GetCurrentBuffer(
+                      &frameSize, reinterpret_cast<long*>(pImage + sizeof(BITMAPINFOHEADER)))
                 : E_OUTOFMEMORY;
     if (FAILED(hr)) {
         delete[] pImage;
@@ -80,7 +82,8 @@ long CDXCamera::TakeSnapshot(unsigned char*& pBuffer, unsigned long& size) {
         return hr;
     }
     long width = 0, height = 0;
-    if (m_lResolutionIndex >= 0 && static_cast<size_t>(m_lResolutionIndex) < m_vecVideoInfo.size()) {
+    if (m_lResolutionIndex >= 0 &&
+        static_cast<size_t>(m_lResolutionIndex) < m_vecVideoInfo.size()) {
         width = m_vecVideoInfo[static_cast<size_t>(m_lResolutionIndex)].lWidth;
         height = m_vecVideoInfo[static_cast<size_t>(m_lResolutionIndex)].lHeight;
     }
@@ -97,7 +100,9 @@ long CDXCamera::TakeSnapshot(unsigned char*& pBuffer, unsigned long& size) {
 }
 
 // Allocated and freed here alike: the host may run on another allocator.
-void CDXCamera::FreeImageMemery(unsigned char* pBuffer) { delete[] pBuffer; }
+void CDXCamera::FreeImageMemery(unsigned char* pBuffer) {
+    delete[] pBuffer;
+}
 
 long CDXCamera::Run() {
     if (m_nStatus == 0 || !m_pMediaControl) {
@@ -146,7 +151,8 @@ long CDXCamera::Stop() {
     // at once. The camera keeps the worker's handle and joins it before the graph goes away (Close,
     // the destructor) or before the next request, instead of letting it run on unguarded.
     JoinStopWorker();
-    const uintptr_t worker = _beginthreadex(nullptr, 0, &CDXCamera::MediaCtrlThread, this, 0, nullptr);
+    const uintptr_t worker =
+        _beginthreadex(nullptr, 0, &CDXCamera::MediaCtrlThread, this, 0, nullptr);
     // A worker that cannot start leaves the graph as it is; Stop still answers 0.
     m_hStopWorker = reinterpret_cast<HANDLE>(worker);
     return 0;

@@ -81,12 +81,24 @@ void CDXCamera::SetExposure(long value, int automatic) {
     }
 }
 
-long CDXCamera::GetBrgihtness() { return m_lBrightness; }
-long CDXCamera::GetContrast() { return m_lContrast; }
-long CDXCamera::GetHue() { return m_lHue; }
-long CDXCamera::GetSaturation() { return m_lSaturation; }
-long CDXCamera::GetSharpness() { return m_lSharpness; }
-long CDXCamera::GetGamma() { return m_lGamma; }
+long CDXCamera::GetBrgihtness() {
+    return m_lBrightness;
+}
+long CDXCamera::GetContrast() {
+    return m_lContrast;
+}
+long CDXCamera::GetHue() {
+    return m_lHue;
+}
+long CDXCamera::GetSaturation() {
+    return m_lSaturation;
+}
+long CDXCamera::GetSharpness() {
+    return m_lSharpness;
+}
+long CDXCamera::GetGamma() {
+    return m_lGamma;
+}
 
 long CDXCamera::GetWhiteBalance(int& automatic) {
     automatic = (m_dwPropertyFlags & kWhiteBalanceAuto) ? 1 : 0;
@@ -116,7 +128,8 @@ void CDXCamera::SetDefaultProperty() {
 void CDXCamera::SetDeviceProperty() {
     if (!m_pSourceFilter) return;
     IAMVideoProcAmp* pProcAmp = nullptr;
-    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(&pProcAmp))) &&
+    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMVideoProcAmp,
+                                                  reinterpret_cast<void**>(&pProcAmp))) &&
         pProcAmp) {
         const struct {
             DWORD bit;
@@ -131,18 +144,22 @@ void CDXCamera::SetDeviceProperty() {
             {kApplyGamma, VideoProcAmp_Gamma, m_lGamma},
         };
         for (const auto& m : manual)
-            if (m_dwPropertyFlags & m.bit) pProcAmp->Set(m.property, m.value, VideoProcAmp_Flags_Manual);
+            if (m_dwPropertyFlags & m.bit)
+                pProcAmp->Set(m.property, m.value, VideoProcAmp_Flags_Manual);
         if (m_dwPropertyFlags & kApplyWhiteBalance)
             pProcAmp->Set(VideoProcAmp_WhiteBalance, m_lWhiteBalance,
-                          (m_dwPropertyFlags & kWhiteBalanceAuto) ? VideoProcAmp_Flags_Auto : VideoProcAmp_Flags_Manual);
+                          (m_dwPropertyFlags & kWhiteBalanceAuto) ? VideoProcAmp_Flags_Auto
+                                                                  : VideoProcAmp_Flags_Manual);
         ReleaseAndClear(pProcAmp);
     }
     IAMCameraControl* pCameraControl = nullptr;
-    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMCameraControl, reinterpret_cast<void**>(&pCameraControl))) &&
+    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMCameraControl,
+                                                  reinterpret_cast<void**>(&pCameraControl))) &&
         pCameraControl) {
         if (m_dwPropertyFlags & kApplyExposure)
             pCameraControl->Set(CameraControl_Exposure, m_lExposure,
-                                (m_dwPropertyFlags & kExposureAuto) ? CameraControl_Flags_Auto : CameraControl_Flags_Manual);
+                                (m_dwPropertyFlags & kExposureAuto) ? CameraControl_Flags_Auto
+                                                                    : CameraControl_Flags_Manual);
         ReleaseAndClear(pCameraControl);
     }
 }
@@ -152,12 +169,14 @@ void CDXCamera::SetDeviceProperty() {
 void CDXCamera::GetDeviceProperty() {
     if (!m_pSourceFilter) return;
     IAMVideoProcAmp* pProcAmp = nullptr;
-    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(&pProcAmp))) &&
+    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMVideoProcAmp,
+                                                  reinterpret_cast<void**>(&pProcAmp))) &&
         pProcAmp) {
         long flags = 0;
         auto read = [&](long property, LONG& cached) {
             long value = 0;
-            if (SUCCEEDED(pProcAmp->Get(property, &value, &flags))) cached = static_cast<LONG>(value);
+            if (SUCCEEDED(pProcAmp->Get(property, &value, &flags)))
+                cached = static_cast<LONG>(value);
         };
         read(VideoProcAmp_Brightness, m_lBrightness);
         read(VideoProcAmp_Contrast, m_lContrast);
@@ -173,7 +192,8 @@ void CDXCamera::GetDeviceProperty() {
         ReleaseAndClear(pProcAmp);
     }
     IAMCameraControl* pCameraControl = nullptr;
-    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMCameraControl, reinterpret_cast<void**>(&pCameraControl))) &&
+    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMCameraControl,
+                                                  reinterpret_cast<void**>(&pCameraControl))) &&
         pCameraControl) {
         long value = 0, flags = 0;
         if (SUCCEEDED(pCameraControl->Get(CameraControl_Exposure, &value, &flags))) {
@@ -197,11 +217,13 @@ public:
         if (!pFilter) return;
         if (property < kCameraControlBase) {
             m_property = property;
-            if (FAILED(pFilter->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(&m_pProcAmp))))
+            if (FAILED(pFilter->QueryInterface(IID_IAMVideoProcAmp,
+                                               reinterpret_cast<void**>(&m_pProcAmp))))
                 m_pProcAmp = nullptr;
         } else {
             m_property = property - kCameraControlBase;
-            if (FAILED(pFilter->QueryInterface(IID_IAMCameraControl, reinterpret_cast<void**>(&m_pCameraControl))))
+            if (FAILED(pFilter->QueryInterface(IID_IAMCameraControl,
+                                               reinterpret_cast<void**>(&m_pCameraControl))))
                 m_pCameraControl = nullptr;
         }
     }
@@ -214,8 +236,10 @@ public:
 
     bool Valid() const { return m_pProcAmp || m_pCameraControl; }
     HRESULT GetRange(long* pMin, long* pMax, long* pStep, long* pDefault, long* pFlags) {
-        if (m_pProcAmp) return m_pProcAmp->GetRange(m_property, pMin, pMax, pStep, pDefault, pFlags);
-        if (m_pCameraControl) return m_pCameraControl->GetRange(m_property, pMin, pMax, pStep, pDefault, pFlags);
+        if (m_pProcAmp)
+            return m_pProcAmp->GetRange(m_property, pMin, pMax, pStep, pDefault, pFlags);
+        if (m_pCameraControl)
+            return m_pCameraControl->GetRange(m_property, pMin, pMax, pStep, pDefault, pFlags);
         return E_NOINTERFACE;
     }
     HRESULT Get(long* pValue, long* pFlags) {
@@ -239,10 +263,11 @@ private:
 
 // The host's outputs come in the order minimum, maximum, default, step, flags; the device's
 // GetRange takes minimum, maximum, step, default, flags.
-int CDXCamera::GetVideoPropertyRange(long property, long* pMin, long* pMax, long* pDefault, long* pStep,
-                                     long* pFlags) {
+int CDXCamera::GetVideoPropertyRange(long property, long* pMin, long* pMax, long* pDefault,
+                                     long* pStep, long* pFlags) {
     PropertyControl control(m_pSourceFilter, property);
-    return control.Valid() && SUCCEEDED(control.GetRange(pMin, pMax, pStep, pDefault, pFlags)) ? 1 : 0;
+    return control.Valid() && SUCCEEDED(control.GetRange(pMin, pMax, pStep, pDefault, pFlags)) ? 1
+                                                                                               : 0;
 }
 
 int CDXCamera::GetVideoPropertyValue(long property, long* pValue, long* pFlags) {
@@ -304,7 +329,8 @@ long CDXCamera::ShowDeviceProperty() {
         return 1;
     }
     ISpecifyPropertyPages* pPages = nullptr;
-    HRESULT hr = m_pSourceFilter->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void**>(&pPages));
+    HRESULT hr = m_pSourceFilter->QueryInterface(IID_ISpecifyPropertyPages,
+                                                 reinterpret_cast<void**>(&pPages));
     if (FAILED(hr)) return hr;
     if (!pPages) return E_NOINTERFACE;
     CAUUID caGUID{0, nullptr};
@@ -316,7 +342,8 @@ long CDXCamera::ShowDeviceProperty() {
     }
     // Modal: returns when the user closes the dialog; frames keep flowing meanwhile.
     IUnknown* pObject = m_pSourceFilter;
-    OleCreatePropertyFrame(m_hParentWnd, 0, 0, nullptr, 1, &pObject, caGUID.cElems, caGUID.pElems, 0, 0, nullptr);
+    OleCreatePropertyFrame(m_hParentWnd, 0, 0, nullptr, 1, &pObject, caGUID.cElems, caGUID.pElems,
+                           0, 0, nullptr);
     CoTaskMemFree(caGUID.pElems);
     // The user may have changed the device's values.
     GetDeviceProperty();

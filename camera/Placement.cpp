@@ -41,10 +41,18 @@ Placement FitVideo(long w, long h, long W, long H, long originLeft, long originT
 
 }  // namespace
 
-void CDXCamera::SetRenderMode(unsigned int mode) { m_nRenderMode = mode; }
-unsigned int CDXCamera::GetRenderMode() { return m_nRenderMode; }
-void CDXCamera::SetRotatePreview(int rotate) { m_bRotatePreview = rotate; }
-unsigned int CDXCamera::GetRotatePreview() { return static_cast<unsigned int>(m_bRotatePreview); }
+void CDXCamera::SetRenderMode(unsigned int mode) {
+    m_nRenderMode = mode;
+}
+unsigned int CDXCamera::GetRenderMode() {
+    return m_nRenderMode;
+}
+void CDXCamera::SetRotatePreview(int rotate) {
+    m_bRotatePreview = rotate;
+}
+unsigned int CDXCamera::GetRotatePreview() {
+    return static_cast<unsigned int>(m_bRotatePreview);
+}
 
 int CDXCamera::SetParentWnd(HWND hWnd) {
     if (m_hParentWnd && m_hParentWnd == hWnd) return 1;
@@ -90,8 +98,8 @@ long CDXCamera::SetVideoPos(LPRECT pRect) {
         long w = 0, h = 0;
         GetVideoSize(m_lResolutionIndex, &w, &h);
         if (m_bRotatePreview) std::swap(w, h);
-        const Placement p = FitVideo(w, h, pRect->right - pRect->left, pRect->bottom - pRect->top, pRect->left,
-                                     pRect->top);
+        const Placement p = FitVideo(w, h, pRect->right - pRect->left, pRect->bottom - pRect->top,
+                                     pRect->left, pRect->top);
         m_pVideoWindow->SetWindowPosition(p.left, p.top, p.width, p.height);
     }
     return 0;
@@ -105,8 +113,8 @@ long CDXCamera::InitVideoWindowPos(IBaseFilter*) {
     // The rotated picture is as wide as the format is high.
     if (m_bRotatePreview) std::swap(w, h);
     // The stored rectangle's corner is the origin even when the client area gives the size.
-    const Placement p = FitVideo(w, h, rcArea.right - rcArea.left, rcArea.bottom - rcArea.top, m_rcVideoPos.left,
-                                 m_rcVideoPos.top);
+    const Placement p = FitVideo(w, h, rcArea.right - rcArea.left, rcArea.bottom - rcArea.top,
+                                 m_rcVideoPos.left, m_rcVideoPos.top);
     HRESULT hr = m_pVideoWindow->put_Owner(reinterpret_cast<OAHWND>(m_hParentWnd));
     if (hr != S_OK) return hr;
     hr = m_pVideoWindow->put_WindowStyle(WS_CHILD | WS_CLIPCHILDREN);

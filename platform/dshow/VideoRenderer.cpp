@@ -69,13 +69,15 @@ public:
             return VFW_E_TYPE_NOT_ACCEPTED;
         if (pmt->cbFormat < sizeof(VIDEOINFOHEADER) || !pmt->pbFormat)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        const BITMAPINFOHEADER& h = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat)->bmiHeader;
+        const BITMAPINFOHEADER& h =
+            reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat)->bmiHeader;
         if (h.biWidth <= 0 || h.biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
 
     HRESULT SetMediaType(const CMediaType* pmt) override {
-        const BITMAPINFOHEADER& h = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat)->bmiHeader;
+        const BITMAPINFOHEADER& h =
+            reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat)->bmiHeader;
         {
             std::lock_guard<std::mutex> lock(m_frameMutex);
             m_header = h;
@@ -95,7 +97,9 @@ public:
                 size = true;
             }
         }
-        if (size) SetWindowPos(m_hwnd, nullptr, 0, 0, m_videoWidth, m_videoHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        if (size)
+            SetWindowPos(m_hwnd, nullptr, 0, 0, m_videoWidth, m_videoHeight,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         return S_OK;
     }
 
@@ -127,8 +131,8 @@ public:
         if (!GetClientRect(hwnd, &rc) || rc.right <= 0 || rc.bottom <= 0) return S_OK;
         if (HDC dc = GetDC(hwnd)) {
             SetStretchBltMode(dc, COLORONCOLOR);
-            StretchDIBits(dc, 0, 0, rc.right, rc.bottom, 0, 0, bmi.bmiHeader.biWidth, std::abs(bmi.bmiHeader.biHeight),
-                          data, &bmi, DIB_RGB_COLORS, SRCCOPY);
+            StretchDIBits(dc, 0, 0, rc.right, rc.bottom, 0, 0, bmi.bmiHeader.biWidth,
+                          std::abs(bmi.bmiHeader.biHeight), data, &bmi, DIB_RGB_COLORS, SRCCOPY);
             ReleaseDC(hwnd, dc);
         }
         return S_OK;
@@ -141,9 +145,11 @@ public:
         return S_OK;
     }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, struct tagDISPPARAMS*, VARIANT*, struct tagEXCEPINFO*,
-                        UINT*) override {
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, struct tagDISPPARAMS*, VARIANT*,
+                        struct tagEXCEPINFO*, UINT*) override {
         return E_NOTIMPL;
     }
 
@@ -155,7 +161,8 @@ public:
             std::lock_guard<std::mutex> lock(m_settingsMutex);
             SysFreeString(m_caption);
             m_caption = v ? SysAllocString(v) : nullptr;
-            for (const OLECHAR* c = v; c && *c; ++c) text += *c < 0x80 ? static_cast<char>(*c) : '?';
+            for (const OLECHAR* c = v; c && *c; ++c)
+                text += *c < 0x80 ? static_cast<char>(*c) : '?';
         }
         SetWindowTextA(m_hwnd, text.c_str());
         return S_OK;
@@ -243,11 +250,14 @@ public:
             SetParent(hwnd, parent);
         } else {
             SetParent(hwnd, nullptr);
-            SetWindowLongPtrA(hwnd, GWL_STYLE, GetWindowLongPtrA(hwnd, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_CHILD));
+            SetWindowLongPtrA(
+                hwnd, GWL_STYLE,
+                GetWindowLongPtrA(hwnd, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_CHILD));
         }
         std::lock_guard<std::mutex> lock(m_settingsMutex);
         m_owner = owner;
-        m_style = static_cast<long>(GetWindowLongPtrA(hwnd, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_VISIBLE));
+        m_style = static_cast<long>(GetWindowLongPtrA(hwnd, GWL_STYLE) &
+                                    ~static_cast<LONG_PTR>(WS_VISIBLE));
         return S_OK;
     }
     STDMETHODIMP get_Owner(OAHWND* v) override { return Get(v, m_owner); }
@@ -263,7 +273,9 @@ public:
     }
     // This renderer shows video in a window only.
     STDMETHODIMP put_FullScreenMode(long) override { return E_NOTIMPL; }
-    STDMETHODIMP SetWindowForeground(long) override { return Connected() ? S_OK : VFW_E_NOT_CONNECTED; }
+    STDMETHODIMP SetWindowForeground(long) override {
+        return Connected() ? S_OK : VFW_E_NOT_CONNECTED;
+    }
     STDMETHODIMP NotifyOwnerMessage(OAHWND, long, LONG_PTR, LONG_PTR) override {
         return Connected() ? S_OK : VFW_E_NOT_CONNECTED;
     }
@@ -280,8 +292,12 @@ public:
         *pHeight = m_height;
         return S_OK;
     }
-    STDMETHODIMP GetMinIdealImageSize(long* pWidth, long* pHeight) override { return IdealSize(pWidth, pHeight); }
-    STDMETHODIMP GetMaxIdealImageSize(long* pWidth, long* pHeight) override { return IdealSize(pWidth, pHeight); }
+    STDMETHODIMP GetMinIdealImageSize(long* pWidth, long* pHeight) override {
+        return IdealSize(pWidth, pHeight);
+    }
+    STDMETHODIMP GetMaxIdealImageSize(long* pWidth, long* pHeight) override {
+        return IdealSize(pWidth, pHeight);
+    }
     STDMETHODIMP GetRestorePosition(long* pLeft, long* pTop, long* pWidth, long* pHeight) override {
         return GetWindowPosition(pLeft, pTop, pWidth, pHeight);
     }
@@ -348,8 +364,8 @@ private:
         wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
         wc.lpszClassName = kWindowClass;
         RegisterClassA(&wc);  // registered already by an earlier renderer: that class serves
-        HWND hwnd = CreateWindowExA(0, kWindowClass, kWindowTitle, kDefaultStyle, 0, 0, 0, 0, nullptr, nullptr,
-                                    nullptr, this);
+        HWND hwnd = CreateWindowExA(0, kWindowClass, kWindowTitle, kDefaultStyle, 0, 0, 0, 0,
+                                    nullptr, nullptr, nullptr, this);
         if (hwnd) SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         {
             std::lock_guard<std::mutex> lock(m_readyMutex);
@@ -420,8 +436,9 @@ private:
                 BITMAPINFO bmi{};
                 bmi.bmiHeader = m_header;
                 SetStretchBltMode(dc, COLORONCOLOR);
-                drawn = StretchDIBits(dc, 0, 0, rc.right, rc.bottom, 0, 0, m_header.biWidth, std::abs(m_header.biHeight),
-                                      m_frame.data(), &bmi, DIB_RGB_COLORS, SRCCOPY) != 0;
+                drawn = StretchDIBits(dc, 0, 0, rc.right, rc.bottom, 0, 0, m_header.biWidth,
+                                      std::abs(m_header.biHeight), m_frame.data(), &bmi,
+                                      DIB_RGB_COLORS, SRCCOPY) != 0;
             }
         }
         // Nothing to show yet: black, as a video window is before its first picture.

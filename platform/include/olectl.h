@@ -8,6 +8,8 @@
 // (x, y) in the owner's client coordinates, and returns when the user closes it. Pages this
 // platform knows (video processing, camera control) list each control of the first object with its
 // range and current value; a change is applied to the object at once.
-LUMACAP_API HRESULT WINAPI OleCreatePropertyFrame(HWND hwndOwner, UINT x, UINT y, LPCOLESTR lpszCaption, ULONG cObjects,
-                                                  LPUNKNOWN* ppUnk, ULONG cPages, LPCLSID pPageClsID, LCID lcid,
-                                                  DWORD dwReserved, LPVOID pvReserved);
+LUMACAP_API HRESULT WINAPI OleCreatePropertyFrame(HWND hwndOwner, UINT x, UINT y,
+                                                  LPCOLESTR lpszCaption, ULONG cObjects,
+                                                  LPUNKNOWN* ppUnk, ULONG cPages,
+                                                  LPCLSID pPageClsID, LCID lcid, DWORD dwReserved,
+                                                  LPVOID pvReserved);

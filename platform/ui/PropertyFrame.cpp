@@ -61,10 +61,11 @@ constexpr int kPageHeader = 24;
 constexpr int kRowHeight = 30;
 constexpr int kTrackHeight = 24;
 
-const char* const kProcAmpNames[] = {"Brightness", "Contrast",      "Hue",           "Saturation",
-                                     "Sharpness",  "Gamma",         "Color Enable",  "White Balance",
+const char* const kProcAmpNames[] = {"Brightness",     "Contrast", "Hue",          "Saturation",
+                                     "Sharpness",      "Gamma",    "Color Enable", "White Balance",
                                      "Backlight Comp", "Gain"};
-const char* const kCameraControlNames[] = {"Pan", "Tilt", "Roll", "Zoom", "Exposure", "Iris", "Focus"};
+const char* const kCameraControlNames[] = {"Pan",      "Tilt", "Roll", "Zoom",
+                                           "Exposure", "Iris", "Focus"};
 
 // ---- trackbar ----
 
@@ -75,7 +76,9 @@ struct Trackbar {
     long lineSize = 1;
 };
 
-Trackbar* TrackbarOf(HWND hwnd) { return reinterpret_cast<Trackbar*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)); }
+Trackbar* TrackbarOf(HWND hwnd) {
+    return reinterpret_cast<Trackbar*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+}
 
 void PaintTrackbar(HWND hwnd, const Trackbar& tb) {
     PAINTSTRUCT ps;
@@ -90,7 +93,10 @@ void PaintTrackbar(HWND hwnd, const Trackbar& tb) {
     FillRect(dc, &channel, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
     const long span = tb.maximum - tb.minimum;
     const int track = std::max<int>(0, rc.right - 12 - 10);
-    const int x = 6 + (span > 0 ? static_cast<int>(static_cast<double>(tb.position - tb.minimum) * track / span) : 0);
+    const int x =
+        6 + (span > 0
+                 ? static_cast<int>(static_cast<double>(tb.position - tb.minimum) * track / span)
+                 : 0);
     RECT thumb{x, 2, x + 10, rc.bottom - 2};
     FillRect(dc, &thumb, static_cast<HBRUSH>(GetStockObject(DKGRAY_BRUSH)));
     EndPaint(hwnd, &ps);
@@ -110,7 +116,9 @@ LRESULT CALLBACK TrackbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
             break;
     }
     if (!tb) return DefWindowProcA(hwnd, message, wParam, lParam);
-    auto clamp = [tb](long v) { return std::clamp(v, tb->minimum, std::max(tb->minimum, tb->maximum)); };
+    auto clamp = [tb](long v) {
+        return std::clamp(v, tb->minimum, std::max(tb->minimum, tb->maximum));
+    };
     switch (message) {
         case WM_PAINT:
             PaintTrackbar(hwnd, *tb);
@@ -151,7 +159,8 @@ LRESULT CALLBACK TrackbarProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
             HWND parent = GetParent(hwnd);
             const WPARAM where = MAKEWPARAM(TB_THUMBPOSITION, static_cast<WORD>(tb->position));
             SendMessageA(parent, WM_HSCROLL, where, reinterpret_cast<LPARAM>(hwnd));
-            SendMessageA(parent, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(hwnd));
+            SendMessageA(parent, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0),
+                         reinterpret_cast<LPARAM>(hwnd));
             return 0;
         }
         default:
@@ -185,7 +194,9 @@ struct Page {
     }
 };
 
-Page* PageOf(HWND hwnd) { return reinterpret_cast<Page*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)); }
+Page* PageOf(HWND hwnd) {
+    return reinterpret_cast<Page*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+}
 
 LRESULT CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -235,16 +246,17 @@ int AddPage(HWND frame, int index, int top, REFCLSID clsid, IUnknown* object) {
         count = static_cast<long>(std::size(kProcAmpNames));
     } else if (clsid == CLSID_CameraControlPropertyPage) {
         title = "Camera Control";
-        object->QueryInterface(IID_IAMCameraControl, reinterpret_cast<void**>(&page->cameraControl));
+        object->QueryInterface(IID_IAMCameraControl,
+                               reinterpret_cast<void**>(&page->cameraControl));
         names = kCameraControlNames;
         count = static_cast<long>(std::size(kCameraControlNames));
     } else {
         // A page this platform does not provide: shown by its identifier, without controls.
         char text[64];
         std::snprintf(text, sizeof(text), "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                      static_cast<unsigned long>(clsid.Data1), clsid.Data2, clsid.Data3, clsid.Data4[0],
-                      clsid.Data4[1], clsid.Data4[2], clsid.Data4[3], clsid.Data4[4], clsid.Data4[5],
-                      clsid.Data4[6], clsid.Data4[7]);
+                      static_cast<unsigned long>(clsid.Data1), clsid.Data2, clsid.Data3,
+                      clsid.Data4[0], clsid.Data4[1], clsid.Data4[2], clsid.Data4[3],
+                      clsid.Data4[4], clsid.Data4[5], clsid.Data4[6], clsid.Data4[7]);
         title = text;
     }
     struct Row {
@@ -259,17 +271,18 @@ int AddPage(HWND frame, int index, int top, REFCLSID clsid, IUnknown* object) {
     }
     const int width = kFrameWidth - 2 * kMargin;
     const int height = kPageHeader + static_cast<int>(rows.size()) * kRowHeight;
-    HWND hPage = CreateWindowExA(0, kPageClass, title.c_str(), WS_CHILD | WS_VISIBLE, kMargin, top, width, height,
-                                 frame, reinterpret_cast<HMENU>(static_cast<intptr_t>(index)), nullptr, page);
+    HWND hPage = CreateWindowExA(
+        0, kPageClass, title.c_str(), WS_CHILD | WS_VISIBLE, kMargin, top, width, height, frame,
+        reinterpret_cast<HMENU>(static_cast<intptr_t>(index)), nullptr, page);
     if (!hPage) {
         delete page;
         return 0;
     }
     int y = kPageHeader;
     for (const Row& r : rows) {
-        HWND tb = CreateWindowExA(0, kTrackbarClass, names[r.property], WS_CHILD | WS_VISIBLE, 0, y, width,
-                                  kTrackHeight, hPage, reinterpret_cast<HMENU>(static_cast<intptr_t>(r.property)),
-                                  nullptr, nullptr);
+        HWND tb = CreateWindowExA(
+            0, kTrackbarClass, names[r.property], WS_CHILD | WS_VISIBLE, 0, y, width, kTrackHeight,
+            hPage, reinterpret_cast<HMENU>(static_cast<intptr_t>(r.property)), nullptr, nullptr);
         if (tb) {
             SendMessageA(tb, TBM_SETRANGEMIN, FALSE, r.minimum);
             SendMessageA(tb, TBM_SETRANGEMAX, FALSE, r.maximum);
@@ -332,7 +345,8 @@ std::string FrameCaption(LPCOLESTR caption, IUnknown* object) {
     } else {
         // Named after the object, as the frame names the thing whose properties it shows.
         IBaseFilter* filter = nullptr;
-        if (SUCCEEDED(object->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter))) && filter) {
+        if (SUCCEEDED(object->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter))) &&
+            filter) {
             FILTER_INFO info{};
             if (SUCCEEDED(filter->QueryFilterInfo(&info))) {
                 wide = info.achName;
@@ -344,7 +358,8 @@ std::string FrameCaption(LPCOLESTR caption, IUnknown* object) {
     }
     const int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(std::max(size, 1)), '\0');
-    if (size > 0) WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, out.data(), size, nullptr, nullptr);
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, out.data(), size, nullptr, nullptr);
     out.resize(std::strlen(out.c_str()));
     return out;
 }
@@ -359,8 +374,10 @@ bool IsPropertyFrame(HWND hwnd) {
 std::vector<std::pair<HWND, HWND>> FrameTrackbars(HWND frame) {
     auto children = [](HWND parent) {
         std::vector<HWND> out;
-        for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) out.push_back(c);
-        std::sort(out.begin(), out.end(), [](HWND a, HWND b) { return GetDlgCtrlID(a) < GetDlgCtrlID(b); });
+        for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+            out.push_back(c);
+        std::sort(out.begin(), out.end(),
+                  [](HWND a, HWND b) { return GetDlgCtrlID(a) < GetDlgCtrlID(b); });
         return out;
     };
     std::vector<std::pair<HWND, HWND>> out;
@@ -380,16 +397,18 @@ std::string WindowText(HWND hwnd) {
 
 using namespace lumacap::ui;
 
-HRESULT WINAPI OleCreatePropertyFrame(HWND hwndOwner, UINT x, UINT y, LPCOLESTR lpszCaption, ULONG cObjects,
-                                      LPUNKNOWN* ppUnk, ULONG cPages, LPCLSID pPageClsID, LCID, DWORD, LPVOID) {
+HRESULT WINAPI OleCreatePropertyFrame(HWND hwndOwner, UINT x, UINT y, LPCOLESTR lpszCaption,
+                                      ULONG cObjects, LPUNKNOWN* ppUnk, ULONG cPages,
+                                      LPCLSID pPageClsID, LCID, DWORD, LPVOID) {
     if (cObjects == 0 || !ppUnk || !ppUnk[0] || (cPages > 0 && !pPageClsID)) return E_INVALIDARG;
     if (hwndOwner && !IsWindow(hwndOwner)) return E_INVALIDARG;
     RegisterClasses();
     POINT origin{static_cast<LONG>(x), static_cast<LONG>(y)};
     if (hwndOwner) ClientToScreen(hwndOwner, &origin);
     const std::string caption = FrameCaption(lpszCaption, ppUnk[0]);
-    HWND frame = CreateWindowExA(0, kFrameClass, caption.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU, origin.x,
-                                 origin.y, kFrameWidth, 100, hwndOwner, nullptr, nullptr, nullptr);
+    HWND frame =
+        CreateWindowExA(0, kFrameClass, caption.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                        origin.x, origin.y, kFrameWidth, 100, hwndOwner, nullptr, nullptr, nullptr);
     if (!frame) return E_OUTOFMEMORY;
     {
         std::lock_guard<std::mutex> lock(g_framesMutex);
@@ -397,17 +416,21 @@ HRESULT WINAPI OleCreatePropertyFrame(HWND hwndOwner, UINT x, UINT y, LPCOLESTR 
     }
     // The pages stacked one below the other; the frame grows to hold them.
     int top = kMargin;
-    for (ULONG i = 0; i < cPages; ++i) top += AddPage(frame, static_cast<int>(i), top, pPageClsID[i], ppUnk[0]) + kMargin;
+    for (ULONG i = 0; i < cPages; ++i)
+        top += AddPage(frame, static_cast<int>(i), top, pPageClsID[i], ppUnk[0]) + kMargin;
     RECT rc{};
     GetWindowRect(frame, &rc);
     RECT client{};
     GetClientRect(frame, &client);
     const int frameExtra = (rc.bottom - rc.top) - client.bottom;
-    SetWindowPos(frame, nullptr, 0, 0, kFrameWidth, top + frameExtra, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(frame, nullptr, 0, 0, kFrameWidth, top + frameExtra,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     // Modal: the owner takes no input while the frame is open.
     const bool disableOwner = hwndOwner && !(GetWindowLongPtrA(hwndOwner, GWL_STYLE) & WS_DISABLED);
-    if (disableOwner) SetWindowLongPtrA(hwndOwner, GWL_STYLE, GetWindowLongPtrA(hwndOwner, GWL_STYLE) | WS_DISABLED);
+    if (disableOwner)
+        SetWindowLongPtrA(hwndOwner, GWL_STYLE,
+                          GetWindowLongPtrA(hwndOwner, GWL_STYLE) | WS_DISABLED);
     ShowWindow(frame, SW_SHOW);
     while (IsWindow(frame)) {
         MSG msg;
@@ -427,8 +450,9 @@ HRESULT WINAPI OleCreatePropertyFrame(HWND hwndOwner, UINT x, UINT y, LPCOLESTR 
     }
     if (IsWindow(frame)) DestroyWindow(frame);
     if (disableOwner && IsWindow(hwndOwner))
-        SetWindowLongPtrA(hwndOwner, GWL_STYLE,
-                          GetWindowLongPtrA(hwndOwner, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_DISABLED));
+        SetWindowLongPtrA(
+            hwndOwner, GWL_STYLE,
+            GetWindowLongPtrA(hwndOwner, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_DISABLED));
     {
         std::lock_guard<std::mutex> lock(g_framesMutex);
         auto& frames = OpenFrames();

@@ -26,7 +26,8 @@ long FrameLog::Callback(unsigned char* buffer, long length, void* context) {
 
 bool FrameLog::WaitFor(size_t count, unsigned timeoutMs) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_numbers.size() >= count; });
+    return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                         [&] { return m_numbers.size() >= count; });
 }
 
 size_t FrameLog::Count() {
@@ -115,7 +116,9 @@ HWND CaptureTest::PreviewOf(CDXCamera& camera) {
     return preview ? preview->GetSafeHwnd() : nullptr;
 }
 
-HWND CaptureTest::RendererWindowIn(HWND parent) { return FindWindowExA(parent, nullptr, "VideoRenderer", nullptr); }
+HWND CaptureTest::RendererWindowIn(HWND parent) {
+    return FindWindowExA(parent, nullptr, "VideoRenderer", nullptr);
+}
 
 bool CaptureTest::PumpUntil(const std::function<bool()>& condition, unsigned timeoutMs) {
     return sim::PumpMessagesUntil(condition, timeoutMs);
@@ -137,7 +140,9 @@ bool IsBarColor(COLORREF c, int bar, int tolerance) {
            std::abs(GetBValue(c) - b) <= tolerance;
 }
 
-bool IsBlack(COLORREF c) { return GetRValue(c) < 8 && GetGValue(c) < 8 && GetBValue(c) < 8; }
+bool IsBlack(COLORREF c) {
+    return GetRValue(c) < 8 && GetGValue(c) < 8 && GetBValue(c) < 8;
+}
 
 std::string StepText(const char* step, HRESULT code) {
     char buffer[64];

@@ -15,7 +15,8 @@ namespace {
 
 using CaptureGraphTest = CaptureTest;
 
-constexpr GUID CLSID_Rotate90 = {0xF91FC8FD, 0xB1A6, 0x49B0, {0xA3, 0x08, 0xD6, 0xED, 0xEA, 0xF5, 0x06, 0xDA}};
+constexpr GUID CLSID_Rotate90 = {
+    0xF91FC8FD, 0xB1A6, 0x49B0, {0xA3, 0x08, 0xD6, 0xED, 0xEA, 0xF5, 0x06, 0xDA}};
 
 // The names of the filters in a graph.
 std::vector<std::string> FilterNames(IGraphBuilder* graph) {
@@ -89,7 +90,8 @@ TEST_F(CaptureGraphTest, OpenRefusesAnUnconfiguredCameraAndLogsFirst) {
     std::string logText;
     for (const auto& entry : std::filesystem::directory_iterator(DriveC() + "/kqllog"))
         logText += ReadWholeFile(entry.path().string());
-    for (const char* line : {"DX Open,RenderMode:0", "DX Open,RenderMode:1", "DX Open,RenderMode:2"})
+    for (const char* line :
+         {"DX Open,RenderMode:0", "DX Open,RenderMode:1", "DX Open,RenderMode:2"})
         EXPECT_NE(logText.find(line), std::string::npos) << line;
 }
 
@@ -119,35 +121,63 @@ TEST_F(CaptureGraphTest, EveryFailingStepLeavesItsTextAClosedCameraAndNoObjects)
     const HRESULT E = E_FAIL;
     const HRESULT NOPE = VFW_E_CANNOT_CONNECT;
     const FailureCase cases[] = {
-        {"graph", [&] { sim::ArmCreateFault(CLSID_FilterGraph, E); }, " Failed to create FilterGraph.", 1, false, E},
-        {"builder", [&] { sim::ArmCreateFault(CLSID_CaptureGraphBuilder2, E); }, " Failed to create CaptureGraphBuilder2.", 1, false, E},
-        {"set graph", [&] { sim::ArmFault("ICaptureGraphBuilder2::SetFiltergraph", E); }, " Failed to SetFiltergraph.", 1, false, E},
-        {"event", [&] { sim::ArmFault("IGraphBuilder::QueryInterface", E_NOINTERFACE, 1); }, " Failed to QI IMediaEventEx.", 1, false, E_NOINTERFACE},
-        {"control", [&] { sim::ArmFault("IGraphBuilder::QueryInterface", E_NOINTERFACE, 2); }, " Failed to QI IMediaControl.", 1, false, E_NOINTERFACE},
-        {"window", [&] { sim::ArmFault("IGraphBuilder::QueryInterface", E_NOINTERFACE, 3); }, " Failed to  QI IVideoWindow.", 1, false, E_NOINTERFACE},
-        {"enumerator", [&] { sim::ArmCreateFault(CLSID_SystemDeviceEnum, E); }, " Failed to BindFilter.", 1, false, E},
-        {"bind", [&] { sim::ArmFault("IMoniker::BindToObject", E); }, " Failed to BindFilter.", 1, false, E},
-        {"add source", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 1); }, " Failed to Add Source Filter.", 1, false, E},
-        {"format", [&] { sim::ArmFault("IAMStreamConfig::SetFormat", E); }, " Failed to InitVideoSize.", 1, false, E},
-        {"grabber", [&] { sim::ArmCreateFault(CLSID_SampleGrabber, E); }, " Failed to create SampleGrabber.", 1, false, E},
-        {"type", [&] { sim::ArmFault("ISampleGrabber::SetMediaType", E); }, " Failed to SetMediaType.", 1, false, E},
-        {"add grabber", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 2); }, " Failed to Add Sample Grabber Filter.", 1, false, E},
-        {"video renderer", [&] { sim::ArmCreateFault(CLSID_VideoRenderer, E); }, " Failed to create NullRenderer.", 0, false, E},
-        {"null renderer", [&] { sim::ArmCreateFault(CLSID_NullRenderer, E); }, " Failed to create NullRenderer.", 2, false, E},
-        {"add video renderer", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 3); }, " Failed to Add  VideoRenderer Filter.", 0, false, E},
-        {"add null renderer", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 3); }, " Failed to Add Null Renderer Filter.", 1, false, E},
-        {"rotate", [&] { sim::ArmCreateFault(CLSID_Rotate90, E); }, " Failed to create Rotate90Filter.", 1, true, E},
-        {"add rotate", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 4); }, " Failed to Add Rotate90Filter.", 1, true, E},
-        {"connect 1", [&] { sim::ArmFault("IGraphBuilder::Connect", NOPE, 1); }, " Failed to ConnectFilters,code=001.", 0, true, NOPE},
-        {"connect 2", [&] { sim::ArmFault("IGraphBuilder::Connect", NOPE, 2); }, " Failed to ConnectFilters,code=002.", 0, true, NOPE},
-        {"connect 3", [&] { sim::ArmFault("IGraphBuilder::Connect", NOPE, 3); }, " Failed to ConnectFilters,code=003.", 0, true, NOPE},
+        {"graph", [&] { sim::ArmCreateFault(CLSID_FilterGraph, E); },
+         " Failed to create FilterGraph.", 1, false, E},
+        {"builder", [&] { sim::ArmCreateFault(CLSID_CaptureGraphBuilder2, E); },
+         " Failed to create CaptureGraphBuilder2.", 1, false, E},
+        {"set graph", [&] { sim::ArmFault("ICaptureGraphBuilder2::SetFiltergraph", E); },
+         " Failed to SetFiltergraph.", 1, false, E},
+        {"event", [&] { sim::ArmFault("IGraphBuilder::QueryInterface", E_NOINTERFACE, 1); },
+         " Failed to QI IMediaEventEx.", 1, false, E_NOINTERFACE},
+        {"control", [&] { sim::ArmFault("IGraphBuilder::QueryInterface", E_NOINTERFACE, 2); },
+         " Failed to QI IMediaControl.", 1, false, E_NOINTERFACE},
+        {"window", [&] { sim::ArmFault("IGraphBuilder::QueryInterface", E_NOINTERFACE, 3); },
+         " Failed to  QI IVideoWindow.", 1, false, E_NOINTERFACE},
+        {"enumerator", [&] { sim::ArmCreateFault(CLSID_SystemDeviceEnum, E); },
+         " Failed to BindFilter.", 1, false, E},
+        {"bind", [&] { sim::ArmFault("IMoniker::BindToObject", E); }, " Failed to BindFilter.", 1,
+         false, E},
+        {"add source", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 1); },
+         " Failed to Add Source Filter.", 1, false, E},
+        {"format", [&] { sim::ArmFault("IAMStreamConfig::SetFormat", E); },
+         " Failed to InitVideoSize.", 1, false, E},
+        {"grabber", [&] { sim::ArmCreateFault(CLSID_SampleGrabber, E); },
+         " Failed to create SampleGrabber.", 1, false, E},
+        {"type", [&] { sim::ArmFault("ISampleGrabber::SetMediaType", E); },
+         " Failed to SetMediaType.", 1, false, E},
+        {"add grabber", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 2); },
+         " Failed to Add Sample Grabber Filter.", 1, false, E},
+        {"video renderer", [&] { sim::ArmCreateFault(CLSID_VideoRenderer, E); },
+         " Failed to create NullRenderer.", 0, false, E},
+        {"null renderer", [&] { sim::ArmCreateFault(CLSID_NullRenderer, E); },
+         " Failed to create NullRenderer.", 2, false, E},
+        {"add video renderer", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 3); },
+         " Failed to Add  VideoRenderer Filter.", 0, false, E},
+        {"add null renderer", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 3); },
+         " Failed to Add Null Renderer Filter.", 1, false, E},
+        {"rotate", [&] { sim::ArmCreateFault(CLSID_Rotate90, E); },
+         " Failed to create Rotate90Filter.", 1, true, E},
+        {"add rotate", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 4); },
+         " Failed to Add Rotate90Filter.", 1, true, E},
+        {"connect 1", [&] { sim::ArmFault("IGraphBuilder::Connect", NOPE, 1); },
+         " Failed to ConnectFilters,code=001.", 0, true, NOPE},
+        {"connect 2", [&] { sim::ArmFault("IGraphBuilder::Connect", NOPE, 2); },
+         " Failed to ConnectFilters,code=002.", 0, true, NOPE},
+        {"connect 3", [&] { sim::ArmFault("IGraphBuilder::Connect", NOPE, 3); },
+         " Failed to ConnectFilters,code=003.", 0, true, NOPE},
         {"no renderer to reach", [] {}, " Failed to ConnectFilters,code=003.", 7, true, E_POINTER},
-        {"render stream", [&] { sim::ArmFault("ICaptureGraphBuilder2::RenderStream", NOPE); }, " Failed to RenderStream.", 2, false, NOPE},
-        {"buffer", [&] { sim::ArmFault("ISampleGrabber::SetBufferSamples", E); }, " Failed to SetBufferSamples.", 1, false, E},
-        {"one shot", [&] { sim::ArmFault("ISampleGrabber::SetOneShot", E); }, " Failed to SetOneShot.", 1, false, E},
-        {"callback", [&] { sim::ArmFault("ISampleGrabber::SetCallback", E); }, " Failed to SetCallback.", 1, false, E},
-        {"owner", [&] { sim::ArmFault("IVideoWindow::put_Owner", E); }, " Failed to InitVideoWindowPos.", 0, false, E},
-        {"visible", [&] { sim::ArmFault("IVideoWindow::put_Visible", E); }, " Failed to InitVideoWindowPos.", 0, true, E},
+        {"render stream", [&] { sim::ArmFault("ICaptureGraphBuilder2::RenderStream", NOPE); },
+         " Failed to RenderStream.", 2, false, NOPE},
+        {"buffer", [&] { sim::ArmFault("ISampleGrabber::SetBufferSamples", E); },
+         " Failed to SetBufferSamples.", 1, false, E},
+        {"one shot", [&] { sim::ArmFault("ISampleGrabber::SetOneShot", E); },
+         " Failed to SetOneShot.", 1, false, E},
+        {"callback", [&] { sim::ArmFault("ISampleGrabber::SetCallback", E); },
+         " Failed to SetCallback.", 1, false, E},
+        {"owner", [&] { sim::ArmFault("IVideoWindow::put_Owner", E); },
+         " Failed to InitVideoWindowPos.", 0, false, E},
+        {"visible", [&] { sim::ArmFault("IVideoWindow::put_Visible", E); },
+         " Failed to InitVideoWindowPos.", 0, true, E},
         {"run", [&] { sim::ArmFault("IMediaControl::Run", E); }, " Failed to Run.", 2, false, E},
     };
     for (const FailureCase& c : cases) {
@@ -158,7 +188,8 @@ TEST_F(CaptureGraphTest, EveryFailingStepLeavesItsTextAClosedCameraAndNoObjects)
         c.arm();
         EXPECT_EQ(camera->Open(), c.code);
         sim::DisarmFaults();
-        EXPECT_EQ(sim::GbkToUtf8(camera->GetLastError()), sim::GbkToUtf8(StepText(c.step, c.code).c_str()));
+        EXPECT_EQ(sim::GbkToUtf8(camera->GetLastError()),
+                  sim::GbkToUtf8(StepText(c.step, c.code).c_str()));
         EXPECT_EQ(camera->GetCameraStatus(), 0);
         EXPECT_FALSE(CDXCameraTestAccess::HoldsAnyInterface(*camera));
         EXPECT_EQ(sim::LiveObjects(), baseline) << "objects left by the failed open";
@@ -198,7 +229,8 @@ TEST_F(CaptureGraphTest, TopologiesWithAndWithoutTheRotateFilter) {
     auto plain = MakeCamera(kYuy2_640x480, 1);
     ASSERT_EQ(plain->Open(), 0);
     std::vector<std::string> names = FilterNames(CDXCameraTestAccess::Graph(*plain));
-    for (const char* n : {"Video Capture", "Sample Grabber", "VideoRender", "Color Space Converter"})
+    for (const char* n :
+         {"Video Capture", "Sample Grabber", "VideoRender", "Color Space Converter"})
         EXPECT_TRUE(Contains(names, n)) << n;
     EXPECT_FALSE(Contains(names, "RotateFilter"));
     EXPECT_EQ(UpstreamOf(CDXCameraTestAccess::Graph(*plain), L"VideoRender"), "Sample Grabber");

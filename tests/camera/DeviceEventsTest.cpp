@@ -62,7 +62,8 @@ TEST_F(DeviceEventsTest, OtherEventsAreConsumedWithoutEffect) {
     camera->SetLumacapConnectCB(&ConnectLog::Callback, &connects);
     ASSERT_EQ(camera->Open(), 0);
     IMediaEventSink* sink = nullptr;
-    ASSERT_EQ(CDXCameraTestAccess::Graph(*camera)->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)),
+    ASSERT_EQ(CDXCameraTestAccess::Graph(*camera)->QueryInterface(IID_IMediaEventSink,
+                                                                  reinterpret_cast<void**>(&sink)),
               S_OK);
     sink->Notify(EC_COMPLETE, S_OK, 0);
     sink->Notify(EC_USERABORT, 0, 0);

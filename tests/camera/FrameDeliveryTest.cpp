@@ -14,7 +14,8 @@ using FrameDeliveryTest = CaptureTest;
 TEST_F(FrameDeliveryTest, FramesReachTheHostInOrderAndComplete) {
     struct Case {
         long format, width, height;
-    } cases[] = {{kYuy2_640x480, 640, 480}, {kMjpg_1280x720, 1280, 720}, {kRgb24_640x480, 640, 480}};
+    } cases[] = {
+        {kYuy2_640x480, 640, 480}, {kMjpg_1280x720, 1280, 720}, {kRgb24_640x480, 640, 480}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format);
         auto camera = MakeCamera(c.format, 1);
@@ -27,9 +28,11 @@ TEST_F(FrameDeliveryTest, FramesReachTheHostInOrderAndComplete) {
         const std::vector<long> numbers = log.Numbers();
         // Every frame the device made, in its order: none skipped, none repeated.
         ASSERT_GE(numbers.size(), 40u);
-        for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], numbers[0] + static_cast<long>(i)) << i;
+        for (size_t i = 0; i < numbers.size(); ++i)
+            ASSERT_EQ(numbers[i], numbers[0] + static_cast<long>(i)) << i;
         for (long length : log.Lengths()) ASSERT_EQ(length, Stride(c.width) * c.height);
-        for (DWORD thread : log.Threads()) ASSERT_NE(thread, GetCurrentThreadId()) << "frames come on the capture thread";
+        for (DWORD thread : log.Threads())
+            ASSERT_NE(thread, GetCurrentThreadId()) << "frames come on the capture thread";
         EXPECT_EQ(CDXCameraTestAccess::HoldsAnyInterface(*camera), false);
     }
 }
@@ -48,7 +51,9 @@ TEST_F(FrameDeliveryTest, SelfDrawnPreviewShowsTheFrameFittedInItsWindow) {
         const sim::Pixels p = sim::ReadWindowClient(preview);
         if (p.Empty()) return false;
         for (int bar = 0; bar < 8; ++bar)
-            if (!IsBarColor(p.ColorAt(left + (2 * bar + 1) * width / 16, top + height * 5 / 12), bar)) return false;
+            if (!IsBarColor(p.ColorAt(left + (2 * bar + 1) * width / 16, top + height * 5 / 12),
+                            bar))
+                return false;
         return IsBlack(p.ColorAt(left / 2, 200)) && IsBlack(p.ColorAt(800 - left / 2, 200));
     };
     EXPECT_TRUE(PumpUntil(barsShown));
@@ -97,7 +102,9 @@ TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
     EXPECT_EQ(header.biBitCount, 24);
     EXPECT_EQ(header.biCompression, 0u);
     EXPECT_EQ(header.biSizeImage, 0u);
-    EXPECT_EQ(header.biXPelsPerMeter | header.biYPelsPerMeter | header.biClrUsed | header.biClrImportant, 0u);
+    EXPECT_EQ(
+        header.biXPelsPerMeter | header.biYPelsPerMeter | header.biClrUsed | header.biClrImportant,
+        0u);
     const std::vector<uint8_t> last = log.Last();
     ASSERT_EQ(last.size(), frameBytes);
     EXPECT_TRUE(std::memcmp(image + 40, last.data(), frameBytes) == 0);

@@ -100,7 +100,8 @@ TEST_F(ImageControlsTest, GenericOperationsTalkToTheOpenDevice) {
     int automatic = -1;
     EXPECT_EQ(camera->GetExposure(automatic), -5);
     EXPECT_EQ(automatic, 0);
-    EXPECT_EQ(CDXCameraTestAccess::PropertyFlags(*camera) & 0x80u, 0u) << "not queued for the next open";
+    EXPECT_EQ(CDXCameraTestAccess::PropertyFlags(*camera) & 0x80u, 0u)
+        << "not queued for the next open";
     EXPECT_EQ(camera->SetVideoPropertyValue(VideoProcAmp_WhiteBalance, 3000, 1), 1);
     EXPECT_EQ(camera->GetWhiteBalance(automatic), 3000);
     EXPECT_EQ(automatic, 1);

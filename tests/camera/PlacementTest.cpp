@@ -18,8 +18,8 @@ RECT RectInParent(HWND hwnd) {
 }
 
 std::string Text(const RECT& r) {
-    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
-           std::to_string(r.bottom);
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
+           "," + std::to_string(r.bottom);
 }
 
 TEST_F(PlacementTest, TheRendererWindowIsFittedIntoTheParent) {
@@ -70,7 +70,8 @@ TEST_F(PlacementTest, TheRendererShowsTheFramesWhereItWasPlaced) {
         const sim::Pixels p = sim::ReadWindowClient(m_parent);
         if (p.Empty()) return false;
         for (int bar = 0; bar < 8; ++bar)
-            if (!IsBarColor(p.ColorAt(133 + (2 * bar + 1) * 533 / 16, 400 * 5 / 12), bar)) return false;
+            if (!IsBarColor(p.ColorAt(133 + (2 * bar + 1) * 533 / 16, 400 * 5 / 12), bar))
+                return false;
         return true;
     };
     EXPECT_TRUE(PumpUntil(barsAcross));

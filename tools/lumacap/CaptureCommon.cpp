@@ -19,7 +19,8 @@ bool ParseIndex(const char* command, const char* option, const char* text, long*
     errno = 0;
     const long v = std::strtol(text, &end, 10);
     if (errno != 0 || end == text || *end != '\0' || v < 0) {
-        std::fprintf(stderr, "lumacap %s: %s takes a number from 0 up, not '%s'\n", command, option, text);
+        std::fprintf(stderr, "lumacap %s: %s takes a number from 0 up, not '%s'\n", command, option,
+                     text);
         return false;
     }
     *value = v;
@@ -33,22 +34,27 @@ bool ChooseCamera(const char* command, CDXCamera& camera, long device, long form
         return false;
     }
     if (device >= count) {
-        std::fprintf(stderr, "lumacap %s: there is no camera %ld; cameras are 0 to %ld (see 'lumacap devices')\n",
-                     command, device, count - 1);
+        std::fprintf(
+            stderr,
+            "lumacap %s: there is no camera %ld; cameras are 0 to %ld (see 'lumacap devices')\n",
+            command, device, count - 1);
         return false;
     }
     if (!camera.SetCameraIndex(device)) {
-        std::fprintf(stderr, "lumacap %s: camera %ld: %s\n", command, device, Utf8(camera.GetLastError()).c_str());
+        std::fprintf(stderr, "lumacap %s: camera %ld: %s\n", command, device,
+                     Utf8(camera.GetLastError()).c_str());
         return false;
     }
     const long formats = static_cast<long>(camera.GetVideoInfoCount());
     if (formats == 0) {
-        std::fprintf(stderr, "lumacap %s: camera %ld (%s) reports no capture formats\n", command, device,
-                     Utf8(camera.GetName()).c_str());
+        std::fprintf(stderr, "lumacap %s: camera %ld (%s) reports no capture formats\n", command,
+                     device, Utf8(camera.GetName()).c_str());
         return false;
     }
     if (format >= formats) {
-        std::fprintf(stderr, "lumacap %s: camera %ld has no format %ld; formats are 0 to %ld (see 'lumacap devices')\n",
+        std::fprintf(stderr,
+                     "lumacap %s: camera %ld has no format %ld; formats are 0 to %ld (see 'lumacap "
+                     "devices')\n",
                      command, device, format, formats - 1);
         return false;
     }
@@ -83,7 +89,8 @@ HWND CreateHostWindow(const char* title, int w, int h, bool visible) {
     wc.lpszClassName = "LumacapToolHost";
     RegisterClassA(&wc);
     const DWORD style = WS_POPUP | WS_CLIPCHILDREN | (visible ? WS_VISIBLE : 0);
-    return CreateWindowExA(0, "LumacapToolHost", title, style, 0, 0, w, h, nullptr, nullptr, nullptr, nullptr);
+    return CreateWindowExA(0, "LumacapToolHost", title, style, 0, 0, w, h, nullptr, nullptr,
+                           nullptr, nullptr);
 }
 
 long FrameCounter::Callback(unsigned char*, long, void* context) {
@@ -128,7 +135,9 @@ bool WriteBmp24(const std::string& path, const std::vector<uint8_t>& pixels, int
     return WriteBmp(path, dib.data(), dib.size());
 }
 
-std::string Utf8(const char* gbk) { return sim::GbkToUtf8(gbk ? gbk : ""); }
+std::string Utf8(const char* gbk) {
+    return sim::GbkToUtf8(gbk ? gbk : "");
+}
 
 const char* SubtypeName(unsigned int code) {
     switch (code) {

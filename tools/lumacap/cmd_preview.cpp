@@ -31,7 +31,8 @@ void PrintHelp() {
         "  -d, --device DEVICE   camera position (default 0)\n"
         "  -f, --format FORMAT   capture format index (default 0)\n"
         "  --seconds N           how long to preview (default 5)\n"
-        "  --mode M              0: the platform's video renderer draws; 1: nothing is drawn (frames\n"
+        "  --mode M              0: the platform's video renderer draws; 1: nothing is drawn "
+        "(frames\n"
         "                        are only counted); 2: the library draws itself (default)\n"
         "  --rotate              turn the renderer's picture a quarter (mode 0)\n"
         "  --rect L,T,R,B        draw an overlay rectangle, in picture pixels, on the self-drawn\n"
@@ -44,8 +45,10 @@ bool ParseRect(const char* text, RECT* rect) {
     if (!text) return false;
     long v[4];
     char tail = 0;
-    if (std::sscanf(text, "%ld,%ld,%ld,%ld%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4) return false;
-    *rect = RECT{static_cast<LONG>(v[0]), static_cast<LONG>(v[1]), static_cast<LONG>(v[2]), static_cast<LONG>(v[3])};
+    if (std::sscanf(text, "%ld,%ld,%ld,%ld%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4)
+        return false;
+    *rect = RECT{static_cast<LONG>(v[0]), static_cast<LONG>(v[1]), static_cast<LONG>(v[2]),
+                 static_cast<LONG>(v[3])};
     return rect->right > rect->left && rect->bottom > rect->top;
 }
 
@@ -83,8 +86,10 @@ int RunPreview(int argc, char** argv) {
         } else if (std::strcmp(a, "--rect") == 0) {
             RECT r;
             if (!ParseRect(value, &r)) {
-                std::fprintf(stderr, "lumacap preview: --rect takes L,T,R,B with L < R and T < B, not '%s'\n",
-                             value ? value : "");
+                std::fprintf(
+                    stderr,
+                    "lumacap preview: --rect takes L,T,R,B with L < R and T < B, not '%s'\n",
+                    value ? value : "");
                 return 2;
             }
             rects.push_back(r);
@@ -97,12 +102,14 @@ int RunPreview(int argc, char** argv) {
             shot = value;
             ++i;
         } else {
-            std::fprintf(stderr, "lumacap preview: unknown option '%s' (see 'lumacap preview --help')\n", a);
+            std::fprintf(
+                stderr, "lumacap preview: unknown option '%s' (see 'lumacap preview --help')\n", a);
             return 2;
         }
     }
     if (!rects.empty() && mode != 2) {
-        std::fprintf(stderr, "lumacap preview: overlay rectangles need the self-drawn preview (--mode 2)\n");
+        std::fprintf(
+            stderr, "lumacap preview: overlay rectangles need the self-drawn preview (--mode 2)\n");
         return 2;
     }
 
@@ -122,10 +129,12 @@ int RunPreview(int argc, char** argv) {
     long width = 0, height = 0;
     camera.GetVideoSize(index, &width, &height);
     std::printf("Camera %ld: %s, format %d (%ld x %ld %s), render mode %ld%s, %ld s\n", device,
-                Utf8(camera.GetName()).c_str(), index, width, height, SubtypeName(camera.GetVideoFormat(index)), mode,
-                rotate ? ", rotated" : "", seconds);
+                Utf8(camera.GetName()).c_str(), index, width, height,
+                SubtypeName(camera.GetVideoFormat(index)), mode, rotate ? ", rotated" : "",
+                seconds);
     if (camera.Open() != 0) {
-        std::fprintf(stderr, "lumacap preview: the camera does not open: %s\n", Utf8(camera.GetLastError()).c_str());
+        std::fprintf(stderr, "lumacap preview: the camera does not open: %s\n",
+                     Utf8(camera.GetLastError()).c_str());
         DestroyWindow(window);
         return 1;
     }
@@ -149,21 +158,23 @@ int RunPreview(int argc, char** argv) {
             for (const RECT& r : rects) {
                 const bool added = preview && sim::DrawPreviewRect(preview, r);
                 std::printf("  overlay rectangle %ld,%ld,%ld,%ld: %s\n", static_cast<long>(r.left),
-                            static_cast<long>(r.top), static_cast<long>(r.right), static_cast<long>(r.bottom),
+                            static_cast<long>(r.top), static_cast<long>(r.right),
+                            static_cast<long>(r.bottom),
                             added ? "drawn" : "not drawn (too small, or outside the picture)");
             }
             overlaysDrawn = true;
         }
-        const long elapsed = static_cast<long>(
-            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count());
+        const long elapsed = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                                   std::chrono::steady_clock::now() - start)
+                                                   .count());
         if (elapsed > reported) {
             reported = elapsed;
             std::printf("  %ld s: %ld frames\n", elapsed, counter.frames.load());
             std::fflush(stdout);
         }
     }
-    std::printf("Frames received: %ld, measured rate %.2f frames per second\n", counter.frames.load(),
-                counter.Rate());
+    std::printf("Frames received: %ld, measured rate %.2f frames per second\n",
+                counter.frames.load(), counter.Rate());
     if (counter.frames.load() == 0) {
         std::fprintf(stderr, "lumacap preview: the camera delivered no frame\n");
         status = 1;
@@ -171,8 +182,10 @@ int RunPreview(int argc, char** argv) {
     if (!shot.empty()) {
         sim::PumpMessages();  // the last frame painted
         const sim::Pixels pixels = sim::ReadWindowClient(window);
-        if (!pixels.Empty() && WriteBmp24(shot, pixels.ToBgr24BottomUp(), pixels.width, pixels.height)) {
-            std::printf("Window picture: %d x %d, written to %s\n", pixels.width, pixels.height, shot.c_str());
+        if (!pixels.Empty() &&
+            WriteBmp24(shot, pixels.ToBgr24BottomUp(), pixels.width, pixels.height)) {
+            std::printf("Window picture: %d x %d, written to %s\n", pixels.width, pixels.height,
+                        shot.c_str());
         } else {
             std::fprintf(stderr, "lumacap preview: cannot write %s\n", shot.c_str());
             status = 1;

@@ -19,7 +19,8 @@ void PrintHelp() {
     std::printf(
         "usage: lumacap snapshot [-d DEVICE] [-f FORMAT] -o FILE.bmp\n"
         "\n"
-        "Opens a camera, waits until it has delivered a frame, takes a snapshot and writes it as a\n"
+        "Opens a camera, waits until it has delivered a frame, takes a snapshot and writes it as "
+        "a\n"
         "24-bit BMP file.\n"
         "\n"
         "  -d, --device DEVICE   camera position (default 0, the first camera)\n"
@@ -54,7 +55,9 @@ int RunSnapshot(int argc, char** argv) {
             output = value;
             ++i;
         } else {
-            std::fprintf(stderr, "lumacap snapshot: unknown option '%s' (see 'lumacap snapshot --help')\n", a);
+            std::fprintf(stderr,
+                         "lumacap snapshot: unknown option '%s' (see 'lumacap snapshot --help')\n",
+                         a);
             return 2;
         }
     }
@@ -78,15 +81,17 @@ int RunSnapshot(int argc, char** argv) {
     camera.SetLumacapBuffCB(&FrameCounter::Callback, &counter);
     long width = 0, height = 0;
     camera.GetVideoSize(static_cast<int>(camera.GetResolutionIndex()), &width, &height);
-    std::printf("Camera %ld: %s, format %ld (%ld x %ld %s)\n", device, Utf8(camera.GetName()).c_str(),
-                camera.GetResolutionIndex(), width, height,
+    std::printf("Camera %ld: %s, format %ld (%ld x %ld %s)\n", device,
+                Utf8(camera.GetName()).c_str(), camera.GetResolutionIndex(), width, height,
                 SubtypeName(camera.GetVideoFormat(static_cast<int>(camera.GetResolutionIndex()))));
 
     int status = 1;
     if (const long hr = camera.Open(); hr != 0) {
-        std::fprintf(stderr, "lumacap snapshot: the camera does not open: %s\n", Utf8(camera.GetLastError()).c_str());
-    } else if (!sim::PumpMessagesUntil([&] { return counter.frames.load() > 0 || camera.GetCameraStatus() == 4; },
-                                       10000) ||
+        std::fprintf(stderr, "lumacap snapshot: the camera does not open: %s\n",
+                     Utf8(camera.GetLastError()).c_str());
+    } else if (!sim::PumpMessagesUntil(
+                   [&] { return counter.frames.load() > 0 || camera.GetCameraStatus() == 4; },
+                   10000) ||
                counter.frames.load() == 0) {
         std::fprintf(stderr, "lumacap snapshot: the camera delivered no frame within 10 seconds\n");
     } else {
@@ -96,11 +101,12 @@ int RunSnapshot(int argc, char** argv) {
             std::fprintf(stderr, "lumacap snapshot: %s\n", Utf8(camera.GetLastError()).c_str());
         } else {
             if (WriteBmp(output, image, size)) {
-                std::printf("Snapshot: %ld x %ld, %lu bytes of bitmap, written to %s\n", width, std::labs(height),
-                            size, output.c_str());
+                std::printf("Snapshot: %ld x %ld, %lu bytes of bitmap, written to %s\n", width,
+                            std::labs(height), size, output.c_str());
                 status = 0;
             } else {
-                std::fprintf(stderr, "lumacap snapshot: cannot write %s: %s\n", output.c_str(), std::strerror(errno));
+                std::fprintf(stderr, "lumacap snapshot: cannot write %s: %s\n", output.c_str(),
+                             std::strerror(errno));
             }
             camera.FreeImageMemery(image);
         }
