@@ -26,18 +26,6 @@ void CxImage::SetError(const char* text) {
 }
 
 void* CxImage::Create(DWORD dwWidth, DWORD dwHeight, DWORD wBpp) {
-    const bool sameLayout = m_pBlock && m_Header.biWidth == static_cast<LONG>(dwWidth) &&
-                            m_Header.biHeight == static_cast<LONG>(dwHeight) && dwWidth != 0 && dwHeight != 0 &&
-                            m_Header.biBitCount == (wBpp <= 1 ? 1 : wBpp <= 4 ? 4 : wBpp <= 8 ? 8 : 24);
-    if (sameLayout) {
-        // The preview copies every frame in through here: a block of the same layout is kept, since
-        // a fresh multi-megabyte allocation per frame (mapped and faulted in anew each time) costs
-        // more than the copy itself. The header and palette are written again as for a new block.
-        const DWORD colours = m_Header.biClrUsed;
-        std::memset(static_cast<BYTE*>(m_pBlock) + sizeof(BITMAPINFOHEADER), 0, static_cast<size_t>(colours) * sizeof(RGBQUAD));
-        std::memcpy(m_pBlock, &m_Header, sizeof(BITMAPINFOHEADER));
-        return m_pBlock;
-    }
     Destroy();
     if (dwWidth == 0 || dwHeight == 0) {
         SetError("CxImage::Create : width and height must be greater than zero");
