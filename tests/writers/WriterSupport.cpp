@@ -252,11 +252,9 @@ std::vector<PacketInfo> Packets(const std::string& path, int stream) {
     return out;
 }
 
-std::vector<std::vector<uint8_t>> DecodePictures(const std::string& path, int width, int height,
-                                                 int stream) {
-    const std::string raw = RunText(Tool("ffmpeg") + " -v error -i " + Quote(path) + " -map 0:" +
-                                    std::to_string(stream) +
-                                    " -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -");
+namespace {
+
+std::vector<std::vector<uint8_t>> SplitPictures(const std::string& raw, int width, int height) {
     const size_t tight = static_cast<size_t>(width) * 3;
     const size_t stride = (tight + 3) & ~static_cast<size_t>(3);
     const size_t frameBytes = tight * static_cast<size_t>(height);
@@ -270,6 +268,26 @@ std::vector<std::vector<uint8_t>> DecodePictures(const std::string& path, int wi
         pictures.push_back(std::move(picture));
     }
     return pictures;
+}
+
+}  // namespace
+
+std::vector<std::vector<uint8_t>> DecodePictures(const std::string& path, int width, int height,
+                                                 int stream) {
+    return SplitPictures(RunText(Tool("ffmpeg") + " -v error -i " + Quote(path) + " -map 0:" +
+                                 std::to_string(stream) +
+                                 " -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -"),
+                         width, height);
+}
+
+std::vector<std::vector<uint8_t>> DecodePicturesAt(const std::string& path, int width, int height,
+                                                   double seconds, int count) {
+    char position[32];
+    std::snprintf(position, sizeof(position), "%.3f", seconds);
+    return SplitPictures(RunText(Tool("ffmpeg") + " -v error -ss " + position + " -i " +
+                                 Quote(path) + " -map 0:v:0 -frames:v " + std::to_string(count) +
+                                 " -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -"),
+                         width, height);
 }
 
 std::vector<long> DecodedFrameNumbers(const std::string& path, int width, int height, int stream) {

@@ -61,6 +61,9 @@ std::vector<PacketInfo> Packets(const std::string& path, int stream);
 // one per stored picture (no frames repeated or dropped).
 std::vector<std::vector<uint8_t>> DecodePictures(const std::string& path, int width, int height,
                                                  int stream = 0);
+// Decodes `count` pictures from `seconds` into the stream (seeking by the file's index).
+std::vector<std::vector<uint8_t>> DecodePicturesAt(const std::string& path, int width, int height,
+                                                   double seconds, int count);
 // The virtual-camera frame number in each decoded picture.
 std::vector<long> DecodedFrameNumbers(const std::string& path, int width, int height,
                                       int stream = 0);
