@@ -164,7 +164,7 @@ TEST_F(AviWriting, TimeStampsPlaceTheFrames) {
     EXPECT_EQ(Field(probe, "streams.stream.0.nb_frames"), "8");
     EXPECT_NEAR(NumberField(probe, "format.duration"), 0.8, 0.001);
     std::vector<long long> positions;
-    for (const PacketInfo& p : Packets(path, 0)) positions.push_back(p.pts);
+    for (const PacketInfo& p : Packets(path, 0)) positions.push_back(p.dts);
     EXPECT_EQ(positions, (std::vector<long long>{0, 1, 2, 5, 6, 7}));
     EXPECT_EQ(DecodedFrameNumbers(path, 320, 240), (std::vector<long>{0, 1, 2, 3, 4, 5}));
 }

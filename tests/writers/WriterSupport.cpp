@@ -242,12 +242,15 @@ std::vector<PacketInfo> Packets(const std::string& path, int stream) {
     std::vector<PacketInfo> out;
     std::istringstream text(RunText(Tool("ffprobe") + " -v error -select_streams " +
                                     std::to_string(stream) +
-                                    " -show_entries packet=pts,size -of csv=p=0 " + Quote(path)));
+                                    " -show_entries packet=dts,size,flags -of csv=p=0 " +
+                                    Quote(path)));
     std::string line;
     while (std::getline(text, line)) {
-        long long pts = 0;
+        long long dts = 0;
         long size = 0;
-        if (std::sscanf(line.c_str(), "%lld,%ld", &pts, &size) == 2) out.push_back({pts, size});
+        char flags[8] = {};
+        if (std::sscanf(line.c_str(), "%lld,%ld,%7s", &dts, &size, flags) >= 2)
+            out.push_back({dts, size, flags[0] == 'K'});
     }
     return out;
 }

@@ -51,8 +51,9 @@ std::string Field(const std::map<std::string, std::string>& probe, const std::st
 double NumberField(const std::map<std::string, std::string>& probe, const std::string& key);
 
 struct PacketInfo {
-    long long pts;
+    long long dts;  // in the stream's time base: frames in AVI, milliseconds in ASF
     long size;
+    bool key;
 };
 // The packets of a stream, in file order.
 std::vector<PacketInfo> Packets(const std::string& path, int stream);
