@@ -182,6 +182,12 @@ int AudioStreamEncoder::Open(AVCodecID codec, int sampleRate, int channels, int6
                               sampleRate, &inLayout, m_inFormat, inRate, 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     if (ret < 0) return ret;
+    if (inChannels == 1 && channels == 2) {
+        // A mono source plays at full level on both sides (not 3 dB down, as a centre channel).
+        const double both[2] = {1.0, 1.0};
+        ret = swr_set_matrix(m_resampler, both, 1);
+        if (ret < 0) return ret;
+    }
     ret = swr_init(m_resampler);
     if (ret < 0) return ret;
     m_fifo = av_audio_fifo_alloc(m_context->sample_fmt, channels, 4096);
