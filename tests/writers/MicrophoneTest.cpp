@@ -28,31 +28,6 @@ protected:
     ComPtr<ISampleGrabber> grabber;
 };
 
-// Chooses 11,025 Hz 16-bit mono among the pin's types and suggests six buffers of 1,024 samples.
-void ChooseVoiceFormat(IPin* pin) {
-    ComPtr<IEnumMediaTypes> types;
-    ASSERT_EQ(pin->EnumMediaTypes(&types), S_OK);
-    AM_MEDIA_TYPE* chosen = nullptr;
-    AM_MEDIA_TYPE* mt = nullptr;
-    while (!chosen && types->Next(1, &mt, nullptr) == S_OK) {
-        const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt->pbFormat);
-        if (mt->formattype == FORMAT_WaveFormatEx && mt->cbFormat == sizeof(WAVEFORMATEX) &&
-            wfx->nSamplesPerSec == 11025 && wfx->wBitsPerSample == 16 && wfx->nChannels == 1)
-            chosen = mt;
-        else
-            DeleteMediaType(mt);
-    }
-    ASSERT_NE(chosen, nullptr);
-    ComPtr<IAMBufferNegotiation> negotiation;
-    ComPtr<IAMStreamConfig> config;
-    ASSERT_EQ(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.Out()), S_OK);
-    ASSERT_EQ(pin->QueryInterface(IID_IAMStreamConfig, config.Out()), S_OK);
-    ALLOCATOR_PROPERTIES props{6, 2 * 1024, 2, 0};
-    EXPECT_EQ(negotiation->SuggestAllocatorProperties(&props), S_OK);
-    EXPECT_EQ(config->SetFormat(chosen), S_OK);
-    DeleteMediaType(chosen);
-}
-
 TEST_F(MicrophoneRecording, VoiceFormatArrivesInBuffersOfAThousandSamples) {
     const std::string path = TempDir() + "/voice.avi";
     struct Lengths : FrameCollector {

@@ -1,5 +1,6 @@
 #include "writers/WriterSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,19 @@ public:
         }
         m_renderer.Render(static_cast<long>(i), m_picture.data(),
                           static_cast<long>(m_picture.size()));
+        if (m_script.noise > 0) {
+            // Below the stamp (the top sixth of the picture, the last rows in memory).
+            const size_t stampRows = static_cast<size_t>(m_script.height / 6 + 2);
+            const size_t stride24 = static_cast<size_t>((m_script.width * 3 + 3) & ~3);
+            const size_t end = m_picture.size() - stampRows * stride24;
+            for (size_t p = 0; p < end; ++p) {
+                m_seed ^= m_seed << 13;
+                m_seed ^= m_seed >> 17;
+                m_seed ^= m_seed << 5;
+                const int grain = static_cast<int>(m_seed % (2 * m_script.noise + 1)) - m_script.noise;
+                m_picture[p] = static_cast<uint8_t>(std::clamp(m_picture[p] + grain, 0, 255));
+            }
+        }
         const std::vector<uint8_t>& picture = m_picture;
         const size_t stride24 = static_cast<size_t>((m_script.width * 3 + 3) & ~3);
         const size_t stride = m_script.rgb32 ? static_cast<size_t>(m_script.width) * 4 : stride24;
@@ -141,6 +155,7 @@ private:
     SourceScript m_script;
     hw::FrameRenderer m_renderer;
     std::vector<uint8_t> m_picture;
+    uint32_t m_seed = 2463534242u;
     std::mutex m_mutex;
     std::condition_variable m_cv;
     size_t m_next = 0;
@@ -306,6 +321,31 @@ std::vector<int16_t> DecodeAudio(const std::string& path, int stream) {
     std::vector<int16_t> samples(raw.size() / 2);
     if (!samples.empty()) std::memcpy(samples.data(), raw.data(), samples.size() * 2);
     return samples;
+}
+
+// Chooses 11,025 Hz 16-bit mono among the pin's types and suggests six buffers of 1,024 samples.
+void ChooseVoiceFormat(IPin* pin) {
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(pin->EnumMediaTypes(&types), S_OK);
+    AM_MEDIA_TYPE* chosen = nullptr;
+    AM_MEDIA_TYPE* mt = nullptr;
+    while (!chosen && types->Next(1, &mt, nullptr) == S_OK) {
+        const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt->pbFormat);
+        if (mt->formattype == FORMAT_WaveFormatEx && mt->cbFormat == sizeof(WAVEFORMATEX) &&
+            wfx->nSamplesPerSec == 11025 && wfx->wBitsPerSample == 16 && wfx->nChannels == 1)
+            chosen = mt;
+        else
+            DeleteMediaType(mt);
+    }
+    ASSERT_NE(chosen, nullptr);
+    ComPtr<IAMBufferNegotiation> negotiation;
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.Out()), S_OK);
+    ASSERT_EQ(pin->QueryInterface(IID_IAMStreamConfig, config.Out()), S_OK);
+    ALLOCATOR_PROPERTIES props{6, 2 * 1024, 2, 0};
+    EXPECT_EQ(negotiation->SuggestAllocatorProperties(&props), S_OK);
+    EXPECT_EQ(config->SetFormat(chosen), S_OK);
+    DeleteMediaType(chosen);
 }
 
 IBaseFilter* CreateFilter(REFCLSID clsid) {

@@ -29,6 +29,9 @@ struct SourceScript {
     std::vector<REFERENCE_TIME> starts;
     // After the script: end the stream (true) or stay idle until the graph stops.
     bool endOfStream = true;
+    // Grain of this amplitude over the picture, different in every frame (detail for encoders
+    // to spend bits on); the frame number stays readable.
+    int noise = 0;
 };
 
 // Stamps 0, 1, 2 ... frame lengths.
@@ -74,6 +77,9 @@ std::vector<int16_t> DecodeAudio(const std::string& path, int stream);
 // ---- graphs ---------------------------------------------------------------------------------
 
 IBaseFilter* CreateFilter(REFCLSID clsid);
+// What a recording asks of the microphone's capture pin: 11,025 Hz 16-bit mono, chosen among the
+// pin's types, in six buffers of 1,024 samples.
+void ChooseVoiceFormat(IPin* pin);
 // The pin of a filter whose name is exactly `name`, with a reference.
 IPin* PinNamed(IBaseFilter* filter, const wchar_t* name);
 std::vector<std::wstring> PinNames(IBaseFilter* filter);
