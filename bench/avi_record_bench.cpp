@@ -82,8 +82,17 @@ public:
         pmt->SetSubtype(&MEDIASUBTYPE_RGB24);
         pmt->SetFormatType(&FORMAT_VideoInfo);
         VIDEOINFOHEADER vih{};
-        vih.bmiHeader = {sizeof(BITMAPINFOHEADER), kWidth, kHeight, 1, 24, BI_RGB,
-                         static_cast<DWORD>(kStride * kHeight), 0, 0, 0, 0};
+        vih.bmiHeader = {sizeof(BITMAPINFOHEADER),
+                         kWidth,
+                         kHeight,
+                         1,
+                         24,
+                         BI_RGB,
+                         static_cast<DWORD>(kStride * kHeight),
+                         0,
+                         0,
+                         0,
+                         0};
         pmt->SetFormat(reinterpret_cast<BYTE*>(&vih), sizeof(vih));
         pmt->SetSampleSize(vih.bmiHeader.biSizeImage);
         return S_OK;
@@ -168,8 +177,8 @@ double RecordWithLumacap(const std::string& path) {
     control->Stop();
     const double cpu = ProcessCpuSeconds() - before;
 
-    for (IUnknown* p : std::initializer_list<IUnknown*>{source, compressor, mux, writer, events,
-                                                        control, graph})
+    for (IUnknown* p :
+         std::initializer_list<IUnknown*>{source, compressor, mux, writer, events, control, graph})
         if (p) p->Release();
     return cpu;
 }
@@ -177,10 +186,10 @@ double RecordWithLumacap(const std::string& path) {
 // CPU seconds of an ffmpeg process encoding the same frames (written once as a raw file).
 double RecordWithFfmpeg(const std::string& raw, const std::string& path) {
     const std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
-    std::vector<std::string> args = {"ffmpeg", "-v", "error", "-y", "-threads", "1",
-                                     "-f", "rawvideo", "-pix_fmt", "bgr24", "-s", size,
-                                     "-r", "30", "-i", raw, "-c:v", "mjpeg", "-q:v", "3",
-                                     "-pix_fmt", "yuvj420p", "-threads", "1", path};
+    std::vector<std::string> args = {
+        "ffmpeg", "-v", "error",    "-y",       "-threads", "1",  "-f", "rawvideo", "-pix_fmt",
+        "bgr24",  "-s", size,       "-r",       "30",       "-i", raw,  "-c:v",     "mjpeg",
+        "-q:v",   "3",  "-pix_fmt", "yuvj420p", "-threads", "1",  path};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -188,8 +197,7 @@ double RecordWithFfmpeg(const std::string& raw, const std::string& path) {
     if (posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, argv.data(), environ) != 0) return -1;
     int status = 0;
     rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return -1;
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
@@ -225,7 +233,8 @@ void BM_MjpegAviRecording(benchmark::State& state) {
         state.counters["lumacap_cpu_per_s"] = lumacap / rounds / seconds;
         state.counters["ffmpeg_cpu_per_s"] = ffmpeg / rounds / seconds;
         state.counters["ratio"] = lumacap / ffmpeg;
-        struct stat a{}, b{};
+        struct stat a {
+        }, b{};
         stat(ours.c_str(), &a);
         stat(theirs.c_str(), &b);
         state.counters["lumacap_MB"] = static_cast<double>(a.st_size) / 1e6;

@@ -142,8 +142,8 @@ int Muxer::AddStream(const StreamSpec& spec) {
         par->bit_rate = spec.bitRate;
     }
     if (!spec.extradata.empty()) {
-        par->extradata = static_cast<uint8_t*>(
-            av_mallocz(spec.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        par->extradata =
+            static_cast<uint8_t*>(av_mallocz(spec.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
         if (!par->extradata) return -1;
         std::memcpy(par->extradata, spec.extradata.data(), spec.extradata.size());
         par->extradata_size = static_cast<int>(spec.extradata.size());
@@ -189,17 +189,15 @@ bool Muxer::WritePacket(int stream, const uint8_t* data, int size, int64_t pts, 
     m_packet->dts = dts;
     m_packet->duration = duration;
     m_packet->flags = key ? AV_PKT_FLAG_KEY : 0;
-    if (stream < 0 || stream >= static_cast<int>(m_timeBases.size()))
-        return Fail(AVERROR(EINVAL));
-    const bool ok = WritePacket(stream, m_packet, m_timeBases[static_cast<size_t>(stream)],
-                                interleave);
+    if (stream < 0 || stream >= static_cast<int>(m_timeBases.size())) return Fail(AVERROR(EINVAL));
+    const bool ok =
+        WritePacket(stream, m_packet, m_timeBases[static_cast<size_t>(stream)], interleave);
     m_packet->data = nullptr;
     m_packet->size = 0;
     return ok;
 }
 
-bool Muxer::WritePacket(int stream, AVPacket* packet, AVRational packetTimeBase,
-                        bool interleave) {
+bool Muxer::WritePacket(int stream, AVPacket* packet, AVRational packetTimeBase, bool interleave) {
     if (m_error) return false;
     if (!m_context || m_finished) return Fail(AVERROR(EINVAL));
     if (!m_headerWritten && !WriteHeader()) return false;

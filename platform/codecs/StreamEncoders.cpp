@@ -52,8 +52,9 @@ int VideoStreamEncoder::Open(AVCodecID codec, int width, int height, int64_t fra
 
 int VideoStreamEncoder::Open(const VideoEncoderSettings& settings) {
     InitFfmpeg();
-    const AVCodec* encoder = settings.encoderName ? avcodec_find_encoder_by_name(settings.encoderName)
-                                                  : avcodec_find_encoder(settings.codec);
+    const AVCodec* encoder = settings.encoderName
+                                 ? avcodec_find_encoder_by_name(settings.encoderName)
+                                 : avcodec_find_encoder(settings.codec);
     if (!encoder) return AVERROR_ENCODER_NOT_FOUND;
     m_context = avcodec_alloc_context3(encoder);
     if (!m_context) return AVERROR(ENOMEM);
@@ -162,8 +163,7 @@ int AudioStreamEncoder::Open(AVCodecID codec, int sampleRate, int channels, int6
     if (!encoder) return AVERROR_ENCODER_NOT_FOUND;
     m_context = avcodec_alloc_context3(encoder);
     if (!m_context) return AVERROR(ENOMEM);
-    m_context->sample_fmt =
-        encoder->sample_fmts ? encoder->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+    m_context->sample_fmt = encoder->sample_fmts ? encoder->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
     m_context->sample_rate = sampleRate;
     av_channel_layout_default(&m_context->ch_layout, channels);
     m_context->bit_rate = bitRate;
@@ -212,9 +212,9 @@ int AudioStreamEncoder::Encode(const uint8_t* data, int inputSamples, const Pack
     if (capacity > m_convertedCapacity) {
         if (!m_converted.empty()) av_freep(&m_converted[0]);
         m_converted.assign(static_cast<size_t>(m_context->ch_layout.nb_channels), nullptr);
-        const int ret = av_samples_alloc(m_converted.data(), nullptr,
-                                         m_context->ch_layout.nb_channels, capacity,
-                                         m_context->sample_fmt, 0);
+        const int ret =
+            av_samples_alloc(m_converted.data(), nullptr, m_context->ch_layout.nb_channels,
+                             capacity, m_context->sample_fmt, 0);
         if (ret < 0) {
             m_converted.clear();
             m_convertedCapacity = 0;
@@ -226,9 +226,8 @@ int AudioStreamEncoder::Encode(const uint8_t* data, int inputSamples, const Pack
     const int converted =
         swr_convert(m_resampler, m_converted.data(), m_convertedCapacity, in, inputSamples);
     if (converted < 0) return converted;
-    if (converted > 0 &&
-        av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted.data()), converted) <
-            converted)
+    if (converted > 0 && av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted.data()),
+                                             converted) < converted)
         return AVERROR(ENOMEM);
     return EncodeFrames(false, sink);
 }

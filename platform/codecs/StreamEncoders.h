@@ -31,11 +31,11 @@ struct VideoEncoderSettings {
     AVPixelFormat format = AV_PIX_FMT_YUV420P;
     int width = 0;
     int height = 0;
-    int64_t frameLength = 333333;  // 100-ns units; timestamps count frames
-    int64_t bitRate = 0;           // bits per second, or 0 with `quality`
-    int quality = 0;               // a fixed quantiser (1 best .. 31), or 0
-    int keyInterval = 0;           // frames between key frames; 0: about every three seconds
-    const char* options = nullptr; // encoder options, "key=value:key=value"
+    int64_t frameLength = 333333;   // 100-ns units; timestamps count frames
+    int64_t bitRate = 0;            // bits per second, or 0 with `quality`
+    int quality = 0;                // a fixed quantiser (1 best .. 31), or 0
+    int keyInterval = 0;            // frames between key frames; 0: about every three seconds
+    const char* options = nullptr;  // encoder options, "key=value:key=value"
 };
 
 class VideoStreamEncoder {

@@ -35,8 +35,8 @@ struct CompressorInfo {
     int quality;              // fixed quantiser, or 0
     int bitsPerPixel;         // bit rate per pixel and second when neither quality nor options
     const char* options;
-    bool temporal;            // pictures refer to earlier ones
-    bool extradata;           // the decoder needs the encoder's set-up bytes (in the format block)
+    bool temporal;   // pictures refer to earlier ones
+    bool extradata;  // the decoder needs the encoder's set-up bytes (in the format block)
 };
 
 constexpr uint32_t FourCC(char a, char b, char c, char d) {
@@ -48,19 +48,54 @@ constexpr uint32_t FourCC(char a, char b, char c, char d) {
 
 const CompressorInfo kCompressors[] = {
     {{0xB8A3E0B1, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
-     L"MJPEG Compressor", L"mjpg", FourCC('M', 'J', 'P', 'G'), AV_CODEC_ID_MJPEG, nullptr,
-     AV_PIX_FMT_YUVJ420P, 3, 0, nullptr, false, false},
+     L"MJPEG Compressor",
+     L"mjpg",
+     FourCC('M', 'J', 'P', 'G'),
+     AV_CODEC_ID_MJPEG,
+     nullptr,
+     AV_PIX_FMT_YUVJ420P,
+     3,
+     0,
+     nullptr,
+     false,
+     false},
     {{0xB8A3E0B2, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
-     L"MPEG-4 Video Compressor", L"fmp4", FourCC('F', 'M', 'P', '4'), AV_CODEC_ID_MPEG4,
-     nullptr, AV_PIX_FMT_YUV420P, 0, 4, nullptr, true, false},
+     L"MPEG-4 Video Compressor",
+     L"fmp4",
+     FourCC('F', 'M', 'P', '4'),
+     AV_CODEC_ID_MPEG4,
+     nullptr,
+     AV_PIX_FMT_YUV420P,
+     0,
+     4,
+     nullptr,
+     true,
+     false},
     // One picture in, one out: no B-frames and no lookahead, so the stream stays in step.
     {{0xB8A3E0B3, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
-     L"H.264 Video Compressor", L"h264", FourCC('H', '2', '6', '4'), AV_CODEC_ID_H264,
-     "libx264", AV_PIX_FMT_YUV420P, 0, 0, "preset=veryfast:tune=zerolatency:crf=23", true,
+     L"H.264 Video Compressor",
+     L"h264",
+     FourCC('H', '2', '6', '4'),
+     AV_CODEC_ID_H264,
+     "libx264",
+     AV_PIX_FMT_YUV420P,
+     0,
+     0,
+     "preset=veryfast:tune=zerolatency:crf=23",
+     true,
      false},
     {{0xB8A3E0B4, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
-     L"Ut Video Lossless Compressor", L"ulrg", FourCC('U', 'L', 'R', 'G'), AV_CODEC_ID_UTVIDEO,
-     "utvideo", AV_PIX_FMT_GBRP, 0, 0, nullptr, false, true},
+     L"Ut Video Lossless Compressor",
+     L"ulrg",
+     FourCC('U', 'L', 'R', 'G'),
+     AV_CODEC_ID_UTVIDEO,
+     "utvideo",
+     AV_PIX_FMT_GBRP,
+     0,
+     0,
+     nullptr,
+     false,
+     true},
 };
 
 bool EncoderPresent(const CompressorInfo& info) {
@@ -188,7 +223,8 @@ public:
         pIn->GetPointer(&src);
         pOut->GetPointer(&dst);
         if (!src || !dst ||
-            pIn->GetActualDataLength() < static_cast<long>(BufferSize(srcFormat, m_width, m_height)))
+            pIn->GetActualDataLength() <
+                static_cast<long>(BufferSize(srcFormat, m_width, m_height)))
             return E_FAIL;
         long written = 0;
         bool key = false;

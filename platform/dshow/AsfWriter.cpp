@@ -317,8 +317,7 @@ private:
         return HRESULT_FROM_WIN32(codecs::AvErrorToWin32(m_muxer.Error()));
     }
     codecs::PacketSink SinkFor(Encoding& e) {
-        const AVRational timeBase =
-            e.video ? e.videoEncoder.TimeBase() : e.audioEncoder.TimeBase();
+        const AVRational timeBase = e.video ? e.videoEncoder.TimeBase() : e.audioEncoder.TimeBase();
         const int index = e.index;
         return [this, index, timeBase](AVPacket* packet) {
             return m_muxer.WritePacket(index, packet, timeBase, true);
@@ -341,8 +340,8 @@ private:
     std::vector<uint8_t> m_silence;
 };
 
-AsfInputPin::AsfInputPin(AsfWriter* writer, CCritSec* lock, HRESULT* phr, LPCWSTR name,
-                         bool video, WORD stream)
+AsfInputPin::AsfInputPin(AsfWriter* writer, CCritSec* lock, HRESULT* phr, LPCWSTR name, bool video,
+                         WORD stream)
     : CBaseInputPin(NAME("WM ASF Writer input"), writer, lock, phr, name),
       m_writer(writer),
       m_video(video),
@@ -476,8 +475,9 @@ HRESULT AsfWriter::StartSession() {
                                           : HRESULT_FROM_WIN32(codecs::AvErrorToWin32(error));
     }
     for (auto& e : m_encodings) {
-        e->index = e->video ? m_muxer.AddStream(e->videoEncoder.Context(), e->videoEncoder.TimeBase())
-                            : m_muxer.AddStream(e->audioEncoder.Context(), e->audioEncoder.TimeBase());
+        e->index = e->video
+                       ? m_muxer.AddStream(e->videoEncoder.Context(), e->videoEncoder.TimeBase())
+                       : m_muxer.AddStream(e->audioEncoder.Context(), e->audioEncoder.TimeBase());
         if (e->index < 0) hr = E_OUTOFMEMORY;
     }
     if (SUCCEEDED(hr) && !m_muxer.WriteHeader()) hr = MuxFailure();
@@ -510,8 +510,8 @@ HRESULT AsfWriter::Receive(AsfInputPin* pin, IMediaSample* sample) {
         if (!data || length < static_cast<long>(e.sourceBytes)) return S_OK;  // not a picture
         const int64_t slot = e.slots.PlaceOrDrop(hasTime, start);
         if (slot < 0) return S_OK;  // faster than the stream's frame rate
-        ret = e.videoEncoder.Encode(e.sourceFormat, e.sourceWidth, e.sourceHeight, e.bottomUp,
-                                    data, slot, SinkFor(e));
+        ret = e.videoEncoder.Encode(e.sourceFormat, e.sourceWidth, e.sourceHeight, e.bottomUp, data,
+                                    slot, SinkFor(e));
     } else {
         if (!data || length < e.blockAlign) return S_OK;
         const int64_t gap = e.clock.SilenceBefore(hasTime, start);

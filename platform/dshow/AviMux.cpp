@@ -56,11 +56,16 @@ struct InputLayout {
 AVCodecID PcmCodec(const WAVEFORMATEX& wfx) {
     if (wfx.wFormatTag == WAVE_FORMAT_PCM) {
         switch (wfx.wBitsPerSample) {
-            case 8: return AV_CODEC_ID_PCM_U8;
-            case 16: return AV_CODEC_ID_PCM_S16LE;
-            case 24: return AV_CODEC_ID_PCM_S24LE;
-            case 32: return AV_CODEC_ID_PCM_S32LE;
-            default: return AV_CODEC_ID_NONE;
+            case 8:
+                return AV_CODEC_ID_PCM_U8;
+            case 16:
+                return AV_CODEC_ID_PCM_S16LE;
+            case 24:
+                return AV_CODEC_ID_PCM_S24LE;
+            case 32:
+                return AV_CODEC_ID_PCM_S32LE;
+            default:
+                return AV_CODEC_ID_NONE;
         }
     }
     if (wfx.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && wfx.wBitsPerSample == 32)
@@ -88,9 +93,9 @@ HRESULT DescribeInput(const AM_MEDIA_TYPE& mt, InputLayout* out) {
         if (bih.biCompression == BI_RGB) {
             // Bitmaps: 24- and 32-bit, as the subtype says.
             const bool rgb24 = mt.subtype == MEDIASUBTYPE_RGB24 && bih.biBitCount == 24;
-            const bool rgb32 = (mt.subtype == MEDIASUBTYPE_RGB32 ||
-                                mt.subtype == MEDIASUBTYPE_ARGB32) &&
-                               bih.biBitCount == 32;
+            const bool rgb32 =
+                (mt.subtype == MEDIASUBTYPE_RGB32 || mt.subtype == MEDIASUBTYPE_ARGB32) &&
+                bih.biBitCount == 32;
             if (!rgb24 && !rgb32) return VFW_E_TYPE_NOT_ACCEPTED;
             spec.codec = AV_CODEC_ID_RAWVIDEO;
             spec.codecTag = 0;
@@ -363,8 +368,7 @@ private:
     std::vector<uint8_t> m_scratch;
 };
 
-AviMuxInputPin::AviMuxInputPin(AviMux* mux, CCritSec* lock, HRESULT* phr, LPCWSTR name,
-                               int number)
+AviMuxInputPin::AviMuxInputPin(AviMux* mux, CCritSec* lock, HRESULT* phr, LPCWSTR name, int number)
     : CBaseInputPin(NAME("AVI Mux input"), mux, lock, phr, name), m_mux(mux), m_number(number) {}
 
 HRESULT AviMuxInputPin::CompleteConnect(IPin* pReceivePin) {
@@ -398,12 +402,14 @@ HRESULT AviMux::StartSession() {
         if (!pin->IsConnected()) continue;
         MuxStream s;
         s.pin = pin.get();
-        if (FAILED(DescribeInput(pin->CurrentMediaType(), &s.layout))) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (FAILED(DescribeInput(pin->CurrentMediaType(), &s.layout)))
+            return VFW_E_TYPE_NOT_ACCEPTED;
         if (!s.layout.spec.video) s.clock.Reset(s.layout.spec.sampleRate);
         m_streams.push_back(std::move(s));
     }
     if (m_streams.empty()) return VFW_E_NOT_CONNECTED;
-    if (!m_muxer.Open("avi", this)) return HRESULT_FROM_WIN32(codecs::AvErrorToWin32(m_muxer.Error()));
+    if (!m_muxer.Open("avi", this))
+        return HRESULT_FROM_WIN32(codecs::AvErrorToWin32(m_muxer.Error()));
     m_active = true;
     // With every frame length known from the types, the header can go out now.
     const HRESULT hr = WriteHeaderLocked(false);
@@ -424,8 +430,7 @@ HRESULT AviMux::WriteHeaderLocked(bool force) {
     for (MuxStream& s : m_streams) {
         if (s.layout.spec.video) {
             s.slots.Reset(s.layout.frameLength);
-            s.layout.spec.timeBase =
-                av_make_q(static_cast<int>(s.layout.frameLength), 10000000);
+            s.layout.spec.timeBase = av_make_q(static_cast<int>(s.layout.frameLength), 10000000);
         }
         s.index = m_muxer.AddStream(s.layout.spec);
         if (s.index < 0) return E_OUTOFMEMORY;
@@ -435,8 +440,8 @@ HRESULT AviMux::WriteHeaderLocked(bool force) {
     while (!m_pending.empty()) {
         Pending p = std::move(m_pending.front());
         m_pending.pop_front();
-        const HRESULT hr = WriteAudioLocked(p.stream, p.data.data(), p.data.size(), p.hasTime,
-                                            p.start);
+        const HRESULT hr =
+            WriteAudioLocked(p.stream, p.data.data(), p.data.size(), p.hasTime, p.start);
         if (FAILED(hr)) return hr;
     }
     m_pendingBytes = 0;
@@ -483,8 +488,7 @@ HRESULT AviMux::Receive(AviMuxInputPin* pin, IMediaSample* sample) {
         const bool hasTime = SUCCEEDED(sample->GetTime(&start, &stop));
         const size_t index = static_cast<size_t>(it - m_streams.begin());
         if (!m_muxer.HeaderWritten()) {
-            m_pending.push_back(
-                {index, std::vector<uint8_t>(data, data + length), hasTime, start});
+            m_pending.push_back({index, std::vector<uint8_t>(data, data + length), hasTime, start});
             m_pendingBytes += static_cast<size_t>(length);
             if (m_pendingBytes <= kMaxPendingBytes) return S_OK;
             // No picture for too long: commit to a frame length and go.
@@ -523,8 +527,7 @@ HRESULT AviMux::WriteVideoLocked(MuxStream& s, IMediaSample* sample) {
             m_scratch.resize(s.layout.frameBytes);
             for (int row = 0; row < s.layout.rows; ++row)
                 std::memcpy(m_scratch.data() + static_cast<size_t>(row) * s.layout.rowBytes,
-                            data + static_cast<size_t>(s.layout.rows - 1 - row) *
-                                       s.layout.rowBytes,
+                            data + static_cast<size_t>(s.layout.rows - 1 - row) * s.layout.rowBytes,
                             s.layout.rowBytes);
             data = m_scratch.data();
         }

@@ -91,10 +91,17 @@ public:
         if (m_fd < 0) return E_UNEXPECTED;
         int64_t base = 0;
         switch (origin) {
-            case STREAM_SEEK_SET: base = 0; break;
-            case STREAM_SEEK_CUR: base = m_position; break;
-            case STREAM_SEEK_END: base = m_size; break;
-            default: return STG_E_INVALIDFUNCTION;
+            case STREAM_SEEK_SET:
+                base = 0;
+                break;
+            case STREAM_SEEK_CUR:
+                base = m_position;
+                break;
+            case STREAM_SEEK_END:
+                base = m_size;
+                break;
+            default:
+                return STG_E_INVALIDFUNCTION;
         }
         if (base + offset < 0) return STG_E_SEEKERROR;
         m_position = base + offset;

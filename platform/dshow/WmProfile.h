@@ -18,8 +18,8 @@ struct StreamData {
     WORD number = 0;
     std::wstring name;
     std::wstring connection;
-    DWORD bitrate = 0;        // bits per second
-    DWORD bufferWindow = 0;   // milliseconds
+    DWORD bitrate = 0;       // bits per second
+    DWORD bufferWindow = 0;  // milliseconds
     CMediaType mediaType;
 };
 

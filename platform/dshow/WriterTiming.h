@@ -11,7 +11,8 @@ namespace lumacap::dshow {
 
 // Frame slots of one video stream. A frame goes into the slot its start time falls in, so a gap in
 // the stamps leaves empty slots (the file keeps the recording's duration); a frame stamped at or
-// before its predecessor's slot goes into the slot right after it, so no frame is lost or reordered.
+// before its predecessor's slot goes into the slot right after it, so no frame is lost or
+// reordered.
 class FrameSlots {
 public:
     // Gaps longer than this are taken as broken stamps rather than as time that passed.
@@ -43,8 +44,7 @@ public:
     // a later frame that falls into a slot already taken comes faster than the rate and is dropped,
     // while a frame stamped before its predecessor is kept and written after it.
     int64_t PlaceOrDrop(bool hasTime, REFERENCE_TIME start) {
-        if (hasTime && m_haveLastStart && start > m_lastStart && SlotOf(start) <= m_last)
-            return -1;
+        if (hasTime && m_haveLastStart && start > m_lastStart && SlotOf(start) <= m_last) return -1;
         return Place(hasTime, start);
     }
 

@@ -94,8 +94,8 @@ TEST_P(Compressors, CompressedFramesDecodeToTheCameraFrames) {
     ctx->height = 240;
     ctx->codec_tag = c.fourcc;
     if (!extradata.empty()) {
-        ctx->extradata = static_cast<uint8_t*>(
-            av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        ctx->extradata =
+            static_cast<uint8_t*>(av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
         std::memcpy(ctx->extradata, extradata.data(), extradata.size());
         ctx->extradata_size = static_cast<int>(extradata.size());
     }
@@ -134,10 +134,14 @@ INSTANTIATE_TEST_SUITE_P(
                                      0x47524C55}),
     [](const ::testing::TestParamInfo<CompressorCase>& info) {
         switch (info.param.codec) {
-            case AV_CODEC_ID_MJPEG: return std::string("Mjpeg");
-            case AV_CODEC_ID_MPEG4: return std::string("Mpeg4");
-            case AV_CODEC_ID_H264: return std::string("H264");
-            default: return std::string("UtVideo");
+            case AV_CODEC_ID_MJPEG:
+                return std::string("Mjpeg");
+            case AV_CODEC_ID_MPEG4:
+                return std::string("Mpeg4");
+            case AV_CODEC_ID_H264:
+                return std::string("H264");
+            default:
+                return std::string("UtVideo");
         }
     });
 

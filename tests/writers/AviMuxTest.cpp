@@ -122,7 +122,8 @@ TEST_F(AviWriting, AcceptsVideoAndPcmAndRefusesTheRest) {
         mt.SetSubtype(&subtype);
         mt.SetFormatType(&FORMAT_VideoInfo);
         VIDEOINFOHEADER vih{};
-        vih.bmiHeader = {sizeof(BITMAPINFOHEADER), 320, height, 1, bits, compression, 0, 0, 0, 0, 0};
+        vih.bmiHeader = {
+            sizeof(BITMAPINFOHEADER), 320, height, 1, bits, compression, 0, 0, 0, 0, 0};
         mt.SetFormat(reinterpret_cast<BYTE*>(&vih), sizeof(vih));
         return mt;
     };

@@ -51,7 +51,8 @@ long long FindTag(FILE* file, const char* tag, long long from) {
         const size_t n = fread(buffer.data(), 1, buffer.size(), file);
         if (n < 4) return -1;
         for (size_t i = 0; i + 4 <= n; ++i)
-            if (std::memcmp(buffer.data() + i, tag, 4) == 0) return offset + static_cast<long long>(i);
+            if (std::memcmp(buffer.data() + i, tag, 4) == 0)
+                return offset + static_cast<long long>(i);
         offset += static_cast<long long>(n) - 3;
     }
 }

@@ -50,7 +50,8 @@ TEST_F(WriterFaults, ArmedMethodsFailWithTheArmedCode) {
              DWORD count = 0;
              return profile->GetStreamCount(&count);
          }},
-        {"IWMProfile::GetStream", [&] { return profile->GetStream(0, &ComPtr<IWMStreamConfig>()); }},
+        {"IWMProfile::GetStream",
+         [&] { return profile->GetStream(0, &ComPtr<IWMStreamConfig>()); }},
         {"IWMProfile::RemoveStreamByNumber", [&] { return profile->RemoveStreamByNumber(1); }},
         {"IWMProfile::ReconfigStream", [&] { return profile->ReconfigStream(stream); }},
         {"IWMStreamConfig::SetBitrate", [&] { return stream->SetBitrate(1000); }},

@@ -79,7 +79,8 @@ public:
                 m_seed ^= m_seed << 13;
                 m_seed ^= m_seed >> 17;
                 m_seed ^= m_seed << 5;
-                const int grain = static_cast<int>(m_seed % (2 * m_script.noise + 1)) - m_script.noise;
+                const int grain =
+                    static_cast<int>(m_seed % (2 * m_script.noise + 1)) - m_script.noise;
                 m_picture[p] = static_cast<uint8_t>(std::clamp(m_picture[p] + grain, 0, 255));
             }
         }
@@ -255,10 +256,9 @@ double NumberField(const std::map<std::string, std::string>& probe, const std::s
 
 std::vector<PacketInfo> Packets(const std::string& path, int stream) {
     std::vector<PacketInfo> out;
-    std::istringstream text(RunText(Tool("ffprobe") + " -v error -select_streams " +
-                                    std::to_string(stream) +
-                                    " -show_entries packet=dts,size,flags -of csv=p=0 " +
-                                    Quote(path)));
+    std::istringstream text(
+        RunText(Tool("ffprobe") + " -v error -select_streams " + std::to_string(stream) +
+                " -show_entries packet=dts,size,flags -of csv=p=0 " + Quote(path)));
     std::string line;
     while (std::getline(text, line)) {
         long long dts = 0;
@@ -292,8 +292,8 @@ std::vector<std::vector<uint8_t>> SplitPictures(const std::string& raw, int widt
 
 std::vector<std::vector<uint8_t>> DecodePictures(const std::string& path, int width, int height,
                                                  int stream) {
-    return SplitPictures(RunText(Tool("ffmpeg") + " -v error -i " + Quote(path) + " -map 0:" +
-                                 std::to_string(stream) +
+    return SplitPictures(RunText(Tool("ffmpeg") + " -v error -i " + Quote(path) +
+                                 " -map 0:" + std::to_string(stream) +
                                  " -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -"),
                          width, height);
 }
@@ -316,8 +316,8 @@ std::vector<long> DecodedFrameNumbers(const std::string& path, int width, int he
 }
 
 std::vector<int16_t> DecodeAudio(const std::string& path, int stream) {
-    const std::string raw = RunText(Tool("ffmpeg") + " -v error -i " + Quote(path) + " -map 0:" +
-                                    std::to_string(stream) + " -f s16le -ac 1 -");
+    const std::string raw = RunText(Tool("ffmpeg") + " -v error -i " + Quote(path) +
+                                    " -map 0:" + std::to_string(stream) + " -f s16le -ac 1 -");
     std::vector<int16_t> samples(raw.size() / 2);
     if (!samples.empty()) std::memcpy(samples.data(), raw.data(), samples.size() * 2);
     return samples;
