@@ -7,6 +7,7 @@
 
 #include <mmreg.h>
 
+#include "platform/com/ComObject.h"
 #include "platform/com/LiveObjects.h"
 #include "platform/sim/Faults.h"
 
@@ -215,24 +216,9 @@ private:
     StreamData m_data;
 };
 
-class Profile final : public IWMProfile, public com::LiveObject {
+class Profile final : public com::ComObject<IWMProfile, IID_IWMProfile> {
 public:
     explicit Profile(ProfileData data) : m_data(std::move(data)) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IWMProfile) return E_NOINTERFACE;
-        *ppv = static_cast<IWMProfile*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_ref; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = --m_ref;
-        if (left == 0) delete this;
-        return left;
-    }
 
     STDMETHODIMP GetVersion(WMT_VERSION* pdwVersion) override {
         if (!pdwVersion) return E_POINTER;
@@ -359,7 +345,6 @@ private:
                             [number](const StreamData& s) { return s.number == number; });
     }
 
-    std::atomic<ULONG> m_ref{1};
     std::mutex m_mutex;
     ProfileData m_data;
 };
