@@ -39,7 +39,9 @@ TEST_F(WriterFaults, ArmedMethodsFailWithTheArmedCode) {
              ComPtr<IFileSinkFilter> sink;
              asf->QueryInterface(IID_IFileSinkFilter, sink.Out());
              LPOLESTR name = nullptr;
-             return sink->GetCurFile(&name, nullptr);
+             const HRESULT hr = sink->GetCurFile(&name, nullptr);
+             CoTaskMemFree(name);
+             return hr;
          }},
         {"IConfigAsfWriter::GetCurrentProfile",
          [&] { return config->GetCurrentProfile(&ComPtr<IWMProfile>()); }},
