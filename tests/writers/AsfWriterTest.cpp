@@ -334,6 +334,19 @@ TEST_F(AsfWriting, ProfilesItCannotEncodeAreRefused) {
     EXPECT_EQ(Configure(640, 480, 300, 10, false), VFW_E_NOT_STOPPED);
 }
 
+TEST_F(AsfWriting, ARecordingWithoutFramesStillOpens) {
+    SourceScript script;
+    script.endOfStream = false;
+    ConnectSource(script);
+    const std::string path = TempDir() + "/empty.asf";
+    ASSERT_EQ(SetOutputFile(asf, path), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_EQ(control->Stop(), S_OK);
+    const auto probe = Probe(path);
+    EXPECT_EQ(Field(probe, "format.format_name"), "asf");
+    EXPECT_EQ(Field(probe, "streams.stream.0.codec_name"), "wmv2");
+}
+
 TEST_F(AsfWriting, AnUnwritablePathFailsTheRunCleanly) {
     SourceScript script;
     script.starts = RegularStarts(3, 1000000);

@@ -231,6 +231,19 @@ TEST_F(AviWriting, StoppingOrReleasingTheGraphFinishesTheFile) {
     EXPECT_EQ(DecodedFrameNumbers(second, 320, 240), (std::vector<long>{0, 1, 2, 3, 4}));
 }
 
+// Stopped before the first frame: still a file that opens, with no frames in it.
+TEST_F(AviWriting, ARecordingWithoutFramesStillOpens) {
+    SourceScript script;
+    script.endOfStream = false;
+    Build(script);
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_EQ(control->Stop(), S_OK);
+    const auto probe = Probe(path);
+    EXPECT_EQ(Field(probe, "format.format_name"), "avi");
+    EXPECT_EQ(Field(probe, "streams.stream.0.codec_name"), "rawvideo");
+    EXPECT_TRUE(DecodePictures(path, 320, 240).empty());
+}
+
 TEST_F(AviWriting, AnUnwritablePathFailsTheRunCleanly) {
     SourceScript script;
     script.starts = RegularStarts(3, 1000000);
