@@ -255,10 +255,14 @@ public:
         if (FAILED(hr)) return hr;
         hr = ValidateProfile(profile);
         if (FAILED(hr)) return hr;
-        CAutoLock lock(&m_lock);
-        if (m_State != State_Stopped) return VFW_E_NOT_STOPPED;
-        m_profile = std::move(profile);
-        RebuildPins();
+        std::vector<IPin*> orphans;
+        {
+            CAutoLock lock(&m_lock);
+            if (m_State != State_Stopped) return VFW_E_NOT_STOPPED;
+            m_profile = std::move(profile);
+            orphans = RebuildPins();
+        }
+        Disconnect(orphans);
         return S_OK;
     }
     STDMETHODIMP GetCurrentProfile(IWMProfile** ppProfile) override {
@@ -303,7 +307,10 @@ private:
         uint8_t silence = 0;
     };
 
-    void RebuildPins();
+    // Pins for the profile's streams, keeping those of streams that remain; answers the dropped
+    // pins that are still connected.
+    std::vector<IPin*> RebuildPins();
+    void Disconnect(const std::vector<IPin*>& pins);
     HRESULT StartSession();
     HRESULT FinishSessionLocked();
     HRESULT FailLocked(HRESULT hr) {
@@ -386,7 +393,7 @@ STDMETHODIMP AsfInputPin::EndOfStream() {
     return m_writer->InputEndOfStream(this);
 }
 
-void AsfWriter::RebuildPins() {
+std::vector<IPin*> AsfWriter::RebuildPins() {
     std::vector<std::unique_ptr<AsfInputPin>> pins;
     int audio = 0, video = 0;
     for (const wm::StreamData& s : m_profile.streams) {
@@ -406,24 +413,32 @@ void AsfWriter::RebuildPins() {
                 std::make_unique<AsfInputPin>(this, &m_lock, &hr, name, isVideo, s.number));
         }
     }
-    // Streams that went away take their pins (and connections) with them.
+    // Streams that went away take their pins with them; their connections are broken by the
+    // caller, outside the filter's lock.
+    std::vector<IPin*> orphans;
     for (auto& pin : m_pins) {
         if (!pin) continue;
-        if (IPin* peer = pin->GetConnected()) {
-            peer->AddRef();
-            if (m_pGraph) {
-                m_pGraph->Disconnect(peer);
-                m_pGraph->Disconnect(pin.get());
-            } else {
-                peer->Disconnect();
-                pin->Disconnect();
-            }
-            peer->Release();
-        }
+        if (pin->IsConnected()) orphans.push_back(pin.get());
         m_retired.push_back(std::move(pin));
     }
     m_pins = std::move(pins);
     IncrementPinVersion();
+    return orphans;
+}
+
+void AsfWriter::Disconnect(const std::vector<IPin*>& pins) {
+    for (IPin* pin : pins) {
+        IPin* peer = nullptr;
+        if (FAILED(pin->ConnectedTo(&peer)) || !peer) continue;
+        if (m_pGraph) {
+            m_pGraph->Disconnect(peer);
+            m_pGraph->Disconnect(pin);
+        } else {
+            peer->Disconnect();
+            pin->Disconnect();
+        }
+        peer->Release();
+    }
 }
 
 HRESULT AsfWriter::StartSession() {

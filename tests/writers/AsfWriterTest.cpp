@@ -188,9 +188,16 @@ TEST_F(AsfWriting, ConfiguredProfileShapesTheFile) {
     script.height = 480;
     script.starts = RegularStarts(20, 1000000);
     ConnectSource(script);
+    // A stream that goes away takes its input's connection with it.
+    ComPtr<IBaseFilter> microphone(BindDevice(CLSID_AudioInputDeviceCategory, 0));
+    graph->AddFilter(microphone, L"Audio");
+    IPin* sound = GetPin(microphone, 0, nullptr);
+    ASSERT_EQ(graph->Connect(sound, GetPin(asf, 1, "Audio Input 01")), S_OK);
     ASSERT_EQ(Configure(320, 240, 500, 10, false), S_OK);
     EXPECT_EQ(PinNames(asf), (std::vector<std::wstring>{L"Video Input 01"}));
     EXPECT_TRUE(GetPin(asf, 1, "Video Input 01")->ConnectedTo(&ComPtr<IPin>()) == S_OK);
+    EXPECT_EQ(sound->ConnectedTo(&ComPtr<IPin>()), VFW_E_NOT_CONNECTED);
+    graph->RemoveFilter(microphone);
 
     const std::string path = TempDir() + "/movie.wmv";
     Record(path);
