@@ -116,7 +116,7 @@ TEST_F(MicrophoneRecording, VoiceFormatArrivesInBuffersOfAThousandSamples) {
     ASSERT_FALSE(frames.empty());
     const double videoSeconds = static_cast<double>(frames.size()) / 30.0;
     const double audioSeconds = static_cast<double>(samples.size()) / 11025.0;
-    EXPECT_NEAR(audioSeconds, videoSeconds, 0.25);
+    EXPECT_NEAR(audioSeconds, videoSeconds, 0.35);
     int peak = 0;
     for (int16_t s : samples) peak = std::max(peak, std::abs(static_cast<int>(s)));
     EXPECT_NEAR(peak, 16384, 200);
