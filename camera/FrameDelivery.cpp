@@ -104,49 +104,37 @@ void CDXCamera::FreeImageMemery(unsigned char* pBuffer) {
     delete[] pBuffer;
 }
 
-long CDXCamera::Run() {
+// The refusals Run, Pause and Stop share: a camera without a graph, and a lost device.
+bool CDXCamera::RefuseGraphRequest() {
     if (m_nStatus == 0 || !m_pMediaControl) {
         m_strLastError = "设备未运行.";
-        return 1;
+        return true;
     }
     if (m_nStatus == 4) {
         m_strLastError = "设备断开连接.";
-        return 1;
+        return true;
     }
+    return false;
+}
+
+long CDXCamera::ChangeGraphState(OAFilterState target, HRESULT (STDMETHODCALLTYPE IMediaControl::*change)(),
+                                 int status) {
+    if (RefuseGraphRequest()) return 1;
     // A stop the host asked for earlier is carried out before this request.
     JoinStopWorker();
     OAFilterState state = State_Stopped;
-    if (SUCCEEDED(m_pMediaControl->GetState(0, &state)) && state == State_Running) return 0;
+    if (SUCCEEDED(m_pMediaControl->GetState(0, &state)) && state == target) return 0;
     // A graph that refuses leaves the status as it was; the host is not told.
-    if (SUCCEEDED(m_pMediaControl->Run())) m_nStatus = 3;
+    if (SUCCEEDED((m_pMediaControl->*change)())) m_nStatus = status;
     return 0;
 }
 
-long CDXCamera::Pause() {
-    if (m_nStatus == 0 || !m_pMediaControl) {
-        m_strLastError = "设备未运行.";
-        return 1;
-    }
-    if (m_nStatus == 4) {
-        m_strLastError = "设备断开连接.";
-        return 1;
-    }
-    JoinStopWorker();
-    OAFilterState state = State_Stopped;
-    if (SUCCEEDED(m_pMediaControl->GetState(0, &state)) && state == State_Paused) return 0;
-    if (SUCCEEDED(m_pMediaControl->Pause())) m_nStatus = 2;
-    return 0;
-}
+long CDXCamera::Run() { return ChangeGraphState(State_Running, &IMediaControl::Run, 3); }
+
+long CDXCamera::Pause() { return ChangeGraphState(State_Paused, &IMediaControl::Pause, 2); }
 
 long CDXCamera::Stop() {
-    if (m_nStatus == 0 || !m_pMediaControl) {
-        m_strLastError = "设备未运行.";
-        return 1;
-    }
-    if (m_nStatus == 4) {
-        m_strLastError = "设备断开连接.";
-        return 1;
-    }
+    if (RefuseGraphRequest()) return 1;
     // Stopping a graph waits for its streaming threads, so it happens on a worker and Stop returns
     // at once. The camera keeps the worker's handle and joins it before the graph goes away (Close,
     // the destructor) or before the next request, instead of letting it run on unguarded.

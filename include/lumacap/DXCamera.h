@@ -160,6 +160,8 @@ private:
     void GetDeviceProperty();
     void CopyConfiguration(const CDXCamera& other);
     void JoinStopWorker();
+    bool RefuseGraphRequest();
+    long ChangeGraphState(OAFilterState target, HRESULT (STDMETHODCALLTYPE IMediaControl::*change)(), int status);
 
     IGraphBuilder* m_pGraph;
     ICaptureGraphBuilder2* m_pCaptureBuilder;
