@@ -579,18 +579,8 @@ HRESULT AsfWriter::FinishSessionLocked() {
     return hr;
 }
 
-HRESULT CreateAsfWriter(IUnknown* outer, REFIID riid, void** ppv) {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* writer = new AsfWriter(&hr);
-    writer->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = writer->NonDelegatingQueryInterface(riid, ppv);
-    writer->NonDelegatingRelease();
-    return hr;
-}
-
 }  // namespace
 
-LUMACAP_REGISTER_CLASS(CLSID_WMAsfWriter, "WM ASF Writer", CreateAsfWriter);
+LUMACAP_REGISTER_CLASS(CLSID_WMAsfWriter, "WM ASF Writer", CreateComInstance<AsfWriter>);
 
 }  // namespace lumacap::dshow

@@ -607,18 +607,8 @@ HRESULT AviMux::FinishSessionLocked() {
     return hr;
 }
 
-HRESULT CreateAviMux(IUnknown* outer, REFIID riid, void** ppv) {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* mux = new AviMux(&hr);
-    mux->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = mux->NonDelegatingQueryInterface(riid, ppv);
-    mux->NonDelegatingRelease();
-    return hr;
-}
-
 }  // namespace
 
-LUMACAP_REGISTER_CLASS(CLSID_AviDest, "AVI Mux", CreateAviMux);
+LUMACAP_REGISTER_CLASS(CLSID_AviDest, "AVI Mux", CreateComInstance<AviMux>);
 
 }  // namespace lumacap::dshow

@@ -316,22 +316,11 @@ public:
     }
 };
 
-template <class T>
-HRESULT Create(IUnknown* outer, REFIID riid, void** ppv) {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* filter = new T(&hr);
-    filter->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(riid, ppv);
-    filter->NonDelegatingRelease();
-    return hr;
-}
-
 }  // namespace
 
-LUMACAP_REGISTER_CLASS(CLSID_Colour, "Color Space Converter", Create<ColourConverter>);
-LUMACAP_REGISTER_CLASS(CLSID_MjpegDec, "MJPEG Decompressor", Create<MjpegDecompressor>);
-LUMACAP_REGISTER_CLASS(CLSID_RotateFilter, "Rotate Filter", Create<RotateFilter>);
+LUMACAP_REGISTER_CLASS(CLSID_Colour, "Color Space Converter", CreateComInstance<ColourConverter>);
+LUMACAP_REGISTER_CLASS(CLSID_MjpegDec, "MJPEG Decompressor", CreateComInstance<MjpegDecompressor>);
+LUMACAP_REGISTER_CLASS(CLSID_RotateFilter, "Rotate Filter", CreateComInstance<RotateFilter>);
 
 // Intelligent connect may insert the converters (the decompressor first, as its merit is higher).
 static const IntermediateRegistration s_mjpeg(CLSID_MjpegDec, L"MJPEG Decompressor", 0x00600000);

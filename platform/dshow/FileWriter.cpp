@@ -336,18 +336,8 @@ HRESULT FileWriterInputPin::BreakConnect() {
     return CBaseInputPin::BreakConnect();
 }
 
-HRESULT CreateFileWriter(IUnknown* outer, REFIID riid, void** ppv) {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* writer = new FileWriter(&hr);
-    writer->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = writer->NonDelegatingQueryInterface(riid, ppv);
-    writer->NonDelegatingRelease();
-    return hr;
-}
-
 }  // namespace
 
-LUMACAP_REGISTER_CLASS(CLSID_FileWriter, "File Writer", CreateFileWriter);
+LUMACAP_REGISTER_CLASS(CLSID_FileWriter, "File Writer", CreateComInstance<FileWriter>);
 
 }  // namespace lumacap::dshow

@@ -22,19 +22,8 @@ public:
     HRESULT DoRenderSample(IMediaSample*) override { return S_OK; }
 };
 
-template <class T>
-HRESULT Create(IUnknown* outer, REFIID riid, void** ppv) {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* filter = new T(&hr);
-    filter->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(riid, ppv);
-    filter->NonDelegatingRelease();
-    return hr;
-}
-
 }  // namespace
 
-LUMACAP_REGISTER_CLASS(CLSID_NullRenderer, "Null Renderer", Create<NullRenderer>);
+LUMACAP_REGISTER_CLASS(CLSID_NullRenderer, "Null Renderer", CreateComInstance<NullRenderer>);
 
 }  // namespace lumacap::dshow

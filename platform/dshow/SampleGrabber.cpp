@@ -182,18 +182,8 @@ private:
     bool m_haveBuffer = false;
 };
 
-HRESULT CreateSampleGrabber(IUnknown* outer, REFIID riid, void** ppv) {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* grabber = new SampleGrabber(&hr);
-    grabber->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = grabber->NonDelegatingQueryInterface(riid, ppv);
-    grabber->NonDelegatingRelease();
-    return hr;
-}
-
 }  // namespace
 
-LUMACAP_REGISTER_CLASS(CLSID_SampleGrabber, "SampleGrabber", CreateSampleGrabber);
+LUMACAP_REGISTER_CLASS(CLSID_SampleGrabber, "SampleGrabber", CreateComInstance<SampleGrabber>);
 
 }  // namespace lumacap::dshow

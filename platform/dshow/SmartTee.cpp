@@ -215,18 +215,8 @@ HRESULT TeeOutput::DeliverSample(IMediaSample* pSample) {
     return hr;
 }
 
-HRESULT CreateSmartTee(IUnknown* outer, REFIID riid, void** ppv) {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* tee = new SmartTee(&hr);
-    tee->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = tee->NonDelegatingQueryInterface(riid, ppv);
-    tee->NonDelegatingRelease();
-    return hr;
-}
-
 }  // namespace
 
-LUMACAP_REGISTER_CLASS(CLSID_SmartTee, "Smart Tee", CreateSmartTee);
+LUMACAP_REGISTER_CLASS(CLSID_SmartTee, "Smart Tee", CreateComInstance<SmartTee>);
 
 }  // namespace lumacap::dshow

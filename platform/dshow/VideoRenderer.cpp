@@ -476,18 +476,8 @@ private:
     long m_cursorHidden = OAFALSE;
 };
 
-HRESULT CreateVideoRenderer(IUnknown* outer, REFIID riid, void** ppv) {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* filter = new VideoRenderer(&hr);
-    filter->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(riid, ppv);
-    filter->NonDelegatingRelease();
-    return hr;
-}
-
 }  // namespace
 
-LUMACAP_REGISTER_CLASS(CLSID_VideoRenderer, "Video Renderer", CreateVideoRenderer);
+LUMACAP_REGISTER_CLASS(CLSID_VideoRenderer, "Video Renderer", CreateComInstance<VideoRenderer>);
 
 }  // namespace lumacap::dshow

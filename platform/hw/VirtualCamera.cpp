@@ -531,14 +531,7 @@ STDMETHODIMP VirtualCameraPin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, B
 
 HRESULT CreateVirtualCameraFilter(const std::shared_ptr<CameraDevice>& device, REFIID riid,
                                   void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    HRESULT hr = S_OK;
-    auto* filter = new VirtualCameraFilter(device, &hr);
-    filter->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(riid, ppv);
-    filter->NonDelegatingRelease();
-    return hr;
+    return CreateComInstance<VirtualCameraFilter>(nullptr, riid, ppv, device);
 }
 
 }  // namespace lumacap::hw

@@ -369,14 +369,7 @@ private:
 
 HRESULT CreateVirtualMicrophoneFilter(const std::shared_ptr<MicrophoneDevice>& device, REFIID riid,
                                       void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    HRESULT hr = S_OK;
-    auto* filter = new VirtualMicrophoneFilter(device, &hr);
-    filter->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = filter->NonDelegatingQueryInterface(riid, ppv);
-    filter->NonDelegatingRelease();
-    return hr;
+    return CreateComInstance<VirtualMicrophoneFilter>(nullptr, riid, ppv, device);
 }
 
 }  // namespace lumacap::hw

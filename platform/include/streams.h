@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "dshow.h"
@@ -84,6 +85,22 @@ LUMACAP_API HRESULT GetInterface(LPUNKNOWN pUnk, void** ppv);
     }
 
 #define NAME(x) (x)
+
+// The class-factory side of an object built on CUnknown: constructs T from `args` and an
+// HRESULT out-parameter for the constructor's own failures, answers its `riid` interface with one
+// reference, and frees it when either step fails. Aggregation is not offered.
+template <class T, typename... Args>
+HRESULT CreateComInstance(IUnknown* outer, REFIID riid, void** ppv, Args&&... args) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    HRESULT hr = S_OK;
+    T* object = new T(std::forward<Args>(args)..., &hr);
+    object->NonDelegatingAddRef();
+    if (SUCCEEDED(hr)) hr = object->NonDelegatingQueryInterface(riid, ppv);
+    object->NonDelegatingRelease();
+    return hr;
+}
 
 // ---- locks, events, worker threads
 // ----------------------------------------------------------------
