@@ -17,9 +17,7 @@ struct CDXCameraTestAccess {
     static CSampleGrabberCB& GrabberCB(CDXCamera& c) { return c.m_GrabberCB; }
     static LONG& ResolutionIndex(CDXCamera& c) { return c.m_lResolutionIndex; }
     static ISampleGrabber*& SampleGrabber(CDXCamera& c) { return c.m_pSampleGrabber; }
-    static void FormatErrorMessage(CDXCamera& c, const char* step, DWORD code) {
-        c.FormatErrorMessage(step, code);
-    }
+    static void FormatErrorMessage(CDXCamera& c, const char* step, DWORD code) { c.FormatErrorMessage(step, code); }
     static void HandleEvent(CDXCamera& c) { c.HandleEvent(); }
     static LONG PreviewWidth(CDXCamera& c) { return c.m_GrabberCB.m_lPreviewWidth; }
     static LONG PreviewHeight(CDXCamera& c) { return c.m_GrabberCB.m_lPreviewHeight; }
@@ -29,9 +27,7 @@ struct CDXCameraTestAccess {
 
 struct CDXRecorderTestAccess {
     static std::atomic<int>& Status(CDXRecorder& r) { return r.m_nStatus; }
-    static void FormatErrorMessage(CDXRecorder& r, const char* text, DWORD code) {
-        r.FormatErrorMessage(text, code);
-    }
+    static void FormatErrorMessage(CDXRecorder& r, const char* text, DWORD code) { r.FormatErrorMessage(text, code); }
     static CAudioGrabberCB& AudioGrabberCB(CDXRecorder& r) { return r.m_AudioGrabberCB; }
     static HWND NotifyWnd(CDXRecorder& r) { return r.m_hNotifyWnd; }
     static BOOL GetImageBuffer(CDXRecorder& r, BYTE* buffer) { return r.GetImageBuffer(buffer); }
