@@ -3,6 +3,7 @@
 #   make test       install what is missing, build, run the whole test suite
 #   make test-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   make bench      build and run the benchmarks
+#   make lint       clang-tidy over the library and the tool
 #   make install    install into $(PREFIX) (default /usr/local)
 
 BUILD      ?= build
@@ -11,7 +12,7 @@ PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 LUMACAP_WERROR ?= OFF
 
-.PHONY: all deps configure build run test test-asan bench install examples clean
+.PHONY: all deps configure build run test test-asan bench lint install examples clean
 
 all: build
 
@@ -37,6 +38,9 @@ test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMACAP_SANITIZE=ON -DLUMACAP_WERROR=$(LUMACAP_WERROR)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+lint: build
+	./scripts/lint.sh $(BUILD)
 
 bench: build
 	./scripts/run-benchmarks.sh $(BUILD)

@@ -12,6 +12,7 @@
 
 #include "platform/com/ClassRegistry.h"
 #include "platform/com/DeviceRegistry.h"
+#include "platform/com/ComObject.h"
 #include "platform/com/LiveObjects.h"
 #include "platform/sim/Faults.h"
 
@@ -48,27 +49,10 @@ LPOLESTR CoTaskStrDup(const std::wstring& s) {
 // ---- property bag
 // --------------------------------------------------------------------------------
 
-class PropertyBag final : public IPropertyBag, public LiveObject {
+class PropertyBag final : public com::ComObject<IPropertyBag, IID_IPropertyBag> {
 public:
     explicit PropertyBag(std::vector<std::pair<std::wstring, std::wstring>> props)
         : m_props(std::move(props)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
-            *ppv = static_cast<IPropertyBag*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_ref;
-        if (left == 0) delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog*) override {
         LUMACAP_FAULT_POINT("IPropertyBag::Read");
@@ -89,33 +73,14 @@ public:
 
 private:
     std::vector<std::pair<std::wstring, std::wstring>> m_props;
-    std::atomic<ULONG> m_ref{1};
 };
 
 // ---- moniker
 // -----------------------------------------------------------------------------------------
 
-class DeviceMoniker final : public IMoniker, public LiveObject {
+class DeviceMoniker final : public com::ComObject<IMoniker, IID_IMoniker, IID_IPersist, IID_IPersistStream> {
 public:
     explicit DeviceMoniker(DeviceEntry entry) : m_entry(std::move(entry)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IMoniker || riid == IID_IPersist ||
-            riid == IID_IPersistStream) {
-            *ppv = static_cast<IMoniker*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_ref;
-        if (left == 0) delete this;
-        return left;
-    }
 
     // IPersist, IPersistStream
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID* pClassID) override {
@@ -207,32 +172,14 @@ public:
 
 private:
     DeviceEntry m_entry;
-    std::atomic<ULONG> m_ref{1};
 };
 
 // ---- moniker enumerator
 // -------------------------------------------------------------------------------
 
-class MonikerEnum final : public IEnumMoniker, public LiveObject {
+class MonikerEnum final : public com::ComObject<IEnumMoniker, IID_IEnumMoniker> {
 public:
     explicit MonikerEnum(std::vector<DeviceEntry> entries) : m_entries(std::move(entries)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumMoniker) {
-            *ppv = static_cast<IEnumMoniker*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_ref;
-        if (left == 0) delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, IMoniker** rgelt, ULONG* pceltFetched) override {
         LUMACAP_FAULT_POINT("IEnumMoniker::Next");
@@ -275,31 +222,13 @@ private:
     std::mutex m_mutex;
     std::vector<DeviceEntry> m_entries;
     size_t m_position = 0;
-    std::atomic<ULONG> m_ref{1};
 };
 
 // ---- system device enumerator
 // -------------------------------------------------------------------------
 
-class SystemDeviceEnum final : public ICreateDevEnum, public LiveObject {
+class SystemDeviceEnum final : public com::ComObject<ICreateDevEnum, IID_ICreateDevEnum> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ICreateDevEnum) {
-            *ppv = static_cast<ICreateDevEnum*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_ref;
-        if (left == 0) delete this;
-        return left;
-    }
-
     HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID clsidDeviceClass,
                                                     IEnumMoniker** ppEnumMoniker, DWORD) override {
         LUMACAP_FAULT_POINT("ICreateDevEnum::CreateClassEnumerator");
@@ -311,9 +240,6 @@ public:
         *ppEnumMoniker = new MonikerEnum(std::move(entries));
         return S_OK;
     }
-
-private:
-    std::atomic<ULONG> m_ref{1};
 };
 
 HRESULT CreateSystemDeviceEnum(IUnknown* outer, REFIID riid, void** ppv) {

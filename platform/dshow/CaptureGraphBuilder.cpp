@@ -6,6 +6,7 @@
 
 #include <streams.h>
 
+#include "platform/com/ComObject.h"
 #include "platform/com/ClassRegistry.h"
 #include "platform/com/LiveObjects.h"
 #include "platform/dshow/GraphInternals.h"
@@ -14,28 +15,12 @@
 namespace lumacap::dshow {
 namespace {
 
-class CaptureGraphBuilder final : public ICaptureGraphBuilder2, public com::LiveObject {
+class CaptureGraphBuilder final : public com::ComObject<ICaptureGraphBuilder2, IID_ICaptureGraphBuilder2> {
 public:
     ~CaptureGraphBuilder() {
         if (m_graph) m_graph->Release();
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ICaptureGraphBuilder2) {
-            *ppv = static_cast<ICaptureGraphBuilder2*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_ref;
-        if (left == 0) delete this;
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder* pfg) override {
         LUMACAP_FAULT_POINT("ICaptureGraphBuilder2::SetFiltergraph");
@@ -356,7 +341,6 @@ private:
         return hr;
     }
 
-    std::atomic<ULONG> m_ref{1};
     IGraphBuilder* m_graph = nullptr;
 };
 

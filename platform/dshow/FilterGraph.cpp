@@ -17,6 +17,7 @@
 #include <qedit.h>
 #include <streams.h>
 
+#include "platform/com/ComObject.h"
 #include "platform/com/ClassRegistry.h"
 #include "platform/com/LiveObjects.h"
 #include "platform/dshow/GraphInternals.h"
@@ -31,24 +32,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The graph's reference clock: the monotonic clock in 100-ns units.
-class SystemClock final : public IReferenceClock, public com::LiveObject {
+class SystemClock final : public com::ComObject<IReferenceClock, IID_IReferenceClock> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IReferenceClock) {
-            *ppv = static_cast<IReferenceClock*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_ref;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* pTime) override {
         if (!pTime) return E_POINTER;
         *pTime =
@@ -66,35 +51,16 @@ public:
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR) override { return E_NOTIMPL; }
-
-private:
-    std::atomic<ULONG> m_ref{1};
 };
 
 // A snapshot of the graph's filters.
-class FilterEnum final : public IEnumFilters, public com::LiveObject {
+class FilterEnum final : public com::ComObject<IEnumFilters, IID_IEnumFilters> {
 public:
     explicit FilterEnum(std::vector<IBaseFilter*> filters) : m_filters(std::move(filters)) {
         for (IBaseFilter* f : m_filters) f->AddRef();
     }
     ~FilterEnum() {
         for (IBaseFilter* f : m_filters) f->Release();
-    }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumFilters) {
-            *ppv = static_cast<IEnumFilters*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_ref;
-        if (left == 0) delete this;
-        return left;
     }
     HRESULT STDMETHODCALLTYPE Next(ULONG c, IBaseFilter** pp, ULONG* fetched) override {
         if (!pp) return E_POINTER;
@@ -131,7 +97,6 @@ public:
 private:
     std::vector<IBaseFilter*> m_filters;
     size_t m_pos = 0;
-    std::atomic<ULONG> m_ref{1};
 };
 
 struct Event {

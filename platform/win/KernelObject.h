@@ -23,8 +23,9 @@ public:
 
     Kind GetKind() const { return m_kind; }
     void AddRef() { m_refs.fetch_add(1, std::memory_order_relaxed); }
-    void Release() {
-        if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    // Drops `count` references at once.
+    void Release(int count = 1) {
+        if (m_refs.fetch_sub(count, std::memory_order_acq_rel) == count) {
             Unregister();
             delete this;
         }

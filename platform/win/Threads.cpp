@@ -293,12 +293,11 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const bool closed = obj->CloseOwnHandle();
-    obj->Release();  // the reference FromHandle took
-    if (!closed) {
+    if (!obj->CloseOwnHandle()) {
+        obj->Release();  // the reference FromHandle took
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    obj->Release();  // the handle's reference
+    obj->Release(2);  // the reference FromHandle took, and the handle's own
     return TRUE;
 }
