@@ -1,6 +1,10 @@
 // The video compressors installed with the platform, listed in the video compressor category:
-// MJPEG and MPEG-4 Part 2 encoders behind the transform filter interface, taking the RGB frames
-// a recording produces.
+// FFmpeg encoders behind the transform filter interface, taking the RGB frames a recording
+// produces. Each is listed only where its encoder is present:
+//   "MJPEG Compressor"              MJPG, every frame a JPEG picture
+//   "MPEG-4 Video Compressor"       FMP4, MPEG-4 Part 2
+//   "H.264 Video Compressor"        H264, libx264 without frame reordering or lookahead
+//   "Ut Video Lossless Compressor"  ULRG, lossless RGB (decodes to the exact input)
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -9,6 +13,7 @@
 #include <streams.h>
 
 #include "platform/codecs/Codecs.h"
+#include "platform/codecs/StreamEncoders.h"
 #include "platform/com/ClassRegistry.h"
 #include "platform/com/DeviceRegistry.h"
 
@@ -25,7 +30,13 @@ struct CompressorInfo {
     const wchar_t* handler;  // the display name's last part, as for installed codecs
     uint32_t fourcc;
     AVCodecID codec;
-    bool temporal;
+    const char* encoderName;  // a particular encoder of the codec, or null for the default
+    AVPixelFormat format;     // what the encoder is given
+    int quality;              // fixed quantiser, or 0
+    int bitsPerPixel;         // bit rate per pixel and second when neither quality nor options
+    const char* options;
+    bool temporal;   // pictures refer to earlier ones
+    bool extradata;  // the decoder needs the encoder's set-up bytes (in the format block)
 };
 
 constexpr uint32_t FourCC(char a, char b, char c, char d) {
@@ -41,14 +52,56 @@ const CompressorInfo kCompressors[] = {
      L"mjpg",
      FourCC('M', 'J', 'P', 'G'),
      AV_CODEC_ID_MJPEG,
+     nullptr,
+     AV_PIX_FMT_YUVJ420P,
+     3,
+     0,
+     nullptr,
+     false,
      false},
     {{0xB8A3E0B2, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
      L"MPEG-4 Video Compressor",
      L"fmp4",
      FourCC('F', 'M', 'P', '4'),
      AV_CODEC_ID_MPEG4,
+     nullptr,
+     AV_PIX_FMT_YUV420P,
+     0,
+     4,
+     nullptr,
+     true,
+     false},
+    // One picture in, one out: no B-frames and no lookahead, so the stream stays in step.
+    {{0xB8A3E0B3, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
+     L"H.264 Video Compressor",
+     L"h264",
+     FourCC('H', '2', '6', '4'),
+     AV_CODEC_ID_H264,
+     "libx264",
+     AV_PIX_FMT_YUV420P,
+     0,
+     0,
+     "preset=veryfast:tune=zerolatency:crf=23",
+     true,
+     false},
+    {{0xB8A3E0B4, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
+     L"Ut Video Lossless Compressor",
+     L"ulrg",
+     FourCC('U', 'L', 'R', 'G'),
+     AV_CODEC_ID_UTVIDEO,
+     "utvideo",
+     AV_PIX_FMT_GBRP,
+     0,
+     0,
+     nullptr,
+     false,
      true},
 };
+
+bool EncoderPresent(const CompressorInfo& info) {
+    return info.encoderName ? avcodec_find_encoder_by_name(info.encoderName) != nullptr
+                            : avcodec_find_encoder(info.codec) != nullptr;
+}
 
 const BITMAPINFOHEADER* HeaderOf(const CMediaType& mt) {
     if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
@@ -67,7 +120,7 @@ public:
         if (mt->subtype != MEDIASUBTYPE_RGB24 && mt->subtype != MEDIASUBTYPE_RGB32)
             return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* h = HeaderOf(*mt);
-        // Both encoders work on pictures of even size.
+        // The encoders work on pictures of even size.
         if (!h || h->biWidth <= 0 || h->biHeight == 0 || (h->biWidth & 1) || (h->biHeight & 1))
             return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
@@ -89,23 +142,38 @@ public:
         if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
         const CMediaType& in = m_pInput->CurrentMediaType();
         const auto* vin = reinterpret_cast<const VIDEOINFOHEADER*>(in.pbFormat);
+        const int width = vin->bmiHeader.biWidth;
+        const int height = std::abs(vin->bmiHeader.biHeight);
+        // Codecs that keep their set-up outside the pictures hand it over in the format block,
+        // after the bitmap header, as installed codecs of this kind do.
+        std::vector<uint8_t> extradata;
+        if (m_info.extradata) {
+            VideoStreamEncoder probe;
+            if (probe.Open(Settings(width, height, vin->AvgTimePerFrame)) < 0 || !probe.Context())
+                return E_FAIL;
+            extradata.assign(probe.Context()->extradata,
+                             probe.Context()->extradata + probe.Context()->extradata_size);
+        }
         mt->InitMediaType();
         mt->SetType(&MEDIATYPE_Video);
         GUID subtype = MEDIASUBTYPE_YUY2;
         subtype.Data1 = m_info.fourcc;
         mt->SetSubtype(&subtype);
         mt->SetFormatType(&FORMAT_VideoInfo);
-        VIDEOINFOHEADER vih{};
-        vih.AvgTimePerFrame = vin->AvgTimePerFrame;
-        vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        vih.bmiHeader.biWidth = vin->bmiHeader.biWidth;
-        vih.bmiHeader.biHeight = std::abs(vin->bmiHeader.biHeight);
-        vih.bmiHeader.biPlanes = 1;
-        vih.bmiHeader.biBitCount = 24;
-        vih.bmiHeader.biCompression = m_info.fourcc;
-        vih.bmiHeader.biSizeImage =
-            static_cast<DWORD>(vih.bmiHeader.biWidth * vih.bmiHeader.biHeight * 3);
-        mt->SetFormat(reinterpret_cast<BYTE*>(&vih), sizeof(vih));
+        std::vector<BYTE> format(sizeof(VIDEOINFOHEADER) + extradata.size(), 0);
+        auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(format.data());
+        vih->AvgTimePerFrame = vin->AvgTimePerFrame;
+        vih->bmiHeader.biSize = static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + extradata.size());
+        vih->bmiHeader.biWidth = width;
+        vih->bmiHeader.biHeight = height;
+        vih->bmiHeader.biPlanes = 1;
+        vih->bmiHeader.biBitCount = 24;
+        vih->bmiHeader.biCompression = m_info.fourcc;
+        vih->bmiHeader.biSizeImage = static_cast<DWORD>(width * height * 3);
+        if (!extradata.empty())
+            std::memcpy(format.data() + sizeof(VIDEOINFOHEADER), extradata.data(),
+                        extradata.size());
+        mt->SetFormat(format.data(), static_cast<ULONG>(format.size()));
         mt->SetVariableSize();
         mt->SetTemporalCompression(m_info.temporal);
         return S_OK;
@@ -114,14 +182,16 @@ public:
     HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* prop) override {
         const BITMAPINFOHEADER* h = HeaderOf(m_pOutput->CurrentMediaType());
         if (!h) return E_UNEXPECTED;
+        // Room for a picture that does not compress (noise through a lossless codec).
+        const long needed = static_cast<long>(h->biWidth) * std::abs(h->biHeight) * 4 + 65536;
         ALLOCATOR_PROPERTIES request = *prop;
         request.cBuffers = std::max<long>(request.cBuffers, 2);
-        request.cbBuffer = std::max<long>(request.cbBuffer, static_cast<long>(h->biSizeImage));
+        request.cbBuffer = std::max<long>(request.cbBuffer, needed);
         if (request.cbAlign <= 0) request.cbAlign = 1;
         ALLOCATOR_PROPERTIES actual{};
         const HRESULT hr = alloc->SetProperties(&request, &actual);
         if (FAILED(hr)) return hr;
-        return actual.cbBuffer < static_cast<long>(h->biSizeImage) ? E_FAIL : S_OK;
+        return actual.cbBuffer < needed ? E_FAIL : S_OK;
     }
 
     HRESULT StartStreaming() override {
@@ -129,19 +199,11 @@ public:
         const auto* vin = reinterpret_cast<const VIDEOINFOHEADER*>(in.pbFormat);
         m_width = vin->bmiHeader.biWidth;
         m_height = std::abs(vin->bmiHeader.biHeight);
-        const int fps =
-            vin->AvgTimePerFrame > 0 ? static_cast<int>(10000000 / vin->AvgTimePerFrame) : 30;
-        const AVPixelFormat format =
-            m_info.codec == AV_CODEC_ID_MJPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
-        m_encoder = std::make_unique<VideoEncoder>();
-        if (!m_encoder->Open(
-                m_info.codec, format, m_width, m_height, m_info.codec == AV_CODEC_ID_MJPEG ? 3 : 0,
-                m_info.codec == AV_CODEC_ID_MJPEG ? 0 : static_cast<long>(m_width) * m_height * 4,
-                fps, m_info.temporal ? fps * 2 : 1)) {
+        m_encoder = std::make_unique<VideoStreamEncoder>();
+        if (m_encoder->Open(Settings(m_width, m_height, vin->AvgTimePerFrame)) < 0) {
             m_encoder.reset();
             return E_FAIL;
         }
-        m_yuv.assign(BufferSize(format, m_width, m_height), 0);
         m_frame = 0;
         return S_OK;
     }
@@ -160,33 +222,54 @@ public:
         BYTE* dst = nullptr;
         pIn->GetPointer(&src);
         pOut->GetPointer(&dst);
-        uint8_t* srcPlanes[4];
-        int srcStrides[4];
-        uint8_t* yuvPlanes[4];
-        int yuvStrides[4];
-        DescribeBuffer(srcFormat, m_width, m_height, hi->biHeight > 0, src, srcPlanes, srcStrides);
-        DescribeBuffer(m_encoder->Format(), m_width, m_height, false, m_yuv.data(), yuvPlanes,
-                       yuvStrides);
-        if (!m_scaler.Convert(srcFormat, m_width, m_height, srcPlanes, srcStrides,
-                              m_encoder->Format(), m_width, m_height, yuvPlanes, yuvStrides))
+        if (!src || !dst ||
+            pIn->GetActualDataLength() <
+                static_cast<long>(BufferSize(srcFormat, m_width, m_height)))
             return E_FAIL;
+        long written = 0;
         bool key = false;
-        const uint8_t* const planes[4] = {yuvPlanes[0], yuvPlanes[1], yuvPlanes[2], yuvPlanes[3]};
-        if (!m_encoder->Encode(planes, yuvStrides, m_frame++, m_packet, &key)) return E_FAIL;
-        if (m_packet.empty()) return S_FALSE;
-        if (static_cast<long>(m_packet.size()) > pOut->GetSize()) return E_FAIL;
-        std::memcpy(dst, m_packet.data(), m_packet.size());
-        pOut->SetActualDataLength(static_cast<long>(m_packet.size()));
+        bool tooBig = false;
+        const long capacity = pOut->GetSize();
+        const int ret = m_encoder->Encode(
+            srcFormat, m_width, m_height, hi->biHeight > 0, src, m_frame++, [&](AVPacket* packet) {
+                if (written > 0) return true;  // one picture in, one out
+                if (packet->size > capacity) {
+                    tooBig = true;
+                    return false;
+                }
+                std::memcpy(dst, packet->data, static_cast<size_t>(packet->size));
+                written = packet->size;
+                key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+                return true;
+            });
+        if (ret < 0 || tooBig) return E_FAIL;
+        if (written == 0) return S_FALSE;
+        pOut->SetActualDataLength(written);
         pOut->SetSyncPoint(key);
         return S_OK;
     }
 
 private:
+    VideoEncoderSettings Settings(int width, int height, REFERENCE_TIME frameTime) const {
+        VideoEncoderSettings s;
+        s.codec = m_info.codec;
+        s.encoderName = m_info.encoderName;
+        s.format = m_info.format;
+        s.width = width;
+        s.height = height;
+        s.frameLength = frameTime > 0 ? frameTime : 333333;
+        s.quality = m_info.quality;
+        const int64_t fps = 10000000 / s.frameLength;
+        if (m_info.bitsPerPixel > 0)
+            s.bitRate = static_cast<int64_t>(width) * height * m_info.bitsPerPixel;
+        // Intra-only codecs key every picture; the others every two seconds.
+        s.keyInterval = m_info.temporal ? static_cast<int>(std::max<int64_t>(fps * 2, 1)) : 1;
+        s.options = m_info.options;
+        return s;
+    }
+
     const CompressorInfo& m_info;
-    std::unique_ptr<VideoEncoder> m_encoder;
-    Scaler m_scaler;
-    std::vector<uint8_t> m_yuv;
-    std::vector<uint8_t> m_packet;
+    std::unique_ptr<VideoStreamEncoder> m_encoder;
     int m_width = 0;
     int m_height = 0;
     int64_t m_frame = 0;
@@ -204,6 +287,7 @@ HRESULT Create(IUnknown* outer, REFIID riid, void** ppv) {
 
 void ProvideCompressors(std::vector<com::DeviceEntry>& out) {
     for (const CompressorInfo& info : kCompressors) {
+        if (!EncoderPresent(info)) continue;
         com::DeviceEntry entry;
         entry.displayName =
             std::wstring(L"@device:cm:{33D9A760-90C8-11D0-BD43-00A0C911CE86}\\") + info.handler;
@@ -218,6 +302,8 @@ void ProvideCompressors(std::vector<com::DeviceEntry>& out) {
 
 LUMACAP_REGISTER_CLASS(kCompressors[0].clsid, "MJPEG Compressor", Create<0>);
 LUMACAP_REGISTER_CLASS(kCompressors[1].clsid, "MPEG-4 Video Compressor", Create<1>);
+LUMACAP_REGISTER_CLASS(kCompressors[2].clsid, "H.264 Video Compressor", Create<2>);
+LUMACAP_REGISTER_CLASS(kCompressors[3].clsid, "Ut Video Lossless Compressor", Create<3>);
 const com::DeviceProviderRegistration s_provider(CLSID_VideoCompressorCategory, 50,
                                                  ProvideCompressors);
 

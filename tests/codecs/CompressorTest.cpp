@@ -59,6 +59,11 @@ TEST_P(Compressors, CompressedFramesDecodeToTheCameraFrames) {
     ASSERT_EQ(grabber->GetConnectedMediaType(&mt), S_OK);
     EXPECT_EQ(mt.subtype.Data1, c.fourcc);
     EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biCompression, c.fourcc);
+    // Codec set-up bytes, where the codec has them, follow the bitmap header.
+    const std::vector<uint8_t> extradata(mt.pbFormat + sizeof(VIDEOINFOHEADER),
+                                         mt.pbFormat + mt.cbFormat);
+    EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biSize,
+              sizeof(BITMAPINFOHEADER) + extradata.size());
     FreeMediaType(mt);
 
     struct Keep : FrameCollector {
@@ -85,6 +90,15 @@ TEST_P(Compressors, CompressedFramesDecodeToTheCameraFrames) {
     // Decode with FFmpeg's decoder and read the stamps back.
     const AVCodec* codec = avcodec_find_decoder(c.codec);
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    ctx->width = 320;
+    ctx->height = 240;
+    ctx->codec_tag = c.fourcc;
+    if (!extradata.empty()) {
+        ctx->extradata =
+            static_cast<uint8_t*>(av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        std::memcpy(ctx->extradata, extradata.data(), extradata.size());
+        ctx->extradata_size = static_cast<int>(extradata.size());
+    }
     ASSERT_EQ(avcodec_open2(ctx, codec, nullptr), 0);
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
@@ -114,10 +128,49 @@ TEST_P(Compressors, CompressedFramesDecodeToTheCameraFrames) {
 INSTANTIATE_TEST_SUITE_P(
     Installed, Compressors,
     ::testing::Values(CompressorCase{"MJPEG Compressor", AV_CODEC_ID_MJPEG, 0x47504A4D},
-                      CompressorCase{"MPEG-4 Video Compressor", AV_CODEC_ID_MPEG4, 0x34504D46}),
+                      CompressorCase{"MPEG-4 Video Compressor", AV_CODEC_ID_MPEG4, 0x34504D46},
+                      CompressorCase{"H.264 Video Compressor", AV_CODEC_ID_H264, 0x34363248},
+                      CompressorCase{"Ut Video Lossless Compressor", AV_CODEC_ID_UTVIDEO,
+                                     0x47524C55}),
     [](const ::testing::TestParamInfo<CompressorCase>& info) {
-        return info.param.codec == AV_CODEC_ID_MJPEG ? std::string("Mjpeg") : std::string("Mpeg4");
+        switch (info.param.codec) {
+            case AV_CODEC_ID_MJPEG:
+                return std::string("Mjpeg");
+            case AV_CODEC_ID_MPEG4:
+                return std::string("Mpeg4");
+            case AV_CODEC_ID_H264:
+                return std::string("H264");
+            default:
+                return std::string("UtVideo");
+        }
     });
+
+// The category lists every compressor by its friendly name, in a fixed order.
+class CompressorCategory : public SimTest {};
+
+TEST_F(CompressorCategory, ListsTheInstalledCompressorsByName) {
+    std::vector<std::string> names;
+    ComPtr<ICreateDevEnum> devEnum;
+    ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICreateDevEnum, devEnum.Out()),
+              S_OK);
+    ComPtr<IEnumMoniker> monikers;
+    ASSERT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoCompressorCategory, &monikers, 0), S_OK);
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, &moniker, nullptr) == S_OK) {
+        ComPtr<IPropertyBag> bag;
+        ASSERT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.Out()), S_OK);
+        VARIANT name;
+        VariantInit(&name);
+        ASSERT_EQ(bag->Read(L"FriendlyName", &name, nullptr), S_OK);
+        names.emplace_back(name.bstrVal, name.bstrVal + SysStringLen(name.bstrVal));
+        VariantClear(&name);
+    }
+    const std::vector<std::string> expected = {"MJPEG Compressor", "MPEG-4 Video Compressor",
+                                               "H.264 Video Compressor",
+                                               "Ut Video Lossless Compressor"};
+    EXPECT_EQ(names, expected);
+}
 
 }  // namespace
 }  // namespace lumacap::test

@@ -86,7 +86,7 @@ TEST_F(Monikers, CategoriesAreAskedAfreshAtEveryEnumeration) {
     EXPECT_EQ(counted, 1);
     EXPECT_EQ(CountDevices(CLSID_VideoInputDeviceCategory), 2);
     EXPECT_EQ(CountDevices(CLSID_AudioInputDeviceCategory), 1);
-    EXPECT_EQ(CountDevices(CLSID_VideoCompressorCategory), 2);
+    EXPECT_EQ(CountDevices(CLSID_VideoCompressorCategory), 4);
 }
 
 TEST_F(Monikers, FaultsReachTheCallsTheyName) {
