@@ -37,7 +37,9 @@ TEST_F(AudioLevelTest, EveryBufferPostsItsLevelToALiveNotifyWindow) {
     };
     const Case cases[] = {{&square, 78}, {&unit, -12}, {&silence, static_cast<LPARAM>(INT32_MIN)}};
     for (const Case& c : cases) {
-        EXPECT_EQ(cb.BufferCB(0.0, const_cast<BYTE*>(c.buffer->data()), static_cast<long>(c.buffer->size())), S_OK);
+        EXPECT_EQ(cb.BufferCB(0.0, const_cast<BYTE*>(c.buffer->data()),
+                              static_cast<long>(c.buffer->size())),
+                  S_OK);
         LPARAM posted = 0;
         // Posted, not sent: the message waits in the window's queue.
         EXPECT_EQ(window.TakePosted(WM_RECORDER_AUDIOLEVEL, &posted), 1);
