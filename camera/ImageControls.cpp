@@ -1,5 +1,8 @@
-// Image controls: the values the camera keeps and applies to its device at open.
+// Image controls: the values the camera keeps and applies to its device at open, the device's
+// controls by number, and the device's own property dialog.
 #include <lumacap/DXCamera.h>
+
+#include <olectl.h>
 
 namespace {
 
@@ -14,6 +17,17 @@ constexpr DWORD kApplyWhiteBalance = 0x40;
 constexpr DWORD kApplyExposure = 0x80;
 constexpr DWORD kWhiteBalanceAuto = 0x400000;
 constexpr DWORD kExposureAuto = 0x800000;
+
+// Numbers of the generic operations: below this, video processing; from it on, camera control.
+constexpr long kCameraControlBase = 100;
+
+template <typename T>
+void ReleaseAndClear(T*& p) {
+    if (p) {
+        p->Release();
+        p = nullptr;
+    }
+}
 
 }  // namespace
 
@@ -67,12 +81,24 @@ void CDXCamera::SetExposure(long value, int automatic) {
     }
 }
 
-long CDXCamera::GetBrgihtness() { return m_lBrightness; }
-long CDXCamera::GetContrast() { return m_lContrast; }
-long CDXCamera::GetHue() { return m_lHue; }
-long CDXCamera::GetSaturation() { return m_lSaturation; }
-long CDXCamera::GetSharpness() { return m_lSharpness; }
-long CDXCamera::GetGamma() { return m_lGamma; }
+long CDXCamera::GetBrgihtness() {
+    return m_lBrightness;
+}
+long CDXCamera::GetContrast() {
+    return m_lContrast;
+}
+long CDXCamera::GetHue() {
+    return m_lHue;
+}
+long CDXCamera::GetSaturation() {
+    return m_lSaturation;
+}
+long CDXCamera::GetSharpness() {
+    return m_lSharpness;
+}
+long CDXCamera::GetGamma() {
+    return m_lGamma;
+}
 
 long CDXCamera::GetWhiteBalance(int& automatic) {
     automatic = (m_dwPropertyFlags & kWhiteBalanceAuto) ? 1 : 0;
@@ -95,4 +121,231 @@ void CDXCamera::SetDefaultProperty() {
     m_lWhiteBalance = 0;
     m_lExposure = 0;
     m_dwPropertyFlags = 0;
+}
+
+// Pending values go to the device at open; whatever the device answers is ignored (a device may
+// lack a control).
+void CDXCamera::SetDeviceProperty() {
+    if (!m_pSourceFilter) return;
+    IAMVideoProcAmp* pProcAmp = nullptr;
+    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMVideoProcAmp,
+                                                  reinterpret_cast<void**>(&pProcAmp))) &&
+        pProcAmp) {
+        const struct {
+            DWORD bit;
+            long property;
+            LONG value;
+        } manual[] = {
+            {kApplyBrightness, VideoProcAmp_Brightness, m_lBrightness},
+            {kApplyContrast, VideoProcAmp_Contrast, m_lContrast},
+            {kApplyHue, VideoProcAmp_Hue, m_lHue},
+            {kApplySaturation, VideoProcAmp_Saturation, m_lSaturation},
+            {kApplySharpness, VideoProcAmp_Sharpness, m_lSharpness},
+            {kApplyGamma, VideoProcAmp_Gamma, m_lGamma},
+        };
+        for (const auto& m : manual)
+            if (m_dwPropertyFlags & m.bit)
+                pProcAmp->Set(m.property, m.value, VideoProcAmp_Flags_Manual);
+        if (m_dwPropertyFlags & kApplyWhiteBalance)
+            pProcAmp->Set(VideoProcAmp_WhiteBalance, m_lWhiteBalance,
+                          (m_dwPropertyFlags & kWhiteBalanceAuto) ? VideoProcAmp_Flags_Auto
+                                                                  : VideoProcAmp_Flags_Manual);
+        ReleaseAndClear(pProcAmp);
+    }
+    IAMCameraControl* pCameraControl = nullptr;
+    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMCameraControl,
+                                                  reinterpret_cast<void**>(&pCameraControl))) &&
+        pCameraControl) {
+        if (m_dwPropertyFlags & kApplyExposure)
+            pCameraControl->Set(CameraControl_Exposure, m_lExposure,
+                                (m_dwPropertyFlags & kExposureAuto) ? CameraControl_Flags_Auto
+                                                                    : CameraControl_Flags_Manual);
+        ReleaseAndClear(pCameraControl);
+    }
+}
+
+// The device's values into the cache. A control the device refuses keeps its cached value; which
+// values are to be applied at open does not change.
+void CDXCamera::GetDeviceProperty() {
+    if (!m_pSourceFilter) return;
+    IAMVideoProcAmp* pProcAmp = nullptr;
+    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMVideoProcAmp,
+                                                  reinterpret_cast<void**>(&pProcAmp))) &&
+        pProcAmp) {
+        long flags = 0;
+        auto read = [&](long property, LONG& cached) {
+            long value = 0;
+            if (SUCCEEDED(pProcAmp->Get(property, &value, &flags)))
+                cached = static_cast<LONG>(value);
+        };
+        read(VideoProcAmp_Brightness, m_lBrightness);
+        read(VideoProcAmp_Contrast, m_lContrast);
+        read(VideoProcAmp_Hue, m_lHue);
+        read(VideoProcAmp_Saturation, m_lSaturation);
+        read(VideoProcAmp_Sharpness, m_lSharpness);
+        read(VideoProcAmp_Gamma, m_lGamma);
+        read(VideoProcAmp_WhiteBalance, m_lWhiteBalance);
+        if (flags == VideoProcAmp_Flags_Auto)
+            m_dwPropertyFlags |= kWhiteBalanceAuto;
+        else
+            m_dwPropertyFlags &= ~kWhiteBalanceAuto;
+        ReleaseAndClear(pProcAmp);
+    }
+    IAMCameraControl* pCameraControl = nullptr;
+    if (SUCCEEDED(m_pSourceFilter->QueryInterface(IID_IAMCameraControl,
+                                                  reinterpret_cast<void**>(&pCameraControl))) &&
+        pCameraControl) {
+        long value = 0, flags = 0;
+        if (SUCCEEDED(pCameraControl->Get(CameraControl_Exposure, &value, &flags))) {
+            m_lExposure = static_cast<LONG>(value);
+            if (flags == CameraControl_Flags_Auto)
+                m_dwPropertyFlags |= kExposureAuto;
+            else
+                m_dwPropertyFlags &= ~kExposureAuto;
+        }
+        ReleaseAndClear(pCameraControl);
+    }
+}
+
+namespace {
+
+// The control interface a property number belongs to, asked of the capture filter, with the
+// number in the interface's own numbering (camera control numbers start at 100).
+class PropertyControl {
+public:
+    PropertyControl(IBaseFilter* pFilter, long property) {
+        if (!pFilter) return;
+        if (property < kCameraControlBase) {
+            m_property = property;
+            if (FAILED(pFilter->QueryInterface(IID_IAMVideoProcAmp,
+                                               reinterpret_cast<void**>(&m_pProcAmp))))
+                m_pProcAmp = nullptr;
+        } else {
+            m_property = property - kCameraControlBase;
+            if (FAILED(pFilter->QueryInterface(IID_IAMCameraControl,
+                                               reinterpret_cast<void**>(&m_pCameraControl))))
+                m_pCameraControl = nullptr;
+        }
+    }
+    ~PropertyControl() {
+        ReleaseAndClear(m_pProcAmp);
+        ReleaseAndClear(m_pCameraControl);
+    }
+    PropertyControl(const PropertyControl&) = delete;
+    PropertyControl& operator=(const PropertyControl&) = delete;
+
+    bool Valid() const { return m_pProcAmp || m_pCameraControl; }
+    HRESULT GetRange(long* pMin, long* pMax, long* pStep, long* pDefault, long* pFlags) {
+        if (m_pProcAmp)
+            return m_pProcAmp->GetRange(m_property, pMin, pMax, pStep, pDefault, pFlags);
+        if (m_pCameraControl)
+            return m_pCameraControl->GetRange(m_property, pMin, pMax, pStep, pDefault, pFlags);
+        return E_NOINTERFACE;
+    }
+    HRESULT Get(long* pValue, long* pFlags) {
+        if (m_pProcAmp) return m_pProcAmp->Get(m_property, pValue, pFlags);
+        if (m_pCameraControl) return m_pCameraControl->Get(m_property, pValue, pFlags);
+        return E_NOINTERFACE;
+    }
+    HRESULT Set(long value, long flags) {
+        if (m_pProcAmp) return m_pProcAmp->Set(m_property, value, flags);
+        if (m_pCameraControl) return m_pCameraControl->Set(m_property, value, flags);
+        return E_NOINTERFACE;
+    }
+
+private:
+    IAMVideoProcAmp* m_pProcAmp = nullptr;
+    IAMCameraControl* m_pCameraControl = nullptr;
+    long m_property = 0;
+};
+
+}  // namespace
+
+// The host's outputs come in the order minimum, maximum, default, step, flags; the device's
+// GetRange takes minimum, maximum, step, default, flags.
+int CDXCamera::GetVideoPropertyRange(long property, long* pMin, long* pMax, long* pDefault,
+                                     long* pStep, long* pFlags) {
+    PropertyControl control(m_pSourceFilter, property);
+    return control.Valid() && SUCCEEDED(control.GetRange(pMin, pMax, pStep, pDefault, pFlags)) ? 1
+                                                                                               : 0;
+}
+
+int CDXCamera::GetVideoPropertyValue(long property, long* pValue, long* pFlags) {
+    PropertyControl control(m_pSourceFilter, property);
+    return control.Valid() && SUCCEEDED(control.Get(pValue, pFlags)) ? 1 : 0;
+}
+
+int CDXCamera::SetVideoPropertyValue(long property, long value, long flags) {
+    PropertyControl control(m_pSourceFilter, property);
+    if (!control.Valid() || FAILED(control.Set(value, flags))) return 0;
+    // The cache follows what the device took; nothing is marked for the next open.
+    const LONG v = static_cast<LONG>(value);
+    switch (property) {
+        case VideoProcAmp_Brightness:
+            m_lBrightness = v;
+            break;
+        case VideoProcAmp_Contrast:
+            m_lContrast = v;
+            break;
+        case VideoProcAmp_Hue:
+            m_lHue = v;
+            break;
+        case VideoProcAmp_Saturation:
+            m_lSaturation = v;
+            break;
+        case VideoProcAmp_Sharpness:
+            m_lSharpness = v;
+            break;
+        case VideoProcAmp_Gamma:
+            m_lGamma = v;
+            break;
+        case VideoProcAmp_WhiteBalance:
+            m_lWhiteBalance = v;
+            if (flags == VideoProcAmp_Flags_Auto)
+                m_dwPropertyFlags |= kWhiteBalanceAuto;
+            else
+                m_dwPropertyFlags &= ~kWhiteBalanceAuto;
+            break;
+        case kCameraControlBase + CameraControl_Exposure:
+            m_lExposure = v;
+            if (flags == CameraControl_Flags_Auto)
+                m_dwPropertyFlags |= kExposureAuto;
+            else
+                m_dwPropertyFlags &= ~kExposureAuto;
+            break;
+        default:
+            break;
+    }
+    return 1;
+}
+
+long CDXCamera::ShowDeviceProperty() {
+    if (m_nStatus == 0 || !m_pSourceFilter) {
+        m_strLastError = "设备未运行.";
+        return 1;
+    }
+    if (m_nStatus == 4) {
+        m_strLastError = "设备已断开连接.";
+        return 1;
+    }
+    ISpecifyPropertyPages* pPages = nullptr;
+    HRESULT hr = m_pSourceFilter->QueryInterface(IID_ISpecifyPropertyPages,
+                                                 reinterpret_cast<void**>(&pPages));
+    if (FAILED(hr)) return hr;
+    if (!pPages) return E_NOINTERFACE;
+    CAUUID caGUID{0, nullptr};
+    hr = pPages->GetPages(&caGUID);
+    pPages->Release();
+    if (FAILED(hr)) {
+        CoTaskMemFree(caGUID.pElems);
+        return hr;
+    }
+    // Modal: returns when the user closes the dialog; frames keep flowing meanwhile.
+    IUnknown* pObject = m_pSourceFilter;
+    OleCreatePropertyFrame(m_hParentWnd, 0, 0, nullptr, 1, &pObject, caGUID.cElems, caGUID.pElems,
+                           0, 0, nullptr);
+    CoTaskMemFree(caGUID.pElems);
+    // The user may have changed the device's values.
+    GetDeviceProperty();
+    return 0;
 }

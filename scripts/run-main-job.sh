@@ -12,3 +12,17 @@ echo "== lumacap version"
 echo
 echo "== lumacap devices"
 "$tool" devices
+
+# ---- capture: a snapshot and a preview from the default camera --------------------------------
+echo
+echo "== lumacap snapshot (default camera)"
+"$tool" snapshot -o "$out/snapshot.bmp"
+
+echo
+echo "== lumacap preview (default camera, self-drawn, with an overlay rectangle)"
+"$tool" preview --seconds 3 --mode 2 --rect 40,40,240,180 --shot "$out/preview.bmp"
+
+echo
+echo "Capture results:"
+echo "  snapshot:      $out/snapshot.bmp"
+echo "  preview shot:  $out/preview.bmp"

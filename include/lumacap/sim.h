@@ -64,3 +64,4 @@ LUMACAP_API std::string Utf8ToGbk(const char* utf8);
 }  // namespace lumacap::sim
 #include "sim_ui.h"
 #include "sim_devices.h"
+#include "sim_capture.h"

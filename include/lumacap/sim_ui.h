@@ -59,7 +59,8 @@ LUMACAP_API POINT PointerPosition();
 LUMACAP_API HCURSOR CurrentCursor();
 
 // ---- messages ------------------------------------------------------------------------------------
-// Dispatches the calling thread's pending messages (sent, posted, input, paint) and returns how
+// Dispatches the calling thread's pending messages (sent, posted, input, paint: each window painted
+// once at most, so a window invalidated faster than it paints cannot hold the caller) and returns how
 // many were dispatched. WM_QUIT is left in the queue.
 LUMACAP_API int PumpMessages();
 // Dispatches the calling thread's messages until `condition` holds (checked after each message

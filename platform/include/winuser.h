@@ -244,6 +244,10 @@ LUMACAP_API BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
 LUMACAP_API BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint);
 LUMACAP_API BOOL WINAPI ScreenToClient(HWND hWnd, LPPOINT lpPoint);
 LUMACAP_API HWND WINAPI GetParent(HWND hWnd);
+// Moves a window under another parent (null: makes it top-level), keeping its position in the new
+// parent's client coordinates. Answers the previous parent (null for a top-level window), or null
+// with an error for a bad handle or a parent inside the window itself.
+LUMACAP_API HWND WINAPI SetParent(HWND hWndChild, HWND hWndNewParent);
 LUMACAP_API HWND WINAPI GetDesktopWindow();
 LUMACAP_API HWND WINAPI WindowFromPoint(POINT Point);
 

@@ -121,9 +121,19 @@ POINT PointerPosition() {
 HCURSOR CurrentCursor() { return GetCursor(); }
 
 int PumpMessages() {
-    // A window that never validates would be painted forever; stop somewhere.
+    // Each window is painted at most once per call: a window repainted faster than it paints (a
+    // camera's preview on a slow machine) would otherwise keep the caller here for ever.
+    std::vector<HWND> painted;
     int n = 0;
-    while (n < 100000 && DispatchOne()) ++n;
+    MSG msg;
+    while (n < 100000 && PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+        if (msg.message == WM_PAINT) {
+            if (std::find(painted.begin(), painted.end(), msg.hwnd) != painted.end()) break;
+            painted.push_back(msg.hwnd);
+        }
+        if (!DispatchOne()) break;
+        ++n;
+    }
     return n;
 }
 
@@ -131,9 +141,11 @@ bool PumpMessagesUntil(const std::function<bool()>& condition, unsigned timeoutM
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (condition && condition()) return true;
-        if (DispatchOne()) continue;
+        // The time limit holds also while messages keep coming.
+        const bool dispatched = DispatchOne();
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) return condition ? condition() : false;
+        if (dispatched) continue;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
         // Short waits: the condition may also come true through other threads.
         ui::WaitForMessages(static_cast<unsigned>(std::min<long long>(left, 5)) + 1);

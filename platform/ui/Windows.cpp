@@ -850,6 +850,33 @@ HWND WINAPI GetParent(HWND hWnd) {
 
 HWND WINAPI GetDesktopWindow() { return nullptr; }
 
+HWND WINAPI SetParent(HWND hWndChild, HWND hWndNewParent) {
+    UserState& u = UserState::Get();
+    std::lock_guard<std::mutex> lock(u.mutex);
+    Window* w = u.FindL(hWndChild);
+    Window* p = hWndNewParent ? u.FindL(hWndNewParent) : nullptr;
+    if (!w || (hWndNewParent && !p)) {
+        SetLastErrorInvalidWindow();
+        return nullptr;
+    }
+    for (Window* x = p; x; x = x->parent) {
+        if (x == w) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+    }
+    HWND old = w->parent ? w->parent->handle : nullptr;
+    if (w->parent == p) return old;
+    std::vector<Window*>& list = w->parent ? w->parent->children : u.topLevels;
+    list.erase(std::remove(list.begin(), list.end(), w), list.end());
+    w->parent = p;
+    w->owner = nullptr;
+    InsertInZOrderL(u, w, HWND_TOP);
+    if (w->Visible()) u.InvalidateL(w, nullptr, true);
+    if (u.backend) u.backend->WindowChanged(hWndChild, u.WindowScreenRectL(w), u.VisibleOnScreenL(w));
+    return old;
+}
+
 HWND WINAPI WindowFromPoint(POINT pt) {
     UserState& u = UserState::Get();
     std::lock_guard<std::mutex> lock(u.mutex);
@@ -1018,6 +1045,9 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
         case GWL_STYLE:
             old = static_cast<LONG_PTR>(w->style);
             w->style = static_cast<DWORD>(dwNewLong);
+            // A frame that appears or goes changes the client area's size.
+            ReplaceSurfaceL(w);
+            if (w->Visible()) u.InvalidateL(w, nullptr, true);
             break;
         case GWL_EXSTYLE:
             old = static_cast<LONG_PTR>(w->exStyle);

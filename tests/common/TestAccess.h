@@ -7,6 +7,15 @@
 
 struct CDXCameraTestAccess {
     static IMediaEventEx*& MediaEvent(CDXCamera& c) { return c.m_pMediaEvent; }
+    static IGraphBuilder* Graph(CDXCamera& c) { return c.m_pGraph; }
+    static ISampleGrabber*& SampleGrabber(CDXCamera& c) { return c.m_pSampleGrabber; }
+    static IBaseFilter* SourceFilter(CDXCamera& c) { return c.m_pSourceFilter; }
+    static IVideoWindow* VideoWindow(CDXCamera& c) { return c.m_pVideoWindow; }
+    // Every graph interface the camera holds, for checking that none is left after a failure.
+    static bool HoldsAnyInterface(CDXCamera& c) {
+        return c.m_pGraph || c.m_pCaptureBuilder || c.m_pMediaControl || c.m_pMediaEvent || c.m_pVideoWindow ||
+               c.m_pSampleGrabber || c.m_pSourceFilter || c.m_pRenderer;
+    }
     static std::atomic<int>& Status(CDXCamera& c) { return c.m_nStatus; }
     static CPreviewWnd*& PreviewWnd(CDXCamera& c) { return c.m_pPreviewWnd; }
     static std::vector<CAMERAVIDEOINFO>& VideoInfo(CDXCamera& c) { return c.m_vecVideoInfo; }

@@ -293,7 +293,7 @@ TEST_F(GraphBuilding, ArmedFaultsComeBackFromTheCallsTheyName) {
 namespace lumacap::test {
 namespace {
 
-TEST_F(GraphBuilding, VideoRendererShowsTheFramesInItsOwnerWindow) {
+TEST_F(GraphBuilding, VideoRendererShowsTheFramesInAChildOfItsOwner) {
     WNDCLASSA wc{};
     wc.lpfnWndProc = DefWindowProcA;
     wc.lpszClassName = "LumacapTestOwner";
@@ -317,7 +317,7 @@ TEST_F(GraphBuilding, VideoRendererShowsTheFramesInItsOwnerWindow) {
 
     // The picture arrives scaled into the window rectangle: the colour bars in the middle band.
     auto barsShown = [&] {
-        const sim::Pixels pixels = sim::ReadWindowSurface(owner);
+        const sim::Pixels pixels = sim::ReadWindowClient(owner);
         if (pixels.Empty()) return false;
         for (int bar = 0; bar < 8; ++bar) {
             unsigned char b, g, r;

@@ -1,0 +1,223 @@
+// Frames on the virtual camera: the host callback in order and complete, the self-drawn preview,
+// snapshots, run/pause/stop with the stop worker, and destroying a camera that is busy.
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "CaptureFixture.h"
+
+namespace lumacap::test {
+namespace {
+
+using FrameDeliveryTest = CaptureTest;
+
+TEST_F(FrameDeliveryTest, FramesReachTheHostInOrderAndComplete) {
+    struct Case {
+        long format, width, height;
+    } cases[] = {
+        {kYuy2_640x480, 640, 480}, {kMjpg_1280x720, 1280, 720}, {kRgb24_640x480, 640, 480}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        auto camera = MakeCamera(c.format, 1);
+        FrameLog log(c.width, c.height);
+        camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
+        ASSERT_EQ(camera->Open(), 0) << sim::GbkToUtf8(camera->GetLastError());
+        EXPECT_EQ(camera->GetCameraStatus(), 3);
+        ASSERT_TRUE(log.WaitFor(40));
+        camera->Close();
+        const std::vector<long> numbers = log.Numbers();
+        // Every frame the device made, in its order: none skipped, none repeated.
+        ASSERT_GE(numbers.size(), 40u);
+        for (size_t i = 0; i < numbers.size(); ++i)
+            ASSERT_EQ(numbers[i], numbers[0] + static_cast<long>(i)) << i;
+        for (long length : log.Lengths()) ASSERT_EQ(length, Stride(c.width) * c.height);
+        for (DWORD thread : log.Threads())
+            ASSERT_NE(thread, GetCurrentThreadId()) << "frames come on the capture thread";
+        EXPECT_EQ(CDXCameraTestAccess::HoldsAnyInterface(*camera), false);
+    }
+}
+
+TEST_F(FrameDeliveryTest, SelfDrawnPreviewShowsTheFrameFittedInItsWindow) {
+    // No host callback: the frames are drawn all the same.
+    auto camera = MakeCamera(kYuy2_640x480, 2);
+    HWND preview = PreviewOf(*camera);
+    ASSERT_NE(preview, nullptr);
+    EXPECT_FALSE(IsWindowVisible(preview));
+    ASSERT_EQ(camera->Open(), 0) << sim::GbkToUtf8(camera->GetLastError());
+    EXPECT_TRUE(IsWindowVisible(preview));
+    // 640 x 480 in 800 x 400 with a one-pixel margin: 530 x 398 at (135, 1).
+    const int left = 135, top = 1, width = 530, height = 398;
+    auto barsShown = [&] {
+        const sim::Pixels p = sim::ReadWindowClient(preview);
+        if (p.Empty()) return false;
+        for (int bar = 0; bar < 8; ++bar)
+            if (!IsBarColor(p.ColorAt(left + (2 * bar + 1) * width / 16, top + height * 5 / 12),
+                            bar))
+                return false;
+        return IsBlack(p.ColorAt(left / 2, 200)) && IsBlack(p.ColorAt(800 - left / 2, 200));
+    };
+    EXPECT_TRUE(PumpUntil(barsShown));
+    long w = -1, h = -1;
+    EXPECT_EQ(camera->GetPreviewSize(&w, &h), 1);
+    EXPECT_EQ(w, 0) << "the self-drawn preview records no placement";
+
+    camera->Close();
+    // Closed: the window is hidden and its picture gone; shown again, it paints black.
+    EXPECT_FALSE(IsWindowVisible(preview));
+    ShowWindow(preview, SW_SHOW);
+    EXPECT_TRUE(PumpUntil([&] {
+        const sim::Pixels p = sim::ReadWindowClient(preview);
+        return !p.Empty() && IsBlack(p.ColorAt(left + width / 16, top + height * 5 / 12));
+    }));
+    ShowWindow(preview, SW_HIDE);
+}
+
+TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
+    auto camera = MakeCamera(kYuy2_640x480, 1);
+    unsigned char* image = reinterpret_cast<unsigned char*>(0x1);
+    unsigned long size = 7;
+    EXPECT_EQ(camera->TakeSnapshot(image, size), 1);
+    EXPECT_STREQ(camera->GetLastError(), "设备未运行.");
+    EXPECT_EQ(image, reinterpret_cast<unsigned char*>(0x1));
+    EXPECT_EQ(size, 7u);
+
+    FrameLog log(640, 480);
+    camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
+    ASSERT_EQ(camera->Open(), 0);
+    ASSERT_TRUE(log.WaitFor(3));
+    // Stopped, the grabber keeps the frame the host saw last.
+    ASSERT_EQ(camera->Stop(), 0);
+    ASSERT_TRUE(WaitForStatus(*camera, 1));
+    image = nullptr;
+    ASSERT_EQ(camera->TakeSnapshot(image, size), 0);
+    ASSERT_NE(image, nullptr);
+    const unsigned long frameBytes = 640 * 480 * 3;
+    ASSERT_EQ(size, 40 + frameBytes);
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, image, sizeof(header));
+    EXPECT_EQ(header.biSize, 40u);
+    EXPECT_EQ(header.biWidth, 640);
+    EXPECT_EQ(header.biHeight, 480);
+    EXPECT_EQ(header.biPlanes, 1);
+    EXPECT_EQ(header.biBitCount, 24);
+    EXPECT_EQ(header.biCompression, 0u);
+    EXPECT_EQ(header.biSizeImage, 0u);
+    EXPECT_EQ(
+        header.biXPelsPerMeter | header.biYPelsPerMeter | header.biClrUsed | header.biClrImportant,
+        0u);
+    const std::vector<uint8_t> last = log.Last();
+    ASSERT_EQ(last.size(), frameBytes);
+    EXPECT_TRUE(std::memcmp(image + 40, last.data(), frameBytes) == 0);
+    EXPECT_EQ(sim::ReadFrameNumber(image + 40, 640, 480), log.Numbers().back());
+    camera->FreeImageMemery(image);
+    camera->FreeImageMemery(nullptr);
+
+    // The grabber refusing the size query, then the copy.
+    const HRESULT refused = VFW_E_WRONG_STATE;
+    sim::ArmFault("ISampleGrabber::GetCurrentBuffer", refused, 1);
+    image = nullptr;
+    size = 7;
+    EXPECT_EQ(camera->TakeSnapshot(image, size), refused);
+    EXPECT_STREQ(camera->GetLastError(), "抓图失败, code=0x80040227");
+    EXPECT_EQ(size, 7u);
+    sim::ArmFault("ISampleGrabber::GetCurrentBuffer", E_OUTOFMEMORY, 2);
+    EXPECT_EQ(camera->TakeSnapshot(image, size), E_OUTOFMEMORY);
+    EXPECT_STREQ(camera->GetLastError(), "抓图失败, code2=0x8007000E");
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(image, nullptr) << "the host's pointer is left alone";
+}
+
+TEST_F(FrameDeliveryTest, RunPauseAndStopMoveTheStatus) {
+    auto camera = MakeCamera(kYuy2_320x240, 1);
+    for (auto call : {&CDXCamera::Run, &CDXCamera::Pause, &CDXCamera::Stop}) {
+        EXPECT_EQ((camera.get()->*call)(), 1);
+        EXPECT_STREQ(camera->GetLastError(), "设备未运行.");
+    }
+    FrameLog log(320, 240);
+    camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
+    ASSERT_EQ(camera->Open(), 0);
+    ASSERT_TRUE(log.WaitFor(2));
+
+    // Already running: the graph is not asked again.
+    sim::ArmFault("IMediaControl::Run", E_FAIL);
+    EXPECT_EQ(camera->Run(), 0);
+    EXPECT_EQ(sim::FaultHits("IMediaControl::Run"), 0);
+    sim::DisarmFaults();
+
+    EXPECT_EQ(camera->Pause(), 0);
+    EXPECT_EQ(camera->GetCameraStatus(), 2);
+    const size_t paused = log.Count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_LE(log.Count(), paused + 1) << "a paused live source delivers nothing";
+    sim::ArmFault("IMediaControl::Pause", E_FAIL);
+    EXPECT_EQ(camera->Pause(), 0);
+    EXPECT_EQ(sim::FaultHits("IMediaControl::Pause"), 0);
+    // A graph that refuses to run leaves the status; the call still answers 0.
+    sim::ArmFault("IMediaControl::Run", E_FAIL);
+    EXPECT_EQ(camera->Run(), 0);
+    EXPECT_EQ(camera->GetCameraStatus(), 2);
+    sim::DisarmFaults();
+    EXPECT_EQ(camera->Run(), 0);
+    EXPECT_EQ(camera->GetCameraStatus(), 3);
+    EXPECT_TRUE(log.WaitFor(log.Count() + 3));
+}
+
+TEST_F(FrameDeliveryTest, StopAnswersAtOnceAndTheWorkerStopsTheGraphLater) {
+    auto camera = MakeCamera(kYuy2_640x480, 1);
+    FrameLog log(640, 480);
+    camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
+    ASSERT_EQ(camera->Open(), 0);
+    // The capture thread is held inside the host's callback, so the graph cannot stop yet.
+    log.Hold();
+    ASSERT_TRUE(log.WaitUntilHeld());
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(camera->Stop(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(camera->GetCameraStatus(), 3) << "the graph has not stopped yet";
+    log.Release();
+    EXPECT_TRUE(WaitForStatus(*camera, 1));
+    // Stopped already: another Stop leaves the status alone.
+    EXPECT_EQ(camera->Stop(), 0);
+    EXPECT_EQ(camera->Run(), 0);
+    EXPECT_EQ(camera->GetCameraStatus(), 3);
+}
+
+TEST_F(FrameDeliveryTest, DestroyingABusyCameraIsClean) {
+    // Open, then destroyed at once.
+    {
+        auto camera = MakeCamera(kMjpg_640x480, 2);
+        ASSERT_EQ(camera->Open(), 0);
+    }
+    // Destroyed while its stop worker waits for the capture thread.
+    {
+        auto camera = MakeCamera(kYuy2_640x480, 0);
+        FrameLog log(640, 480);
+        camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
+        ASSERT_EQ(camera->Open(), 0);
+        log.Hold();
+        ASSERT_TRUE(log.WaitUntilHeld());
+        EXPECT_EQ(camera->Stop(), 0);
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            log.Release();
+        });
+        camera.reset();
+        release.join();
+    }
+    // Closed while a worker runs, then reopened with its callback intact.
+    auto camera = MakeCamera(kYuy2_640x480, 1);
+    FrameLog log(640, 480);
+    camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
+    ASSERT_EQ(camera->Open(), 0);
+    ASSERT_TRUE(log.WaitFor(1));
+    camera->Stop();
+    EXPECT_EQ(camera->Close(), 0);
+    EXPECT_EQ(camera->GetCameraStatus(), 0);
+    const size_t before = log.Count();
+    ASSERT_EQ(camera->Open(), 0);
+    EXPECT_TRUE(log.WaitFor(before + 5));
+}
+
+}  // namespace
+}  // namespace lumacap::test
