@@ -25,7 +25,6 @@ struct CDXCameraTestAccess {
     static DWORD& PropertyFlags(CDXCamera& c) { return c.m_dwPropertyFlags; }
     static CSampleGrabberCB& GrabberCB(CDXCamera& c) { return c.m_GrabberCB; }
     static LONG& ResolutionIndex(CDXCamera& c) { return c.m_lResolutionIndex; }
-    static ISampleGrabber*& SampleGrabber(CDXCamera& c) { return c.m_pSampleGrabber; }
     static void FormatErrorMessage(CDXCamera& c, const char* step, DWORD code) { c.FormatErrorMessage(step, code); }
     static void HandleEvent(CDXCamera& c) { c.HandleEvent(); }
     static LONG PreviewWidth(CDXCamera& c) { return c.m_GrabberCB.m_lPreviewWidth; }
