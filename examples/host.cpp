@@ -1,12 +1,17 @@
 // A host program built against the installed package, as a user builds one: it creates cameras
 // and a recorder, checks the answers and texts the library gives, drives a window across threads,
-// and captures from the default camera in its own window: frames, a snapshot, run, pause, stop,
-// close and reopen, image controls. It exits with status 1 if anything differs from what the
-// library promises.
+// captures from the default camera in its own window (frames, a snapshot, run, pause, stop, close
+// and reopen, image controls), and records the camera and two windows with sound to AVI and ASF
+// through start, pause, resume, stop and close, reading both files back with ffprobe. It exits
+// with status 1 if anything differs from what the library promises.
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -115,6 +120,117 @@ void CaptureFromTheDefaultCamera() {
     DestroyWindow(window);
 }
 
+// ---- recording ----
+
+std::atomic<int> g_levels{0};
+
+LRESULT CALLBACK NotifyProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_RECORDER_AUDIOLEVEL) ++g_levels;
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// Keeps this thread's windows answering while time passes.
+void Wait(double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        lumacap::sim::PumpMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+// ffprobe's flat key=value view of a file (empty if it cannot be read).
+std::map<std::string, std::string> Probe(const std::string& path) {
+    std::map<std::string, std::string> values;
+    const std::string command =
+        "ffprobe -v error -show_entries format=duration:stream=codec_type,width,height -of flat '" + path +
+        "' 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return values;
+    char line[512];
+    while (std::fgets(line, sizeof(line), pipe)) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '"')) text.pop_back();
+        const size_t eq = text.find('=');
+        if (eq != std::string::npos) values[text.substr(0, eq)] = text.substr(text[eq + 1] == '"' ? eq + 2 : eq + 1);
+    }
+    if (pclose(pipe) != 0) values.clear();
+    return values;
+}
+
+// Records the camera and two windows with sound through start, pause, resume, stop and close, and
+// checks what ffprobe reads back.
+void RecordAndCheck(CDXCamera& camera, HWND notify, HWND left, HWND right, const std::string& path) {
+    const std::string name = path.substr(path.rfind('.') + 1);
+    CDXRecorder recorder;
+    recorder.SetVideoSize(480, 160);
+    recorder.SetFPS(20);
+    recorder.SetAudioRecord(TRUE);
+    recorder.SetNotifyWnd(notify);
+    recorder.AddVideoSource(&camera, RECT{0, 0, 160, 160});
+    recorder.AddWindowSource(left, RECT{160, 0, 320, 160});
+    recorder.AddWindowSource(right, RECT{320, 0, 480, 160});
+    g_levels = 0;
+    Check(recorder.StartRecord(path.c_str(), 0) && recorder.GetStatus() == 3, (name + ": the recording starts").c_str());
+    Wait(1.0);
+    Check(recorder.Pause() == 0 && recorder.GetStatus() == 2, (name + ": it pauses").c_str());
+    Check(recorder.Stop() == 1 && SameText(recorder.GetErrorMsg(), "录像已经暂停."), (name + ": paused, it cannot stop").c_str());
+    Wait(1.0);
+    Check(recorder.Run() == 0 && recorder.GetStatus() == 3, (name + ": it resumes").c_str());
+    Wait(1.0);
+    Check(recorder.Stop() == 0 && recorder.GetStatus() == 1, (name + ": it stops").c_str());
+    recorder.CloseRecord();
+    Check(recorder.GetStatus() == 0 && recorder.GetRealFramesCount() >= 20, (name + ": it closes with its frames").c_str());
+    Check(g_levels > 5, (name + ": sound levels reach the notify window").c_str());
+
+    const auto probe = Probe(path);
+    auto get = [&](const std::string& key) {
+        auto it = probe.find(key);
+        return it == probe.end() ? std::string() : it->second;
+    };
+    Check(!probe.empty(), (name + ": ffprobe reads the file").c_str());
+    const std::string first = get("streams.stream.0.codec_type"), second = get("streams.stream.1.codec_type");
+    Check(((first == "video" && second == "audio") || (first == "audio" && second == "video")) &&
+              get("streams.stream.2.codec_type").empty(),
+          (name + ": one video and one sound stream").c_str());
+    const std::string video = "streams.stream." + std::string(first == "video" ? "0" : "1") + ".";
+    Check(get(video + "width") == "480" && get(video + "height") == "160", (name + ": the video is 480 x 160").c_str());
+    // Two seconds recorded around a pause of one that leaves no gap.
+    const double duration = std::atof(get("format.duration").c_str());
+    Check(duration > 1.5 && duration < 2.8, (name + ": the file lasts the two seconds recorded").c_str());
+}
+
+void RecordTheCameraAndTwoWindows() {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = NotifyProc;
+    wc.lpszClassName = "LumacapExampleRecording";
+    RegisterClassA(&wc);
+    HWND host = CreateWindowExA(0, "LumacapExampleRecording", "recording", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240,
+                                nullptr, nullptr, nullptr, nullptr);
+    HWND left = CreateWindowExA(0, "LumacapExampleRecording", "left", WS_POPUP | WS_VISIBLE, 100, 100, 300, 200,
+                                nullptr, nullptr, nullptr, nullptr);
+    HWND right = CreateWindowExA(0, "LumacapExampleRecording", "right", WS_POPUP | WS_VISIBLE, 500, 100, 200, 300,
+                                 nullptr, nullptr, nullptr, nullptr);
+    CDXCamera camera;
+    camera.SetCameraIndex(0);
+    camera.SetResolutionIndex(0);
+    camera.SetParentWnd(host);
+    camera.SetRenderMode(1);
+    Check(camera.Open() == 0 && camera.GetCameraStatus() == 3, "the camera to record opens");
+    char dir[] = "/tmp/lumacap-example-XXXXXX";
+    if (mkdtemp(dir)) {
+        for (const char* file : {"/host.avi", "/host.asf"}) {
+            const std::string path = std::string(dir) + file;
+            RecordAndCheck(camera, host, left, right, path);
+            std::remove(path.c_str());
+        }
+        rmdir(dir);
+    }
+    camera.Close();
+    DestroyWindow(left);
+    DestroyWindow(right);
+    DestroyWindow(host);
+}
+
 }  // namespace
 
 int main() {
@@ -164,6 +280,9 @@ int main() {
 
     // ---- capture ----
     CaptureFromTheDefaultCamera();
+
+    // ---- recording ----
+    RecordTheCameraAndTwoWindows();
 
     std::printf("%s\n", g_failures ? "example host: FAILED" : "example host: all checks passed");
     return g_failures ? 1 : 0;

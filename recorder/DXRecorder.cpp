@@ -20,7 +20,10 @@ CDXRecorder::CDXRecorder()
       m_nFPS(10),
       m_pAudioGrabber(nullptr),
       m_pAudioGrabberFilter(nullptr),
-      m_hNotifyWnd(nullptr) {}
+      m_hNotifyWnd(nullptr),
+      m_nFrameWidth(0),
+      m_nFrameHeight(0),
+      m_gdiplusToken(0) {}
 
 // Copies carry sources and settings only: a graph belongs to the recorder that built it, so a
 // copy of a recording recorder is a closed recorder with the same configuration.
@@ -150,6 +153,8 @@ void CDXRecorder::SetVideoSize(int width, int height) {
 }
 
 int CDXRecorder::GetVideoWidth() { return m_nVideoWidth; }
+int CDXRecorder::FrameWidth() const { return m_nFrameWidth > 0 ? m_nFrameWidth : m_nVideoWidth; }
+int CDXRecorder::FrameHeight() const { return m_nFrameHeight > 0 ? m_nFrameHeight : m_nVideoHeight; }
 int CDXRecorder::GetVideoHeight() { return m_nVideoHeight; }
 
 void CDXRecorder::SetFPS(UINT fps) {

@@ -26,3 +26,11 @@ echo
 echo "Capture results:"
 echo "  snapshot:      $out/snapshot.bmp"
 echo "  preview shot:  $out/preview.bmp"
+
+# ---- recording: the default camera and the screen side by side, with sound ----
+echo
+echo "== lumacap record: AVI (default camera and the screen, with sound)"
+"$tool" record -o "$out/recording.avi" --seconds 4 --camera 0 --window screen --audio
+echo
+echo "== lumacap record: ASF (default camera and the screen, with sound)"
+"$tool" record -o "$out/recording.asf" --seconds 3 --camera 0 --window screen --audio

@@ -14,6 +14,9 @@
 
 class CVideoMergeFilter;
 interface IConfigAsfWriter;
+namespace Gdiplus {
+class GpGraphics;
+}
 
 // Posted to the notify window for every audio buffer: wParam 0, lParam the level in decibels.
 #define WM_RECORDER_AUDIOLEVEL (0x0400 + 16)
@@ -135,6 +138,13 @@ private:
     friend struct CDXRecorderTestAccess;
 
     void CopySettings(const CDXRecorder& other);
+    // The size frames are composed at: fixed at StartRecord for the life of the recording graph
+    // (its media samples were sized for it), the current setting otherwise.
+    int FrameWidth() const;
+    int FrameHeight() const;
+    void DrawWindowSource(Gdiplus::GpGraphics* pGraphics, const RecorderSource& source);
+    void DrawCameraSource(Gdiplus::GpGraphics* pGraphics, const RecorderSource& source, int width, int height);
+    void ReleaseGraph();
 
     std::atomic<DXRECORDER_BUFF_CB> m_pfnBuffCB;
     std::atomic<void*> m_pBuffCBUser;
@@ -159,4 +169,9 @@ private:
     ISampleGrabber* m_pAudioGrabber;
     IBaseFilter* m_pAudioGrabberFilter;
     HWND m_hNotifyWnd;
+    // The frame size of the open recording graph (0 while closed).
+    int m_nFrameWidth;
+    int m_nFrameHeight;
+    // GDI+ is held while a recording graph exists, whether or not a preview window started it.
+    ULONG_PTR m_gdiplusToken;
 };

@@ -12,7 +12,9 @@ namespace {
 
 class RecorderObjectTest : public SimTest {};
 
-RECT Rect(LONG l, LONG t, LONG r, LONG b) { return RECT{l, t, r, b}; }
+RECT Rect(LONG l, LONG t, LONG r, LONG b) {
+    return RECT{l, t, r, b};
+}
 bool Same(const RECT& a, const RECT& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
@@ -37,16 +39,20 @@ TEST_F(RecorderObjectTest, CamerasAreAddedOnceAndWindowsAlways) {
     CDXCamera a, b;
     EXPECT_EQ(recorder.AddVideoSource(&a, Rect(0, 0, 320, 240)), 0);
     EXPECT_EQ(recorder.AddVideoSource(&b, Rect(320, 0, 640, 240)), 1);
-    EXPECT_EQ(recorder.AddVideoSource(&a, Rect(1, 1, 2, 2)), 1) << "a repeated camera answers the last index";
+    EXPECT_EQ(recorder.AddVideoSource(&a, Rect(1, 1, 2, 2)), 1)
+        << "a repeated camera answers the last index";
     EXPECT_EQ(recorder.GetSourceCount(), 2);
-    EXPECT_TRUE(Same(recorder.GetSourcePosition(0), Rect(0, 0, 320, 240))) << "the repeat changed nothing";
+    EXPECT_TRUE(Same(recorder.GetSourcePosition(0), Rect(0, 0, 320, 240)))
+        << "the repeat changed nothing";
 
     EXPECT_EQ(recorder.AddVideoSource(nullptr, Rect(0, 0, 1, 1)), -1);
     EXPECT_STREQ(recorder.GetErrorMsg(), "无效的设备源参数。");
     EXPECT_EQ(recorder.AddWindowSource(nullptr, Rect(0, 240, 640, 480)), 2);
-    EXPECT_EQ(recorder.AddWindowSource(nullptr, Rect(0, 240, 640, 480)), 3) << "windows are not de-duplicated";
+    EXPECT_EQ(recorder.AddWindowSource(nullptr, Rect(0, 240, 640, 480)), 3)
+        << "windows are not de-duplicated";
     EXPECT_EQ(recorder.GetSourceCore(2), nullptr);
-    EXPECT_EQ(recorder.GetSourceType(2), RecorderSource_Window) << "a null window is a valid screen source";
+    EXPECT_EQ(recorder.GetSourceType(2), RecorderSource_Window)
+        << "a null window is a valid screen source";
     EXPECT_EQ(recorder.GetSourceCore(0), &a);
     EXPECT_EQ(recorder.GetSourceType(1), RecorderSource_Camera);
 }
@@ -62,7 +68,8 @@ TEST_F(RecorderObjectTest, BadIndicesAreReportedEachInItsOwnWay) {
     EXPECT_STREQ(recorder.GetErrorMsg(), "错误的设备源索引！");
     recorder.AddVideoSource(nullptr, Rect(0, 0, 1, 1));
     EXPECT_TRUE(Same(recorder.GetSourcePosition(-1), Rect(0, 0, 0, 0)));
-    EXPECT_STREQ(recorder.GetErrorMsg(), "无效的设备源参数。") << "GetSourcePosition leaves the text alone";
+    EXPECT_STREQ(recorder.GetErrorMsg(), "无效的设备源参数。")
+        << "GetSourcePosition leaves the text alone";
     EXPECT_FALSE(recorder.SetSourcePosition(5, Rect(0, 0, 1, 1)));
     EXPECT_STREQ(recorder.GetErrorMsg(), "无效的索引值：5");
     EXPECT_FALSE(recorder.RemoveSourceAt(-3));
@@ -108,8 +115,9 @@ TEST_F(RecorderObjectTest, AnOpenRecordingRefusesSourceChangesButTakesSettings) 
 
 TEST_F(RecorderObjectTest, FrameRateRoundsToTensWithinTenToThirty) {
     CDXRecorder recorder;
-    const std::pair<UINT, UINT> cases[] = {{0, 10},  {9, 10},  {14, 10}, {15, 20},   {19, 20},
-                                           {24, 20}, {25, 30}, {29, 30}, {1000, 30}, {0xFFFFFFFFu, 30}};
+    const std::pair<UINT, UINT> cases[] = {{0, 10},    {9, 10},          {14, 10}, {15, 20},
+                                           {19, 20},   {24, 20},         {25, 30}, {29, 30},
+                                           {1000, 30}, {0xFFFFFFFFu, 30}};
     for (auto [in, out] : cases) {
         recorder.SetFPS(in);
         EXPECT_EQ(recorder.GetFPs(), out) << in;
@@ -123,8 +131,10 @@ TEST_F(RecorderObjectTest, SettingsAreStoredUnchecked) {
     EXPECT_EQ(recorder.GetVideoHeight(), 0);
     recorder.SetAudioRecord(7);
     EXPECT_EQ(recorder.GetAudioRecord(), 7);
-    CDXRecorderTestAccess::FormatErrorMessage(recorder, " Failed to create FilterGraph.", 0x80040154);
-    EXPECT_STREQ(recorder.GetErrorMsg(), " Failed to create FilterGraph.. ErrorCode=0x80040154:Class not registered\r\n");
+    CDXRecorderTestAccess::FormatErrorMessage(recorder, " Failed to create FilterGraph.",
+                                              0x80040154);
+    EXPECT_STREQ(recorder.GetErrorMsg(),
+                 " Failed to create FilterGraph.. ErrorCode=0x80040154:Class not registered\r\n");
 }
 
 TEST_F(RecorderObjectTest, CopiesHaveTheirOwnLockAndNoGraph) {
@@ -181,7 +191,8 @@ TEST_F(RecorderObjectTest, AudioLevelFollowsTheMeanAbsoluteSample) {
     EXPECT_EQ(recorder::AudioLevel(silence.data(), 2048), INT32_MIN);
     EXPECT_EQ(recorder::AudioLevel(silence.data(), 0), INT32_MIN);
     // An odd length ignores the trailing half sample.
-    EXPECT_EQ(recorder::AudioLevel(one.data(), 3), static_cast<int>(20 * std::log10(1.0 / 3 * 0.5)));
+    EXPECT_EQ(recorder::AudioLevel(one.data(), 3),
+              static_cast<int>(20 * std::log10(1.0 / 3 * 0.5)));
 }
 
 }  // namespace

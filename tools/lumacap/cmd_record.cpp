@@ -1,17 +1,510 @@
-#include <cstdio>
-#include <cstring>
+// lumacap record: records cameras and windows side by side, with sound if asked, to an AVI or ASF
+// file through CDXRecorder, showing its progress, and reads the file back with ffprobe.
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <lumacap/lumacap.h>
+#include <lumacap/sim.h>
+
+#include "CaptureCommon.h"
 #include "Commands.h"
 
 namespace lumacap::tool {
+namespace {
 
-int RunRecord(int argc, char** argv) {
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("usage: lumacap record\n\nrecords cameras and windows, with sound, to an AVI or ASF file.\n\nNot available yet in this version.\n");
+void PrintHelp() {
+    std::printf(
+        "usage: lumacap record -o FILE [options]\n"
+        "\n"
+        "Records cameras and windows into one video, each in its own rectangle, with sound from\n"
+        "the first microphone if asked, and reads the file back with ffprobe at the end.\n"
+        "\n"
+        "  -o, --output FILE      the file to write: .avi (AVI), .asf or .wmv (ASF)\n"
+        "  --seconds N            how long to record (default 5)\n"
+        "  --camera DEV[:FMT][@X,Y,W,H]\n"
+        "                         a camera: DEV is its position or part of its name, FMT a\n"
+        "                         format index or WxH (default: the first format); repeatable\n"
+        "  --window screen|HANDLE[@X,Y,W,H]\n"
+        "                         the whole screen, or a window by its handle; repeatable\n"
+        "  --size WxH             the video's size (default 640x480 for one source, 320x240\n"
+        "                         per source side by side otherwise)\n"
+        "  --fps 10|20|30         frames per second (default 10)\n"
+        "  --audio                record sound from the first microphone\n"
+        "  --compressor NAME      video compressor by name (see 'lumacap devices'); AVI only\n"
+        "                         (ASF files are always Windows Media Video)\n"
+        "  --bitrate KBPS         ASF video bit rate (default 185)\n"
+        "\n"
+        "Sources are laid out side by side in the order given, unless a rectangle follows them\n"
+        "with '@'. Without any source the default camera is recorded (the screen when there is\n"
+        "no camera).\n");
+}
+
+struct SourceArg {
+    bool camera = false;
+    std::string spec;  // DEV[:FMT] for a camera, "screen" or a handle for a window
+    bool hasRect = false;
+    RECT rect{};
+};
+
+struct Options {
+    std::string output;
+    double seconds = 5;
+    std::vector<SourceArg> sources;
+    int width = 0, height = 0;
+    unsigned fps = 10;
+    bool audio = false;
+    std::string compressor;
+    unsigned bitrate = 185;
+};
+
+bool ParseSize(const std::string& text, int* w, int* h) {
+    char tail = 0;
+    return std::sscanf(text.c_str(), "%dx%d%c", w, h, &tail) == 2 && *w > 0 && *h > 0;
+}
+
+// "DEV[:FMT]@X,Y,W,H": splits off the rectangle.
+bool SplitRect(const std::string& text, SourceArg* source) {
+    const size_t at = text.find('@');
+    source->spec = text.substr(0, at);
+    if (at == std::string::npos) return true;
+    int x, y, w, h;
+    char tail = 0;
+    if (std::sscanf(text.c_str() + at + 1, "%d,%d,%d,%d%c", &x, &y, &w, &h, &tail) != 4 || w <= 0 ||
+        h <= 0)
+        return false;
+    source->hasRect = true;
+    source->rect = RECT{x, y, x + w, y + h};
+    return true;
+}
+
+// 0: parsed; 1: help shown; 2: bad arguments (message printed).
+int ParseArgs(int argc, char** argv, Options* o) {
+    auto fail = [](const std::string& message) {
+        std::fprintf(stderr, "lumacap record: %s (see 'lumacap record --help')\n", message.c_str());
+        return 2;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc) return false;
+            *out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (arg == "--help" || arg == "-h") {
+            PrintHelp();
+            return 1;
+        } else if (arg == "-o" || arg == "--output") {
+            if (!value(&o->output)) return fail("-o needs a file name");
+        } else if (arg == "--seconds") {
+            char* end = nullptr;
+            if (!value(&v)) return fail("--seconds needs a number");
+            o->seconds = std::strtod(v.c_str(), &end);
+            if (!end || *end || !(o->seconds > 0) || o->seconds > 24 * 3600)
+                return fail("--seconds: '" + v + "' is not a duration");
+        } else if (arg == "--camera" || arg == "--window") {
+            SourceArg s;
+            s.camera = arg == "--camera";
+            if (!value(&v) || v.empty()) return fail(arg + " needs a value");
+            if (!SplitRect(v, &s))
+                return fail(arg + ": bad rectangle in '" + v + "' (use @X,Y,W,H)");
+            o->sources.push_back(s);
+        } else if (arg == "--size") {
+            if (!value(&v) || !ParseSize(v, &o->width, &o->height))
+                return fail("--size needs WxH, for example 1280x720");
+        } else if (arg == "--fps") {
+            if (!value(&v) || (v != "10" && v != "20" && v != "30"))
+                return fail("--fps takes 10, 20 or 30");
+            o->fps = static_cast<unsigned>(std::atoi(v.c_str()));
+        } else if (arg == "--audio") {
+            o->audio = true;
+        } else if (arg == "--compressor") {
+            if (!value(&o->compressor) || o->compressor.empty())
+                return fail("--compressor needs a name");
+        } else if (arg == "--bitrate") {
+            char* end = nullptr;
+            if (!value(&v)) return fail("--bitrate needs a number");
+            const long kbps = std::strtol(v.c_str(), &end, 10);
+            if (!end || *end || kbps <= 0 || kbps > 100000)
+                return fail("--bitrate: '" + v + "' is not a bit rate in kbit/s");
+            o->bitrate = static_cast<unsigned>(kbps);
+        } else {
+            return fail("unknown option '" + arg + "'");
+        }
+    }
+    if (o->output.empty()) return fail("no output file (-o FILE)");
+    return 0;
+}
+
+// The file format code for StartRecord: .wmv is ASF too, named explicitly.
+int FormatOf(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == "avi") return RecorderFormat_AVI;
+    if (ext == "asf" || ext == "wmv") return RecorderFormat_ASF;
+    return -1;
+}
+
+// ---- the host window: parent of the cameras and receiver of the sound level
+// ----------------------
+
+std::atomic<int> g_level{INT32_MIN};
+std::atomic<int> g_levelMessages{0};
+
+LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_RECORDER_AUDIOLEVEL) {
+        g_level = static_cast<int>(lParam);
+        ++g_levelMessages;
         return 0;
     }
-    std::fprintf(stderr, "lumacap record: not available yet in this version of Lumacap\n");
-    return 2;
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+HWND CreateRecordHost() {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = HostProc;
+    wc.lpszClassName = "LumacapRecordHost";
+    RegisterClassA(&wc);
+    return CreateWindowExA(0, "LumacapRecordHost", "lumacap record", WS_OVERLAPPEDWINDOW, 0, 0, 640,
+                           480, nullptr, nullptr, nullptr, nullptr);
+}
+
+// ---- cameras
+// ---------------------------------------------------------------------------------------
+
+// Opens the camera a --camera value names; on failure says why.
+bool OpenCamera(const std::string& spec, HWND parent, CDXCamera* camera, std::string* error) {
+    const size_t colon = spec.find(':');
+    const std::string device = spec.substr(0, colon);
+    const std::string format = colon == std::string::npos ? "" : spec.substr(colon + 1);
+    const long count = CDXCamera::GetCameraCount();
+    long index = -1;
+    char* end = nullptr;
+    const long number = std::strtol(device.c_str(), &end, 10);
+    if (!device.empty() && end && *end == 0) {
+        index = number;
+    } else {
+        for (long i = 0; i < count && index < 0; ++i) {
+            CDXCAMERAPROPERTY property;
+            CDXCamera::GetCameraProperty(static_cast<int>(i), &property);
+            if (Utf8(property.GetName()).find(device) != std::string::npos) index = i;
+        }
+    }
+    if (index < 0 || index >= count) {
+        *error = "no camera '" + device + "' (" + std::to_string(count) +
+                 " found; see 'lumacap devices')";
+        return false;
+    }
+    if (!camera->SetCameraIndex(index)) {
+        *error = "camera " + std::to_string(index) + ": " + Utf8(camera->GetLastError());
+        return false;
+    }
+    long formatIndex = 0;
+    if (!format.empty()) {
+        int w = 0, h = 0;
+        const long n = std::strtol(format.c_str(), &end, 10);
+        if (end && *end == 0) {
+            formatIndex = n;
+        } else if (ParseSize(format, &w, &h)) {
+            formatIndex = -1;
+            for (unsigned f = 0; f < camera->GetVideoInfoCount() && formatIndex < 0; ++f) {
+                long fw = 0, fh = 0;
+                camera->GetVideoSize(static_cast<int>(f), &fw, &fh);
+                if (fw == w && std::labs(fh) == h) formatIndex = static_cast<long>(f);
+            }
+            if (formatIndex < 0) {
+                *error = "camera " + std::to_string(index) + " has no " + format + " format";
+                return false;
+            }
+        } else {
+            *error = "bad camera format '" + format + "' (an index or WxH)";
+            return false;
+        }
+    }
+    if (formatIndex < 0 || formatIndex >= static_cast<long>(camera->GetVideoInfoCount())) {
+        *error =
+            "camera " + std::to_string(index) + " has no format " + std::to_string(formatIndex);
+        return false;
+    }
+    if (!camera->SetResolutionIndex(formatIndex)) {
+        *error = "camera " + std::to_string(index) + ": " + Utf8(camera->GetLastError());
+        return false;
+    }
+    camera->SetParentWnd(parent);
+    camera->SetRenderMode(1);  // frames reach the recorder through the grabber; nothing is shown
+    camera->Open();
+    if (camera->GetCameraStatus() != 3) {
+        *error =
+            "camera " + std::to_string(index) + " did not open: " + Utf8(camera->GetLastError());
+        return false;
+    }
+    return true;
+}
+
+// ---- late frames: the library logs each one
+// -------------------------------------------------------
+
+// Counts the frame source's "frame delay" lines added to the library's log files since Start.
+class LateFrameCounter {
+public:
+    void Start() {
+        for (const std::string& file : LogFiles()) m_offsets[file] = FileSize(file);
+    }
+    int Count() {
+        for (const std::string& file : LogFiles()) {
+            std::ifstream in(file, std::ios::binary);
+            auto& offset = m_offsets[file];
+            in.seekg(static_cast<std::streamoff>(offset));
+            std::string line;
+            while (std::getline(in, line)) {
+                if (in.eof()) break;  // an unfinished line is read next time
+                offset += line.size() + 1;
+                if (line.find("recorder,frame delay:") != std::string::npos) ++m_late;
+            }
+        }
+        return m_late;
+    }
+
+private:
+    static std::vector<std::string> LogFiles() {
+        std::vector<std::string> files;
+        for (const char* dir : {"c:\\kqllog\\", "d:\\kqllog\\"}) {
+            const std::string host = sim::HostPath(dir);
+            std::error_code ec;
+            if (host.empty() || !std::filesystem::is_directory(host, ec)) continue;
+            for (const auto& entry : std::filesystem::directory_iterator(host, ec))
+                if (entry.path().extension() == ".log") files.push_back(entry.path().string());
+        }
+        return files;
+    }
+    static size_t FileSize(const std::string& file) {
+        struct stat st;
+        return ::stat(file.c_str(), &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
+    }
+    std::map<std::string, size_t> m_offsets;
+    int m_late = 0;
+};
+
+// ---- progress and summary
+// --------------------------------------------------------------------------
+
+std::string LevelMeter(bool audio) {
+    if (!audio) return "";
+    if (g_levelMessages == 0) return "  sound  (waiting)";
+    const int level = g_level;
+    if (level == INT32_MIN) return "  sound  [....................]  silent";
+    // Full scale reads about 78 dB; the meter shows the top 60 dB.
+    const int bars = std::max(0, std::min(20, (level - 18) / 3));
+    char text[64];
+    std::snprintf(text, sizeof(text), "  sound  [%s%s] %3d dB",
+                  std::string(static_cast<size_t>(bars), '#').c_str(),
+                  std::string(static_cast<size_t>(20 - bars), '.').c_str(), level);
+    return text;
+}
+
+std::string ShellQuote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// ffprobe's view of the file as key=value pairs; empty when ffprobe cannot read it.
+std::map<std::string, std::string> Probe(const std::string& path, std::string* error) {
+    std::map<std::string, std::string> values;
+    const std::string command =
+        "ffprobe -v error -count_packets -show_entries "
+        "format=duration,size,format_name:stream=index,codec_type,codec_name,width,height,"
+        "r_frame_rate,nb_read_packets,sample_rate,channels -of flat " +
+        ShellQuote(path) + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        *error = "cannot run ffprobe";
+        return values;
+    }
+    char line[512];
+    std::string output;
+    while (std::fgets(line, sizeof(line), pipe)) {
+        output += line;
+        std::string text = line;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        const size_t eq = text.find('=');
+        if (eq == std::string::npos) continue;
+        std::string value = text.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+        values[text.substr(0, eq)] = value;
+    }
+    const int status = pclose(pipe);
+    if (status != 0 || !values.count("format.duration")) {
+        *error = status == 127 * 256 ? "ffprobe is not installed"
+                                     : "ffprobe could not read the file: " + output;
+        values.clear();
+    }
+    return values;
+}
+
+void PrintSummary(const std::string& path, const std::map<std::string, std::string>& v) {
+    auto get = [&](const std::string& key) {
+        auto it = v.find(key);
+        return it == v.end() ? std::string("?") : it->second;
+    };
+    const double bytes = std::atof(get("format.size").c_str());
+    char size[32];
+    if (bytes >= 1e6)
+        std::snprintf(size, sizeof(size), "%.1f MB", bytes / 1e6);
+    else
+        std::snprintf(size, sizeof(size), "%.0f kB", bytes / 1e3);
+    std::printf("%s: %s, %.2f s, %s\n", path.c_str(), get("format.format_name").c_str(),
+                std::atof(get("format.duration").c_str()), size);
+    for (int i = 0; v.count("streams.stream." + std::to_string(i) + ".codec_type"); ++i) {
+        const std::string p = "streams.stream." + std::to_string(i) + ".";
+        if (get(p + "codec_type") == "video") {
+            std::printf("  stream %d: video %s %sx%s at %s fps, %s frames\n", i,
+                        get(p + "codec_name").c_str(), get(p + "width").c_str(),
+                        get(p + "height").c_str(), get(p + "r_frame_rate").c_str(),
+                        get(p + "nb_read_packets").c_str());
+        } else {
+            std::printf("  stream %d: %s %s, %s Hz, %s channel(s), %s packets\n", i,
+                        get(p + "codec_type").c_str(), get(p + "codec_name").c_str(),
+                        get(p + "sample_rate").c_str(), get(p + "channels").c_str(),
+                        get(p + "nb_read_packets").c_str());
+        }
+    }
+}
+
+}  // namespace
+
+int RunRecord(int argc, char** argv) {
+    Options o;
+    if (const int parsed = ParseArgs(argc, argv, &o)) return parsed == 1 ? 0 : parsed;
+    const int format = FormatOf(o.output);
+    if (format < 0) {
+        std::fprintf(stderr, "lumacap record: '%s' is neither .avi nor .asf/.wmv\n",
+                     o.output.c_str());
+        return 2;
+    }
+
+    CoInitialize(nullptr);
+    HWND host = CreateRecordHost();
+    if (o.sources.empty()) {
+        SourceArg s;
+        s.camera = CDXCamera::GetCameraCount() > 0;
+        s.spec = s.camera ? "0" : "screen";
+        o.sources.push_back(s);
+    }
+    const int n = static_cast<int>(o.sources.size());
+    if (o.width == 0) {
+        o.width = n == 1 ? 640 : std::min(1920, 320 * n);
+        o.height = n == 1 ? 480 : 240;
+    }
+
+    int status = 0;
+    std::vector<std::unique_ptr<CDXCamera>> cameras;
+    auto recorder = std::make_unique<CDXRecorder>();
+    recorder->SetVideoSize(o.width, o.height);
+    recorder->SetFPS(o.fps);
+    recorder->SetAudioRecord(o.audio);
+    recorder->SetAsfBitrate(o.bitrate);
+    recorder->SetNotifyWnd(host);
+    if (!o.compressor.empty())
+        recorder->SetVideoCompressor(sim::Utf8ToGbk(o.compressor.c_str()).c_str());
+
+    std::string error;
+    for (int i = 0; i < n && error.empty(); ++i) {
+        const SourceArg& s = o.sources[static_cast<size_t>(i)];
+        const RECT side{o.width * i / n, 0, o.width * (i + 1) / n, o.height};
+        const RECT rect = s.hasRect ? s.rect : side;
+        if (s.camera) {
+            cameras.push_back(std::make_unique<CDXCamera>());
+            if (!OpenCamera(s.spec, host, cameras.back().get(), &error)) break;
+            recorder->AddVideoSource(cameras.back().get(), rect);
+        } else {
+            HWND window = nullptr;
+            if (s.spec != "screen") {
+                char* end = nullptr;
+                const unsigned long long handle = std::strtoull(s.spec.c_str(), &end, 0);
+                window = reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
+                if (!end || *end || !IsWindow(window)) {
+                    error = "'" + s.spec + "' is not a window (use 'screen' or a window handle)";
+                    break;
+                }
+            }
+            recorder->AddWindowSource(window, rect);
+        }
+        std::printf("source %d: %s %s at (%ld, %ld) %ldx%ld\n", i, s.camera ? "camera" : "window",
+                    s.spec.c_str(), static_cast<long>(rect.left), static_cast<long>(rect.top),
+                    static_cast<long>(rect.right - rect.left),
+                    static_cast<long>(rect.bottom - rect.top));
+    }
+
+    LateFrameCounter late;
+    if (error.empty()) {
+        late.Start();
+        std::printf("recording %dx%d at %u fps%s to %s for %.1f s\n", o.width, o.height,
+                    recorder->GetFPs(), o.audio ? " with sound" : "", o.output.c_str(), o.seconds);
+        if (!recorder->StartRecord(sim::Utf8ToGbk(o.output.c_str()).c_str(), format))
+            error = "recording did not start: " + Utf8(recorder->GetErrorMsg());
+    }
+    if (error.empty()) {
+        const bool tty = isatty(STDOUT_FILENO);
+        const auto start = std::chrono::steady_clock::now();
+        double elapsed = 0, lastPrinted = -1;
+        while (elapsed < o.seconds) {
+            sim::PumpMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (tty ? elapsed - lastPrinted >= 0.2
+                    : std::floor(elapsed) > std::floor(lastPrinted)) {
+                lastPrinted = elapsed;
+                std::printf("%s  %6.1f s  frames %6d  late %4d%s%s", tty ? "\r" : "",
+                            std::min(elapsed, o.seconds), recorder->GetRealFramesCount(),
+                            late.Count(), LevelMeter(o.audio).c_str(), tty ? "" : "\n");
+                std::fflush(stdout);
+            }
+        }
+        recorder->CloseRecord();
+        sim::PumpMessages();
+        std::printf("%sdone: %d frames composed, %d late\n", tty ? "\n" : "",
+                    recorder->GetRealFramesCount(), late.Count());
+    }
+    recorder.reset();
+    for (auto& camera : cameras) camera->Close();
+    cameras.clear();
+    DestroyWindow(host);
+    CoUninitialize();
+
+    if (!error.empty()) {
+        // The system's texts for codes end with a line break of their own.
+        while (!error.empty() && (error.back() == '\n' || error.back() == '\r')) error.pop_back();
+        std::fprintf(stderr, "lumacap record: %s\n", error.c_str());
+        return 1;
+    }
+    std::string probeError;
+    const auto values = Probe(o.output, &probeError);
+    if (values.empty()) {
+        std::fprintf(stderr, "lumacap record: %s\n", probeError.c_str());
+        status = 1;
+    } else {
+        PrintSummary(o.output, values);
+    }
+    return status;
 }
 
 }  // namespace lumacap::tool

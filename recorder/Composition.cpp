@@ -1,0 +1,301 @@
+// Composing one output frame: every source drawn into its rectangle of the media sample, windows
+// captured with GDI and fitted with their shape kept, cameras read from their grabbers, reduced
+// when larger than the output and stretched; then the host's callback and the diagnostic frame.
+#include <lumacap/DXRecorder.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <gdiplus.h>
+#include <wincrt.h>
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+DWORD RowBytes24(LONG width) {
+    return ((static_cast<DWORD>(width) * 24 + 31) / 32) * 4;
+}
+
+BITMAPINFO Header24(LONG width, LONG height) {
+    BITMAPINFO info;
+    std::memset(&info, 0, sizeof(info));
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = RowBytes24(width) * static_cast<DWORD>(height);
+    return info;
+}
+
+// When the diagnostic frame was last written, for the whole process: 0 at start, so the first
+// composed frame of the process is always written.
+std::atomic<time_t> g_lastSnapshot{0};
+
+const char kSnapshotPath[] = "D:\\test\\catch.bmp";
+
+}  // namespace
+
+BOOL CDXRecorder::GetImageBuffer(BYTE* pBuffer) {
+    ++m_nRealFrames;
+    const int width = FrameWidth();
+    const int height = FrameHeight();
+    if (!pBuffer || width <= 0 || height <= 0) return TRUE;
+    const DWORD frameSize = RowBytes24(width) * static_cast<DWORD>(height);
+
+    // The sample itself is the canvas: nothing is cleared, so whatever no source paints keeps
+    // the sample's older content.
+    BITMAPINFO info = Header24(width, height);
+    GpBitmap* pCanvas = nullptr;
+    GpGraphics* pGraphics = nullptr;
+    if (GdipCreateBitmapFromGdiDib(&info, pBuffer, &pCanvas) == Ok &&
+        GdipGetImageGraphicsContext(pCanvas, &pGraphics) == Ok) {
+        GdipSetInterpolationMode(pGraphics, InterpolationModeHighQualityBicubic);
+        // Later sources paint over earlier ones.
+        for (const RecorderSource& source : m_vecSources) {
+            if (source.type == RecorderSource_Window)
+                DrawWindowSource(pGraphics, source);
+            else if (source.type == RecorderSource_Camera)
+                DrawCameraSource(pGraphics, source, width, height);
+        }
+    }
+
+    if (DXRECORDER_BUFF_CB pfn = m_pfnBuffCB.load())
+        pfn(pBuffer, static_cast<long>(frameSize), m_pBuffCBUser.load());
+
+    // One composed frame on disk every 11 seconds at most, for looking at a recording from
+    // outside. A wall clock that went backwards writes at once rather than waiting to catch up.
+    const time_t now = _time64(nullptr);
+    const time_t last = g_lastSnapshot.load();
+    if (now - last >= 11 || now < last) {
+        g_lastSnapshot = now;
+        SaveBitmapFile(kSnapshotPath, pBuffer, frameSize, width, height);
+    }
+
+    if (pGraphics) GdipDeleteGraphics(pGraphics);
+    if (pCanvas) GdipDisposeImage(pCanvas);
+    return TRUE;
+}
+
+void CDXRecorder::DrawWindowSource(GpGraphics* pGraphics, const RecorderSource& source) {
+    const RECT& rc = source.position;
+    const LONG rw = rc.right - rc.left;
+    const LONG rh = rc.bottom - rc.top;
+    HBITMAP hBitmap = GetImageFromWnd(static_cast<HWND>(source.core));
+    if (!hBitmap) return;
+    GpBitmap* pImage = nullptr;
+    if (GdipCreateBitmapFromHBITMAP(hBitmap, nullptr, &pImage) == Ok) {
+        UINT w = 0, h = 0;
+        GdipGetImageWidth(pImage, &w);
+        GdipGetImageHeight(pImage, &h);
+        if (w > 0 && h > 0 && rw > 0 && rh > 0) {
+            // Fitted into the rectangle with its shape kept, centred; the strips beside it are
+            // left alone.
+            const double a = static_cast<double>(w) / static_cast<double>(h);
+            const double b = static_cast<double>(rw) / static_cast<double>(rh);
+            LONG x, y, dw, dh;
+            if (a <= b) {
+                dh = rh;
+                dw = static_cast<LONG>(a * rh);
+                x = rc.left + (rw - dw) / 2;
+                y = rc.top;
+            } else {
+                dw = rw;
+                dh = static_cast<LONG>(rw / a);
+                x = rc.left;
+                y = rc.top + (rh - dh) / 2;
+            }
+            GdipDrawImageRectI(pGraphics, pImage, x, y, dw, dh);
+        }
+        GdipDisposeImage(pImage);
+    }
+    DeleteObject(hBitmap);
+}
+
+void CDXRecorder::DrawCameraSource(GpGraphics* pGraphics, const RecorderSource& source, int width,
+                                   int height) {
+    CDXCamera* pCamera = static_cast<CDXCamera*>(source.core);
+    if (!pCamera || pCamera->m_nStatus == 0) return;
+    long w = 0, h = 0;
+    if (!pCamera->GetVideoSize(pCamera->m_lResolutionIndex, &w, &h)) return;
+    // Devices may report bottom-up heights as negative; the grabber's frames are bottom-up.
+    if (h < 0) h = -h;
+    if (w <= 0 || h <= 0 || w > 16384 || h > 16384) return;
+    ISampleGrabber* pGrabber = pCamera->m_pSampleGrabber;
+    if (!pGrabber) return;
+
+    const size_t frameBytes = static_cast<size_t>(RowBytes24(w)) * static_cast<size_t>(h);
+    long size = 0;
+    if (FAILED(pGrabber->GetCurrentBuffer(&size, nullptr)) || size <= 0)
+        size = static_cast<long>(frameBytes);
+    // Zeros until the camera's first frame: its rectangle is then painted black.
+    std::vector<BYTE> frame(
+        static_cast<size_t>(size) > frameBytes ? static_cast<size_t>(size) : frameBytes, 0);
+    size = static_cast<long>(frame.size());
+    pGrabber->GetCurrentBuffer(&size, reinterpret_cast<long*>(frame.data()));
+
+    // A frame larger than the output is first box-filtered down to the output size. The box
+    // filter is made for true reductions of the width; a frame that is larger in one direction
+    // only goes to the bicubic scaler as it is, which filters the reduction itself.
+    if (w > width && h >= height) {
+        std::vector<BYTE> reduced(
+            static_cast<size_t>(RowBytes24(width)) * static_cast<size_t>(height), 0);
+        ReduceImage(frame.data(), w, h, reduced.data(), width, height);
+        frame.swap(reduced);
+        w = width;
+        h = height;
+    }
+
+    BITMAPINFO info = Header24(w, h);
+    GpBitmap* pImage = nullptr;
+    if (GdipCreateBitmapFromGdiDib(&info, frame.data(), &pImage) == Ok) {
+        // Cameras fill their rectangle exactly, whatever its shape.
+        const RECT& rc = source.position;
+        GdipDrawImageRectI(pGraphics, pImage, rc.left, rc.top, rc.right - rc.left,
+                           rc.bottom - rc.top);
+        GdipDisposeImage(pImage);
+    }
+}
+
+HBITMAP CDXRecorder::GetImageFromWnd(HWND hWnd) {
+    // A window's client area, or the whole screen for no window (or one that is gone).
+    HWND hSource = nullptr;
+    int cx = 0, cy = 0;
+    if (hWnd && IsWindow(hWnd)) {
+        RECT rc;
+        if (!GetClientRect(hWnd, &rc)) return nullptr;
+        cx = rc.right - rc.left;
+        cy = rc.bottom - rc.top;
+        hSource = hWnd;
+    } else {
+        cx = GetSystemMetrics(SM_CXSCREEN);
+        cy = GetSystemMetrics(SM_CYSCREEN);
+    }
+    if (cx <= 0 || cy <= 0) return nullptr;
+    HDC hdc = GetDC(hSource);
+    if (!hdc) return nullptr;
+    HDC hMem = CreateCompatibleDC(hdc);
+    HBITMAP hBitmap = hMem ? CreateCompatibleBitmap(hdc, cx, cy) : nullptr;
+    if (!hBitmap) {
+        if (hMem) DeleteDC(hMem);
+        ReleaseDC(hSource, hdc);
+        return nullptr;
+    }
+    HGDIOBJ hOld = SelectObject(hMem, hBitmap);
+    // What the screen shows there, windows lying on top included.
+    BitBlt(hMem, 0, 0, cx, cy, hdc, 0, 0, SRCCOPY);
+
+    // The pointer is drawn as the arrow whatever its shape, with its hot spot on the position.
+    POINT pt;
+    if (GetCursorPos(&pt)) {
+        HCURSOR hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        ICONINFO ii;
+        if (hCursor && GetIconInfo(hCursor, &ii)) {
+            if (ii.hbmMask) DeleteObject(ii.hbmMask);
+            if (ii.hbmColor) DeleteObject(ii.hbmColor);
+            pt.x -= static_cast<LONG>(ii.xHotspot);
+            pt.y -= static_cast<LONG>(ii.yHotspot);
+        }
+        if (hSource) ScreenToClient(hSource, &pt);
+        if (hCursor) DrawIconEx(hMem, pt.x, pt.y, hCursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
+    }
+
+    SelectObject(hMem, hOld);
+    DeleteDC(hMem);
+    ReleaseDC(hSource, hdc);
+    return hBitmap;
+}
+
+void CDXRecorder::ReduceImage(const BYTE* pSrc, int srcWidth, int srcHeight, BYTE* pDst,
+                              int dstWidth, int dstHeight) {
+    if (!pSrc || !pDst || srcHeight <= 0 || srcWidth <= 0 || dstWidth <= 0 || dstHeight <= 0)
+        return;
+    const DWORD srcStride = RowBytes24(srcWidth);
+    const DWORD dstStride = RowBytes24(dstWidth);
+    struct Accumulator {
+        DWORD blue, green, red, count;
+    };
+    std::vector<Accumulator> acc(static_cast<size_t>(dstWidth), Accumulator{0, 0, 0, 0});
+
+    DWORD rowSum = 0;
+    int rowsOut = 0;
+    const BYTE* srcRow = pSrc;
+    BYTE* dstRow = pDst;
+    for (int y = 0; y < srcHeight; ++y, srcRow += srcStride) {
+        rowSum += static_cast<DWORD>(dstHeight);
+        DWORD columnSum = 0;
+        size_t current = 0;
+        const BYTE* p = srcRow;
+        for (int x = 0; x < srcWidth; ++x, p += 3) {
+            columnSum += static_cast<DWORD>(dstWidth);
+            Accumulator& a = acc[current];
+            a.blue += p[0];
+            a.green += p[1];
+            a.red += p[2];
+            ++a.count;
+            // Columns move on only once the sum exceeds the source width, so a 2 : 1 reduction
+            // takes three pixels into its first column and one into its last. The move after a
+            // row's last pixel has nowhere to go.
+            if (columnSum > static_cast<DWORD>(srcWidth)) {
+                if (current + 1 < acc.size()) ++current;
+                columnSum -= static_cast<DWORD>(srcWidth);
+            }
+        }
+        if (rowSum >= static_cast<DWORD>(srcHeight)) {
+            if (rowsOut < dstHeight) {
+                BYTE* q = dstRow;
+                for (Accumulator& a : acc) {
+                    if (a.count) {
+                        q[0] = static_cast<BYTE>(a.blue / a.count);
+                        q[1] = static_cast<BYTE>(a.green / a.count);
+                        q[2] = static_cast<BYTE>(a.red / a.count);
+                    } else {
+                        q[0] = q[1] = q[2] = 0;
+                    }
+                    q += 3;
+                }
+                dstRow += dstStride;
+                ++rowsOut;
+            }
+            for (Accumulator& a : acc) a = Accumulator{0, 0, 0, 0};
+            rowSum -= static_cast<DWORD>(srcHeight);
+        }
+    }
+}
+
+BOOL CDXRecorder::SaveBitmapFile(const char* path, const BYTE* pPixels, DWORD size, int width,
+                                 int height) {
+    HANDLE hFile = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) return TRUE;
+
+    BYTE fileHeader[14];
+    std::memset(fileHeader, 0, sizeof(fileHeader));
+    const DWORD fileSize = size + 54;
+    const DWORD offset = 54;
+    fileHeader[0] = 'B';
+    fileHeader[1] = 'M';
+    std::memcpy(fileHeader + 2, &fileSize, 4);
+    std::memcpy(fileHeader + 10, &offset, 4);
+
+    BITMAPINFOHEADER info;
+    std::memset(&info, 0, sizeof(info));
+    info.biSize = sizeof(BITMAPINFOHEADER);
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+
+    DWORD written = 0;
+    WriteFile(hFile, fileHeader, sizeof(fileHeader), &written, nullptr);
+    WriteFile(hFile, &info, sizeof(info), &written, nullptr);
+    if (pPixels && size) WriteFile(hFile, pPixels, size, &written, nullptr);
+    CloseHandle(hFile);
+    return TRUE;
+}

@@ -1,0 +1,125 @@
+// Recorded files as FFmpeg reads them: streams, size, rate, duration (a pause leaves no gap),
+// sound, and the virtual camera's own frame numbers decoded from the file in order.
+#include <chrono>
+#include <thread>
+
+#include <lumacap/lumacap.h>
+
+#include "common/SimTest.h"
+#include "common/TestAccess.h"
+#include "recorder/ReadBack.h"
+
+namespace lumacap::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+class RecordedFileTest : public SimTest {
+protected:
+    std::string Path(const char* name) const { return TempDir() + "/" + name; }
+
+    // Records for about `seconds` of real time; answers how long the recording really ran.
+    double Record(CDXRecorder& recorder, const std::string& path, int format, double seconds) {
+        const auto start = Clock::now();
+        EXPECT_TRUE(recorder.StartRecord(path.c_str(), format))
+            << sim::GbkToUtf8(recorder.GetErrorMsg());
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        recorder.CloseRecord();
+        return Seconds(Clock::now() - start);
+    }
+};
+
+TEST_F(RecordedFileTest, AnAviOfTheScreenHasTheRecordingsSizeRateAndDuration) {
+    CDXRecorder recorder;
+    recorder.SetVideoSize(192, 108);
+    recorder.SetFPS(20);
+    recorder.AddWindowSource(nullptr, RECT{0, 0, 192, 108});
+    const double ran = Record(recorder, Path("screen.avi"), 0, 2.0);
+    const Probe probe = ProbeFile(Path("screen.avi"));
+    ASSERT_TRUE(probe.Ok());
+    EXPECT_EQ(probe.Get("format.format_name"), "avi");
+    ASSERT_EQ(probe.StreamCount(), 1);
+    EXPECT_EQ(probe.Stream(0, "codec_type"), "video");
+    EXPECT_EQ(probe.Stream(0, "codec_name"), "rawvideo");
+    EXPECT_EQ(probe.StreamNumber(0, "width"), 192);
+    EXPECT_EQ(probe.StreamNumber(0, "height"), 108);
+    EXPECT_DOUBLE_EQ(probe.StreamNumber(0, "r_frame_rate"), 20.0);
+    // Late frames take the slot the clock has reached, so the file lasts as long as the recording
+    // ran whatever the load.
+    EXPECT_NEAR(probe.Number("format.duration"), ran, 0.35);
+}
+
+TEST_F(RecordedFileTest, APauseLeavesNoGap) {
+    CDXRecorder recorder;
+    recorder.SetVideoSize(96, 64);
+    recorder.AddWindowSource(nullptr, RECT{0, 0, 96, 64});
+    ASSERT_TRUE(recorder.StartRecord(Path("paused.avi").c_str(), 0));
+    auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    recorder.Pause();
+    double running = Seconds(Clock::now() - start);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    start = Clock::now();
+    recorder.Run();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    recorder.CloseRecord();
+    running += Seconds(Clock::now() - start);
+    const Probe probe = ProbeFile(Path("paused.avi"));
+    ASSERT_TRUE(probe.Ok());
+    EXPECT_NEAR(probe.Number("format.duration"), running, 0.4) << "paused time is not in the file";
+}
+
+TEST_F(RecordedFileTest, SoundIsRecordedAsElevenKilohertzMonoBesideThePicture) {
+    CDXRecorder recorder;
+    recorder.SetVideoSize(96, 64);
+    recorder.SetAudioRecord(TRUE);
+    recorder.AddWindowSource(nullptr, RECT{0, 0, 96, 64});
+    const double ran = Record(recorder, Path("sound.avi"), 1, 2.0);
+    const Probe probe = ProbeFile(Path("sound.avi"));
+    ASSERT_TRUE(probe.Ok());
+    ASSERT_EQ(probe.StreamCount(), 2);
+    const int audio = probe.StreamOf("audio");
+    ASSERT_GE(audio, 0);
+    EXPECT_EQ(probe.Stream(audio, "codec_name"), "pcm_s16le");
+    EXPECT_EQ(probe.StreamNumber(audio, "sample_rate"), 11025);
+    EXPECT_EQ(probe.StreamNumber(audio, "channels"), 1);
+    EXPECT_NEAR(DecodedSoundSeconds(Path("sound.avi"), 11025), ran, 0.4)
+        << "sound as long as the recording";
+    EXPECT_NEAR(probe.Number("format.duration"), ran, 0.4);
+}
+
+TEST_F(RecordedFileTest, AsfFilesCarryWindowsMediaVideoAndSoundWhenAsked) {
+    CDXRecorder recorder;
+    recorder.SetVideoSize(160, 120);
+    recorder.AddWindowSource(nullptr, RECT{0, 0, 160, 120});
+    recorder.SetAudioRecord(TRUE);
+    const double ran = Record(recorder, Path("sound.asf"), 0, 2.0);
+    Probe probe = ProbeFile(Path("sound.asf"));
+    ASSERT_TRUE(probe.Ok());
+    EXPECT_EQ(probe.Get("format.format_name"), "asf");
+    ASSERT_EQ(probe.StreamCount(), 2);
+    const int video = probe.StreamOf("video");
+    ASSERT_GE(video, 0);
+    EXPECT_EQ(probe.Stream(video, "codec_name"), "wmv2");
+    EXPECT_EQ(probe.StreamNumber(video, "width"), 160);
+    EXPECT_EQ(probe.StreamNumber(video, "height"), 120);
+    EXPECT_EQ(probe.Stream(probe.StreamOf("audio"), "codec_name"), "wmav2");
+    EXPECT_NEAR(probe.Number("format.duration"), ran, 0.5);
+    EXPECT_NEAR(DecodedSoundSeconds(Path("sound.asf"), 11025), ran, 0.5);
+
+    // Without sound the profile loses its audio stream; .wmv is ASF when asked for by code.
+    recorder.SetAudioRecord(FALSE);
+    recorder.SetFPS(30);
+    Record(recorder, Path("silent.wmv"), 2, 1.0);
+    probe = ProbeFile(Path("silent.wmv"));
+    ASSERT_TRUE(probe.Ok());
+    ASSERT_EQ(probe.StreamCount(), 1);
+    EXPECT_EQ(probe.Stream(0, "codec_name"), "wmv2");
+}
+
+}  // namespace
+}  // namespace lumacap::test
