@@ -10,6 +10,7 @@
 #include "common/TestAccess.h"
 #include "framesource/FrameSourceSupport.h"
 #include "recorder/ReadBack.h"
+#include "recorder/RecorderFixture.h"
 
 namespace lumacap::test {
 namespace {
@@ -26,24 +27,12 @@ bool Eventually(F condition) {
     return condition();
 }
 
-class RecordingControlTest : public SimTest {
+class RecordingControlTest : public RecorderFixture {
 protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        m_recorder.SetVideoSize(160, 120);
-        m_recorder.AddWindowSource(nullptr, RECT{0, 0, 160, 120});
-    }
-    void TearDown() override {
-        m_recorder.CloseRecord();
-        SimTest::TearDown();
-    }
-    std::string Path(const char* name) const { return TempDir() + "/" + name; }
     int FrameNumber() {
         CVideoMergeFilter* filter = Access::VideoMergeFilter(m_recorder);
         return filter ? CVideoMergePinTestAccess::FrameNumber(*filter->Pin()) : -1;
     }
-
-    CDXRecorder m_recorder;
 };
 
 TEST_F(RecordingControlTest, StatusFollowsRunPauseAndStopWithTheirRefusals) {

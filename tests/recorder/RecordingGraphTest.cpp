@@ -8,30 +8,19 @@
 #include "common/GraphFixture.h"
 #include "common/SimTest.h"
 #include "common/TestAccess.h"
+#include "recorder/RecorderFixture.h"
 
 namespace lumacap::test {
 namespace {
 
 using Access = CDXRecorderTestAccess;
 
-class RecordingGraphTest : public SimTest {
+class RecordingGraphTest : public RecorderFixture {
 protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        m_recorder.SetVideoSize(160, 120);
-        m_recorder.AddWindowSource(nullptr, RECT{0, 0, 160, 120});
-    }
-    void TearDown() override {
-        m_recorder.CloseRecord();
-        SimTest::TearDown();
-    }
-    std::string Path(const char* name) const { return TempDir() + "/" + name; }
     void ExpectClosed() {
         EXPECT_EQ(m_recorder.GetStatus(), 0);
         for (const void* p : Access::Interfaces(m_recorder)) EXPECT_EQ(p, nullptr);
     }
-
-    CDXRecorder m_recorder;
 };
 
 TEST_F(RecordingGraphTest, BadRequestsAreRefusedBeforeAnythingIsBuilt) {
