@@ -349,6 +349,10 @@ HRESULT CMemAllocator::Alloc() {
     m_pBuffer = static_cast<LPBYTE>(
         std::aligned_alloc(blockAlign, (total + blockAlign - 1) / blockAlign * blockAlign));
     if (!m_pBuffer) return E_OUTOFMEMORY;
+    // Samples start black rather than holding whatever the heap held (a source that leaves parts
+    // of a sample unwritten would otherwise deliver old memory), and the pages are made resident
+    // here, at commit, instead of faulting in while the first frames stream.
+    std::memset(m_pBuffer, 0, total);
     for (LONG i = 0; i < m_lCount; ++i) {
         LPBYTE p = m_pBuffer + static_cast<size_t>(stride) * static_cast<size_t>(i) + m_lPrefix;
         HRESULT hrSample = S_OK;

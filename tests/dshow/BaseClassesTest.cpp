@@ -1,5 +1,6 @@
 // The filter base classes as a filter writer uses them: a push source of our own, media types,
 // the pooled allocator, and the renderer's pause that completes when data arrives.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -198,6 +199,12 @@ TEST_F(BaseClasses, AllocatorPoolsBlocksAndWakesWaitersOnDecommit) {
     BYTE* pa = nullptr;
     a->GetPointer(&pa);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(pa) % 16, 0u);
+    // New samples are black, not old heap memory (the sanitizer build fills new memory, so
+    // this is checked there for certain).
+    BYTE* pbFirst = nullptr;
+    b->GetPointer(&pbFirst);
+    for (BYTE* p : {pa, pbFirst})
+        EXPECT_EQ(std::count(p, p + actual.cbBuffer, 0), actual.cbBuffer);
     EXPECT_EQ(alloc->GetBuffer(&sample, nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
 
     // Released samples come back: the same object is handed out again.
