@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/ui/PixelPool.h"
 #include "platform/ui/User.h"
 
 namespace lumacap::ui {
@@ -178,12 +179,10 @@ std::shared_ptr<Surface> Surface::Create(int width, int height, bool monochrome)
     if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
         static_cast<long long>(width) * height > kMaxPixels)
         return nullptr;
-    std::shared_ptr<uint32_t[]> pixels;
-    try {
-        pixels = std::shared_ptr<uint32_t[]>(new uint32_t[static_cast<size_t>(width) * static_cast<size_t>(height)]());
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+    std::shared_ptr<uint32_t[]> pixels = TakePixels(count);
+    if (!pixels) return nullptr;
+    std::fill(pixels.get(), pixels.get() + count, 0u);
     auto* base = reinterpret_cast<uint8_t*>(pixels.get());
     return std::make_shared<Surface>(width, height, monochrome, base, static_cast<ptrdiff_t>(width) * 4,
                                      std::shared_ptr<void>(pixels, pixels.get()));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/ui/Gdi.h"
+#include "platform/ui/PixelPool.h"
 #include "platform/ui/User.h"
 
 namespace lumacap::ui {
@@ -159,25 +160,49 @@ Pen CurrentPen(const DeviceContext& dc) {
     return solid;
 }
 
+// Source pixels read for a transfer: rows of the rectangle's width, packed. They live either in
+// a block of their own or in the surface the screen was composed into, whichever was cheaper.
+struct SourcePixels {
+    std::shared_ptr<uint32_t[]> block;
+    std::shared_ptr<Surface> surface;
+    uint32_t* data = nullptr;
+    size_t size = 0;
+    uint32_t& operator[](size_t i) { return data[i]; }
+    uint32_t* begin() { return data; }
+    uint32_t* end() { return data + size; }
+};
+
 // Source pixels of a rectangle in a context's device coordinates; pixels outside its surface are
-// kNoPixel. Window and screen contexts read what the screen shows.
-std::vector<uint32_t> ReadSource(const DeviceContext& src, const RECT& r, bool* mono) {
+// kNoPixel. Window and screen contexts read what the screen shows. Empty (null data) only when
+// memory ran out.
+SourcePixels ReadSource(const DeviceContext& src, const RECT& r, bool* mono) {
     const int w = r.right - r.left, h = r.bottom - r.top;
-    std::vector<uint32_t> out(static_cast<size_t>(w) * static_cast<size_t>(h), kNoPixel);
+    const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
     *mono = false;
-    if (src.dcKind == DcKind::Memory) {
-        if (!src.surface) return out;
+    SourcePixels out;
+    if (src.dcKind != DcKind::Memory) {
+        // The composed surface is packed rows of exactly this rectangle: hand it out as it is.
+        out.surface = ComposeForRead(src.dcKind == DcKind::Window ? src.hwnd : nullptr, r);
+        if (out.surface && out.surface->Stride() == static_cast<ptrdiff_t>(w) * 4) {
+            out.data = out.surface->Row(0);
+            out.size = count;
+            return out;
+        }
+        out.surface.reset();
+    }
+    out.block = TakePixels(count);
+    if (!out.block) return out;
+    out.data = out.block.get();
+    out.size = count;
+    std::fill(out.begin(), out.end(), kNoPixel);
+    if (src.dcKind == DcKind::Memory && src.surface) {
         *mono = src.surface->Monochrome();
         const RECT c = Intersect(r, RECT{0, 0, src.surface->Width(), src.surface->Height()});
         std::lock_guard<std::mutex> lock(src.surface->Mutex());
         for (LONG y = c.top; y < c.bottom; ++y)
             std::memcpy(&out[static_cast<size_t>(y - r.top) * w + (c.left - r.left)], src.surface->Row(y) + c.left,
                         static_cast<size_t>(c.right - c.left) * 4);
-        return out;
     }
-    auto composed = ComposeForRead(src.dcKind == DcKind::Window ? src.hwnd : nullptr, r);
-    if (!composed) return out;
-    for (int y = 0; y < h; ++y) std::memcpy(&out[static_cast<size_t>(y) * w], composed->Row(y), static_cast<size_t>(w) * 4);
     return out;
 }
 
@@ -422,8 +447,8 @@ COLORREF WINAPI GetPixel(HDC hdc, int x, int y) {
     const POINT d{dc->DevX(x), dc->DevY(y)};
     if (!PtInRect(&dc->clip, d)) return CLR_INVALID;
     bool mono;
-    const std::vector<uint32_t> px = ReadSource(*dc, RECT{d.x, d.y, d.x + 1, d.y + 1}, &mono);
-    return px[0] == kNoPixel ? CLR_INVALID : ColorFromPixel(px[0]);
+    SourcePixels px = ReadSource(*dc, RECT{d.x, d.y, d.x + 1, d.y + 1}, &mono);
+    return !px.data || px[0] == kNoPixel ? CLR_INVALID : ColorFromPixel(px[0]);
 }
 
 BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT lppt) {
@@ -541,8 +566,12 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
     const RECT s{src->DevX(x1) + (visible.left - d.left), src->DevY(y1) + (visible.top - d.top),
                  src->DevX(x1) + (visible.right - d.left), src->DevY(y1) + (visible.bottom - d.top)};
     bool mono;
-    const std::vector<uint32_t> pixels = ReadSource(*src, s, &mono);
-    Transfer(*dc, visible, pixels.data(), mono, src->bkColor, rop);
+    SourcePixels pixels = ReadSource(*src, s, &mono);
+    if (!pixels.data) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    Transfer(*dc, visible, pixels.data, mono, src->bkColor, rop);
     return TRUE;
 }
 
@@ -558,11 +587,15 @@ BOOL WINAPI StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, 
     RECT sn{std::min(s.left, s.right), std::min(s.top, s.bottom), std::max(s.left, s.right), std::max(s.top, s.bottom)};
     if (Empty(sn)) return TRUE;
     bool mono;
-    std::vector<uint32_t> pixels = ReadSource(*src, sn, &mono);
+    SourcePixels pixels = ReadSource(*src, sn, &mono);
+    if (!pixels.data) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     for (uint32_t& p : pixels)
         if (p == kNoPixel) p = 0;
     const int w = sn.right - sn.left, h = sn.bottom - sn.top;
-    const PixelView view{reinterpret_cast<uint8_t*>(pixels.data()), static_cast<ptrdiff_t>(w) * 4, w, h, 32};
+    const PixelView view{reinterpret_cast<uint8_t*>(pixels.data), static_cast<ptrdiff_t>(w) * 4, w, h, 32};
     RECT local{0, 0, w, h};
     if (wSrc < 0) std::swap(local.left, local.right);
     if (hSrc < 0) std::swap(local.top, local.bottom);

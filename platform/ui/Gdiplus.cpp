@@ -11,6 +11,7 @@
 
 #include "platform/sim/Faults.h"
 #include "platform/ui/Gdi.h"
+#include "platform/ui/PixelPool.h"
 
 using namespace Gdiplus;
 
@@ -23,7 +24,7 @@ struct BitmapImpl {
     PixelFormat format = PixelFormat24bppRGB;
     uint8_t* scan0 = nullptr;  // top row
     ptrdiff_t stride = 0;      // bytes, negative for bottom-up memory
-    std::unique_ptr<uint8_t[]> owned;
+    std::shared_ptr<uint32_t[]> owned;  // pixels the bitmap holds itself, from the pixel pool
 
     int BitsPerPixel() const { return format == PixelFormat24bppRGB ? 24 : 32; }
     PixelView View() const { return PixelView{scan0, stride, width, height, BitsPerPixel()}; }
@@ -169,9 +170,9 @@ GpStatus WINGDIPAPI GdipCreateBitmapFromHBITMAP(HBITMAP hbm, HPALETTE, GpBitmap*
     b->height = s->Height();
     b->format = PixelFormat32bppRGB;
     b->stride = static_cast<ptrdiff_t>(b->width) * 4;
-    b->owned.reset(new (std::nothrow) uint8_t[static_cast<size_t>(b->stride) * static_cast<size_t>(b->height)]);
+    b->owned = TakePixels(static_cast<size_t>(b->width) * static_cast<size_t>(b->height));
     if (!b->owned) return OutOfMemory;
-    b->scan0 = b->owned.get();
+    b->scan0 = reinterpret_cast<uint8_t*>(b->owned.get());
     {
         std::lock_guard<std::mutex> lock(s->Mutex());
         for (int y = 0; y < b->height; ++y)
@@ -200,9 +201,11 @@ GpStatus WINGDIPAPI GdipCreateBitmapFromScan0(INT width, INT height, INT stride,
         b->stride = stride;
     } else {
         b->stride = minStride;
-        b->owned.reset(new (std::nothrow) uint8_t[static_cast<size_t>(minStride) * static_cast<size_t>(height)]());
+        const size_t count = (static_cast<size_t>(minStride) * static_cast<size_t>(height) + 3) / 4;
+        b->owned = TakePixels(count);
         if (!b->owned) return OutOfMemory;
-        b->scan0 = b->owned.get();
+        std::fill(b->owned.get(), b->owned.get() + count, 0u);
+        b->scan0 = reinterpret_cast<uint8_t*>(b->owned.get());
     }
     *bitmap = AddImage(std::move(b));
     return Ok;

@@ -331,5 +331,30 @@ TEST_F(GdiTest, TheScreenShowsTheDesktopAndTheVisibleWindowsInZOrder) {
     DestroyWindow(front);
 }
 
+TEST_F(GdiTest, LargeBitmapsReuseMemoryYetEveryNewOneStartsBlackAndScreenReadsStayExact) {
+    // Full-frame bitmaps come and go at the frame rate; their memory is recycled, which must
+    // never show through: a new bitmap is black whatever the previous one of its size held.
+    sim::SetScreenSize(640, 480);
+    HDC screenDc = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screenDc);
+    for (int round = 0; round < 3; ++round) {
+        HBITMAP bmp = CreateCompatibleBitmap(screenDc, 640, 480);
+        ASSERT_NE(bmp, nullptr);
+        HGDIOBJ old = SelectObject(mem, bmp);
+        EXPECT_EQ(GetPixel(mem, 0, 0), RGB(0, 0, 0)) << "round " << round;
+        EXPECT_EQ(GetPixel(mem, 639, 479), RGB(0, 0, 0)) << "round " << round;
+        EXPECT_EQ(GetPixel(mem, 320, 240), RGB(0, 0, 0)) << "round " << round;
+        // Whiten it, then read the screen over part of it: the read replaces exactly its area.
+        PatBlt(mem, 0, 0, 640, 480, WHITENESS);
+        BitBlt(mem, 0, 0, 320, 240, screenDc, 0, 0, SRCCOPY);
+        EXPECT_EQ(GetPixel(mem, 319, 239), RGB(58, 110, 165));
+        EXPECT_EQ(GetPixel(mem, 320, 240), RGB(255, 255, 255));
+        SelectObject(mem, old);
+        DeleteObject(bmp);
+    }
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screenDc);
+}
+
 }  // namespace
 }  // namespace lumacap::test
