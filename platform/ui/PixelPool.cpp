@@ -14,8 +14,8 @@ namespace lumacap::ui {
 namespace {
 
 constexpr size_t kMinPooledPixels = 64 * 1024;          // 256 KiB
-constexpr size_t kMaxPooledBlocks = 8;
-constexpr size_t kMaxPooledBytes = 160u * 1024 * 1024;  // a few 4K frames
+constexpr size_t kMaxPooledBlocks = 6;
+constexpr size_t kMaxPooledBytes = 96u * 1024 * 1024;  // three 4K frames, or six 1080p ones
 constexpr size_t kHugePage = 2u * 1024 * 1024;
 
 // A pooled block: aligned to huge pages and asked to be backed by them, so a full-screen block

@@ -2,6 +2,7 @@
 // DIB orientation, cursors, and the composed screen.
 #include <cstring>
 
+#include "platform/ui/PixelPool.h"
 #include "platform/win/Modules.h"
 #include "common/UiTest.h"
 
@@ -351,6 +352,7 @@ TEST_F(GdiTest, LargeBitmapsReuseMemoryYetEveryNewOneStartsBlackAndScreenReadsSt
         EXPECT_EQ(GetPixel(mem, 320, 240), RGB(255, 255, 255));
         SelectObject(mem, old);
         DeleteObject(bmp);
+        EXPECT_GE(ui::PooledPixelBlocks(), 1u) << "a freed full-frame bitmap is kept for reuse";
     }
     DeleteDC(mem);
     ReleaseDC(nullptr, screenDc);
