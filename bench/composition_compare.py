@@ -19,9 +19,9 @@ for b in data["benchmarks"]:
         continue
     family, job = b["run_name"].split("/", 1)
     times.setdefault(job, {})[family] = b["real_time"]
-print(f"{'job':45} {'lumacap ms':>11} {'swscale ms':>11} {'ratio':>7}")
+print(f"{'job':58} {'lumacap ms':>11} {'swscale ms':>11} {'ratio':>7}")
 for job, t in times.items():
     if "Lumacap" in t and "Swscale" in t:
         ratio = t["Lumacap"] / t["Swscale"]
-        print(f"{job:45} {t['Lumacap']:11.3f} {t['Swscale']:11.3f} {ratio:7.2f}"
+        print(f"{job:58} {t['Lumacap']:11.3f} {t['Swscale']:11.3f} {ratio:7.2f}"
               f"  (goal <= 1.0: {'met' if ratio <= 1.0 else 'not met'})")
