@@ -85,21 +85,10 @@ HRESULT SizeOutputBuffers(CTransformOutputPin* output, IMemAllocator* alloc,
 
 // ---- colour space converter ---------------------------------------------------------------------
 
-class ColourConverter final : public CTransformFilter {
+// A decoder or converter to RGB of the input's size: RGB24 or RGB32 out, sized like the input.
+class RgbOutputTransform : public CTransformFilter {
 public:
-    explicit ColourConverter(HRESULT*)
-        : CTransformFilter(NAME("Color Space Converter"), nullptr, CLSID_Colour) {
-        codecs::InitFfmpeg();
-    }
-
-    HRESULT CheckInputType(const CMediaType* mt) override {
-        if (mt->majortype != MEDIATYPE_Video) return VFW_E_TYPE_NOT_ACCEPTED;
-        if (codecs::PixelFormatOfSubtype(mt->subtype) == AV_PIX_FMT_NONE)
-            return VFW_E_TYPE_NOT_ACCEPTED;
-        const BITMAPINFOHEADER* h = HeaderOf(*mt);
-        if (!h || h->biWidth <= 0 || h->biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
-        return S_OK;
-    }
+    RgbOutputTransform(LPCTSTR name, REFCLSID clsid) : CTransformFilter(name, nullptr, clsid) {}
 
     HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override {
         if (CheckInputType(in) != S_OK || !IsRgbOutput(*out)) return VFW_E_TYPE_NOT_ACCEPTED;
@@ -123,6 +112,22 @@ public:
 
     HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* prop) override {
         return SizeOutputBuffers(m_pOutput, alloc, prop);
+    }
+};
+
+class ColourConverter final : public RgbOutputTransform {
+public:
+    explicit ColourConverter(HRESULT*) : RgbOutputTransform(NAME("Color Space Converter"), CLSID_Colour) {
+        codecs::InitFfmpeg();
+    }
+
+    HRESULT CheckInputType(const CMediaType* mt) override {
+        if (mt->majortype != MEDIATYPE_Video) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (codecs::PixelFormatOfSubtype(mt->subtype) == AV_PIX_FMT_NONE)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        const BITMAPINFOHEADER* h = HeaderOf(*mt);
+        if (!h || h->biWidth <= 0 || h->biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
+        return S_OK;
     }
 
     HRESULT Transform(IMediaSample* pIn, IMediaSample* pOut) override {
@@ -164,10 +169,10 @@ private:
 // ---- MJPEG decompressor
 // --------------------------------------------------------------------------
 
-class MjpegDecompressor final : public CTransformFilter {
+class MjpegDecompressor final : public RgbOutputTransform {
 public:
     explicit MjpegDecompressor(HRESULT*)
-        : CTransformFilter(NAME("MJPEG Decompressor"), nullptr, CLSID_MjpegDec) {}
+        : RgbOutputTransform(NAME("MJPEG Decompressor"), CLSID_MjpegDec) {}
 
     HRESULT CheckInputType(const CMediaType* mt) override {
         if (mt->majortype != MEDIATYPE_Video || mt->subtype != MEDIASUBTYPE_MJPG)
@@ -175,30 +180,6 @@ public:
         const BITMAPINFOHEADER* h = HeaderOf(*mt);
         if (!h || h->biWidth <= 0 || h->biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
-    }
-
-    HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override {
-        if (CheckInputType(in) != S_OK || !IsRgbOutput(*out)) return VFW_E_TYPE_NOT_ACCEPTED;
-        const BITMAPINFOHEADER* hi = HeaderOf(*in);
-        const BITMAPINFOHEADER* ho = HeaderOf(*out);
-        if (ho->biWidth != hi->biWidth || std::abs(ho->biHeight) != std::abs(hi->biHeight))
-            return VFW_E_TYPE_NOT_ACCEPTED;
-        return S_OK;
-    }
-
-    HRESULT GetMediaType(int iPosition, CMediaType* mt) override {
-        if (iPosition < 0) return E_INVALIDARG;
-        if (iPosition > 1) return VFW_S_NO_MORE_ITEMS;
-        const CMediaType& in = m_pInput->CurrentMediaType();
-        const BITMAPINFOHEADER* h = HeaderOf(in);
-        if (!h) return E_UNEXPECTED;
-        MakeRgbType(mt, iPosition == 0 ? MEDIASUBTYPE_RGB24 : MEDIASUBTYPE_RGB32, h->biWidth,
-                    std::abs(h->biHeight), FrameTimeOf(in));
-        return S_OK;
-    }
-
-    HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* prop) override {
-        return SizeOutputBuffers(m_pOutput, alloc, prop);
     }
 
     HRESULT StartStreaming() override {
