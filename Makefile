@@ -4,6 +4,7 @@
 #   make test-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   make bench      build and run the benchmarks
 #   make lint       clang-tidy over the library and the tool
+#   make format     clang-format every tracked source in place; make format-check only reports
 #   make install    install into $(PREFIX) (default /usr/local)
 
 BUILD      ?= build
@@ -11,8 +12,11 @@ ASAN_BUILD ?= build-asan
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 LUMACAP_WERROR ?= OFF
+# ccache, when present, keeps rebuilds after a clean or in a second build tree cheap.
+LAUNCHER   := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+CMAKE_ARGS := -G Ninja $(LAUNCHER) -DLUMACAP_WERROR=$(LUMACAP_WERROR)
 
-.PHONY: all deps configure build run test test-asan bench lint install examples clean
+.PHONY: all deps configure build run test test-asan bench lint format format-check install examples clean
 
 all: build
 
@@ -20,7 +24,7 @@ deps:
 	@./scripts/install-deps.sh
 
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMACAP_WERROR=$(LUMACAP_WERROR)
+	cmake -S . -B $(BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 configure: $(BUILD)/build.ninja
 
@@ -35,7 +39,7 @@ test: build
 	./scripts/check-installed.sh $(BUILD)
 
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLUMACAP_SANITIZE=ON -DLUMACAP_WERROR=$(LUMACAP_WERROR)
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=Debug -DLUMACAP_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
@@ -44,6 +48,12 @@ lint: build
 
 bench: build
 	./scripts/run-benchmarks.sh $(BUILD)
+
+format: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

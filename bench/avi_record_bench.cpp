@@ -26,7 +26,7 @@
 #include <streams.h>
 
 #include "devices/Devices.h"
-#include "platform/hw/TestPattern.h"
+#include "platform/system/hw/TestPattern.h"
 
 extern "C" char** environ;
 

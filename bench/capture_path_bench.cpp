@@ -27,8 +27,8 @@
 #include <lumacap/lumacap.h>
 #include <lumacap/sim.h>
 
-#include "platform/codecs/Codecs.h"
-#include "platform/hw/TestPattern.h"
+#include "platform/system/codecs/Codecs.h"
+#include "platform/system/hw/TestPattern.h"
 
 extern "C" {
 #include <libavutil/frame.h>

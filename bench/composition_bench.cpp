@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/common/TestAccess.h"
+#include "common/TestAccess.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>

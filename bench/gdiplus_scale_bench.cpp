@@ -20,13 +20,19 @@ struct Picture {
     int width, height, stride;
     std::vector<uint8_t> bits;
     BITMAPINFO info{};
-    Picture(int w, int h) : width(w), height(h), stride(((w * 24 + 31) / 32) * 4), bits(static_cast<size_t>(stride) * h) {
-        info.bmiHeader = BITMAPINFOHEADER{40, w, h, 1, 24, BI_RGB, static_cast<DWORD>(stride * h), 0, 0, 0, 0};
+    Picture(int w, int h)
+        : width(w),
+          height(h),
+          stride(((w * 24 + 31) / 32) * 4),
+          bits(static_cast<size_t>(stride) * h) {
+        info.bmiHeader =
+            BITMAPINFOHEADER{40, w, h, 1, 24, BI_RGB, static_cast<DWORD>(stride * h), 0, 0, 0, 0};
         uint32_t seed = 12345;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w * 3; ++x) {
                 seed = seed * 1103515245u + 12345u;
-                bits[static_cast<size_t>(y) * stride + x] = static_cast<uint8_t>((x / 3 + y + (seed >> 28)) & 0xFF);
+                bits[static_cast<size_t>(y) * stride + x] =
+                    static_cast<uint8_t>((x / 3 + y + (seed >> 28)) & 0xFF);
             }
     }
 };
@@ -51,7 +57,8 @@ void Lumacap(benchmark::State& state, int sw, int sh, int dw, int dh) {
     GdipGetImageGraphicsContext(out, &g);
     GdipSetInterpolationMode(g, InterpolationModeHighQualityBicubic);
     for (auto _ : state) {
-        if (GdipDrawImageRectRectI(g, in, 0, 0, dw, dh, 0, 0, sw, sh, UnitPixel, nullptr, nullptr, nullptr) != Ok)
+        if (GdipDrawImageRectRectI(g, in, 0, 0, dw, dh, 0, 0, sw, sh, UnitPixel, nullptr, nullptr,
+                                   nullptr) != Ok)
             state.SkipWithError("GdipDrawImageRectRectI failed");
         benchmark::DoNotOptimize(dst.bits.data());
     }
@@ -63,16 +70,18 @@ void Lumacap(benchmark::State& state, int sw, int sh, int dw, int dh) {
 
 void Swscale(benchmark::State& state, int sw, int sh, int dw, int dh) {
     Picture src(sw, sh), dst(dw, dh);
-    SwsContext* ctx = sws_getContext(sw, sh, AV_PIX_FMT_BGR24, dw, dh, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr,
-                                     nullptr);
+    SwsContext* ctx = sws_getContext(sw, sh, AV_PIX_FMT_BGR24, dw, dh, AV_PIX_FMT_BGR24,
+                                     SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!ctx) {
         state.SkipWithError("sws_getContext failed");
         return;
     }
     // Bottom-up rows, as the frames are: start at the last row and walk backwards.
-    const uint8_t* in[4] = {src.bits.data() + static_cast<size_t>(sh - 1) * src.stride, nullptr, nullptr, nullptr};
+    const uint8_t* in[4] = {src.bits.data() + static_cast<size_t>(sh - 1) * src.stride, nullptr,
+                            nullptr, nullptr};
     const int inStride[4] = {-src.stride, 0, 0, 0};
-    uint8_t* out[4] = {dst.bits.data() + static_cast<size_t>(dh - 1) * dst.stride, nullptr, nullptr, nullptr};
+    uint8_t* out[4] = {dst.bits.data() + static_cast<size_t>(dh - 1) * dst.stride, nullptr, nullptr,
+                       nullptr};
     const int outStride[4] = {-dst.stride, 0, 0, 0};
     for (auto _ : state) {
         sws_scale(ctx, in, inStride, 0, sh, out, outStride);
@@ -82,10 +91,14 @@ void Swscale(benchmark::State& state, int sw, int sh, int dw, int dh) {
     state.SetItemsProcessed(state.iterations());
 }
 
-BENCHMARK_CAPTURE(Lumacap, 1920x1080_to_1280x720, 1920, 1080, 1280, 720)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Swscale, 1920x1080_to_1280x720, 1920, 1080, 1280, 720)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Lumacap, 640x480_to_1920x1080, 640, 480, 1920, 1080)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Swscale, 640x480_to_1920x1080, 640, 480, 1920, 1080)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Lumacap, 1920x1080_to_1280x720, 1920, 1080, 1280, 720)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Swscale, 1920x1080_to_1280x720, 1920, 1080, 1280, 720)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Lumacap, 640x480_to_1920x1080, 640, 480, 1920, 1080)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Swscale, 640x480_to_1920x1080, 640, 480, 1920, 1080)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Lumacap, 1280x720_to_320x240, 1280, 720, 320, 240)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Swscale, 1280x720_to_320x240, 1280, 720, 320, 240)->Unit(benchmark::kMillisecond);
 

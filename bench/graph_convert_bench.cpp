@@ -22,8 +22,8 @@
 #include <lumacap/sim.h>
 #include <qedit.h>
 
-#include "platform/codecs/Codecs.h"
-#include "platform/hw/TestPattern.h"
+#include "platform/system/codecs/Codecs.h"
+#include "platform/system/hw/TestPattern.h"
 
 extern "C" {
 #include <libavutil/frame.h>

@@ -45,7 +45,9 @@ CDXCamera::CDXCamera()
 
 // A copy is a closed camera with the other's configuration: it never shares the other's graph,
 // preview window or parent, which belong to the original alone.
-CDXCamera::CDXCamera(const CDXCamera& other) : CDXCamera() { CopyConfiguration(other); }
+CDXCamera::CDXCamera(const CDXCamera& other) : CDXCamera() {
+    CopyConfiguration(other);
+}
 
 CDXCamera& CDXCamera::operator=(const CDXCamera& other) {
     if (this == &other) return *this;
@@ -95,13 +97,27 @@ CDXCamera::~CDXCamera() {
     CoUninitialize();
 }
 
-int CDXCamera::GetCameraStatus() { return m_nStatus; }
-long CDXCamera::GetCameraIndex() { return m_lCameraIndex; }
-long CDXCamera::GetResolutionIndex() { return m_lResolutionIndex; }
-const char* CDXCamera::GetID() const { return m_strID; }
-const char* CDXCamera::GetName() const { return m_strName; }
-HWND CDXCamera::GetParentWnd() { return m_hParentWnd; }
-const char* CDXCamera::GetLastError() { return m_strLastError; }
+int CDXCamera::GetCameraStatus() {
+    return m_nStatus;
+}
+long CDXCamera::GetCameraIndex() {
+    return m_lCameraIndex;
+}
+long CDXCamera::GetResolutionIndex() {
+    return m_lResolutionIndex;
+}
+const char* CDXCamera::GetID() const {
+    return m_strID;
+}
+const char* CDXCamera::GetName() const {
+    return m_strName;
+}
+HWND CDXCamera::GetParentWnd() {
+    return m_hParentWnd;
+}
+const char* CDXCamera::GetLastError() {
+    return m_strLastError;
+}
 
 int CDXCamera::SetResolutionIndex(long index) {
     if (m_nStatus != 0) {
@@ -127,7 +143,8 @@ void CDXCamera::Reset() {
 }
 
 void CDXCamera::FormatErrorMessage(const char* step, DWORD code) {
-    m_strLastError.Format("%s. ErrorCode=0x%08X:%s", step ? step : "", code, GetErrorCodeText(code).GetString());
+    m_strLastError.Format("%s. ErrorCode=0x%08X:%s", step ? step : "", code,
+                          GetErrorCodeText(code).GetString());
 }
 
 void CDXCamera::JoinStopWorker() {

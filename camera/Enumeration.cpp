@@ -165,8 +165,7 @@ HRESULT GetDeviceInfo(long position, CString& strID, CString& strName,
     return hr;
 }
 
-// ---- CDXCamera
-// ----------------------------------------------------------------------------------------
+// ---- CDXCamera ----------------------------------------------------------------------------------
 
 long CDXCamera::GetCameraCount() {
     ICreateDevEnum* pDevEnum = nullptr;

@@ -117,8 +117,8 @@ bool CDXCamera::RefuseGraphRequest() {
     return false;
 }
 
-long CDXCamera::ChangeGraphState(OAFilterState target, HRESULT (STDMETHODCALLTYPE IMediaControl::*change)(),
-                                 int status) {
+long CDXCamera::ChangeGraphState(OAFilterState target,
+                                 HRESULT (STDMETHODCALLTYPE IMediaControl::*change)(), int status) {
     if (RefuseGraphRequest()) return 1;
     // A stop the host asked for earlier is carried out before this request.
     JoinStopWorker();
@@ -129,9 +129,13 @@ long CDXCamera::ChangeGraphState(OAFilterState target, HRESULT (STDMETHODCALLTYP
     return 0;
 }
 
-long CDXCamera::Run() { return ChangeGraphState(State_Running, &IMediaControl::Run, 3); }
+long CDXCamera::Run() {
+    return ChangeGraphState(State_Running, &IMediaControl::Run, 3);
+}
 
-long CDXCamera::Pause() { return ChangeGraphState(State_Paused, &IMediaControl::Pause, 2); }
+long CDXCamera::Pause() {
+    return ChangeGraphState(State_Paused, &IMediaControl::Pause, 2);
+}
 
 long CDXCamera::Stop() {
     if (RefuseGraphRequest()) return 1;

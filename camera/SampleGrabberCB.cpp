@@ -11,7 +11,9 @@ CSampleGrabberCB::CSampleGrabberCB(CDXCamera* pCamera)
     InitializeCriticalSection(&m_csLock);
 }
 
-CSampleGrabberCB::~CSampleGrabberCB() { DeleteCriticalSection(&m_csLock); }
+CSampleGrabberCB::~CSampleGrabberCB() {
+    DeleteCriticalSection(&m_csLock);
+}
 
 HRESULT CSampleGrabberCB::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -23,10 +25,16 @@ HRESULT CSampleGrabberCB::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG CSampleGrabberCB::AddRef() { return 2; }
-ULONG CSampleGrabberCB::Release() { return 1; }
+ULONG CSampleGrabberCB::AddRef() {
+    return 2;
+}
+ULONG CSampleGrabberCB::Release() {
+    return 1;
+}
 
-HRESULT CSampleGrabberCB::SampleCB(double, IMediaSample*) { return S_OK; }
+HRESULT CSampleGrabberCB::SampleCB(double, IMediaSample*) {
+    return S_OK;
+}
 
 void CSampleGrabberCB::SetPreviewWnd(CPreviewWnd* pWnd) {
     EnterCriticalSection(&m_csLock);

@@ -142,8 +142,8 @@ void Wait(double seconds) {
 std::map<std::string, std::string> Probe(const std::string& path) {
     std::map<std::string, std::string> values;
     const std::string command =
-        "ffprobe -v error -show_entries format=duration:stream=codec_type,width,height -of flat '" + path +
-        "' 2>/dev/null";
+        "ffprobe -v error -show_entries format=duration:stream=codec_type,width,height -of flat '" +
+        path + "' 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return values;
     char line[512];
@@ -151,7 +151,8 @@ std::map<std::string, std::string> Probe(const std::string& path) {
         std::string text(line);
         while (!text.empty() && (text.back() == '\n' || text.back() == '"')) text.pop_back();
         const size_t eq = text.find('=');
-        if (eq != std::string::npos) values[text.substr(0, eq)] = text.substr(text[eq + 1] == '"' ? eq + 2 : eq + 1);
+        if (eq != std::string::npos)
+            values[text.substr(0, eq)] = text.substr(text[eq + 1] == '"' ? eq + 2 : eq + 1);
     }
     if (pclose(pipe) != 0) values.clear();
     return values;
@@ -159,7 +160,8 @@ std::map<std::string, std::string> Probe(const std::string& path) {
 
 // Records the camera and two windows with sound through start, pause, resume, stop and close, and
 // checks what ffprobe reads back.
-void RecordAndCheck(CDXCamera& camera, HWND notify, HWND left, HWND right, const std::string& path) {
+void RecordAndCheck(CDXCamera& camera, HWND notify, HWND left, HWND right,
+                    const std::string& path) {
     const std::string name = path.substr(path.rfind('.') + 1);
     CDXRecorder recorder;
     recorder.SetVideoSize(480, 160);
@@ -170,16 +172,19 @@ void RecordAndCheck(CDXCamera& camera, HWND notify, HWND left, HWND right, const
     recorder.AddWindowSource(left, RECT{160, 0, 320, 160});
     recorder.AddWindowSource(right, RECT{320, 0, 480, 160});
     g_levels = 0;
-    Check(recorder.StartRecord(path.c_str(), 0) && recorder.GetStatus() == 3, (name + ": the recording starts").c_str());
+    Check(recorder.StartRecord(path.c_str(), 0) && recorder.GetStatus() == 3,
+          (name + ": the recording starts").c_str());
     Wait(1.0);
     Check(recorder.Pause() == 0 && recorder.GetStatus() == 2, (name + ": it pauses").c_str());
-    Check(recorder.Stop() == 1 && SameText(recorder.GetErrorMsg(), "录像已经暂停."), (name + ": paused, it cannot stop").c_str());
+    Check(recorder.Stop() == 1 && SameText(recorder.GetErrorMsg(), "录像已经暂停."),
+          (name + ": paused, it cannot stop").c_str());
     Wait(1.0);
     Check(recorder.Run() == 0 && recorder.GetStatus() == 3, (name + ": it resumes").c_str());
     Wait(1.0);
     Check(recorder.Stop() == 0 && recorder.GetStatus() == 1, (name + ": it stops").c_str());
     recorder.CloseRecord();
-    Check(recorder.GetStatus() == 0 && recorder.GetRealFramesCount() >= 20, (name + ": it closes with its frames").c_str());
+    Check(recorder.GetStatus() == 0 && recorder.GetRealFramesCount() >= 20,
+          (name + ": it closes with its frames").c_str());
     Check(g_levels > 5, (name + ": sound levels reach the notify window").c_str());
 
     const auto probe = Probe(path);
@@ -188,15 +193,18 @@ void RecordAndCheck(CDXCamera& camera, HWND notify, HWND left, HWND right, const
         return it == probe.end() ? std::string() : it->second;
     };
     Check(!probe.empty(), (name + ": ffprobe reads the file").c_str());
-    const std::string first = get("streams.stream.0.codec_type"), second = get("streams.stream.1.codec_type");
+    const std::string first = get("streams.stream.0.codec_type"),
+                      second = get("streams.stream.1.codec_type");
     Check(((first == "video" && second == "audio") || (first == "audio" && second == "video")) &&
               get("streams.stream.2.codec_type").empty(),
           (name + ": one video and one sound stream").c_str());
     const std::string video = "streams.stream." + std::string(first == "video" ? "0" : "1") + ".";
-    Check(get(video + "width") == "480" && get(video + "height") == "160", (name + ": the video is 480 x 160").c_str());
+    Check(get(video + "width") == "480" && get(video + "height") == "160",
+          (name + ": the video is 480 x 160").c_str());
     // Two seconds recorded around a pause of one that leaves no gap.
     const double duration = std::atof(get("format.duration").c_str());
-    Check(duration > 1.5 && duration < 2.8, (name + ": the file lasts the two seconds recorded").c_str());
+    Check(duration > 1.5 && duration < 2.8,
+          (name + ": the file lasts the two seconds recorded").c_str());
 }
 
 void RecordTheCameraAndTwoWindows() {
@@ -204,12 +212,12 @@ void RecordTheCameraAndTwoWindows() {
     wc.lpfnWndProc = NotifyProc;
     wc.lpszClassName = "LumacapExampleRecording";
     RegisterClassA(&wc);
-    HWND host = CreateWindowExA(0, "LumacapExampleRecording", "recording", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240,
-                                nullptr, nullptr, nullptr, nullptr);
-    HWND left = CreateWindowExA(0, "LumacapExampleRecording", "left", WS_POPUP | WS_VISIBLE, 100, 100, 300, 200,
-                                nullptr, nullptr, nullptr, nullptr);
-    HWND right = CreateWindowExA(0, "LumacapExampleRecording", "right", WS_POPUP | WS_VISIBLE, 500, 100, 200, 300,
-                                 nullptr, nullptr, nullptr, nullptr);
+    HWND host = CreateWindowExA(0, "LumacapExampleRecording", "recording", WS_OVERLAPPEDWINDOW, 0,
+                                0, 320, 240, nullptr, nullptr, nullptr, nullptr);
+    HWND left = CreateWindowExA(0, "LumacapExampleRecording", "left", WS_POPUP | WS_VISIBLE, 100,
+                                100, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    HWND right = CreateWindowExA(0, "LumacapExampleRecording", "right", WS_POPUP | WS_VISIBLE, 500,
+                                 100, 200, 300, nullptr, nullptr, nullptr, nullptr);
     CDXCamera camera;
     camera.SetCameraIndex(0);
     camera.SetResolutionIndex(0);

@@ -18,16 +18,14 @@ DWORD RowBytes(LONG width, int bitCount) {
 
 }  // namespace
 
-// ---- CVideoMergeFilter
-// ---------------------------------------------------------------------------
+// ---- CVideoMergeFilter --------------------------------------------------------------------------
 
 CVideoMergeFilter::CVideoMergeFilter(LPUNKNOWN pUnk, HRESULT* phr)
     : CSource(nullptr, pUnk, CLSID_VideoMergeFilter), m_Pin(phr, this) {}
 
 CVideoMergeFilter::~CVideoMergeFilter() = default;
 
-// ---- CVideoMergePin
-// ------------------------------------------------------------------------------
+// ---- CVideoMergePin -----------------------------------------------------------------------------
 
 CVideoMergePin::CVideoMergePin(HRESULT* phr, CVideoMergeFilter* pFilter)
     : CSourceStream(nullptr, phr, pFilter, L"Out"),

@@ -7,7 +7,9 @@
 namespace {
 
 // Pixels per metre for a resolution in dots per inch, rounded: 96 dpi gives 3780.
-LONG PixelsPerMeter(double dpi) { return static_cast<LONG>(std::floor(dpi * 10000.0 / 254.0 + 0.5)); }
+LONG PixelsPerMeter(double dpi) {
+    return static_cast<LONG>(std::floor(dpi * 10000.0 / 254.0 + 0.5));
+}
 
 }  // namespace
 
@@ -18,7 +20,9 @@ CxImage::CxImage() : m_pBlock(nullptr) {
     m_Header.biYPelsPerMeter = PixelsPerMeter(96);
 }
 
-CxImage::~CxImage() { Destroy(); }
+CxImage::~CxImage() {
+    Destroy();
+}
 
 void CxImage::SetError(const char* text) {
     std::strncpy(m_Info.szError, text, sizeof(m_Info.szError) - 1);
@@ -74,8 +78,8 @@ void* CxImage::Create(DWORD dwWidth, DWORD dwHeight, DWORD wBpp) {
     return m_pBlock;
 }
 
-bool CxImage::CreateFromPixels(const BYTE* pSrc, DWORD dwWidth, DWORD dwHeight, DWORD dwBitsPerPixel,
-                               DWORD dwBytesPerLine, bool bFlipImage) {
+bool CxImage::CreateFromPixels(const BYTE* pSrc, DWORD dwWidth, DWORD dwHeight,
+                               DWORD dwBitsPerPixel, DWORD dwBytesPerLine, bool bFlipImage) {
     if (!pSrc) return false;
     // Only 24-bit pixels are copied in: the library never asks for another depth, and a palette
     // or alpha plane would have no source here.

@@ -28,10 +28,14 @@ char g_lastFileName[MAX_PATH] = "";
 
 const char* LevelPrefix(LogLevel level) {
     switch (level) {
-        case LOG_LEVEL_DEBUG: return "Debug> ";
-        case LOG_LEVEL_WARN: return "Warn> ";
-        case LOG_LEVEL_ERROR: return "Error> ";
-        default: return "Info> ";
+        case LOG_LEVEL_DEBUG:
+            return "Debug> ";
+        case LOG_LEVEL_WARN:
+            return "Warn> ";
+        case LOG_LEVEL_ERROR:
+            return "Error> ";
+        default:
+            return "Info> ";
     }
 }
 
@@ -117,7 +121,8 @@ int LogMessage(const char* text, LogLevel level, const void* codeAddress) {
     if (!text) return -1;
     char module[200] = "";
     if (codeAddress) GetModuleNameFromAddress(codeAddress, module, sizeof(module));
-    if (level >= LOG_LEVEL_INFO) WriteLogLine(text, static_cast<int>(std::strlen(text)), level, module);
+    if (level >= LOG_LEVEL_INFO)
+        WriteLogLine(text, static_cast<int>(std::strlen(text)), level, module);
     return 0;
 }
 
@@ -125,8 +130,9 @@ int GetModuleNameFromAddress(const void* codeAddress, char* name, int size) {
     if (!name || size <= 0) return 0;
     name[0] = '\0';
     HMODULE module = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            static_cast<LPCSTR>(codeAddress), &module))
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            static_cast<LPCSTR>(codeAddress), &module))
         return 0;
     char path[MAX_PATH] = "";
     if (GetModuleFileNameA(module, path, sizeof(path)) == 0) return 0;
@@ -145,23 +151,25 @@ int WriteLogLine(const char* text, int length, LogLevel level, const char* modul
             std::lock_guard<std::mutex> lock(g_pathMutex);
             CopyText(path, sizeof(path), g_logPath);
         }
-        HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) return 0;
         SetFilePointer(file, 0, nullptr, FILE_END);
 
         SYSTEMTIME st;
         GetLocalTime(&st);
         char prefix[100];
-        _snprintf(prefix, sizeof(prefix) - 1, "[%02d:%02d:%02d %03d][%-5d:%-5d]\t", st.wHour, st.wMinute, st.wSecond,
-                  st.wMilliseconds, static_cast<int>(GetCurrentProcessId()), static_cast<int>(GetCurrentThreadId()));
+        _snprintf(prefix, sizeof(prefix) - 1, "[%02d:%02d:%02d %03d][%-5d:%-5d]\t", st.wHour,
+                  st.wMinute, st.wSecond, st.wMilliseconds, static_cast<int>(GetCurrentProcessId()),
+                  static_cast<int>(GetCurrentThreadId()));
         prefix[sizeof(prefix) - 1] = '\0';
         const char* levelText = LevelPrefix(level);
         DWORD written = 0;
         WriteFile(file, prefix, static_cast<DWORD>(std::strlen(prefix)), &written, nullptr);
         WriteFile(file, levelText, static_cast<DWORD>(std::strlen(levelText)), &written, nullptr);
         if (moduleName && *moduleName)
-            WriteFile(file, moduleName, static_cast<DWORD>(std::strlen(moduleName)), &written, nullptr);
+            WriteFile(file, moduleName, static_cast<DWORD>(std::strlen(moduleName)), &written,
+                      nullptr);
         WriteFile(file, "> ", 2, &written, nullptr);
         WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
         WriteFile(file, "\r\n", 2, &written, nullptr);
@@ -245,7 +253,9 @@ int IsDirectory(const char* path) {
     return directory ? 1 : 0;
 }
 
-const char* GetCurrentLogPath() { return g_logPath; }
+const char* GetCurrentLogPath() {
+    return g_logPath;
+}
 
 void ResetLogStateForTesting() {
     std::lock_guard<std::mutex> lock(g_pathMutex);

@@ -5,7 +5,8 @@
 namespace {
 
 // Handle positions in halves of the width and height, by handle number.
-constexpr int kHandleFactors[8][2] = {{0, 0}, {2, 0}, {2, 2}, {0, 2}, {1, 0}, {2, 1}, {1, 2}, {0, 1}};
+constexpr int kHandleFactors[8][2] = {{0, 0}, {2, 0}, {2, 2}, {0, 2},
+                                      {1, 0}, {2, 1}, {1, 2}, {0, 1}};
 
 }  // namespace
 
@@ -16,8 +17,8 @@ CPreviewItem::CPreviewItem(const RECT& rect) : m_rect(rect), m_nFlags(0) {
 }
 
 UINT CPreviewItem::GetHandleMask(const RECT& rect) {
-    UINT mask = 0x0F;  // corners always
-    if (std::abs(rect.right - rect.left) - 3 * s_nHandleSize > 4) mask = 0x5F;  // top and bottom
+    UINT mask = 0x0F;                                                            // corners always
+    if (std::abs(rect.right - rect.left) - 3 * s_nHandleSize > 4) mask = 0x5F;   // top and bottom
     if (std::abs(rect.bottom - rect.top) - 3 * s_nHandleSize > 4) mask |= 0xA0;  // right and left
     return mask;
 }

@@ -38,6 +38,6 @@ public:
     // -1 outside, 0 ... 7 on a handle, 8 inside. Handles win over the inside, lower numbers first.
     static int HitTestRect(const RECT& rect, POINT point);
 
-    RECT m_rect;   // picture pixels, top-down, normalised
+    RECT m_rect;    // picture pixels, top-down, normalised
     UINT m_nFlags;  // Selected, Current
 };

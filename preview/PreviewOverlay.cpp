@@ -10,11 +10,15 @@
 namespace {
 
 // Rounds a mapped coordinate the way every mapping here does: add a half and cut toward zero.
-LONG Round(double value) { return static_cast<LONG>(value + 0.5); }
+LONG Round(double value) {
+    return static_cast<LONG>(value + 0.5);
+}
 
 // Distances round the same way in both directions: adding a half and cutting toward zero would
 // lose a pixel on every move to the left or up.
-LONG RoundDistance(double value) { return value < 0 ? -Round(-value) : Round(value); }
+LONG RoundDistance(double value) {
+    return value < 0 ? -Round(-value) : Round(value);
+}
 
 CRect NormalizedRect(POINT a, POINT b) {
     return CRect(std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y));
@@ -27,7 +31,8 @@ CRect NormalizedRect(POINT a, POINT b) {
 void CPreviewWnd::ImageToWindowRect(RECT* pRect) const {
     const double pw = m_image.GetWidth(), ph = m_image.GetHeight();
     if (!HasPicture() || pw <= 0 || ph <= 0) return;
-    const double dw = m_rcDisplay.right - m_rcDisplay.left, dh = m_rcDisplay.bottom - m_rcDisplay.top;
+    const double dw = m_rcDisplay.right - m_rcDisplay.left,
+                 dh = m_rcDisplay.bottom - m_rcDisplay.top;
     pRect->left = Round(dw * pRect->left / pw + m_rcDisplay.left);
     pRect->right = Round(dw * pRect->right / pw + m_rcDisplay.left);
     pRect->top = Round(dh * pRect->top / ph + m_rcDisplay.top);
@@ -35,7 +40,8 @@ void CPreviewWnd::ImageToWindowRect(RECT* pRect) const {
 }
 
 void CPreviewWnd::WindowToImageRect(RECT* pRect) const {
-    const double dw = m_rcDisplay.right - m_rcDisplay.left, dh = m_rcDisplay.bottom - m_rcDisplay.top;
+    const double dw = m_rcDisplay.right - m_rcDisplay.left,
+                 dh = m_rcDisplay.bottom - m_rcDisplay.top;
     // A degenerate display area maps nothing.
     if (!HasPicture() || dw <= 0 || dh <= 0) return;
     const double pw = m_image.GetWidth(), ph = m_image.GetHeight();
@@ -46,7 +52,8 @@ void CPreviewWnd::WindowToImageRect(RECT* pRect) const {
 }
 
 void CPreviewWnd::WindowToImageSize(SIZE* pSize) const {
-    const double dw = m_rcDisplay.right - m_rcDisplay.left, dh = m_rcDisplay.bottom - m_rcDisplay.top;
+    const double dw = m_rcDisplay.right - m_rcDisplay.left,
+                 dh = m_rcDisplay.bottom - m_rcDisplay.top;
     if (!HasPicture() || dw <= 0 || dh <= 0) return;
     const double pw = m_image.GetWidth(), ph = m_image.GetHeight();
     pSize->cx = RoundDistance(pw * pSize->cx / dw);
@@ -80,7 +87,8 @@ int CPreviewWnd::HitTestItems(POINT point) const {
         const CRect rc = ItemClientRect(i);
         if (CPreviewItem::HitTestRect(rc, point) == -1) continue;
         // Overlapping rectangles: the earlier one wins, unless this one lies wholly inside it.
-        if (best != -1 && !(rcBest.PtInRect(rc.TopLeft()) && rcBest.PtInRect(rc.BottomRight()))) continue;
+        if (best != -1 && !(rcBest.PtInRect(rc.TopLeft()) && rcBest.PtInRect(rc.BottomRight())))
+            continue;
         best = i;
         rcBest = rc;
         rcBest.right += 1;  // corners on the right and bottom edges count as inside
@@ -178,7 +186,8 @@ void CPreviewWnd::UpdateCursor() {
 void CPreviewWnd::Select(int nIndex) {
     if (nIndex == m_nCurrent) return;
     DeselectAll();
-    if (IsValidIndex(nIndex)) m_items[static_cast<size_t>(nIndex)]->ModifyFlags(CPreviewItem::Selected, 0);
+    if (IsValidIndex(nIndex))
+        m_items[static_cast<size_t>(nIndex)]->ModifyFlags(CPreviewItem::Selected, 0);
     InvalidateRect(nullptr, FALSE);
 }
 
@@ -188,8 +197,10 @@ void CPreviewWnd::DeselectAll() {
 
 void CPreviewWnd::SetCurrent(int nIndex) {
     if (nIndex == m_nCurrent) return;
-    if (IsValidIndex(m_nCurrent)) m_items[static_cast<size_t>(m_nCurrent)]->ModifyFlags(0, CPreviewItem::Current);
-    if (IsValidIndex(nIndex)) m_items[static_cast<size_t>(nIndex)]->ModifyFlags(CPreviewItem::Current, 0);
+    if (IsValidIndex(m_nCurrent))
+        m_items[static_cast<size_t>(m_nCurrent)]->ModifyFlags(0, CPreviewItem::Current);
+    if (IsValidIndex(nIndex))
+        m_items[static_cast<size_t>(nIndex)]->ModifyFlags(CPreviewItem::Current, 0);
     m_nCurrent = nIndex;
     // Handles are drawn only on the current item, so they move with it.
     InvalidateRect(nullptr, FALSE);
@@ -293,7 +304,8 @@ void CPreviewWnd::OnMouseMove(UINT nFlags, CPoint point) {
             }
             break;
         case TrackSizePending:
-            if (!IsValidIndex(m_nCurrent) || NotifyParent(PWM_EDITRECT_BEGIN, static_cast<WPARAM>(m_nCurrent), 0))
+            if (!IsValidIndex(m_nCurrent) ||
+                NotifyParent(PWM_EDITRECT_BEGIN, static_cast<WPARAM>(m_nCurrent), 0))
                 m_nHitCode = 0;
             else
                 m_nTrackState = TrackSizing;
@@ -357,7 +369,8 @@ void CPreviewWnd::OnLButtonUp(UINT nFlags, CPoint point) {
                     std::abs(m_rcTrack.bottom - m_rcTrack.top) >= CPreviewItem::s_nMinTrackSize) {
                     CRect rc(m_rcTrack);
                     WindowToImageRect(&rc);
-                    if (!NotifyParent(PWM_NEWRECT_END, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&rc))) {
+                    if (!NotifyParent(PWM_NEWRECT_END, static_cast<WPARAM>(-1),
+                                      reinterpret_cast<LPARAM>(&rc))) {
                         const int index = AddItem(rc);
                         Select(index);
                         SetCurrent(index);
@@ -374,8 +387,9 @@ void CPreviewWnd::OnLButtonUp(UINT nFlags, CPoint point) {
                 if (IsValidIndex(m_nCurrent)) {
                     CRect proposed(m_rcTrack);
                     WindowToImageRect(&proposed);
-                    const bool refused = NotifyParent(PWM_EDITRECT_END, static_cast<WPARAM>(m_nCurrent),
-                                                      reinterpret_cast<LPARAM>(&proposed)) != 0;
+                    const bool refused =
+                        NotifyParent(PWM_EDITRECT_END, static_cast<WPARAM>(m_nCurrent),
+                                     reinterpret_cast<LPARAM>(&proposed)) != 0;
                     if (IsValidIndex(m_nCurrent)) {
                         if (!refused) m_items[static_cast<size_t>(m_nCurrent)]->m_rect = proposed;
                         m_rcTrack = ItemClientRect(m_nCurrent);
@@ -439,4 +453,22 @@ void CPreviewWnd::DrawItems(CDC* pDC) {
 
     pDC->SetROP2(oldRop);
     if (pOldBrush) pDC->SelectObject(pOldBrush->m_hObject);
+}
+
+// ---- queries from tools that drive the window ----
+
+LRESULT CPreviewWnd::AnswerQuery(WPARAM wParam, LPARAM lParam) {
+    switch (wParam) {
+        case lumacap::sim::kPreviewQueryItems:
+            return HasPicture() ? static_cast<LRESULT>(m_items.size()) : -1;
+        case lumacap::sim::kPreviewQueryMapRect:
+            if (!HasPicture() || !lParam) return FALSE;
+            ImageToWindowRect(reinterpret_cast<RECT*>(lParam));
+            return TRUE;
+        case lumacap::sim::kPreviewQueryHitTest:
+            return HitTestItems(
+                POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
+        default:
+            return 0;
+    }
 }

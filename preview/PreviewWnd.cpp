@@ -78,7 +78,8 @@ void CPreviewWnd::SetFrameSize(LONG lWidth, LONG lHeight) {
 void CPreviewWnd::PutFrame(const BYTE* pBuffer, LONG, LONG lWidth, LONG lHeight) {
     EnterCriticalSection(&m_cs);
     const DWORD rowBytes = ((static_cast<DWORD>(lWidth) * 24 + 31) / 32) * 4;
-    m_image.CreateFromPixels(pBuffer, static_cast<DWORD>(lWidth), static_cast<DWORD>(lHeight), 24, rowBytes, false);
+    m_image.CreateFromPixels(pBuffer, static_cast<DWORD>(lWidth), static_cast<DWORD>(lHeight), 24,
+                             rowBytes, false);
     LeaveCriticalSection(&m_cs);
     // Repaint requests from many frames collapse into one paint on the window's thread.
     if (m_hWnd) InvalidateRect(nullptr, TRUE);
@@ -93,6 +94,8 @@ void CPreviewWnd::ClearFrame() {
 
 LRESULT CPreviewWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kGraphEventMessage && m_pCamera) m_pCamera->HandleEvent();
+    static const UINT s_uQueryMessage = RegisterWindowMessageA(lumacap::sim::kPreviewQueryMessage);
+    if (message == s_uQueryMessage && s_uQueryMessage != 0) return AnswerQuery(wParam, lParam);
     return CWnd::WindowProc(message, wParam, lParam);
 }
 
@@ -117,7 +120,8 @@ void CPreviewWnd::OnPaint() {
 
     if (m_image.GetBlock()) {
         EnterCriticalSection(&m_cs);
-        const RECT rcSrc{0, 0, static_cast<LONG>(m_image.GetWidth()), static_cast<LONG>(m_image.GetHeight())};
+        const RECT rcSrc{0, 0, static_cast<LONG>(m_image.GetWidth()),
+                         static_cast<LONG>(m_image.GetHeight())};
         DrawFrame(&memDC, m_rcDisplay, m_image.GetBlock(), rcSrc);
         LeaveCriticalSection(&m_cs);
 
@@ -137,7 +141,8 @@ void CPreviewWnd::OnPaint() {
         }
     }
 
-    dc.BitBlt(rcClip.left, rcClip.top, rcClip.Width(), rcClip.Height(), &memDC, rcClip.left, rcClip.top, SRCCOPY);
+    dc.BitBlt(rcClip.left, rcClip.top, rcClip.Width(), rcClip.Height(), &memDC, rcClip.left,
+              rcClip.top, SRCCOPY);
     memDC.SelectObject(pOldBitmap);
 }
 
@@ -155,7 +160,8 @@ void CPreviewWnd::DrawFrame(CDC* pDC, const RECT& rcDest, const void* pBlock, co
     if (!pBlock) return;
     auto* pInfo = static_cast<BITMAPINFO*>(const_cast<void*>(pBlock));
     const BITMAPINFOHEADER& header = pInfo->bmiHeader;
-    BYTE* pBits = static_cast<BYTE*>(const_cast<void*>(pBlock)) + header.biSize + header.biClrUsed * sizeof(RGBQUAD);
+    BYTE* pBits = static_cast<BYTE*>(const_cast<void*>(pBlock)) + header.biSize +
+                  header.biClrUsed * sizeof(RGBQUAD);
     const int dstWidth = rcDest.right - rcDest.left, dstHeight = rcDest.bottom - rcDest.top;
     const int srcWidth = rcSrc.right - rcSrc.left, srcHeight = rcSrc.bottom - rcSrc.top;
 
@@ -166,8 +172,9 @@ void CPreviewWnd::DrawFrame(CDC* pDC, const RECT& rcDest, const void* pBlock, co
         GdipSetInterpolationMode(pGraphics, InterpolationModeHighQualityBicubic);
         GpBitmap* pBitmap = nullptr;
         if (GdipCreateBitmapFromGdiDib(pInfo, pBits, &pBitmap) == Ok) {
-            GdipDrawImageRectRectI(pGraphics, pBitmap, rcDest.left, rcDest.top, dstWidth, dstHeight, rcSrc.left,
-                                   rcSrc.top, srcWidth, srcHeight, UnitPixel, nullptr, nullptr, nullptr);
+            GdipDrawImageRectRectI(pGraphics, pBitmap, rcDest.left, rcDest.top, dstWidth, dstHeight,
+                                   rcSrc.left, rcSrc.top, srcWidth, srcHeight, UnitPixel, nullptr,
+                                   nullptr, nullptr);
             GdipDisposeImage(pBitmap);
         }
         GdipDeleteGraphics(pGraphics);
@@ -183,7 +190,8 @@ void CPreviewWnd::DrawFrame(CDC* pDC, const RECT& rcDest, const void* pBlock, co
                           static_cast<DWORD>(dstHeight), rcFlipped.left, rcFlipped.top, 0,
                           static_cast<UINT>(height), pBits, pInfo, DIB_RGB_COLORS);
     } else {
-        StretchDIBits(pDC->GetSafeHdc(), rcDest.left, rcDest.top, dstWidth, dstHeight, rcFlipped.left, rcFlipped.top,
-                      srcWidth, srcHeight, pBits, pInfo, DIB_RGB_COLORS, SRCCOPY);
+        StretchDIBits(pDC->GetSafeHdc(), rcDest.left, rcDest.top, dstWidth, dstHeight,
+                      rcFlipped.left, rcFlipped.top, srcWidth, srcHeight, pBits, pInfo,
+                      DIB_RGB_COLORS, SRCCOPY);
     }
 }

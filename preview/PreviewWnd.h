@@ -47,7 +47,6 @@ protected:
 private:
     friend struct CPreviewWndTestAccess;
     friend struct CPreviewOverlayTestAccess;
-    friend bool lumacap::sim::DrawPreviewRect(HWND hPreview, const RECT& rcPicture);
 
     // m_nTrackState: the low word is the phase (1 pressed, 2 dragging), the high word what for.
     enum : UINT {
@@ -61,6 +60,8 @@ private:
         TrackSizing = 0x90002,
     };
 
+    // Tells tools that drive the window as a user would where the picture and its rectangles are.
+    LRESULT AnswerQuery(WPARAM wParam, LPARAM lParam);
     // Draws the packed DIB `pBlock`'s `rcSrc` into `rcDest`, with GDI+ when it runs.
     void DrawFrame(CDC* pDC, const RECT& rcDest, const void* pBlock, const RECT& rcSrc);
     // Draws the overlay rectangles over the picture.
@@ -87,7 +88,9 @@ private:
     void SetCurrent(int nIndex);
     int AddItem(const RECT& rect);
     void ClearItems();
-    bool IsValidIndex(int nIndex) const { return nIndex >= 0 && nIndex < static_cast<int>(m_items.size()); }
+    bool IsValidIndex(int nIndex) const {
+        return nIndex >= 0 && nIndex < static_cast<int>(m_items.size());
+    }
     // The parent's answer; 0 (allowed) without a parent window.
     LRESULT NotifyParent(UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -27,7 +27,9 @@ CDXRecorder::CDXRecorder()
 
 // Copies carry sources and settings only: a graph belongs to the recorder that built it, so a
 // copy of a recording recorder is a closed recorder with the same configuration.
-CDXRecorder::CDXRecorder(const CDXRecorder& other) : CDXRecorder() { CopySettings(other); }
+CDXRecorder::CDXRecorder(const CDXRecorder& other) : CDXRecorder() {
+    CopySettings(other);
+}
 
 CDXRecorder& CDXRecorder::operator=(const CDXRecorder& other) {
     if (this == &other) return *this;
@@ -84,7 +86,9 @@ int CDXRecorder::AddWindowSource(HWND hWnd, RECT position) {
     return static_cast<int>(m_vecSources.size()) - 1;
 }
 
-int CDXRecorder::GetSourceCount() { return static_cast<int>(m_vecSources.size()); }
+int CDXRecorder::GetSourceCount() {
+    return static_cast<int>(m_vecSources.size());
+}
 
 void* CDXRecorder::GetSourceCore(int index) {
     if (index < 0 || index >= GetSourceCount()) {
@@ -92,7 +96,8 @@ void* CDXRecorder::GetSourceCore(int index) {
         return nullptr;
     }
     const RecorderSource& source = m_vecSources[static_cast<size_t>(index)];
-    if (source.type == RecorderSource_Camera || source.type == RecorderSource_Window) return source.core;
+    if (source.type == RecorderSource_Camera || source.type == RecorderSource_Window)
+        return source.core;
     m_strLastError = "未知的设备类型！";
     return nullptr;
 }
@@ -152,10 +157,18 @@ void CDXRecorder::SetVideoSize(int width, int height) {
     m_nVideoHeight = height;
 }
 
-int CDXRecorder::GetVideoWidth() { return m_nVideoWidth; }
-int CDXRecorder::FrameWidth() const { return m_nFrameWidth > 0 ? m_nFrameWidth : m_nVideoWidth; }
-int CDXRecorder::FrameHeight() const { return m_nFrameHeight > 0 ? m_nFrameHeight : m_nVideoHeight; }
-int CDXRecorder::GetVideoHeight() { return m_nVideoHeight; }
+int CDXRecorder::GetVideoWidth() {
+    return m_nVideoWidth;
+}
+int CDXRecorder::FrameWidth() const {
+    return m_nFrameWidth > 0 ? m_nFrameWidth : m_nVideoWidth;
+}
+int CDXRecorder::FrameHeight() const {
+    return m_nFrameHeight > 0 ? m_nFrameHeight : m_nVideoHeight;
+}
+int CDXRecorder::GetVideoHeight() {
+    return m_nVideoHeight;
+}
 
 void CDXRecorder::SetFPS(UINT fps) {
     if (fps <= 10) fps = 10;
@@ -163,13 +176,27 @@ void CDXRecorder::SetFPS(UINT fps) {
     m_nFPS = ((fps + 5) / 10) * 10;
 }
 
-UINT CDXRecorder::GetFPs() { return m_nFPS; }
-void CDXRecorder::SetAsfBitrate(UINT kbps) { m_nAsfBitrate = kbps; }
-UINT CDXRecorder::GetAsfBitrate() { return m_nAsfBitrate; }
-void CDXRecorder::SetAudioRecord(BOOL record) { m_bAudioRecord = record; }
-BOOL CDXRecorder::GetAudioRecord() { return m_bAudioRecord; }
-void CDXRecorder::SetVideoCompressor(const char* friendlyName) { m_strVideoCompressor = friendlyName; }
-void CDXRecorder::SetNotifyWnd(HWND hWnd) { m_hNotifyWnd = hWnd; }
+UINT CDXRecorder::GetFPs() {
+    return m_nFPS;
+}
+void CDXRecorder::SetAsfBitrate(UINT kbps) {
+    m_nAsfBitrate = kbps;
+}
+UINT CDXRecorder::GetAsfBitrate() {
+    return m_nAsfBitrate;
+}
+void CDXRecorder::SetAudioRecord(BOOL record) {
+    m_bAudioRecord = record;
+}
+BOOL CDXRecorder::GetAudioRecord() {
+    return m_bAudioRecord;
+}
+void CDXRecorder::SetVideoCompressor(const char* friendlyName) {
+    m_strVideoCompressor = friendlyName;
+}
+void CDXRecorder::SetNotifyWnd(HWND hWnd) {
+    m_hNotifyWnd = hWnd;
+}
 
 void CDXRecorder::SetDxRecorderBuffCB(DXRECORDER_BUFF_CB pfn, void* context) {
     m_pBuffCBUser = context;
@@ -178,10 +205,17 @@ void CDXRecorder::SetDxRecorderBuffCB(DXRECORDER_BUFF_CB pfn, void* context) {
 
 // ---- state ----
 
-int CDXRecorder::GetStatus() { return m_nStatus; }
-const char* CDXRecorder::GetErrorMsg() { return m_strLastError; }
-int CDXRecorder::GetRealFramesCount() { return m_nRealFrames; }
+int CDXRecorder::GetStatus() {
+    return m_nStatus;
+}
+const char* CDXRecorder::GetErrorMsg() {
+    return m_strLastError;
+}
+int CDXRecorder::GetRealFramesCount() {
+    return m_nRealFrames;
+}
 
 void CDXRecorder::FormatErrorMessage(const char* text, DWORD code) {
-    m_strLastError.Format("%s. ErrorCode=0x%08X:%s", text ? text : "", code, GetErrorCodeText(code).GetString());
+    m_strLastError.Format("%s. ErrorCode=0x%08X:%s", text ? text : "", code,
+                          GetErrorCodeText(code).GetString());
 }

@@ -4,10 +4,24 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config git
+    # building
+    build-essential cmake ninja-build pkg-config git ccache
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
-    ffmpeg
+    # the X11 display backend, and the X server, programs and tools its tests use
+    libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-randr0-dev libxcb-xtest0-dev
+    libxcb-composite0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-cursor-dev libxcb-image0-dev
+    libxcb-keysyms1-dev xvfb x11-apps x11-utils
+    # microphones through the sound server, and a server for the tests
+    libpulse-dev pulseaudio pulseaudio-utils
+    # the camera double served as a device node
+    libfuse3-dev fuse3
+    # the Windows compile check
+    g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+    # formatting, lint, sanitizers and fuzzing
+    clang clang-format clang-tidy clang-tools libclang-rt-14-dev
+    # reading recorded files back, and the references the benchmarks compare against
+    ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good python3-matplotlib
 )
 
 missing=()

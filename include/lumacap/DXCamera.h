@@ -122,7 +122,8 @@ public:
     long GetGamma();
     long GetWhiteBalance(int& automatic);
     long GetExposure(int& automatic);
-    int GetVideoPropertyRange(long property, long* pMin, long* pMax, long* pDefault, long* pStep, long* pFlags);
+    int GetVideoPropertyRange(long property, long* pMin, long* pMax, long* pDefault, long* pStep,
+                              long* pFlags);
     int GetVideoPropertyValue(long property, long* pValue, long* pFlags);
     int SetVideoPropertyValue(long property, long value, long flags);
     long ShowDeviceProperty();
@@ -161,7 +162,8 @@ private:
     void CopyConfiguration(const CDXCamera& other);
     void JoinStopWorker();
     bool RefuseGraphRequest();
-    long ChangeGraphState(OAFilterState target, HRESULT (STDMETHODCALLTYPE IMediaControl::*change)(), int status);
+    long ChangeGraphState(OAFilterState target,
+                          HRESULT (STDMETHODCALLTYPE IMediaControl::*change)(), int status);
 
     IGraphBuilder* m_pGraph;
     ICaptureGraphBuilder2* m_pCaptureBuilder;

@@ -121,13 +121,16 @@ protected:
     void FormatErrorMessage(const char* text, DWORD code);
     BOOL GetImageBuffer(BYTE* pBuffer);
     HBITMAP GetImageFromWnd(HWND hWnd);
-    static void ReduceImage(const BYTE* pSrc, int srcWidth, int srcHeight, BYTE* pDst, int dstWidth, int dstHeight);
-    static BOOL SaveBitmapFile(const char* path, const BYTE* pPixels, DWORD size, int width, int height);
+    static void ReduceImage(const BYTE* pSrc, int srcWidth, int srcHeight, BYTE* pDst, int dstWidth,
+                            int dstHeight);
+    static BOOL SaveBitmapFile(const char* path, const BYTE* pPixels, DWORD size, int width,
+                               int height);
     HRESULT InitializeGraph();
     HRESULT ConnectFilter();
     HRESULT Connect2AVIFilter();
     HRESULT Connect2ASFFilter();
-    HRESULT ConfigAsfWriter(IConfigAsfWriter* pConfig, int width, int height, DWORD kbps, DWORD fps, BOOL audio);
+    HRESULT ConfigAsfWriter(IConfigAsfWriter* pConfig, int width, int height, DWORD kbps, DWORD fps,
+                            BOOL audio);
     BOOL SetDestFile(const char* path);
     int GetFileFormat(const char* path);
     int SetAudioFormat(DWORD samplesPerSec, WORD bitsPerSample, WORD channels);
@@ -143,7 +146,8 @@ private:
     int FrameWidth() const;
     int FrameHeight() const;
     void DrawWindowSource(Gdiplus::GpGraphics* pGraphics, const RecorderSource& source);
-    void DrawCameraSource(Gdiplus::GpGraphics* pGraphics, const RecorderSource& source, int width, int height);
+    void DrawCameraSource(Gdiplus::GpGraphics* pGraphics, const RecorderSource& source, int width,
+                          int height);
     void ReleaseGraph();
 
     std::atomic<DXRECORDER_BUFF_CB> m_pfnBuffCB;

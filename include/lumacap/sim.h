@@ -15,12 +15,13 @@ namespace lumacap::sim {
 // no faults armed, default virtual devices. Call it between tests.
 LUMACAP_API void Reset();
 
-// ---- clock -----------------------------------------------------------------------------------
+// ---- clock --------------------------------------------------------------------------------------
 // Replaces the clock behind timeGetTime, Sleep, GetTickCount, GetLocalTime and _time64 with one
 // that moves only when told to. The local wall time starts at `startLocal`, the millisecond
 // counter at `startTick`. With `sleepAdvances` a Sleep moves the clock forward and returns at
 // once; otherwise it blocks until AdvanceClock has moved the clock far enough.
-LUMACAP_API void UseManualClock(const SYSTEMTIME& startLocal, uint32_t startTick = 0, bool sleepAdvances = true);
+LUMACAP_API void UseManualClock(const SYSTEMTIME& startLocal, uint32_t startTick = 0,
+                                bool sleepAdvances = true);
 LUMACAP_API void UseManualClock(int year, int month, int day, int hour, int minute, int second,
                                 int millisecond = 0, bool sleepAdvances = true);
 LUMACAP_API void AdvanceClock(uint32_t milliseconds);
@@ -30,7 +31,7 @@ LUMACAP_API bool ManualClockActive();
 // in it (false after `timeoutMs`), so a test knows whom the next AdvanceClock wakes.
 LUMACAP_API bool WaitForClockSleepers(int count, uint32_t timeoutMs = 5000);
 
-// ---- drives ----------------------------------------------------------------------------------
+// ---- drives -------------------------------------------------------------------------------------
 // Maps a drive letter to a host directory (null: unmap it). D: counts as present only while its
 // directory exists.
 LUMACAP_API void SetDriveRoot(char letter, const char* directory);
@@ -40,7 +41,7 @@ LUMACAP_API void SetDriveFreeSpace(char letter, int64_t bytes);
 // The host path a Windows path resolves to ("" when its drive is not mapped).
 LUMACAP_API std::string HostPath(const char* windowsPath);
 
-// ---- faults ----------------------------------------------------------------------------------
+// ---- faults -------------------------------------------------------------------------------------
 // Makes a platform call fail with `hr`. `point` is "Interface::Method" (for example
 // "ICaptureGraphBuilder2::RenderStream") or a function name; with `nth` > 0 only the nth call
 // after arming fails, otherwise every call does.
@@ -52,11 +53,11 @@ LUMACAP_API void DisarmFaults();
 LUMACAP_API int FaultHits(const char* point);
 LUMACAP_API int CreateFaultHits(REFCLSID clsid);
 
-// ---- objects ---------------------------------------------------------------------------------
+// ---- objects ------------------------------------------------------------------------------------
 // Component objects created by the platform and not yet freed.
 LUMACAP_API long LiveObjects();
 
-// ---- text ------------------------------------------------------------------------------------
+// ---- text ---------------------------------------------------------------------------------------
 // The library's texts are GBK; these convert for printing and for comparing with UTF-8 literals.
 LUMACAP_API std::string GbkToUtf8(const char* gbk);
 LUMACAP_API std::string Utf8ToGbk(const char* utf8);

@@ -77,8 +77,7 @@ struct VirtualMicrophoneConfig {
 LUMACAP_API VirtualCameraConfig DefaultCameraConfig();
 LUMACAP_API VirtualMicrophoneConfig DefaultMicrophoneConfig();
 
-// ---- cameras
-// ---------------------------------------------------------------------------------------
+// ---- cameras ------------------------------------------------------------------------------------
 LUMACAP_API int CameraCount();
 // Inserts at `position` (-1: at the end); returns the position it got.
 LUMACAP_API int AddCamera(const VirtualCameraConfig& config, int position = -1);
@@ -99,8 +98,7 @@ LUMACAP_API bool GetCameraControl(int position, bool cameraControl, long propert
 // Frames delivered by all filters of this camera since it was added.
 LUMACAP_API long CameraFramesDelivered(int position);
 
-// ---- microphones
-// -----------------------------------------------------------------------------------
+// ---- microphones --------------------------------------------------------------------------------
 LUMACAP_API int MicrophoneCount();
 LUMACAP_API int AddMicrophone(const VirtualMicrophoneConfig& config, int position = -1);
 LUMACAP_API bool RemoveMicrophone(int position);

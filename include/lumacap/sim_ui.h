@@ -11,7 +11,7 @@
 
 namespace lumacap::sim {
 
-// ---- screen --------------------------------------------------------------------------------------
+// ---- screen -------------------------------------------------------------------------------------
 // The screen's size (default 1920 x 1080) and the desktop's colour (default RGB(58, 110, 165)).
 // Changing either repaints the desktop; windows keep their places.
 LUMACAP_API void SetScreenSize(int width, int height);
@@ -25,7 +25,9 @@ struct Pixels {
     std::vector<uint32_t> data;
 
     bool Empty() const { return data.empty(); }
-    uint32_t At(int x, int y) const { return data[static_cast<size_t>(y) * static_cast<size_t>(width) + x]; }
+    uint32_t At(int x, int y) const {
+        return data[static_cast<size_t>(y) * static_cast<size_t>(width) + x];
+    }
     // The pixel as a COLORREF, comparable with RGB(r, g, b).
     COLORREF ColorAt(int x, int y) const {
         const uint32_t p = At(x, y);
@@ -45,7 +47,7 @@ LUMACAP_API Pixels ReadWindowClient(HWND hwnd);
 // A window's own backing surface: what it drew, without children or overlapping windows.
 LUMACAP_API Pixels ReadWindowSurface(HWND hwnd);
 
-// ---- pointer -------------------------------------------------------------------------------------
+// ---- pointer ------------------------------------------------------------------------------------
 // Moves the pointer (screen coordinates; confined by the screen and ClipCursor) and presses or
 // releases its left button. The window under the pointer (or the capturing one) receives the
 // mouse messages on its own thread.
@@ -58,18 +60,20 @@ LUMACAP_API POINT PointerPosition();
 // The cursor shape last set with SetCursor.
 LUMACAP_API HCURSOR CurrentCursor();
 
-// ---- messages ------------------------------------------------------------------------------------
+// ---- messages -----------------------------------------------------------------------------------
 // Dispatches the calling thread's pending messages (sent, posted, input, paint: each window painted
-// once at most, so a window invalidated faster than it paints cannot hold the caller) and returns how
-// many were dispatched. WM_QUIT is left in the queue.
+// once at most, so a window invalidated faster than it paints cannot hold the caller) and returns
+// how many were dispatched. WM_QUIT is left in the queue.
 LUMACAP_API int PumpMessages();
 // Dispatches the calling thread's messages until `condition` holds (checked after each message
 // and whenever the queue is idle) or `timeoutMs` of real time pass; answers whether it held.
-LUMACAP_API bool PumpMessagesUntil(const std::function<bool()>& condition, unsigned timeoutMs = 5000);
+LUMACAP_API bool PumpMessagesUntil(const std::function<bool()>& condition,
+                                   unsigned timeoutMs = 5000);
 
-// ---- windows -------------------------------------------------------------------------------------
+// ---- windows ------------------------------------------------------------------------------------
 // All windows (children included) of a class and/or with a title (null matches any).
-LUMACAP_API std::vector<HWND> FindWindows(const char* className = nullptr, const char* title = nullptr);
+LUMACAP_API std::vector<HWND> FindWindows(const char* className = nullptr,
+                                          const char* title = nullptr);
 LUMACAP_API int WindowCount();
 // Sets the application object's main window (null clears it), as a host's main frame would.
 LUMACAP_API void SetMainWindow(HWND hwnd);
@@ -85,5 +89,17 @@ LUMACAP_API long GdiObjectCount();
 // rectangle was added: false for another window, no picture, a rectangle under 12 x 12 window
 // pixels, both corners on existing rectangles, or a parent that refused.
 LUMACAP_API bool DrawPreviewRect(HWND hPreview, const RECT& rcPicture);
+
+// How a tool that drives a preview window as a user would learns where things are on it: the
+// preview answers the message registered under this name (RegisterWindowMessageA).
+//   wParam kPreviewQueryItems: the number of overlay rectangles, or -1 while it shows no picture.
+//   wParam kPreviewQueryMapRect, lParam a RECT* in picture pixels: maps it to client pixels as
+//       the window draws it and answers TRUE (FALSE while it shows no picture).
+//   wParam kPreviewQueryHitTest, lParam a client point packed as in mouse messages: the index of
+//       the overlay rectangle a press there would grab, or -1.
+inline constexpr const char* kPreviewQueryMessage = "Lumacap.PreviewQuery";
+inline constexpr WPARAM kPreviewQueryItems = 0;
+inline constexpr WPARAM kPreviewQueryMapRect = 1;
+inline constexpr WPARAM kPreviewQueryHitTest = 2;
 
 }  // namespace lumacap::sim

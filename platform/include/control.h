@@ -9,20 +9,26 @@ interface ITypeInfo;
 struct tagDISPPARAMS;
 struct tagEXCEPINFO;
 
-DEFINE_GUID(IID_IDispatch, 0x00020400, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
-DEFINE_GUID(IID_IMediaControl, 0x56a868b1, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IVideoWindow, 0x56a868b4, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IMediaEvent, 0x56a868b6, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IMediaEventEx, 0x56a868c0, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
+DEFINE_GUID(IID_IDispatch, 0x00020400, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+            0x46);
+DEFINE_GUID(IID_IMediaControl, 0x56a868b1, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IVideoWindow, 0x56a868b4, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IMediaEvent, 0x56a868b6, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IMediaEventEx, 0x56a868c0, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
 
 interface IDispatch : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                                                    DISPID* rgDispId) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                                             struct tagDISPPARAMS* pDispParams, VARIANT* pVarResult,
-                                             struct tagEXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                                    LCID lcid, DISPID* rgDispId) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid,
+                                             WORD wFlags, struct tagDISPPARAMS* pDispParams,
+                                             VARIANT* pVarResult, struct tagEXCEPINFO* pExcepInfo,
+                                             UINT* puArgErr) = 0;
 };
 
 interface IMediaControl : public IDispatch {
@@ -41,17 +47,19 @@ interface IMediaControl : public IDispatch {
 interface IMediaEvent : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE GetEventHandle(OAEVENT* hEvent) = 0;
     // E_ABORT when no event arrives within the time-out.
-    virtual HRESULT STDMETHODCALLTYPE GetEvent(long* lEventCode, LONG_PTR* lParam1, LONG_PTR* lParam2,
-                                               long msTimeout) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetEvent(long* lEventCode, LONG_PTR* lParam1,
+                                               LONG_PTR* lParam2, long msTimeout) = 0;
     virtual HRESULT STDMETHODCALLTYPE WaitForCompletion(long msTimeout, long* pEvCode) = 0;
     virtual HRESULT STDMETHODCALLTYPE CancelDefaultHandling(long lEvCode) = 0;
     virtual HRESULT STDMETHODCALLTYPE RestoreDefaultHandling(long lEvCode) = 0;
-    virtual HRESULT STDMETHODCALLTYPE FreeEventParams(long lEvCode, LONG_PTR lParam1, LONG_PTR lParam2) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FreeEventParams(long lEvCode, LONG_PTR lParam1,
+                                                      LONG_PTR lParam2) = 0;
 };
 
 interface IMediaEventEx : public IMediaEvent {
     // Posts `lMsg` (wParam 0, lParam lInstanceData) to the window for every event queued.
-    virtual HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND hwnd, long lMsg, LONG_PTR lInstanceData) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND hwnd, long lMsg,
+                                                      LONG_PTR lInstanceData) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetNotifyFlags(long lNoNotifyFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetNotifyFlags(long* lplNoNotifyFlags) = 0;
 };
@@ -88,12 +96,16 @@ interface IVideoWindow : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE get_FullScreenMode(long* FullScreenMode) = 0;
     virtual HRESULT STDMETHODCALLTYPE put_FullScreenMode(long FullScreenMode) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetWindowForeground(long Focus) = 0;
-    virtual HRESULT STDMETHODCALLTYPE NotifyOwnerMessage(OAHWND hwnd, long uMsg, LONG_PTR wParam, LONG_PTR lParam) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetWindowPosition(long Left, long Top, long Width, long Height) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetWindowPosition(long* pLeft, long* pTop, long* pWidth, long* pHeight) = 0;
+    virtual HRESULT STDMETHODCALLTYPE NotifyOwnerMessage(OAHWND hwnd, long uMsg, LONG_PTR wParam,
+                                                         LONG_PTR lParam) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetWindowPosition(long Left, long Top, long Width,
+                                                        long Height) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetWindowPosition(long* pLeft, long* pTop, long* pWidth,
+                                                        long* pHeight) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetMinIdealImageSize(long* pWidth, long* pHeight) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetMaxIdealImageSize(long* pWidth, long* pHeight) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetRestorePosition(long* pLeft, long* pTop, long* pWidth, long* pHeight) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetRestorePosition(long* pLeft, long* pTop, long* pWidth,
+                                                         long* pHeight) = 0;
     virtual HRESULT STDMETHODCALLTYPE HideCursor(long HideCursor) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsCursorHidden(long* CursorHidden) = 0;
 };

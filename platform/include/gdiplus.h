@@ -89,8 +89,8 @@ struct GdiplusStartupInput {
     BOOL SuppressBackgroundThread;
     BOOL SuppressExternalCodecs;
 
-    GdiplusStartupInput(DebugEventProc debugEventCallback = nullptr, BOOL suppressBackgroundThread = FALSE,
-                        BOOL suppressExternalCodecs = FALSE)
+    GdiplusStartupInput(DebugEventProc debugEventCallback = nullptr,
+                        BOOL suppressBackgroundThread = FALSE, BOOL suppressExternalCodecs = FALSE)
         : GdiplusVersion(1),
           DebugEventCallback(debugEventCallback),
           SuppressBackgroundThread(suppressBackgroundThread),
@@ -103,8 +103,9 @@ struct GdiplusStartupOutput {
 };
 
 // Version 1 only. Each successful start-up gives a token that one shutdown returns.
-extern "C" LUMACAP_API Status WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,
-                                                   GdiplusStartupOutput* output);
+extern "C" LUMACAP_API Status WINAPI GdiplusStartup(ULONG_PTR* token,
+                                                    const GdiplusStartupInput* input,
+                                                    GdiplusStartupOutput* output);
 extern "C" LUMACAP_API VOID WINAPI GdiplusShutdown(ULONG_PTR token);
 
 // Opaque objects of the flat interface.
@@ -117,14 +118,16 @@ namespace DllExports {
 extern "C" {
 
 // Bitmaps.
-LUMACAP_API GpStatus WINGDIPAPI GdipCreateBitmapFromGdiDib(GDIPCONST BITMAPINFO* gdiBitmapInfo, VOID* gdiBitmapData,
-                                                           GpBitmap** bitmap);
+LUMACAP_API GpStatus WINGDIPAPI GdipCreateBitmapFromGdiDib(GDIPCONST BITMAPINFO* gdiBitmapInfo,
+                                                           VOID* gdiBitmapData, GpBitmap** bitmap);
 // Copies the bitmap's pixels (32-bit RGB).
-LUMACAP_API GpStatus WINGDIPAPI GdipCreateBitmapFromHBITMAP(HBITMAP hbm, HPALETTE hpal, GpBitmap** bitmap);
+LUMACAP_API GpStatus WINGDIPAPI GdipCreateBitmapFromHBITMAP(HBITMAP hbm, HPALETTE hpal,
+                                                            GpBitmap** bitmap);
 // With null scan0 the bitmap owns zeroed memory; otherwise it wraps scan0 (a negative stride walks
 // up from scan0).
-LUMACAP_API GpStatus WINGDIPAPI GdipCreateBitmapFromScan0(INT width, INT height, INT stride, PixelFormat format,
-                                                          BYTE* scan0, GpBitmap** bitmap);
+LUMACAP_API GpStatus WINGDIPAPI GdipCreateBitmapFromScan0(INT width, INT height, INT stride,
+                                                          PixelFormat format, BYTE* scan0,
+                                                          GpBitmap** bitmap);
 LUMACAP_API GpStatus WINGDIPAPI GdipGetImageWidth(GpImage* image, UINT* width);
 LUMACAP_API GpStatus WINGDIPAPI GdipGetImageHeight(GpImage* image, UINT* height);
 LUMACAP_API GpStatus WINGDIPAPI GdipGetImagePixelFormat(GpImage* image, PixelFormat* format);
@@ -135,18 +138,21 @@ LUMACAP_API GpStatus WINGDIPAPI GdipDisposeImage(GpImage* image);
 LUMACAP_API GpStatus WINGDIPAPI GdipCreateFromHDC(HDC hdc, GpGraphics** graphics);
 LUMACAP_API GpStatus WINGDIPAPI GdipGetImageGraphicsContext(GpImage* image, GpGraphics** graphics);
 LUMACAP_API GpStatus WINGDIPAPI GdipDeleteGraphics(GpGraphics* graphics);
-LUMACAP_API GpStatus WINGDIPAPI GdipSetInterpolationMode(GpGraphics* graphics, InterpolationMode interpolationMode);
-LUMACAP_API GpStatus WINGDIPAPI GdipGetInterpolationMode(GpGraphics* graphics, InterpolationMode* interpolationMode);
+LUMACAP_API GpStatus WINGDIPAPI GdipSetInterpolationMode(GpGraphics* graphics,
+                                                         InterpolationMode interpolationMode);
+LUMACAP_API GpStatus WINGDIPAPI GdipGetInterpolationMode(GpGraphics* graphics,
+                                                         InterpolationMode* interpolationMode);
 LUMACAP_API GpStatus WINGDIPAPI GdipGraphicsClear(GpGraphics* graphics, ARGB color);
 
 // Drawing. The source rectangle is in pixels (UnitPixel; UnitWorld and UnitDisplay mean the same
 // here); a source rectangle reaching outside the image is InvalidParameter; an empty destination
 // draws nothing.
-LUMACAP_API GpStatus WINGDIPAPI GdipDrawImageRectI(GpGraphics* graphics, GpImage* image, INT x, INT y, INT width,
-                                                   INT height);
-LUMACAP_API GpStatus WINGDIPAPI GdipDrawImageRectRectI(GpGraphics* graphics, GpImage* image, INT dstx, INT dsty,
-                                                       INT dstwidth, INT dstheight, INT srcx, INT srcy, INT srcwidth,
-                                                       INT srcheight, GpUnit srcUnit,
+LUMACAP_API GpStatus WINGDIPAPI GdipDrawImageRectI(GpGraphics* graphics, GpImage* image, INT x,
+                                                   INT y, INT width, INT height);
+LUMACAP_API GpStatus WINGDIPAPI GdipDrawImageRectRectI(GpGraphics* graphics, GpImage* image,
+                                                       INT dstx, INT dsty, INT dstwidth,
+                                                       INT dstheight, INT srcx, INT srcy,
+                                                       INT srcwidth, INT srcheight, GpUnit srcUnit,
                                                        GDIPCONST GpImageAttributes* imageAttributes,
                                                        DrawImageAbort callback, VOID* callbackData);
 

@@ -69,26 +69,46 @@ typedef DWORD_PTR HEVENT;
 #define AM_GBF_NOWAIT 4
 
 DEFINE_GUID(IID_IPin, 0x56a86891, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IEnumPins, 0x56a86892, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IEnumFilters, 0x56a86893, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IBaseFilter, 0x56a86895, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IReferenceClock, 0x56a86897, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IMediaFilter, 0x56a86899, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IMediaSample, 0x56a8689a, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IMemAllocator, 0x56a8689c, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IMemInputPin, 0x56a8689d, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IFilterGraph, 0x56a8689f, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IMediaEventSink, 0x56a868a2, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IGraphBuilder, 0x56a868a9, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IEnumMediaTypes, 0x89c31040, 0x846b, 0x11ce, 0x97, 0xd3, 0x00, 0xaa, 0x00, 0x55, 0x59, 0x5a);
-DEFINE_GUID(IID_ICaptureGraphBuilder2, 0x93e5a4e0, 0x2d50, 0x11d2, 0xab, 0xfa, 0x00, 0xa0, 0xc9, 0xc6, 0xe3, 0x8d);
-DEFINE_GUID(IID_ICreateDevEnum, 0x29840822, 0x5b84, 0x11d0, 0xbd, 0x3b, 0x00, 0xa0, 0xc9, 0x11, 0xce, 0x86);
-DEFINE_GUID(IID_IAMStreamConfig, 0xc6e13340, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56);
-DEFINE_GUID(IID_IAMVideoProcAmp, 0xc6e13360, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56);
-DEFINE_GUID(IID_IAMCameraControl, 0xc6e13370, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56);
-DEFINE_GUID(IID_IAMBufferNegotiation, 0x56ed71a0, 0xaf5f, 0x11d0, 0xb3, 0xf0, 0x00, 0xaa, 0x00, 0x37, 0x61, 0xc5);
-DEFINE_GUID(IID_IFileSinkFilter, 0xa2104830, 0x7c70, 0x11cf, 0x8b, 0xce, 0x00, 0xaa, 0x00, 0xa3, 0xf1, 0xa6);
-DEFINE_GUID(IID_ISpecifyPropertyPages, 0xb196b28b, 0xbab4, 0x101a, 0xb6, 0x9c, 0x00, 0xaa, 0x00, 0x34, 0x1d, 0x07);
+DEFINE_GUID(IID_IEnumPins, 0x56a86892, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IEnumFilters, 0x56a86893, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IBaseFilter, 0x56a86895, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IReferenceClock, 0x56a86897, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b,
+            0xa7, 0x70);
+DEFINE_GUID(IID_IMediaFilter, 0x56a86899, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IMediaSample, 0x56a8689a, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IMemAllocator, 0x56a8689c, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IMemInputPin, 0x56a8689d, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IFilterGraph, 0x56a8689f, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IMediaEventSink, 0x56a868a2, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b,
+            0xa7, 0x70);
+DEFINE_GUID(IID_IGraphBuilder, 0x56a868a9, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IEnumMediaTypes, 0x89c31040, 0x846b, 0x11ce, 0x97, 0xd3, 0x00, 0xaa, 0x00, 0x55,
+            0x59, 0x5a);
+DEFINE_GUID(IID_ICaptureGraphBuilder2, 0x93e5a4e0, 0x2d50, 0x11d2, 0xab, 0xfa, 0x00, 0xa0, 0xc9,
+            0xc6, 0xe3, 0x8d);
+DEFINE_GUID(IID_ICreateDevEnum, 0x29840822, 0x5b84, 0x11d0, 0xbd, 0x3b, 0x00, 0xa0, 0xc9, 0x11,
+            0xce, 0x86);
+DEFINE_GUID(IID_IAMStreamConfig, 0xc6e13340, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11,
+            0x89, 0x56);
+DEFINE_GUID(IID_IAMVideoProcAmp, 0xc6e13360, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11,
+            0x89, 0x56);
+DEFINE_GUID(IID_IAMCameraControl, 0xc6e13370, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11,
+            0x89, 0x56);
+DEFINE_GUID(IID_IAMBufferNegotiation, 0x56ed71a0, 0xaf5f, 0x11d0, 0xb3, 0xf0, 0x00, 0xaa, 0x00,
+            0x37, 0x61, 0xc5);
+DEFINE_GUID(IID_IFileSinkFilter, 0xa2104830, 0x7c70, 0x11cf, 0x8b, 0xce, 0x00, 0xaa, 0x00, 0xa3,
+            0xf1, 0xa6);
+DEFINE_GUID(IID_ISpecifyPropertyPages, 0xb196b28b, 0xbab4, 0x101a, 0xb6, 0x9c, 0x00, 0xaa, 0x00,
+            0x34, 0x1d, 0x07);
 
 interface IEnumPins : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) = 0;
@@ -98,7 +118,8 @@ interface IEnumPins : public IUnknown {
 };
 
 interface IEnumMediaTypes : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, ULONG* pcFetched) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes,
+                                           ULONG* pcFetched) = 0;
     virtual HRESULT STDMETHODCALLTYPE Skip(ULONG cMediaTypes) = 0;
     virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
     virtual HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes** ppEnum) = 0;
@@ -106,7 +127,8 @@ interface IEnumMediaTypes : public IUnknown {
 
 interface IPin : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* pConnector,
+                                                        const AM_MEDIA_TYPE* pmt) = 0;
     virtual HRESULT STDMETHODCALLTYPE Disconnect() = 0;
     virtual HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pPin) = 0;
     virtual HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE* pmt) = 0;
@@ -119,15 +141,18 @@ interface IPin : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE EndOfStream() = 0;
     virtual HRESULT STDMETHODCALLTYPE BeginFlush() = 0;
     virtual HRESULT STDMETHODCALLTYPE EndFlush() = 0;
-    virtual HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) = 0;
+    virtual HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop,
+                                                 double dRate) = 0;
 };
 
 interface IReferenceClock : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* pTime) = 0;
-    virtual HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT hEvent,
-                                                 DWORD_PTR* pdwAdviseCookie) = 0;
-    virtual HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME startTime, REFERENCE_TIME periodTime,
-                                                     HSEMAPHORE hSemaphore, DWORD_PTR* pdwAdviseCookie) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime,
+                                                 HEVENT hEvent, DWORD_PTR* pdwAdviseCookie) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME startTime,
+                                                     REFERENCE_TIME periodTime,
+                                                     HSEMAPHORE hSemaphore,
+                                                     DWORD_PTR* pdwAdviseCookie) = 0;
     virtual HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR dwAdviseCookie) = 0;
 };
 
@@ -149,7 +174,8 @@ interface IBaseFilter : public IMediaFilter {
 };
 
 interface IEnumFilters : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE Next(ULONG cFilters, IBaseFilter** ppFilter, ULONG* pcFetched) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG cFilters, IBaseFilter** ppFilter,
+                                           ULONG* pcFetched) = 0;
     virtual HRESULT STDMETHODCALLTYPE Skip(ULONG cFilters) = 0;
     virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
     virtual HRESULT STDMETHODCALLTYPE Clone(IEnumFilters** ppEnum) = 0;
@@ -158,8 +184,10 @@ interface IEnumFilters : public IUnknown {
 interface IMediaSample : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetPointer(BYTE** ppBuffer) = 0;
     virtual long STDMETHODCALLTYPE GetSize() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* pTimeStart, REFERENCE_TIME* pTimeEnd) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetTime(REFERENCE_TIME* pTimeStart, REFERENCE_TIME* pTimeEnd) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* pTimeStart,
+                                              REFERENCE_TIME* pTimeEnd) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetTime(REFERENCE_TIME* pTimeStart,
+                                              REFERENCE_TIME* pTimeEnd) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsSyncPoint() = 0;
     virtual HRESULT STDMETHODCALLTYPE SetSyncPoint(BOOL bIsSyncPoint) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsPreroll() = 0;
@@ -175,7 +203,8 @@ interface IMediaSample : public IUnknown {
 };
 
 interface IMemAllocator : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetProperties(ALLOCATOR_PROPERTIES* pRequest,
+                                                    ALLOCATOR_PROPERTIES* pActual) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES* pProps) = 0;
     virtual HRESULT STDMETHODCALLTYPE Commit() = 0;
     virtual HRESULT STDMETHODCALLTYPE Decommit() = 0;
@@ -186,10 +215,12 @@ interface IMemAllocator : public IUnknown {
 
 interface IMemInputPin : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** ppAllocator) = 0;
-    virtual HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) = 0;
+    virtual HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* pAllocator,
+                                                      BOOL bReadOnly) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) = 0;
     virtual HRESULT STDMETHODCALLTYPE Receive(IMediaSample* pSample) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample** pSamples, long nSamples, long* nSamplesProcessed) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample** pSamples, long nSamples,
+                                                      long* nSamplesProcessed) = 0;
     virtual HRESULT STDMETHODCALLTYPE ReceiveCanBlock() = 0;
 };
 
@@ -198,7 +229,8 @@ interface IFilterGraph : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter* pFilter) = 0;
     virtual HRESULT STDMETHODCALLTYPE EnumFilters(IEnumFilters** ppEnum) = 0;
     virtual HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR pName, IBaseFilter** ppFilter) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ConnectDirect(IPin* ppinOut, IPin* ppinIn, const AM_MEDIA_TYPE* pmt) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ConnectDirect(IPin* ppinOut, IPin* ppinIn,
+                                                    const AM_MEDIA_TYPE* pmt) = 0;
     virtual HRESULT STDMETHODCALLTYPE Reconnect(IPin* ppin) = 0;
     virtual HRESULT STDMETHODCALLTYPE Disconnect(IPin* ppin) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetDefaultSyncSource() = 0;
@@ -208,7 +240,8 @@ interface IGraphBuilder : public IFilterGraph {
     virtual HRESULT STDMETHODCALLTYPE Connect(IPin* ppinOut, IPin* ppinIn) = 0;
     virtual HRESULT STDMETHODCALLTYPE Render(IPin* ppinOut) = 0;
     virtual HRESULT STDMETHODCALLTYPE RenderFile(LPCWSTR lpcwstrFile, LPCWSTR lpcwstrPlayList) = 0;
-    virtual HRESULT STDMETHODCALLTYPE AddSourceFilter(LPCWSTR lpcwstrFileName, LPCWSTR lpcwstrFilterName,
+    virtual HRESULT STDMETHODCALLTYPE AddSourceFilter(LPCWSTR lpcwstrFileName,
+                                                      LPCWSTR lpcwstrFilterName,
                                                       IBaseFilter** ppFilter) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetLogFile(DWORD_PTR hFile) = 0;
     virtual HRESULT STDMETHODCALLTYPE Abort() = 0;
@@ -218,30 +251,37 @@ interface IGraphBuilder : public IFilterGraph {
 interface ICaptureGraphBuilder2 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder* pfg) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetFiltergraph(IGraphBuilder** ppfg) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetOutputFileName(const GUID* pType, LPCOLESTR lpstrFile, IBaseFilter** ppf,
+    virtual HRESULT STDMETHODCALLTYPE SetOutputFileName(const GUID* pType, LPCOLESTR lpstrFile,
+                                                        IBaseFilter** ppf,
                                                         IFileSinkFilter** ppSink) = 0;
-    virtual HRESULT STDMETHODCALLTYPE FindInterface(const GUID* pCategory, const GUID* pType, IBaseFilter* pf,
-                                                    REFIID riid, void** ppint) = 0;
-    virtual HRESULT STDMETHODCALLTYPE RenderStream(const GUID* pCategory, const GUID* pType, IUnknown* pSource,
-                                                   IBaseFilter* pfCompressor, IBaseFilter* pfRenderer) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ControlStream(const GUID* pCategory, const GUID* pType, IBaseFilter* pFilter,
-                                                    REFERENCE_TIME* pstart, REFERENCE_TIME* pstop, WORD wStartCookie,
+    virtual HRESULT STDMETHODCALLTYPE FindInterface(const GUID* pCategory, const GUID* pType,
+                                                    IBaseFilter* pf, REFIID riid, void** ppint) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RenderStream(const GUID* pCategory, const GUID* pType,
+                                                   IUnknown* pSource, IBaseFilter* pfCompressor,
+                                                   IBaseFilter* pfRenderer) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ControlStream(const GUID* pCategory, const GUID* pType,
+                                                    IBaseFilter* pFilter, REFERENCE_TIME* pstart,
+                                                    REFERENCE_TIME* pstop, WORD wStartCookie,
                                                     WORD wStopCookie) = 0;
     virtual HRESULT STDMETHODCALLTYPE AllocCapFile(LPCOLESTR lpstr, DWORDLONG dwlSize) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CopyCaptureFile(LPOLESTR lpwstrOld, LPOLESTR lpwstrNew, int fAllowEscAbort,
+    virtual HRESULT STDMETHODCALLTYPE CopyCaptureFile(LPOLESTR lpwstrOld, LPOLESTR lpwstrNew,
+                                                      int fAllowEscAbort,
                                                       IAMCopyCaptureFileProgress* pCallback) = 0;
-    virtual HRESULT STDMETHODCALLTYPE FindPin(IUnknown* pSource, PIN_DIRECTION pindir, const GUID* pCategory,
-                                              const GUID* pType, BOOL fUnconnected, int num, IPin** ppPin) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FindPin(IUnknown* pSource, PIN_DIRECTION pindir,
+                                              const GUID* pCategory, const GUID* pType,
+                                              BOOL fUnconnected, int num, IPin** ppPin) = 0;
 };
 
 interface ICreateDevEnum : public IUnknown {
     // S_FALSE and no enumerator for a category with no members.
-    virtual HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID clsidDeviceClass, IEnumMoniker** ppEnumMoniker,
+    virtual HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID clsidDeviceClass,
+                                                            IEnumMoniker** ppEnumMoniker,
                                                             DWORD dwFlags) = 0;
 };
 
 interface IMediaEventSink : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE Notify(long EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Notify(long EventCode, LONG_PTR EventParam1,
+                                             LONG_PTR EventParam2) = 0;
 };
 
 typedef struct _VIDEO_STREAM_CONFIG_CAPS {
@@ -267,7 +307,8 @@ typedef struct _VIDEO_STREAM_CONFIG_CAPS {
     LONG MinBitsPerSecond;
     LONG MaxBitsPerSecond;
 } VIDEO_STREAM_CONFIG_CAPS;
-static_assert(sizeof(VIDEO_STREAM_CONFIG_CAPS) == 128, "VIDEO_STREAM_CONFIG_CAPS must be 128 bytes");
+static_assert(sizeof(VIDEO_STREAM_CONFIG_CAPS) == 128,
+              "VIDEO_STREAM_CONFIG_CAPS must be 128 bytes");
 
 typedef struct _AUDIO_STREAM_CONFIG_CAPS {
     GUID guid;
@@ -287,7 +328,8 @@ interface IAMStreamConfig : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* pmt) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE** ppmt) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* piCount, int* piSize) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt,
+                                                    BYTE* pSCC) = 0;
 };
 
 typedef enum tagVideoProcAmpProperty {
@@ -302,11 +344,15 @@ typedef enum tagVideoProcAmpProperty {
     VideoProcAmp_BacklightCompensation = 8,
     VideoProcAmp_Gain = 9
 } VideoProcAmpProperty;
-typedef enum tagVideoProcAmpFlags { VideoProcAmp_Flags_Auto = 0x1, VideoProcAmp_Flags_Manual = 0x2 } VideoProcAmpFlags;
+typedef enum tagVideoProcAmpFlags {
+    VideoProcAmp_Flags_Auto = 0x1,
+    VideoProcAmp_Flags_Manual = 0x2
+} VideoProcAmpFlags;
 
 interface IAMVideoProcAmp : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetRange(long Property, long* pMin, long* pMax, long* pSteppingDelta,
-                                               long* pDefault, long* pCapsFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetRange(long Property, long* pMin, long* pMax,
+                                               long* pSteppingDelta, long* pDefault,
+                                               long* pCapsFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE Set(long Property, long lValue, long Flags) = 0;
     virtual HRESULT STDMETHODCALLTYPE Get(long Property, long* lValue, long* Flags) = 0;
 };
@@ -320,22 +366,28 @@ typedef enum tagCameraControlProperty {
     CameraControl_Iris = 5,
     CameraControl_Focus = 6
 } CameraControlProperty;
-typedef enum tagCameraControlFlags { CameraControl_Flags_Auto = 0x1, CameraControl_Flags_Manual = 0x2 } CameraControlFlags;
+typedef enum tagCameraControlFlags {
+    CameraControl_Flags_Auto = 0x1,
+    CameraControl_Flags_Manual = 0x2
+} CameraControlFlags;
 
 interface IAMCameraControl : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetRange(long Property, long* pMin, long* pMax, long* pSteppingDelta,
-                                               long* pDefault, long* pCapsFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetRange(long Property, long* pMin, long* pMax,
+                                               long* pSteppingDelta, long* pDefault,
+                                               long* pCapsFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE Set(long Property, long lValue, long Flags) = 0;
     virtual HRESULT STDMETHODCALLTYPE Get(long Property, long* lValue, long* Flags) = 0;
 };
 
 interface IAMBufferNegotiation : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* pprop) = 0;
+    virtual HRESULT STDMETHODCALLTYPE
+    SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* pprop) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetAllocatorProperties(ALLOCATOR_PROPERTIES* pprop) = 0;
 };
 
 interface IFileSinkFilter : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetFileName(LPCOLESTR pszFileName,
+                                                  const AM_MEDIA_TYPE* pmt) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) = 0;
 };
 
@@ -352,9 +404,12 @@ typedef struct {
     REFERENCE_TIME TimeStamp;
 } Quality;
 
-DEFINE_GUID(IID_IQualityControl, 0x56a868a5, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IKsPropertySet, 0x31efac30, 0x515c, 0x11d0, 0xa9, 0xaa, 0x00, 0xaa, 0x00, 0x61, 0xbe, 0x93);
-DEFINE_GUID(IID_IAMFilterMiscFlags, 0x2dd74950, 0xa890, 0x11d1, 0xab, 0xe8, 0x00, 0xa0, 0xc9, 0x05, 0xf3, 0x75);
+DEFINE_GUID(IID_IQualityControl, 0x56a868a5, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b,
+            0xa7, 0x70);
+DEFINE_GUID(IID_IKsPropertySet, 0x31efac30, 0x515c, 0x11d0, 0xa9, 0xaa, 0x00, 0xaa, 0x00, 0x61,
+            0xbe, 0x93);
+DEFINE_GUID(IID_IAMFilterMiscFlags, 0x2dd74950, 0xa890, 0x11d1, 0xab, 0xe8, 0x00, 0xa0, 0xc9, 0x05,
+            0xf3, 0x75);
 
 interface IQualityControl : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* pSelf, Quality q) = 0;
@@ -368,11 +423,13 @@ interface IQualityControl : public IUnknown {
 #define KSPROPERTY_SUPPORT_SET 2
 interface IKsPropertySet : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Set(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData,
-                                          DWORD cbInstanceData, LPVOID pPropData, DWORD cbPropData) = 0;
+                                          DWORD cbInstanceData, LPVOID pPropData,
+                                          DWORD cbPropData) = 0;
     virtual HRESULT STDMETHODCALLTYPE Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData,
                                           DWORD cbInstanceData, LPVOID pPropData, DWORD cbPropData,
                                           DWORD* pcbReturned) = 0;
-    virtual HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) = 0;
+    virtual HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID guidPropSet, DWORD dwPropID,
+                                                     DWORD* pTypeSupport) = 0;
 };
 
 // Live sources (capture devices) say so, which tells the graph not to wait for them to cue.

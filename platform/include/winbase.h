@@ -28,16 +28,22 @@ LUMACAP_API void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSectio
 LUMACAP_API void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 LUMACAP_API BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
-// ---- interlocked ---------------------------------------------------------------------------------
-inline LONG InterlockedIncrement(LONG volatile* p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedDecrement(LONG volatile* p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchange(LONG volatile* p, LONG v) { return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST); }
+// ---- interlocked --------------------------------------------------------------------------------
+inline LONG InterlockedIncrement(LONG volatile* p) {
+    return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(LONG volatile* p) {
+    return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchange(LONG volatile* p, LONG v) {
+    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
+}
 inline LONG InterlockedCompareExchange(LONG volatile* p, LONG exchange, LONG comparand) {
     __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;
 }
 
-// ---- processes, threads, waits, events -------------------------------------------------------
+// ---- processes, threads, waits, events ----------------------------------------------------------
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
 #define CREATE_SUSPENDED 0x00000004
 #define STILL_ACTIVE 259
@@ -56,17 +62,17 @@ LUMACAP_API HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, 
 LUMACAP_API BOOL WINAPI SetEvent(HANDLE hEvent);
 LUMACAP_API BOOL WINAPI ResetEvent(HANDLE hEvent);
 LUMACAP_API DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
-LUMACAP_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
-                                                DWORD dwMilliseconds);
+LUMACAP_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles,
+                                                BOOL bWaitAll, DWORD dwMilliseconds);
 LUMACAP_API BOOL WINAPI CloseHandle(HANDLE hObject);
 
-// ---- time (through the replaceable clock) ----------------------------------------------------
+// ---- time (through the replaceable clock) -------------------------------------------------------
 LUMACAP_API void WINAPI Sleep(DWORD dwMilliseconds);
 LUMACAP_API DWORD WINAPI GetTickCount();
 LUMACAP_API void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
 LUMACAP_API void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
 
-// ---- files -----------------------------------------------------------------------------------
+// ---- files --------------------------------------------------------------------------------------
 // Paths with a drive letter ("c:\kqllog\x.log") are mapped to the drive's directory; Z: is the
 // root of the host file system; paths without a drive letter pass unchanged.
 #define GENERIC_READ 0x80000000L
@@ -115,8 +121,8 @@ LUMACAP_API HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, 
                                       LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                                       DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                                       HANDLE hTemplateFile);
-LUMACAP_API DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
-                                        DWORD dwMoveMethod);
+LUMACAP_API DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
+                                        PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 LUMACAP_API BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
                                          PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod);
 LUMACAP_API BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
@@ -126,13 +132,15 @@ LUMACAP_API BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfB
 LUMACAP_API DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 LUMACAP_API BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 LUMACAP_API BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
-LUMACAP_API BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+LUMACAP_API BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
+                                         LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 LUMACAP_API BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 LUMACAP_API DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 LUMACAP_API HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 LUMACAP_API BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 LUMACAP_API BOOL WINAPI FindClose(HANDLE hFindFile);
-LUMACAP_API BOOL WINAPI GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+LUMACAP_API BOOL WINAPI GetDiskFreeSpaceExA(LPCSTR lpDirectoryName,
+                                            PULARGE_INTEGER lpFreeBytesAvailableToCaller,
                                             PULARGE_INTEGER lpTotalNumberOfBytes,
                                             PULARGE_INTEGER lpTotalNumberOfFreeBytes);
 #define CreateFile CreateFileA
@@ -143,7 +151,7 @@ LUMACAP_API BOOL WINAPI GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTE
 #define GetDiskFreeSpaceEx GetDiskFreeSpaceExA
 #define GetFileAttributes GetFileAttributesA
 
-// ---- modules, libraries, resources -------------------------------------------------------------
+// ---- modules, libraries, resources --------------------------------------------------------------
 #define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001
 #define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002
 #define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004
@@ -173,14 +181,14 @@ LUMACAP_API LPVOID WINAPI LockResource(HGLOBAL hResData);
 LUMACAP_API DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
 #define FindResource FindResourceA
 
-// ---- memory ------------------------------------------------------------------------------------
+// ---- memory -------------------------------------------------------------------------------------
 #define LMEM_FIXED 0x0000
 #define LMEM_ZEROINIT 0x0040
 #define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
 LUMACAP_API HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 LUMACAP_API HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
-// ---- message texts -----------------------------------------------------------------------------
+// ---- message texts ------------------------------------------------------------------------------
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_STRING 0x00000400
@@ -192,10 +200,11 @@ LUMACAP_API HLOCAL WINAPI LocalFree(HLOCAL hMem);
 // With FORMAT_MESSAGE_ALLOCATE_BUFFER, lpBuffer is really an LPSTR* receiving a LocalAlloc'ed
 // text that the caller frees with LocalFree.
 LUMACAP_API DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
-                                        DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize, void* Arguments);
+                                        DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
+                                        void* Arguments);
 #define FormatMessage FormatMessageA
 
-// ---- code pages --------------------------------------------------------------------------------
+// ---- code pages ---------------------------------------------------------------------------------
 // The system's ANSI code page is 936 (GBK), so the library's texts are native.
 #define CP_ACP 0
 #define CP_OEMCP 1
@@ -210,6 +219,6 @@ LUMACAP_API int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR
                                            int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
                                            LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
 
-// ---- debugging ---------------------------------------------------------------------------------
+// ---- debugging ----------------------------------------------------------------------------------
 LUMACAP_API void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
 #define OutputDebugString OutputDebugStringA

@@ -13,7 +13,7 @@
 #define GDI_ERROR 0xFFFFFFFFL
 #define HGDI_ERROR ((HANDLE)(LONG_PTR)-1)
 
-// ---- stock objects -------------------------------------------------------------------------------
+// ---- stock objects ------------------------------------------------------------------------------
 #define WHITE_BRUSH 0
 #define LTGRAY_BRUSH 1
 #define GRAY_BRUSH 2
@@ -28,7 +28,7 @@
 #define DC_PEN 19
 LUMACAP_API HGDIOBJ WINAPI GetStockObject(int i);
 
-// ---- pens and brushes ----------------------------------------------------------------------------
+// ---- pens and brushes ---------------------------------------------------------------------------
 #define PS_SOLID 0
 #define PS_DASH 1        // 18 on, 6 off
 #define PS_DOT 2         // 3 on, 3 off
@@ -41,7 +41,7 @@ LUMACAP_API HGDIOBJ WINAPI GetStockObject(int i);
 LUMACAP_API HPEN WINAPI CreatePen(int iStyle, int cWidth, COLORREF color);
 LUMACAP_API HBRUSH WINAPI CreateSolidBrush(COLORREF color);
 
-// ---- device contexts -----------------------------------------------------------------------------
+// ---- device contexts ----------------------------------------------------------------------------
 // A memory context starts with a 1 x 1 monochrome bitmap selected, as on Windows.
 LUMACAP_API HDC WINAPI CreateCompatibleDC(HDC hdc);
 LUMACAP_API BOOL WINAPI DeleteDC(HDC hdc);
@@ -90,24 +90,25 @@ LUMACAP_API int WINAPI GetObjectA(HANDLE h, int c, LPVOID pv);
 #define LOGPIXELSY 90
 LUMACAP_API int WINAPI GetDeviceCaps(HDC hdc, int index);
 
-// ---- bitmaps -------------------------------------------------------------------------------------
+// ---- bitmaps ------------------------------------------------------------------------------------
 // Bitmaps compatible with a window or screen context have 32 bits per pixel; with a memory
 // context, the depth of the bitmap selected into it. Contents start black.
 LUMACAP_API HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int cx, int cy);
 // 1 or 32 bits per pixel; `lpBits` rows are padded to 2 bytes (monochrome) as on Windows.
-LUMACAP_API HBITMAP WINAPI CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCount, const void* lpBits);
+LUMACAP_API HBITMAP WINAPI CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitCount,
+                                        const void* lpBits);
 
 #define DIB_RGB_COLORS 0
 #define DIB_PAL_COLORS 1
 // A 24- or 32-bit DIB section whose bits the caller reaches through *ppvBits.
-LUMACAP_API HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage, void** ppvBits,
-                                            HANDLE hSection, DWORD offset);
+LUMACAP_API HBITMAP WINAPI CreateDIBSection(HDC hdc, const BITMAPINFO* pbmi, UINT usage,
+                                            void** ppvBits, HANDLE hSection, DWORD offset);
 // Reads rows of a bitmap as a 24- or 32-bit DIB (bottom-up for a positive height). With null
 // bits, fills in the header's size fields.
-LUMACAP_API int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits, LPBITMAPINFO lpbmi,
-                                 UINT usage);
+LUMACAP_API int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBits,
+                                 LPBITMAPINFO lpbmi, UINT usage);
 
-// ---- state ---------------------------------------------------------------------------------------
+// ---- state --------------------------------------------------------------------------------------
 #define R2_BLACK 1
 #define R2_NOTMERGEPEN 2
 #define R2_MASKNOTPEN 3
@@ -164,7 +165,7 @@ LUMACAP_API BOOL WINAPI GetViewportOrgEx(HDC hdc, LPPOINT lppoint);
 LUMACAP_API int WINAPI SetStretchBltMode(HDC hdc, int mode);
 LUMACAP_API int WINAPI GetStretchBltMode(HDC hdc);
 
-// ---- clipping ------------------------------------------------------------------------------------
+// ---- clipping -----------------------------------------------------------------------------------
 // The SDK also spells RGN_ERROR as ERROR; that name is left out, it collides too easily.
 #define RGN_ERROR 0
 #define NULLREGION 1
@@ -174,7 +175,7 @@ LUMACAP_API int WINAPI GetStretchBltMode(HDC hdc);
 LUMACAP_API int WINAPI GetClipBox(HDC hdc, LPRECT lprect);
 LUMACAP_API int WINAPI IntersectClipRect(HDC hdc, int left, int top, int right, int bottom);
 
-// ---- drawing -------------------------------------------------------------------------------------
+// ---- drawing ------------------------------------------------------------------------------------
 LUMACAP_API COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color);
 LUMACAP_API COLORREF WINAPI GetPixel(HDC hdc, int x, int y);
 LUMACAP_API BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT lppt);
@@ -196,20 +197,22 @@ LUMACAP_API BOOL WINAPI Rectangle(HDC hdc, int left, int top, int right, int bot
 #define CAPTUREBLT 0x40000000
 #define NOMIRRORBITMAP 0x80000000
 // Monochrome sources draw 0 bits in the text colour and 1 bits in the background colour.
-LUMACAP_API BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop);
-LUMACAP_API BOOL WINAPI StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc, int xSrc,
-                                   int ySrc, int wSrc, int hSrc, DWORD rop);
+LUMACAP_API BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1,
+                               DWORD rop);
+LUMACAP_API BOOL WINAPI StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest,
+                                   HDC hdcSrc, int xSrc, int ySrc, int wSrc, int hSrc, DWORD rop);
 LUMACAP_API BOOL WINAPI PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop);
 
 // DIB drawing: 24- and 32-bit BI_RGB DIBs, bottom-up (positive height) or top-down. For bottom-up
 // DIBs the source rectangle is measured from the bottom-left corner, as on Windows. A negative
 // destination width or height mirrors. Only SRCCOPY is supported by StretchDIBits.
-LUMACAP_API int WINAPI StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight, int xSrc, int ySrc,
-                                     int SrcWidth, int SrcHeight, const void* lpBits, const BITMAPINFO* lpbmi,
-                                     UINT iUsage, DWORD rop);
+LUMACAP_API int WINAPI StretchDIBits(HDC hdc, int xDest, int yDest, int DestWidth, int DestHeight,
+                                     int xSrc, int ySrc, int SrcWidth, int SrcHeight,
+                                     const void* lpBits, const BITMAPINFO* lpbmi, UINT iUsage,
+                                     DWORD rop);
 // Copies `cLines` scan lines numbered from `StartScan` (bottom-up numbering for bottom-up DIBs);
 // answers the number of lines copied.
-LUMACAP_API int WINAPI SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, int xSrc, int ySrc,
-                                         UINT StartScan, UINT cLines, const void* lpvBits, const BITMAPINFO* lpbmi,
-                                         UINT ColorUse);
+LUMACAP_API int WINAPI SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, int xSrc,
+                                         int ySrc, UINT StartScan, UINT cLines, const void* lpvBits,
+                                         const BITMAPINFO* lpbmi, UINT ColorUse);
 LUMACAP_API BOOL WINAPI GdiFlush();

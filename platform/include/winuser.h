@@ -22,7 +22,7 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define ERROR_INVALID_INDEX 1413L
 #endif
 
-// ---- window classes ------------------------------------------------------------------------------
+// ---- window classes -----------------------------------------------------------------------------
 #define CS_VREDRAW 0x0001
 #define CS_HREDRAW 0x0002
 #define CS_DBLCLKS 0x0008
@@ -64,7 +64,8 @@ typedef WNDCLASSEXA WNDCLASSEX;
 LUMACAP_API ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);
 LUMACAP_API ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpWndClass);
 LUMACAP_API BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);
-LUMACAP_API BOOL WINAPI GetClassInfoA(HINSTANCE hInstance, LPCSTR lpClassName, LPWNDCLASSA lpWndClass);
+LUMACAP_API BOOL WINAPI GetClassInfoA(HINSTANCE hInstance, LPCSTR lpClassName,
+                                      LPWNDCLASSA lpWndClass);
 LUMACAP_API int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount);
 #define RegisterClass RegisterClassA
 #define RegisterClassEx RegisterClassExA
@@ -72,7 +73,7 @@ LUMACAP_API int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount
 #define GetClassInfo GetClassInfoA
 #define GetClassName GetClassNameA
 
-// ---- window styles -------------------------------------------------------------------------------
+// ---- window styles ------------------------------------------------------------------------------
 #define WS_OVERLAPPED 0x00000000L
 #define WS_POPUP 0x80000000L
 #define WS_CHILD 0x40000000L
@@ -103,7 +104,7 @@ LUMACAP_API int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount
 #define WS_EX_CLIENTEDGE 0x00000200L
 #define CW_USEDEFAULT ((int)0x80000000)
 
-// ---- messages ------------------------------------------------------------------------------------
+// ---- messages -----------------------------------------------------------------------------------
 #define WM_NULL 0x0000
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
@@ -188,12 +189,13 @@ typedef struct tagCREATESTRUCTA {
 typedef CREATESTRUCTA CREATESTRUCT;
 typedef LPCREATESTRUCTA LPCREATESTRUCT;
 
-// ---- windows -------------------------------------------------------------------------------------
+// ---- windows ------------------------------------------------------------------------------------
 // Child windows take their identifier in hMenu. A window with a caption or border has a frame
 // around its client area (a one-pixel border, a 20-pixel caption); others are all client.
-LUMACAP_API HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
-                                        int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
-                                        HINSTANCE hInstance, LPVOID lpParam);
+LUMACAP_API HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName,
+                                        DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
+                                        HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                                        LPVOID lpParam);
 #define CreateWindowA(cls, name, style, x, y, w, h, parent, menu, inst, param) \
     CreateWindowExA(0L, cls, name, style, x, y, w, h, parent, menu, inst, param)
 #define CreateWindowEx CreateWindowExA
@@ -202,7 +204,8 @@ LUMACAP_API HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPC
 // Only the owning thread may destroy a window (ERROR_ACCESS_DENIED otherwise).
 LUMACAP_API BOOL WINAPI DestroyWindow(HWND hWnd);
 LUMACAP_API LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-LUMACAP_API LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+LUMACAP_API LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg,
+                                           WPARAM wParam, LPARAM lParam);
 LUMACAP_API BOOL WINAPI IsWindow(HWND hWnd);
 LUMACAP_API BOOL WINAPI IsWindowVisible(HWND hWnd);
 LUMACAP_API BOOL WINAPI IsChild(HWND hWndParent, HWND hWnd);
@@ -237,7 +240,8 @@ LUMACAP_API BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 #define SWP_SHOWWINDOW 0x0040
 #define SWP_HIDEWINDOW 0x0080
 LUMACAP_API BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
-LUMACAP_API BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+LUMACAP_API BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
+                                     UINT uFlags);
 
 LUMACAP_API BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
 LUMACAP_API BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
@@ -261,7 +265,8 @@ LUMACAP_API HWND WINAPI WindowFromPoint(POINT Point);
 LUMACAP_API HWND WINAPI GetWindow(HWND hWnd, UINT uCmd);
 // Searches the children of hWndParent (the top-level windows for null) after hWndChildAfter, by
 // class name and window name (null matches any).
-LUMACAP_API HWND WINAPI FindWindowExA(HWND hWndParent, HWND hWndChildAfter, LPCSTR lpszClass, LPCSTR lpszWindow);
+LUMACAP_API HWND WINAPI FindWindowExA(HWND hWndParent, HWND hWndChildAfter, LPCSTR lpszClass,
+                                      LPCSTR lpszWindow);
 LUMACAP_API HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 LUMACAP_API int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 LUMACAP_API BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
@@ -286,13 +291,14 @@ LUMACAP_API LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex);
 #define SetWindowLongPtr SetWindowLongPtrA
 #define GetWindowLong GetWindowLongA
 
-// ---- messages and queues -------------------------------------------------------------------------
+// ---- messages and queues ------------------------------------------------------------------------
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 #define PM_NOYIELD 0x0002
 // Returns 0 for WM_QUIT, -1 for a filter window that is not a window.
 LUMACAP_API BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
-LUMACAP_API BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
+LUMACAP_API BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
+                                     UINT wRemoveMsg);
 LUMACAP_API BOOL WINAPI WaitMessage();
 LUMACAP_API BOOL WINAPI TranslateMessage(const MSG* lpMsg);
 LUMACAP_API LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
@@ -303,6 +309,9 @@ LUMACAP_API BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wPar
 // Answers 0 (with ERROR_INVALID_WINDOW_HANDLE) when the window does not exist or goes away before
 // its thread has handled the message.
 LUMACAP_API LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+// A message number unique to `lpString` (compared without case) for the life of the session,
+// from 0xC000 up; 0 for a null or empty name.
+LUMACAP_API UINT WINAPI RegisterWindowMessageA(LPCSTR lpString);
 LUMACAP_API BOOL WINAPI InSendMessage();
 LUMACAP_API DWORD WINAPI GetMessageTime();
 #define GetMessage GetMessageA
@@ -312,7 +321,7 @@ LUMACAP_API DWORD WINAPI GetMessageTime();
 #define PostThreadMessage PostThreadMessageA
 #define SendMessage SendMessageA
 
-// ---- painting ------------------------------------------------------------------------------------
+// ---- painting -----------------------------------------------------------------------------------
 typedef struct tagPAINTSTRUCT {
     HDC hdc;
     BOOL fErase;
@@ -336,7 +345,7 @@ LUMACAP_API int WINAPI ReleaseDC(HWND hWnd, HDC hDC);
 LUMACAP_API int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr);
 LUMACAP_API int WINAPI FrameRect(HDC hDC, const RECT* lprc, HBRUSH hbr);
 
-// ---- rectangles ----------------------------------------------------------------------------------
+// ---- rectangles ---------------------------------------------------------------------------------
 LUMACAP_API BOOL WINAPI SetRect(LPRECT lprc, int xLeft, int yTop, int xRight, int yBottom);
 LUMACAP_API BOOL WINAPI SetRectEmpty(LPRECT lprc);
 LUMACAP_API BOOL WINAPI CopyRect(LPRECT lprcDst, const RECT* lprcSrc);
@@ -348,7 +357,7 @@ LUMACAP_API BOOL WINAPI IntersectRect(LPRECT lprcDst, const RECT* lprcSrc1, cons
 LUMACAP_API BOOL WINAPI UnionRect(LPRECT lprcDst, const RECT* lprcSrc1, const RECT* lprcSrc2);
 LUMACAP_API BOOL WINAPI EqualRect(const RECT* lprc1, const RECT* lprc2);
 
-// ---- input, capture, cursor ----------------------------------------------------------------------
+// ---- input, capture, cursor ---------------------------------------------------------------------
 LUMACAP_API HWND WINAPI SetCapture(HWND hWnd);
 LUMACAP_API BOOL WINAPI ReleaseCapture();
 LUMACAP_API HWND WINAPI GetCapture();
@@ -406,10 +415,11 @@ LUMACAP_API HICON WINAPI CreateIconIndirect(PICONINFO piconinfo);
 #define DI_COMPAT 0x0004  // ignored, as on current systems
 #define DI_DEFAULTSIZE 0x0008
 // Zero width and height draw at the cursor's own size.
-LUMACAP_API BOOL WINAPI DrawIconEx(HDC hdc, int xLeft, int yTop, HICON hIcon, int cxWidth, int cyWidth,
-                                   UINT istepIfAniCur, HBRUSH hbrFlickerFreeDraw, UINT diFlags);
+LUMACAP_API BOOL WINAPI DrawIconEx(HDC hdc, int xLeft, int yTop, HICON hIcon, int cxWidth,
+                                   int cyWidth, UINT istepIfAniCur, HBRUSH hbrFlickerFreeDraw,
+                                   UINT diFlags);
 
-// ---- system metrics and colours ------------------------------------------------------------------
+// ---- system metrics and colours -----------------------------------------------------------------
 #define SM_CXSCREEN 0
 #define SM_CYSCREEN 1
 #define SM_CXBORDER 5

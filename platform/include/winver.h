@@ -25,8 +25,9 @@ typedef struct tagVS_FIXEDFILEINFO {
 #define VFT_DLL 0x00000002L
 
 LUMACAP_API DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle);
-LUMACAP_API BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen, LPVOID lpData);
+LUMACAP_API BOOL WINAPI GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen,
+                                            LPVOID lpData);
 // "\\" gives the VS_FIXEDFILEINFO; "\\StringFileInfo\\040904b0\\ProductName" and the like give
 // the string values (any language block matches).
-LUMACAP_API BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer, PUINT puLen);
-
+LUMACAP_API BOOL WINAPI VerQueryValueA(LPCVOID pBlock, LPCSTR lpSubBlock, LPVOID* lplpBuffer,
+                                       PUINT puLen);

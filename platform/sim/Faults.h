@@ -37,9 +37,9 @@ int Hits(const std::string& point);
 }  // namespace lumacap::fault
 
 // Returns the armed result from the enclosing function when the point is armed.
-#define LUMACAP_FAULT_POINT(point)                                               \
-    do {                                                                         \
-        if (const HRESULT lumacap_fault_hr_ = ::lumacap::fault::Check(point);    \
-            lumacap_fault_hr_ != S_OK)                                           \
-            return lumacap_fault_hr_;                                            \
+#define LUMACAP_FAULT_POINT(point)                                            \
+    do {                                                                      \
+        if (const HRESULT lumacap_fault_hr_ = ::lumacap::fault::Check(point); \
+            lumacap_fault_hr_ != S_OK)                                        \
+            return lumacap_fault_hr_;                                         \
     } while (0)

@@ -4,12 +4,12 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/com/LiveObjects.h"
+#include "platform/system/com/LiveObjects.h"
 #include "platform/sim/Faults.h"
 #include "platform/sim/ResetHooks.h"
-#include "platform/win/Clock.h"
-#include "platform/win/CodePage.h"
-#include "platform/win/Drives.h"
+#include "platform/system/win/Clock.h"
+#include "platform/system/win/CodePage.h"
+#include "platform/system/win/Drives.h"
 
 namespace lumacap::sim {
 namespace detail {
@@ -56,14 +56,28 @@ void UseManualClock(int year, int month, int day, int hour, int minute, int seco
     win::UseManualClock(st, 0, sleepAdvances);
 }
 
-void AdvanceClock(uint32_t milliseconds) { win::AdvanceManualClock(milliseconds); }
-void UseRealClock() { win::UseRealClock(); }
-bool ManualClockActive() { return win::ManualClockActive(); }
-bool WaitForClockSleepers(int count, uint32_t timeoutMs) { return win::WaitForManualClockSleepers(count, timeoutMs); }
+void AdvanceClock(uint32_t milliseconds) {
+    win::AdvanceManualClock(milliseconds);
+}
+void UseRealClock() {
+    win::UseRealClock();
+}
+bool ManualClockActive() {
+    return win::ManualClockActive();
+}
+bool WaitForClockSleepers(int count, uint32_t timeoutMs) {
+    return win::WaitForManualClockSleepers(count, timeoutMs);
+}
 
-void SetDriveRoot(char letter, const char* directory) { win::SetDriveRoot(letter, directory); }
-std::string GetDriveRoot(char letter) { return win::GetDriveRoot(letter); }
-void SetDriveFreeSpace(char letter, int64_t bytes) { win::SetDriveFreeSpace(letter, bytes); }
+void SetDriveRoot(char letter, const char* directory) {
+    win::SetDriveRoot(letter, directory);
+}
+std::string GetDriveRoot(char letter) {
+    return win::GetDriveRoot(letter);
+}
+void SetDriveFreeSpace(char letter, int64_t bytes) {
+    win::SetDriveFreeSpace(letter, bytes);
+}
 std::string HostPath(const char* windowsPath) {
     std::string host;
     return win::MapPath(windowsPath, &host) ? host : std::string();
@@ -72,14 +86,28 @@ std::string HostPath(const char* windowsPath) {
 void ArmFault(const char* point, HRESULT hr, int nth) {
     if (point) fault::Arm(point, hr, nth);
 }
-void ArmCreateFault(REFCLSID clsid, HRESULT hr, int nth) { fault::Arm(fault::CreatePoint(clsid), hr, nth); }
-void DisarmFaults() { fault::DisarmAll(); }
-int FaultHits(const char* point) { return point ? fault::Hits(point) : 0; }
-int CreateFaultHits(REFCLSID clsid) { return fault::Hits(fault::CreatePoint(clsid)); }
+void ArmCreateFault(REFCLSID clsid, HRESULT hr, int nth) {
+    fault::Arm(fault::CreatePoint(clsid), hr, nth);
+}
+void DisarmFaults() {
+    fault::DisarmAll();
+}
+int FaultHits(const char* point) {
+    return point ? fault::Hits(point) : 0;
+}
+int CreateFaultHits(REFCLSID clsid) {
+    return fault::Hits(fault::CreatePoint(clsid));
+}
 
-long LiveObjects() { return com::LiveObjectCount().load(); }
+long LiveObjects() {
+    return com::LiveObjectCount().load();
+}
 
-std::string GbkToUtf8(const char* gbk) { return gbk ? win::GbkToUtf8(gbk) : std::string(); }
-std::string Utf8ToGbk(const char* utf8) { return utf8 ? win::Utf8ToGbk(utf8) : std::string(); }
+std::string GbkToUtf8(const char* gbk) {
+    return gbk ? win::GbkToUtf8(gbk) : std::string();
+}
+std::string Utf8ToGbk(const char* utf8) {
+    return utf8 ? win::Utf8ToGbk(utf8) : std::string();
+}
 
 }  // namespace lumacap::sim

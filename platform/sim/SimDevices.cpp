@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "platform/hw/TestPattern.h"
-#include "platform/hw/VirtualDevices.h"
+#include "platform/system/hw/TestPattern.h"
+#include "platform/system/hw/VirtualDevices.h"
 
 namespace lumacap::sim {
 

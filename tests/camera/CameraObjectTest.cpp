@@ -49,7 +49,8 @@ TEST_F(CameraObjectTest, ResolutionIndexIsCheckedAgainstTheFormatList) {
     EXPECT_EQ(camera.SetResolutionIndex(-1), 0);
     EXPECT_EQ(camera.SetResolutionIndex(2), 1);
     EXPECT_EQ(camera.GetResolutionIndex(), 2);
-    EXPECT_STREQ(camera.GetLastError(), "错误的分辨率索引参数。") << "success leaves the last error in place";
+    EXPECT_STREQ(camera.GetLastError(), "错误的分辨率索引参数。")
+        << "success leaves the last error in place";
 
     for (int status : {1, 2, 3, 4, 5}) {
         CDXCameraTestAccess::Status(camera) = status;
@@ -78,10 +79,14 @@ TEST_F(CameraObjectTest, FormatAccessorsReportBadIndices) {
 TEST_F(CameraObjectTest, StepFailureTextFollowsTheConvention) {
     CDXCamera camera;
     CDXCameraTestAccess::FormatErrorMessage(camera, " Failed to Run.", 0x80004005);
-    EXPECT_STREQ(camera.GetLastError(), " Failed to Run.. ErrorCode=0x80004005:Unspecified error\r\n");
-    CDXCameraTestAccess::FormatErrorMessage(camera, " Failed to ConnectFilters,code=003.", 0x8004020a);
+    EXPECT_STREQ(camera.GetLastError(),
+                 " Failed to Run.. ErrorCode=0x80004005:Unspecified error\r\n");
+    CDXCameraTestAccess::FormatErrorMessage(camera, " Failed to ConnectFilters,code=003.",
+                                            0x8004020a);
     const std::string text = camera.GetLastError();
-    EXPECT_TRUE(std::regex_match(text, std::regex(R"( Failed to ConnectFilters,code=003\.\. ErrorCode=0x[0-9A-F]{8}:.*\r\n)")))
+    EXPECT_TRUE(std::regex_match(
+        text,
+        std::regex(R"( Failed to ConnectFilters,code=003\.\. ErrorCode=0x[0-9A-F]{8}:.*\r\n)")))
         << text;
     EXPECT_NE(text.find("0x8004020A:"), std::string::npos);
     CDXCameraTestAccess::FormatErrorMessage(camera, " Failed to Run.", 0x12345678);
@@ -123,7 +128,8 @@ TEST_F(CameraObjectTest, CopiesCarryTheConfigurationButNeverAGraph) {
     int automatic = 0;
     EXPECT_EQ(copy.GetExposure(automatic), -6);
     EXPECT_EQ(automatic, 1);
-    EXPECT_EQ(CDXCameraTestAccess::PropertyFlags(copy), CDXCameraTestAccess::PropertyFlags(original));
+    EXPECT_EQ(CDXCameraTestAccess::PropertyFlags(copy),
+              CDXCameraTestAccess::PropertyFlags(original));
 
     // An open original still gives a closed copy.
     CDXCameraTestAccess::Status(original) = 3;

@@ -3,8 +3,8 @@
 #include <objbase.h>
 
 #include "common/SimTest.h"
-#include "platform/com/ClassRegistry.h"
-#include "platform/com/LiveObjects.h"
+#include "platform/system/com/ClassRegistry.h"
+#include "platform/system/com/LiveObjects.h"
 #include "platform/sim/Faults.h"
 
 namespace lumacap::test {
@@ -12,7 +12,8 @@ namespace {
 
 class ComCoreTest : public SimTest {};
 
-DEFINE_GUID(CLSID_TestThing, 0x11111111, 0x2222, 0x3333, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa, 0xbb);
+DEFINE_GUID(CLSID_TestThing, 0x11111111, 0x2222, 0x3333, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa,
+            0xbb);
 
 class Thing : public IUnknown, public com::LiveObject {
 public:
@@ -64,7 +65,8 @@ TEST_F(ComCoreTest, InitialisationIsCountedPerThread) {
 
 TEST_F(ComCoreTest, CreationGoesThroughTheRegistryAndCanBeMadeToFail) {
     IUnknown* p = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&p)),
+    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(&p)),
               REGDB_E_CLASSNOTREG);
     EXPECT_EQ(p, nullptr);
     com::RegisterComClass(CLSID_TestThing, "Test thing", CreateThing);
@@ -78,15 +80,22 @@ TEST_F(ComCoreTest, CreationGoesThroughTheRegistryAndCanBeMadeToFail) {
     EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_INPROC_SERVER, IID_IClassFactory,
                                reinterpret_cast<void**>(&p)),
               E_NOINTERFACE);
-    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_EQ(
+        CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
+        E_POINTER);
 
     sim::ArmCreateFault(CLSID_TestThing, E_OUTOFMEMORY, 2);
-    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&p)), S_OK);
+    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_ALL, IID_IUnknown,
+                               reinterpret_cast<void**>(&p)),
+              S_OK);
     p->Release();
-    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&p)),
+    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_ALL, IID_IUnknown,
+                               reinterpret_cast<void**>(&p)),
               E_OUTOFMEMORY);
     EXPECT_EQ(p, nullptr);
-    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&p)), S_OK);
+    EXPECT_EQ(CoCreateInstance(CLSID_TestThing, nullptr, CLSCTX_ALL, IID_IUnknown,
+                               reinterpret_cast<void**>(&p)),
+              S_OK);
     p->Release();
     EXPECT_EQ(sim::CreateFaultHits(CLSID_TestThing), 1);
     com::UnregisterComClass(CLSID_TestThing);

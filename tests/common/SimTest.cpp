@@ -34,10 +34,13 @@ void SimTest::TearDown() {
     }
     sim::Reset();
     std::error_code ec;
-    if (!m_tempDir.empty() && !std::getenv("LUMACAP_KEEP_TEST_FILES")) std::filesystem::remove_all(m_tempDir, ec);
+    if (!m_tempDir.empty() && !std::getenv("LUMACAP_KEEP_TEST_FILES"))
+        std::filesystem::remove_all(m_tempDir, ec);
 }
 
-void SimTest::MakeDriveD() { std::filesystem::create_directories(DriveD()); }
+void SimTest::MakeDriveD() {
+    std::filesystem::create_directories(DriveD());
+}
 
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

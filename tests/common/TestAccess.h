@@ -13,8 +13,8 @@ struct CDXCameraTestAccess {
     static IVideoWindow* VideoWindow(CDXCamera& c) { return c.m_pVideoWindow; }
     // Every graph interface the camera holds, for checking that none is left after a failure.
     static bool HoldsAnyInterface(CDXCamera& c) {
-        return c.m_pGraph || c.m_pCaptureBuilder || c.m_pMediaControl || c.m_pMediaEvent || c.m_pVideoWindow ||
-               c.m_pSampleGrabber || c.m_pSourceFilter || c.m_pRenderer;
+        return c.m_pGraph || c.m_pCaptureBuilder || c.m_pMediaControl || c.m_pMediaEvent ||
+               c.m_pVideoWindow || c.m_pSampleGrabber || c.m_pSourceFilter || c.m_pRenderer;
     }
     static std::atomic<int>& Status(CDXCamera& c) { return c.m_nStatus; }
     static CPreviewWnd*& PreviewWnd(CDXCamera& c) { return c.m_pPreviewWnd; }
@@ -25,7 +25,9 @@ struct CDXCameraTestAccess {
     static DWORD& PropertyFlags(CDXCamera& c) { return c.m_dwPropertyFlags; }
     static CSampleGrabberCB& GrabberCB(CDXCamera& c) { return c.m_GrabberCB; }
     static LONG& ResolutionIndex(CDXCamera& c) { return c.m_lResolutionIndex; }
-    static void FormatErrorMessage(CDXCamera& c, const char* step, DWORD code) { c.FormatErrorMessage(step, code); }
+    static void FormatErrorMessage(CDXCamera& c, const char* step, DWORD code) {
+        c.FormatErrorMessage(step, code);
+    }
     static void HandleEvent(CDXCamera& c) { c.HandleEvent(); }
     static LONG PreviewWidth(CDXCamera& c) { return c.m_GrabberCB.m_lPreviewWidth; }
     static LONG PreviewHeight(CDXCamera& c) { return c.m_GrabberCB.m_lPreviewHeight; }
@@ -35,7 +37,9 @@ struct CDXCameraTestAccess {
 
 struct CDXRecorderTestAccess {
     static std::atomic<int>& Status(CDXRecorder& r) { return r.m_nStatus; }
-    static void FormatErrorMessage(CDXRecorder& r, const char* text, DWORD code) { r.FormatErrorMessage(text, code); }
+    static void FormatErrorMessage(CDXRecorder& r, const char* text, DWORD code) {
+        r.FormatErrorMessage(text, code);
+    }
     static CAudioGrabberCB& AudioGrabberCB(CDXRecorder& r) { return r.m_AudioGrabberCB; }
     static HWND NotifyWnd(CDXRecorder& r) { return r.m_hNotifyWnd; }
     static BOOL GetImageBuffer(CDXRecorder& r, BYTE* buffer) { return r.GetImageBuffer(buffer); }

@@ -52,7 +52,9 @@ protected:
 };
 
 // The count of distinct rows/pixels etc.
-inline int R(COLORREF c) { return GetRValue(c); }
+inline int R(COLORREF c) {
+    return GetRValue(c);
+}
 
 // A window client area or screen pixel compared with a colour, for readable failures.
 std::string ColorText(COLORREF c);

@@ -203,8 +203,7 @@ TEST_F(BaseClasses, AllocatorPoolsBlocksAndWakesWaitersOnDecommit) {
     // this is checked there for certain).
     BYTE* pbFirst = nullptr;
     b->GetPointer(&pbFirst);
-    for (BYTE* p : {pa, pbFirst})
-        EXPECT_EQ(std::count(p, p + actual.cbBuffer, 0), actual.cbBuffer);
+    for (BYTE* p : {pa, pbFirst}) EXPECT_EQ(std::count(p, p + actual.cbBuffer, 0), actual.cbBuffer);
     EXPECT_EQ(alloc->GetBuffer(&sample, nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
 
     // Released samples come back: the same object is handed out again.

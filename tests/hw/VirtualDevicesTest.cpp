@@ -8,8 +8,8 @@
 #include <lumacap/sim.h>
 
 #include "common/GraphFixture.h"
-#include "platform/codecs/Codecs.h"
-#include "platform/hw/TestPattern.h"
+#include "platform/system/codecs/Codecs.h"
+#include "platform/system/hw/TestPattern.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -38,14 +38,16 @@ TEST_F(CxImageTest, DepthsAreNormalisedWithPalettes) {
     CxImage image;
     struct {
         DWORD requested, depth, colours;
-    } cases[] = {{0, 1, 2}, {1, 1, 2}, {3, 4, 16}, {4, 4, 16}, {5, 8, 256}, {8, 8, 256}, {16, 24, 0}, {32, 24, 0}};
+    } cases[] = {{0, 1, 2},   {1, 1, 2},   {3, 4, 16},  {4, 4, 16},
+                 {5, 8, 256}, {8, 8, 256}, {16, 24, 0}, {32, 24, 0}};
     for (const auto& c : cases) {
         auto* block = static_cast<BYTE*>(image.Create(10, 3, c.requested));
         ASSERT_NE(block, nullptr);
         EXPECT_EQ(image.GetHeader().biBitCount, c.depth) << c.requested;
         EXPECT_EQ(image.GetHeader().biClrUsed, c.colours) << c.requested;
         EXPECT_EQ(image.GetInfo().pFirstRow, block + 40 + c.colours * 4);
-        for (DWORD i = 0; i < c.colours * 4; ++i) ASSERT_EQ(block[40 + i], 0) << "palette must start black";
+        for (DWORD i = 0; i < c.colours * 4; ++i)
+            ASSERT_EQ(block[40 + i], 0) << "palette must start black";
     }
 }
 
@@ -61,7 +63,8 @@ TEST_F(CxImageTest, MemoryLimitIsComputedExactly) {
 
     ASSERT_NE(image.Create(4, 4, 24), nullptr);
     EXPECT_EQ(image.Create(0, 480, 24), nullptr);
-    EXPECT_STREQ(image.GetLastError(), "CxImage::Create : width and height must be greater than zero");
+    EXPECT_STREQ(image.GetLastError(),
+                 "CxImage::Create : width and height must be greater than zero");
     EXPECT_EQ(image.GetBlock(), nullptr) << "the earlier block is gone";
     EXPECT_EQ(image.Create(480, 0, 24), nullptr);
 }
@@ -85,7 +88,8 @@ TEST_F(CxImageTest, CreateFromPixelsCopiesRowsOptionallyFlipped) {
 
     EXPECT_FALSE(image.CreateFromPixels(nullptr, w, h, 24, stride, false));
     EXPECT_NE(image.GetBlock(), nullptr) << "a null source leaves the image as it was";
-    EXPECT_FALSE(image.CreateFromPixels(src.data(), w, h, 8, stride, false)) << "only 24-bit pixels are copied in";
+    EXPECT_FALSE(image.CreateFromPixels(src.data(), w, h, 8, stride, false))
+        << "only 24-bit pixels are copied in";
 }
 
 TEST_F(CxImageTest, DestroyKeepsTheHeader) {

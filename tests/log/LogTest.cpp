@@ -48,7 +48,8 @@ TEST_F(LogTest, LineFormatReadsBackByteForByte) {
                   static_cast<int>(GetCurrentThreadId()));
     // The formatted line names the module that logged: here the test program, which links the
     // library in.
-    EXPECT_EQ(lines[0], std::string("[09:15:02 045]") + ids + "Info> test_log> CreateCompressor,video");
+    EXPECT_EQ(lines[0],
+              std::string("[09:15:02 045]") + ids + "Info> test_log> CreateCompressor,video");
     EXPECT_EQ(lines[1], std::string("[09:15:02 045]") + ids + "Warn> > finished text");
     EXPECT_EQ(lines[2], std::string("[09:15:02 045]") + ids + "Info> > odd level");
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
@@ -118,7 +119,8 @@ TEST_F(LogTest, ExistingFilesAreAppendedAndLineBreaksPassThrough) {
     sim::UseManualClock(2020, 2, 29, 12, 0, 0);
     std::filesystem::create_directories(DriveC() + "/kqllog");
     {
-        HANDLE h = CreateFileA("c:\\kqllog\\test_log_2020-02-29.log", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        HANDLE h = CreateFileA("c:\\kqllog\\test_log_2020-02-29.log", GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
         DWORD n;
         WriteFile(h, "old\r\n", 5, &n, nullptr);
         CloseHandle(h);

@@ -24,18 +24,21 @@ TEST_F(OverlayPropertyTest, RandomPointerSequencesKeepRectanglesValid) {
             const int roll = static_cast<int>(rng() % 100);
             if (roll < 12) {
                 s.down ? s.Release() : s.Press();
-            } else {  // anywhere, even off the window (confinement decides), or small steps as a hand drags
+            } else {  // anywhere, even off the window (confinement decides), or small steps as a
+                      // hand drags
                 const bool jump = roll < 40;
-                at.x = jump ? static_cast<int>(rng() % (cw + 80)) - 40 : at.x + static_cast<int>(rng() % 31) - 15;
-                at.y = jump ? static_cast<int>(rng() % (ch + 80)) - 40 : at.y + static_cast<int>(rng() % 31) - 15;
+                at.x = jump ? static_cast<int>(rng() % (cw + 80)) - 40
+                            : at.x + static_cast<int>(rng() % 31) - 15;
+                at.y = jump ? static_cast<int>(rng() % (ch + 80)) - 40
+                            : at.y + static_cast<int>(rng() % 31) - 15;
                 s.Move(at.x, at.y);
             }
 
             int selected = 0, current = 0, currentIndex = -1;
             for (size_t i = 0; i < s.Items().size(); ++i) {
                 const RECT& r = s.Items()[i]->m_rect;
-                ASSERT_TRUE(0 <= r.left && r.left <= r.right && r.right <= pw && 0 <= r.top && r.top <= r.bottom &&
-                            r.bottom <= ph)
+                ASSERT_TRUE(0 <= r.left && r.left <= r.right && r.right <= pw && 0 <= r.top &&
+                            r.top <= r.bottom && r.bottom <= ph)
                     << Text(r) << " seed " << seed << " step " << step;
                 selected += s.Items()[i]->IsSelected();
                 if (s.Items()[i]->IsCurrent()) ++current, currentIndex = static_cast<int>(i);
@@ -46,7 +49,8 @@ TEST_F(OverlayPropertyTest, RandomPointerSequencesKeepRectanglesValid) {
             ASSERT_EQ(s.Current(), currentIndex);
             RECT clip;
             GetClipCursor(&clip);
-            ASSERT_TRUE(s.down || clip.right - clip.left == GetSystemMetrics(SM_CXSCREEN)) << "seed " << seed << " step " << step;
+            ASSERT_TRUE(s.down || clip.right - clip.left == GetSystemMetrics(SM_CXSCREEN))
+                << "seed " << seed << " step " << step;
         }
         // The sequence really drew, moved and resized.
         EXPECT_GE(s.Items().size(), 3u) << "seed " << seed;

@@ -21,8 +21,8 @@ struct CPreviewOverlayTestAccess {
 namespace lumacap::test {
 
 inline std::string Text(const RECT& r) {
-    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
-           std::to_string(r.bottom);
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
+           "," + std::to_string(r.bottom);
 }
 
 class Stage {
@@ -35,8 +35,10 @@ public:
         // whose rectangles live only during the call.
         MessageLog::Get().SetHandler([this](HWND h, UINT m, WPARAM w, LPARAM l, LRESULT* r) {
             if (h != parent || m < PWM_NEWRECT_BEGIN || m > PWM_EDITRECT_END) return false;
-            log += (m == PWM_NEWRECT_BEGIN || m == PWM_NEWRECT_END ? " N" : " E") + std::to_string(static_cast<long>(w));
-            if (m == PWM_NEWRECT_END || m == PWM_EDITRECT_END) log += "=" + Text(*reinterpret_cast<const RECT*>(l));
+            log += (m == PWM_NEWRECT_BEGIN || m == PWM_NEWRECT_END ? " N" : " E") +
+                   std::to_string(static_cast<long>(w));
+            if (m == PWM_NEWRECT_END || m == PWM_EDITRECT_END)
+                log += "=" + Text(*reinterpret_cast<const RECT*>(l));
             if (m == PWM_NEWRECT_BEGIN) newPoint = l;
             if (m == PWM_EDITRECT_BEGIN && l != 0) log += "!";
             *r = answer ? answer(m) : (refusals[m] > 0 ? (--refusals[m], 1) : 0);
@@ -45,7 +47,8 @@ public:
         preview = new CPreviewWnd(nullptr);
         RECT rc;
         GetClientRect(parent, &rc);
-        EXPECT_TRUE(preview->Create(nullptr, "VideoRender", WS_CHILD, rc, CWnd::FromHandle(parent), 1));
+        EXPECT_TRUE(
+            preview->Create(nullptr, "VideoRender", WS_CHILD, rc, CWnd::FromHandle(parent), 1));
         preview->ShowWindow(SW_SHOW);
         ShowPicture(pw, ph);
     }
@@ -67,7 +70,9 @@ public:
         sim::PumpMessages();
     }
 
-    void Move(int x, int y) { sim::MovePointerToClient(preview->m_hWnd, x, y), sim::PumpMessages(); }
+    void Move(int x, int y) {
+        sim::MovePointerToClient(preview->m_hWnd, x, y), sim::PumpMessages();
+    }
     void Press() { sim::PressButton(), down = true, sim::PumpMessages(); }
     void Release() { sim::ReleaseButton(), down = false, sim::PumpMessages(); }
     // Press at `from`, nudge one pixel towards `to` (the move that starts a drag), go there in
@@ -75,24 +80,30 @@ public:
     void DragTo(POINT from, POINT to, bool release = true) {
         Move(from.x, from.y);
         Press();
-        Move(from.x + (to.x > from.x) - (to.x < from.x), from.y + (to.y > from.y) - (to.y < from.y));
-        for (int i = 1; i <= 4; ++i) Move(from.x + (to.x - from.x) * i / 4, from.y + (to.y - from.y) * i / 4);
+        Move(from.x + (to.x > from.x) - (to.x < from.x),
+             from.y + (to.y > from.y) - (to.y < from.y));
+        for (int i = 1; i <= 4; ++i)
+            Move(from.x + (to.x - from.x) * i / 4, from.y + (to.y - from.y) * i / 4);
         if (release) Release();
     }
     void Drag(int x0, int y0, int x1, int y1) { DragTo(POINT{x0, y0}, POINT{x1, y1}); }
 
     // The notifications since the last call.
     std::string Take() { return std::exchange(log, {}).erase(0, 1); }
-    const std::vector<CPreviewItem*>& Items() const { return CPreviewOverlayTestAccess::Items(*preview); }
-    std::string ItemText(size_t i) const { return i < Items().size() ? Text(Items()[i]->m_rect) : "none"; }
+    const std::vector<CPreviewItem*>& Items() const {
+        return CPreviewOverlayTestAccess::Items(*preview);
+    }
+    std::string ItemText(size_t i) const {
+        return i < Items().size() ? Text(Items()[i]->m_rect) : "none";
+    }
     int Current() const { return CPreviewOverlayTestAccess::Current(*preview); }
     sim::Pixels Shot() const { return sim::ReadWindowClient(preview->m_hWnd); }
 
     HWND parent = nullptr;
     CPreviewWnd* preview = nullptr;
     std::string log;
-    LPARAM newPoint = 0;                   // the point of the last PWM_NEWRECT_BEGIN
-    std::map<UINT, int> refusals;          // how many more times each message is refused
+    LPARAM newPoint = 0;                  // the point of the last PWM_NEWRECT_BEGIN
+    std::map<UINT, int> refusals;         // how many more times each message is refused
     std::function<LRESULT(UINT)> answer;  // or an answer for every message
     bool down = false;
 };

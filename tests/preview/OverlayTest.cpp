@@ -15,13 +15,18 @@ constexpr COLORREF kRed = RGB(225, 0, 0);
 constexpr COLORREF kGray = RGB(109, 109, 109);  // COLOR_GRAYTEXT
 
 // Half size: a 400 x 240 picture shown in 1, 1, 201, 121. One to one: 320 x 240 in 1, 1, 321, 241.
-Stage HalfSize() { return Stage(202, 122, 400, 240); }
-Stage OneToOne() { return Stage(322, 242, 320, 240); }
+Stage HalfSize() {
+    return Stage(202, 122, 400, 240);
+}
+Stage OneToOne() {
+    return Stage(322, 242, 320, 240);
+}
 
 int CountColor(const sim::Pixels& p, COLORREF c, RECT r = RECT{0, 0, 10000, 10000}) {
     int n = 0;
     for (int y = r.top; y <= std::min<int>(r.bottom, p.height - 1); ++y)
-        for (int x = r.left; x <= std::min<int>(r.right, p.width - 1); ++x) n += p.ColorAt(x, y) == c;
+        for (int x = r.left; x <= std::min<int>(r.right, p.width - 1); ++x)
+            n += p.ColorAt(x, y) == c;
     return n;
 }
 
@@ -41,7 +46,9 @@ bool Confined() {
     return clip.right - clip.left < GetSystemMetrics(SM_CXSCREEN);
 }
 
-HCURSOR Cursor(int id) { return LoadCursorA(id ? AfxGetResourceHandle() : nullptr, id ? MAKEINTRESOURCE(id) : IDC_ARROW); }
+HCURSOR Cursor(int id) {
+    return LoadCursorA(id ? AfxGetResourceHandle() : nullptr, id ? MAKEINTRESOURCE(id) : IDC_ARROW);
+}
 
 TEST_F(OverlayTest, DrawingInAnyDirectionGivesANormalisedRectangleInPicturePixels) {
     const POINT a{20, 20}, b{120, 80}, c{20, 80}, d{120, 20};
@@ -49,9 +56,11 @@ TEST_F(OverlayTest, DrawingInAnyDirectionGivesANormalisedRectangleInPicturePixel
     for (const auto& [from, to] : drags) {
         Stage s = HalfSize();
         s.DragTo(from, to);
-        // Asked at the first move, with its point; 100 x 60 client pixels are 200 x 120 on the picture.
+        // Asked at the first move, with its point; 100 x 60 client pixels are 200 x 120 on the
+        // picture.
         EXPECT_EQ(s.Take(), "N0 N-1=38,38,238,158");
-        EXPECT_EQ(s.newPoint, MAKELPARAM(from.x + (to.x > from.x ? 1 : -1), from.y + (to.y > from.y ? 1 : -1)));
+        EXPECT_EQ(s.newPoint,
+                  MAKELPARAM(from.x + (to.x > from.x ? 1 : -1), from.y + (to.y > from.y ? 1 : -1)));
         ASSERT_EQ(s.ItemText(0), "38,38,238,158");
         EXPECT_EQ(s.Items()[0]->m_nFlags, 3u);  // selected and current
     }
@@ -66,17 +75,19 @@ TEST_F(OverlayTest, DrawingInAnyDirectionGivesANormalisedRectangleInPicturePixel
 TEST_F(OverlayTest, AHostWithoutAPointerDrawsThroughTheSimulatedOne) {
     Stage s = HalfSize();
     EXPECT_TRUE(sim::DrawPreviewRect(s.preview->m_hWnd, RECT{238, 158, 38, 38}));
-    EXPECT_TRUE(sim::DrawPreviewRect(s.preview->m_hWnd, RECT{100, 100, 300, 200}));  // starts inside the first
+    EXPECT_TRUE(sim::DrawPreviewRect(s.preview->m_hWnd,
+                                     RECT{100, 100, 300, 200}));  // starts inside the first
     EXPECT_EQ(s.Take(), "N0 N-1=38,38,238,158 N0 N-1=100,100,300,200");
-    EXPECT_FALSE(sim::DrawPreviewRect(s.preview->m_hWnd, RECT{0, 0, 20, 20}));  // 10 x 10 in the window
+    EXPECT_FALSE(
+        sim::DrawPreviewRect(s.preview->m_hWnd, RECT{0, 0, 20, 20}));  // 10 x 10 in the window
     EXPECT_FALSE(sim::DrawPreviewRect(s.parent, RECT{0, 0, 100, 100}));
     EXPECT_EQ(s.Items().size(), 2u);
 }
 
 TEST_F(OverlayTest, PressingSelectsTheInnerOfNestedRectanglesAndTheFirstOfOverlappingOnes) {
     Stage s = OneToOne();
-    s.Drag(40, 40, 200, 200);    // 0
-    s.Drag(240, 40, 280, 80);    // 1, moved wholly inside 0 (a move left and down)
+    s.Drag(40, 40, 200, 200);  // 0
+    s.Drag(240, 40, 280, 80);  // 1, moved wholly inside 0 (a move left and down)
     s.Drag(260, 60, 120, 120);
     s.Drag(300, 150, 150, 230);  // 2, overlapping 0's lower right part
     EXPECT_EQ(s.ItemText(1), "99,99,139,139");
@@ -100,10 +111,15 @@ TEST_F(OverlayTest, MovingAndResizingNeverLeaveThePicture) {
         POINT press, to;
         std::string expected;
     };
-    for (const Case& c : {Case{{100, 70}, {190, 120}, "298,178,400,240"}, {{59, 39}, {500, 500}, "278,198,400,240"}, {{140, 39}, {-500, 500}, "0,198,118,240"},
-                          {{140, 100}, {-500, -500}, "0,0,118,78"}, {{59, 100}, {500, -500}, "278,0,400,78"},
-                          {{100, 39}, {100, 500}, "118,198,278,240"}, {{140, 70}, {-500, 70}, "0,78,118,198"},
-                          {{100, 100}, {100, -500}, "118,0,278,78"}, {{59, 70}, {500, 70}, "278,78,400,198"}}) {
+    for (const Case& c : {Case{{100, 70}, {190, 120}, "298,178,400,240"},
+                          {{59, 39}, {500, 500}, "278,198,400,240"},
+                          {{140, 39}, {-500, 500}, "0,198,118,240"},
+                          {{140, 100}, {-500, -500}, "0,0,118,78"},
+                          {{59, 100}, {500, -500}, "278,0,400,78"},
+                          {{100, 39}, {100, 500}, "118,198,278,240"},
+                          {{140, 70}, {-500, 70}, "0,78,118,198"},
+                          {{100, 100}, {100, -500}, "118,0,278,78"},
+                          {{59, 70}, {500, 70}, "278,78,400,198"}}) {
         Stage s = HalfSize();
         s.Drag(60, 40, 140, 100);
         s.Take();
@@ -156,13 +172,16 @@ TEST_F(OverlayTest, EdgeHandlesAppearFromTwentyPixels) {
         bool handle;
     };
     Stage s = OneToOne();
-    for (const Case& c : {Case{{20, 20, 39, 80}, {29, 19}, false}, {{60, 20, 80, 80}, {69, 19}, true},
-                          {{120, 20, 180, 39}, {119, 29}, false}, {{120, 100, 180, 120}, {119, 109}, true}}) {
+    for (const Case& c : {Case{{20, 20, 39, 80}, {29, 19}, false},
+                          {{60, 20, 80, 80}, {69, 19}, true},
+                          {{120, 20, 180, 39}, {119, 29}, false},
+                          {{120, 100, 180, 120}, {119, 109}, true}}) {
         s.Drag(c.r.left, c.r.top, c.r.right, c.r.bottom);
         s.Take();
         // The new rectangle is current: the handle shows just outside its frame, or not at all.
         const bool top = c.at.y < c.r.top;
-        const COLORREF outside = s.Shot().ColorAt(top ? c.at.x : c.r.left - 3, top ? c.r.top - 3 : c.at.y);
+        const COLORREF outside =
+            s.Shot().ColorAt(top ? c.at.x : c.r.left - 3, top ? c.r.top - 3 : c.at.y);
         EXPECT_EQ(outside == kRed, c.handle) << Text(c.r);
         // A press there grabs the handle, or misses the rectangle and would start a new one.
         s.answer = [](UINT) -> LRESULT { return 1; };
@@ -243,9 +262,11 @@ TEST_F(OverlayTest, TheCursorShowsWhatAPressWouldDo) {
     Stage s = OneToOne();
     s.Drag(40, 40, 100, 100);
     const std::pair<POINT, int> spots[] = {
-        {{39, 39}, IDC_LUMACAP_SIZENWSE}, {{100, 39}, IDC_LUMACAP_SIZENESW}, {{100, 100}, IDC_LUMACAP_SIZENWSE},
-        {{39, 100}, IDC_LUMACAP_SIZENESW}, {{70, 39}, IDC_LUMACAP_SIZENS}, {{100, 70}, IDC_LUMACAP_SIZEWE},
-        {{70, 100}, IDC_LUMACAP_SIZENS}, {{39, 70}, IDC_LUMACAP_SIZEWE}, {{70, 70}, IDC_LUMACAP_MOVE}, {{200, 200}, 0}};
+        {{39, 39}, IDC_LUMACAP_SIZENWSE},   {{100, 39}, IDC_LUMACAP_SIZENESW},
+        {{100, 100}, IDC_LUMACAP_SIZENWSE}, {{39, 100}, IDC_LUMACAP_SIZENESW},
+        {{70, 39}, IDC_LUMACAP_SIZENS},     {{100, 70}, IDC_LUMACAP_SIZEWE},
+        {{70, 100}, IDC_LUMACAP_SIZENS},    {{39, 70}, IDC_LUMACAP_SIZEWE},
+        {{70, 70}, IDC_LUMACAP_MOVE},       {{200, 200}, 0}};
     for (const auto& [at, id] : spots) {
         // The window picks the cursor before it sees a move, so it shows the last position's.
         s.Move(at.x, at.y);
@@ -272,18 +293,25 @@ TEST_F(OverlayTest, TheCursorShowsWhatAPressWouldDo) {
         int id;
         POINT hot, on, off;
     };
-    for (const Picture& p : {Picture{IDC_LUMACAP_MOVE, {10, 10}, {7, 0}, {7, 7}}, {IDC_LUMACAP_MOVE, {10, 10}, {0, 7}, {-7, 7}},
-                             {IDC_LUMACAP_SIZEWE, {15, 15}, {7, 0}, {0, 7}}, {IDC_LUMACAP_SIZENS, {15, 15}, {0, 7}, {7, 0}},
-                             {IDC_LUMACAP_SIZENESW, {15, 15}, {5, -5}, {5, 5}}, {IDC_LUMACAP_SIZENWSE, {15, 15}, {5, 5}, {5, -5}}}) {
+    for (const Picture& p : {Picture{IDC_LUMACAP_MOVE, {10, 10}, {7, 0}, {7, 7}},
+                             {IDC_LUMACAP_MOVE, {10, 10}, {0, 7}, {-7, 7}},
+                             {IDC_LUMACAP_SIZEWE, {15, 15}, {7, 0}, {0, 7}},
+                             {IDC_LUMACAP_SIZENS, {15, 15}, {0, 7}, {7, 0}},
+                             {IDC_LUMACAP_SIZENESW, {15, 15}, {5, -5}, {5, 5}},
+                             {IDC_LUMACAP_SIZENWSE, {15, 15}, {5, 5}, {5, -5}}}) {
         ICONINFO info{};
         ASSERT_TRUE(GetIconInfo(Cursor(p.id), &info));
-        EXPECT_EQ(CPoint(static_cast<int>(info.xHotspot), static_cast<int>(info.yHotspot)), p.hot) << p.id;
-        EXPECT_EQ(info.hbmColor != nullptr, p.id == IDC_LUMACAP_MOVE) << p.id;  // 16 colours; the rest monochrome
+        EXPECT_EQ(CPoint(static_cast<int>(info.xHotspot), static_cast<int>(info.yHotspot)), p.hot)
+            << p.id;
+        EXPECT_EQ(info.hbmColor != nullptr, p.id == IDC_LUMACAP_MOVE)
+            << p.id;  // 16 colours; the rest monochrome
         DeleteObject(info.hbmMask), DeleteObject(info.hbmColor);
         const RECT all{0, 0, 32, 32};
         FillRect(dc, &all, blue);
         DrawIconEx(dc, 0, 0, Cursor(p.id), 0, 0, 0, nullptr, DI_NORMAL);
-        auto clear = [&](int dx, int dy) { return GetPixel(dc, p.hot.x + dx, p.hot.y + dy) == RGB(0, 0, 255); };
+        auto clear = [&](int dx, int dy) {
+            return GetPixel(dc, p.hot.x + dx, p.hot.y + dy) == RGB(0, 0, 255);
+        };
         EXPECT_EQ(GetPixel(dc, p.hot.x, p.hot.y), RGB(0, 0, 0)) << p.id;
         EXPECT_TRUE(!clear(p.on.x, p.on.y) && !clear(-p.on.x, -p.on.y) && clear(p.off.x, p.off.y) &&
                     clear(-p.off.x, -p.off.y))

@@ -29,7 +29,8 @@ struct Host {
         preview = new CPreviewWnd(nullptr);
         RECT rc;
         GetClientRect(parent, &rc);
-        EXPECT_TRUE(preview->Create(nullptr, "VideoRender", WS_CHILD, rc, CWnd::FromHandle(parent), 3));
+        EXPECT_TRUE(
+            preview->Create(nullptr, "VideoRender", WS_CHILD, rc, CWnd::FromHandle(parent), 3));
         if (show) preview->ShowWindow(SW_SHOW);
     }
     ~Host() {
@@ -70,13 +71,14 @@ TEST_F(PreviewTest, FrameSizeFitsThePictureWithAOnePixelMargin) {
         int cw, ch, fw, fh;
         RECT expected;
     };
-    for (const Case& c : {Case{800, 600, 640, 480, {1, 1, 798, 599}}, Case{1000, 501, 640, 480, {167, 1, 832, 500}},
-                          Case{640, 640, 1280, 720, {1, 141, 639, 499}}}) {
+    for (const Case& c :
+         {Case{800, 600, 640, 480, {1, 1, 798, 599}}, Case{1000, 501, 640, 480, {167, 1, 832, 500}},
+          Case{640, 640, 1280, 720, {1, 141, 639, 499}}}) {
         Host host(c.cw, c.ch);
         host.preview->SetFrameSize(c.fw, c.fh);
         const RECT r = CPreviewWndTestAccess::Display(*host.preview);
-        EXPECT_TRUE(EqualRect(&r, &c.expected)) << c.cw << "x" << c.ch << ": " << r.left << "," << r.top << ","
-                                                 << r.right << "," << r.bottom;
+        EXPECT_TRUE(EqualRect(&r, &c.expected)) << c.cw << "x" << c.ch << ": " << r.left << ","
+                                                << r.top << "," << r.right << "," << r.bottom;
         EXPECT_TRUE(CPreviewWndTestAccess::HasPicture(*host.preview));
         // Resizing the window afterwards leaves the picture where it was placed.
         host.preview->MoveWindow(0, 0, c.cw / 2, c.ch / 2);
@@ -137,7 +139,8 @@ TEST_F(PreviewTest, FramesFromAStreamingThreadCoalesceAndTheLastOneIsShown) {
         for (int i = 0; i < 300; ++i) {
             // The last frame is all blue; earlier ones have the red band.
             if (i == 299)
-                for (size_t k = 0; k < frame.size(); k += 3) frame[k] = 255, frame[k + 1] = 0, frame[k + 2] = 0;
+                for (size_t k = 0; k < frame.size(); k += 3)
+                    frame[k] = 255, frame[k + 1] = 0, frame[k + 2] = 0;
             host.preview->PutFrame(frame.data(), static_cast<LONG>(frame.size()), 160, 120);
         }
         done = true;
@@ -225,7 +228,8 @@ TEST_F(PreviewTest, BeforeTheFirstFrameThePictureIsDrawnAsCreatedAndEraseDrawsNo
     HBRUSH white = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     RECT all{0, 0, 200, 150};
     FillRect(dc, &all, white);
-    EXPECT_EQ(SendMessageA(host.preview->m_hWnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0), TRUE);
+    EXPECT_EQ(SendMessageA(host.preview->m_hWnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0),
+              TRUE);
     ReleaseDC(host.preview->m_hWnd, dc);
     EXPECT_EQ(sim::ReadWindowSurface(host.preview->m_hWnd).ColorAt(10, 10), RGB(255, 255, 255));
     host.preview->ShowWindow(SW_SHOW);

@@ -22,7 +22,9 @@ protected:
         calls.push_back(std::string("base create ") + cs->lpszName);
         return CWnd::OnCreate(cs);
     }
-    afx_msg void OnSize(UINT, int cx, int cy) { calls.push_back("size " + std::to_string(cx) + "x" + std::to_string(cy)); }
+    afx_msg void OnSize(UINT, int cx, int cy) {
+        calls.push_back("size " + std::to_string(cx) + "x" + std::to_string(cy));
+    }
     DECLARE_MESSAGE_MAP()
 };
 
@@ -73,10 +75,12 @@ TEST_F(FrameworkTest, MessageMapsDispatchToTheMostDerivedHandlerAndDefaultPasses
     HWND parent = CreateRecorder(WS_POPUP | WS_VISIBLE, 0, 0, 300, 200);
     {
         CDerivedWnd wnd;
-        ASSERT_TRUE(wnd.Create(nullptr, "framework", WS_VISIBLE, CRect(10, 10, 110, 60), CWnd::FromHandle(parent), 9));
+        ASSERT_TRUE(wnd.Create(nullptr, "framework", WS_VISIBLE, CRect(10, 10, 110, 60),
+                               CWnd::FromHandle(parent), 9));
         EXPECT_EQ(CWnd::FromHandlePermanent(wnd.m_hWnd), &wnd);
         EXPECT_EQ(wnd.GetParent()->m_hWnd, parent);
-        const std::vector<std::string> created = {"derived create", "base create framework", "size 100x50"};
+        const std::vector<std::string> created = {"derived create", "base create framework",
+                                                  "size 100x50"};
         EXPECT_EQ(wnd.calls, created);
         EXPECT_EQ(wnd.SendMessage(kCustom, 40, 2), 42);
         wnd.calls.clear();
@@ -98,13 +102,15 @@ TEST_F(FrameworkTest, MessageMapsDispatchToTheMostDerivedHandlerAndDefaultPasses
         // A refused WM_CREATE fails creation and leaves the object without a window.
         CDerivedWnd wnd;
         wnd.refuseCreate = true;
-        EXPECT_FALSE(wnd.Create(nullptr, "no", 0, CRect(0, 0, 10, 10), CWnd::FromHandle(parent), 1));
+        EXPECT_FALSE(
+            wnd.Create(nullptr, "no", 0, CRect(0, 0, 10, 10), CWnd::FromHandle(parent), 1));
         EXPECT_EQ(wnd.m_hWnd, nullptr);
     }
     {
         // The destructor destroys a window that still exists.
         auto* wnd = new CDerivedWnd;
-        ASSERT_TRUE(wnd->Create(nullptr, "gone", 0, CRect(0, 0, 10, 10), CWnd::FromHandle(parent), 2));
+        ASSERT_TRUE(
+            wnd->Create(nullptr, "gone", 0, CRect(0, 0, 10, 10), CWnd::FromHandle(parent), 2));
         HWND h = wnd->m_hWnd;
         delete wnd;
         EXPECT_FALSE(IsWindow(h));

@@ -2,8 +2,8 @@
 // DIB orientation, cursors, and the composed screen.
 #include <cstring>
 
-#include "platform/ui/PixelPool.h"
-#include "platform/win/Modules.h"
+#include "platform/system/ui/PixelPool.h"
+#include "platform/system/win/Modules.h"
 #include "common/UiTest.h"
 
 namespace lumacap::test {
@@ -46,7 +46,7 @@ TEST_F(GdiTest, RectangleDrawsTheOutlineWithThePenAndFillsTheInsideWithTheBrush)
         HGDIOBJ oldBrush = SelectObject(c.dc, brush);
         ASSERT_TRUE(Rectangle(c.dc, 10, 10, 20, 15));
         EXPECT_EQ(c.At(10, 10), kRed);
-        EXPECT_EQ(c.At(19, 14), kRed);   // right and bottom edges at right-1, bottom-1
+        EXPECT_EQ(c.At(19, 14), kRed);  // right and bottom edges at right-1, bottom-1
         EXPECT_EQ(c.At(20, 14), kWhite);
         EXPECT_EQ(c.At(19, 15), kWhite);
         EXPECT_EQ(c.At(15, 12), RGB(0, 0, 255));
@@ -199,9 +199,12 @@ TEST_F(GdiTest, BottomUpDibsAreDrawnRightWayUpAndReadBackTheSame) {
     std::vector<uint8_t> out(8 * 24);
     ASSERT_EQ(GetDIBits(c.dc, c.bitmap, 0, 8, out.data(), &q, DIB_RGB_COLORS), 8);
     // Bottom row first (white at (0, 7)), top row last (red at (0, 0)), blue-green-red bytes.
-    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 3), std::vector<uint8_t>({255, 255, 255}));
-    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 7 * 24, out.begin() + 7 * 24 + 3), std::vector<uint8_t>({0, 0, 255}));
-    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 3 * 24, out.begin() + 3 * 24 + 3), std::vector<uint8_t>({255, 0, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 3),
+              std::vector<uint8_t>({255, 255, 255}));
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 7 * 24, out.begin() + 7 * 24 + 3),
+              std::vector<uint8_t>({0, 0, 255}));
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 3 * 24, out.begin() + 3 * 24 + 3),
+              std::vector<uint8_t>({255, 0, 0}));
 }
 
 // A 32 x 32 monochrome cursor resource: a filled 8 x 8 black square with a white border at

@@ -8,7 +8,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "platform/ui/Resample.h"
+#include "platform/system/ui/Resample.h"
 #include "common/UiTest.h"
 
 using namespace Gdiplus;
@@ -37,11 +37,18 @@ struct Frame {
     int width, height, stride;
     std::vector<uint8_t> bits;
     BITMAPINFO info{};
-    Frame(int w, int h) : width(w), height(h), stride(((w * 24 + 31) / 32) * 4), bits(static_cast<size_t>(stride) * h) {
-        info.bmiHeader = BITMAPINFOHEADER{40, w, h, 1, 24, BI_RGB, static_cast<DWORD>(stride * h), 0, 0, 0, 0};
+    Frame(int w, int h)
+        : width(w),
+          height(h),
+          stride(((w * 24 + 31) / 32) * 4),
+          bits(static_cast<size_t>(stride) * h) {
+        info.bmiHeader =
+            BITMAPINFOHEADER{40, w, h, 1, 24, BI_RGB, static_cast<DWORD>(stride * h), 0, 0, 0, 0};
     }
     // Pixel (x, y) counted from the top.
-    uint8_t* At(int x, int y) { return &bits[static_cast<size_t>(height - 1 - y) * stride + x * 3]; }
+    uint8_t* At(int x, int y) {
+        return &bits[static_cast<size_t>(height - 1 - y) * stride + x * 3];
+    }
 };
 
 // Natural-looking content: smooth shading, soft blobs, a few hard edges and fine texture, so both
@@ -69,7 +76,8 @@ Frame NaturalPicture(int w, int h) {
 }
 
 // Scales with GDI+ high-quality bicubic into a 24-bit bottom-up frame.
-Frame ScaleWithGdiplus(Frame& src, int w, int h, InterpolationMode mode = InterpolationModeHighQualityBicubic) {
+Frame ScaleWithGdiplus(Frame& src, int w, int h,
+                       InterpolationMode mode = InterpolationModeHighQualityBicubic) {
     Frame dst(w, h);
     GpBitmap* in = nullptr;
     GpBitmap* out = nullptr;
@@ -78,8 +86,8 @@ Frame ScaleWithGdiplus(Frame& src, int w, int h, InterpolationMode mode = Interp
     EXPECT_EQ(GdipCreateBitmapFromGdiDib(&dst.info, dst.bits.data(), &out), Ok);
     EXPECT_EQ(GdipGetImageGraphicsContext(out, &g), Ok);
     EXPECT_EQ(GdipSetInterpolationMode(g, mode), Ok);
-    EXPECT_EQ(GdipDrawImageRectRectI(g, in, 0, 0, w, h, 0, 0, src.width, src.height, UnitPixel, nullptr, nullptr,
-                                     nullptr),
+    EXPECT_EQ(GdipDrawImageRectRectI(g, in, 0, 0, w, h, 0, 0, src.width, src.height, UnitPixel,
+                                     nullptr, nullptr, nullptr),
               Ok);
     GdipDeleteGraphics(g);
     GdipDisposeImage(out);
@@ -99,9 +107,11 @@ Frame ScaleWithSwscale(Frame& src, int w, int h) {
     const int chan[3] = {1, 0, 2};
     for (int y = 0; y < sh; ++y)
         for (int x = 0; x < sw; ++x)
-            for (int c = 0; c < 3; ++c) planes[c][static_cast<size_t>(y) * sw + x] = src.At(x, y)[chan[c]];
+            for (int c = 0; c < 3; ++c)
+                planes[c][static_cast<size_t>(y) * sw + x] = src.At(x, y)[chan[c]];
     SwsContext* ctx = sws_getContext(sw, sh, AV_PIX_FMT_GBRP, w, h, AV_PIX_FMT_GBRP,
-                                     SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+                                     SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                                     nullptr, nullptr);
     EXPECT_NE(ctx, nullptr);
     const uint8_t* in[4] = {planes[0].data(), planes[1].data(), planes[2].data(), nullptr};
     const int inStride[4] = {sw, sw, sw, 0};
@@ -112,7 +122,8 @@ Frame ScaleWithSwscale(Frame& src, int w, int h) {
     Frame dst(w, h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) dst.At(x, y)[chan[c]] = outPlanes[c][static_cast<size_t>(y) * w + x];
+            for (int c = 0; c < 3; ++c)
+                dst.At(x, y)[chan[c]] = outPlanes[c][static_cast<size_t>(y) * w + x];
     return dst;
 }
 
@@ -175,12 +186,15 @@ TEST_F(GdiplusTest, DrawingIntoABitmapOverADibWritesTheCallersBottomUpRows) {
     ASSERT_EQ(GdipBitmapGetPixel(out, 2, 0, &px), Ok);
     EXPECT_EQ(px, 0xFFFF0000u);
     // Bad input is refused clearly.
-    EXPECT_EQ(GdipDrawImageRectRectI(g, in, 0, 0, 2, 2, 1, 1, 2, 2, UnitPixel, nullptr, nullptr, nullptr),
-              InvalidParameter);
-    EXPECT_EQ(GdipDrawImageRectRectI(g, in, 0, 0, 2, 2, 0, 0, 2, 2, UnitInch, nullptr, nullptr, nullptr),
-              NotImplemented);
+    EXPECT_EQ(
+        GdipDrawImageRectRectI(g, in, 0, 0, 2, 2, 1, 1, 2, 2, UnitPixel, nullptr, nullptr, nullptr),
+        InvalidParameter);
+    EXPECT_EQ(
+        GdipDrawImageRectRectI(g, in, 0, 0, 2, 2, 0, 0, 2, 2, UnitInch, nullptr, nullptr, nullptr),
+        NotImplemented);
     EXPECT_EQ(GdipSetInterpolationMode(g, static_cast<InterpolationMode>(9)), InvalidParameter);
-    EXPECT_EQ(GdipDrawImageRectI(reinterpret_cast<GpGraphics*>(&w), in, 0, 0, 1, 1), InvalidParameter);
+    EXPECT_EQ(GdipDrawImageRectI(reinterpret_cast<GpGraphics*>(&w), in, 0, 0, 1, 1),
+              InvalidParameter);
     GdipDeleteGraphics(g);
     GdipDisposeImage(out);
     GdipDisposeImage(in);
@@ -188,7 +202,8 @@ TEST_F(GdiplusTest, DrawingIntoABitmapOverADibWritesTheCallersBottomUpRows) {
 
 TEST_F(GdiplusTest, SameSizeCopiesAreExactAndClippedDrawsMatchUnclippedOnes) {
     Frame src = NaturalPicture(97, 61);
-    for (InterpolationMode mode : {InterpolationModeHighQualityBicubic, InterpolationModeBilinear}) {
+    for (InterpolationMode mode :
+         {InterpolationModeHighQualityBicubic, InterpolationModeBilinear}) {
         Frame copy = ScaleWithGdiplus(src, 97, 61, mode);
         EXPECT_EQ(copy.bits, src.bits);
     }
@@ -227,14 +242,14 @@ TEST_F(GdiplusTest, HighQualityBicubicMatchesLibswscaleOnNaturalContent) {
     struct Job {
         int sw, sh, dw, dh;
     };
-    for (const Job& j : {Job{1920, 1080, 1280, 720}, Job{640, 480, 1920, 1080}, Job{1280, 720, 320, 240},
-                         Job{640, 480, 800, 600}}) {
+    for (const Job& j : {Job{1920, 1080, 1280, 720}, Job{640, 480, 1920, 1080},
+                         Job{1280, 720, 320, 240}, Job{640, 480, 800, 600}}) {
         Frame src = NaturalPicture(j.sw, j.sh);
         Frame ours = ScaleWithGdiplus(src, j.dw, j.dh);
         Frame ref = ScaleWithSwscale(src, j.dw, j.dh);
         const double psnr = FramePsnr(ours, ref);
-        RecordProperty(std::to_string(j.sw) + "x" + std::to_string(j.sh) + "_to_" + std::to_string(j.dw) + "x" +
-                           std::to_string(j.dh) + "_psnr",
+        RecordProperty(std::to_string(j.sw) + "x" + std::to_string(j.sh) + "_to_" +
+                           std::to_string(j.dw) + "x" + std::to_string(j.dh) + "_psnr",
                        std::to_string(psnr));
         EXPECT_GT(psnr, 35.0) << j.sw << "x" << j.sh << " -> " << j.dw << "x" << j.dh;
     }

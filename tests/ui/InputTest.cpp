@@ -13,7 +13,8 @@ using InputTest = UiTest;
 std::vector<Received> Mouse(const std::vector<Received>& log) {
     std::vector<Received> out;
     for (const auto& r : log)
-        if (r.message == WM_SETCURSOR || (r.message >= WM_MOUSEFIRST && r.message <= WM_MOUSELAST) ||
+        if (r.message == WM_SETCURSOR ||
+            (r.message >= WM_MOUSEFIRST && r.message <= WM_MOUSELAST) ||
             r.message == WM_CAPTURECHANGED)
             out.push_back(r);
     return out;
@@ -116,7 +117,8 @@ TEST_F(InputTest, AWindowOnAnotherThreadGetsItsMouseMessagesOnThatThread) {
     const DWORD ownerThread = GetWindowThreadProcessId(w, nullptr);
     sim::MovePointer(30, 40);
     sim::PressButton();
-    ASSERT_TRUE(sim::PumpMessagesUntil([&] { return MessageLog::Get().Count(WM_LBUTTONDOWN, w) == 1; }));
+    ASSERT_TRUE(
+        sim::PumpMessagesUntil([&] { return MessageLog::Get().Count(WM_LBUTTONDOWN, w) == 1; }));
     for (const auto& r : MessageLog::Get().Snapshot()) {
         if (r.hwnd == w) {
             EXPECT_EQ(r.thread, ownerThread);

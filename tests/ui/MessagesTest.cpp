@@ -5,7 +5,7 @@
 #include <future>
 #include <thread>
 
-#include "platform/win/MessagePost.h"
+#include "platform/system/win/MessagePost.h"
 #include "common/UiTest.h"
 
 namespace lumacap::test {
@@ -52,7 +52,9 @@ TEST_F(MessagesTest, CreationSendsCreateThenSizeAndAFailedCreateLeavesNoWindow) 
     const int before = sim::WindowCount();
     EXPECT_EQ(CreateRecorder(WS_OVERLAPPED, 0, 0, 10, 10), nullptr);
     EXPECT_EQ(sim::WindowCount(), before);
-    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
+    EXPECT_EQ(
+        CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
     EXPECT_EQ(CreateRecorder(WS_CHILD, 0, 0, 10, 10, nullptr), nullptr);
     DestroyWindow(w);
@@ -80,7 +82,8 @@ TEST_F(MessagesTest, CrossThreadSendRunsOnTheOwnerAndReturnsItsResult) {
     ASSERT_TRUE(sim::PumpMessagesUntil([&] { return MessageLog::Get().Count(kAsk) == 1; }));
     EXPECT_EQ(result.get(), 4002);
     const auto log = MessageLog::Get().Take();
-    const auto it = std::find_if(log.begin(), log.end(), [](const Received& r) { return r.message == kAsk; });
+    const auto it =
+        std::find_if(log.begin(), log.end(), [](const Received& r) { return r.message == kAsk; });
     ASSERT_NE(it, log.end());
     EXPECT_EQ(it->thread, me);
     EXPECT_NE(senderThread.load(), me);
@@ -199,7 +202,8 @@ TEST_F(MessagesTest, DestroyWindowTellsParentsFirstAndTearsDownChildrenFirst) {
     std::vector<bool> allAliveDuringDestroy;
     MessageLog::Get().Take();
     MessageLog::Get().SetHandler([&](HWND, UINT m, WPARAM, LPARAM, LRESULT*) {
-        if (m == WM_DESTROY) allAliveDuringDestroy.push_back(IsWindow(c1) && IsWindow(c2) && IsWindow(g1));
+        if (m == WM_DESTROY)
+            allAliveDuringDestroy.push_back(IsWindow(c1) && IsWindow(c2) && IsWindow(g1));
         return false;
     });
     // Only the owning thread may destroy a window.
@@ -208,10 +212,11 @@ TEST_F(MessagesTest, DestroyWindowTellsParentsFirstAndTearsDownChildrenFirst) {
     ASSERT_TRUE(DestroyWindow(top));
     std::vector<std::pair<UINT, HWND>> seq;
     for (const auto& r : MessageLog::Get().Take())
-        if (r.message == WM_DESTROY || r.message == WM_NCDESTROY) seq.emplace_back(r.message, r.hwnd);
+        if (r.message == WM_DESTROY || r.message == WM_NCDESTROY)
+            seq.emplace_back(r.message, r.hwnd);
     const std::vector<std::pair<UINT, HWND>> expected = {
-        {WM_DESTROY, top},    {WM_DESTROY, c2},     {WM_DESTROY, c1},  {WM_DESTROY, g1},
-        {WM_NCDESTROY, c2},   {WM_NCDESTROY, g1},   {WM_NCDESTROY, c1}, {WM_NCDESTROY, top}};
+        {WM_DESTROY, top},  {WM_DESTROY, c2},   {WM_DESTROY, c1},   {WM_DESTROY, g1},
+        {WM_NCDESTROY, c2}, {WM_NCDESTROY, g1}, {WM_NCDESTROY, c1}, {WM_NCDESTROY, top}};
     EXPECT_EQ(seq, expected);
     EXPECT_EQ(allAliveDuringDestroy, std::vector<bool>(4, true));
     for (HWND h : {top, c1, c2, g1}) EXPECT_FALSE(IsWindow(h));
@@ -259,7 +264,8 @@ TEST_F(MessagesTest, PostedGraphEventsArriveThroughThePlatformSeam) {
     HWND w = CreateRecorder(WS_OVERLAPPED, 0, 0, 10, 10);
     // Components below USER post through the seam; those posts reach the window's queue.
     std::thread([&] { EXPECT_TRUE(win::PostWindowMessage(w, WM_USER + 100, 0, 42)); }).join();
-    ASSERT_TRUE(sim::PumpMessagesUntil([&] { return MessageLog::Get().Count(WM_USER + 100, w) == 1; }, 2000));
+    ASSERT_TRUE(sim::PumpMessagesUntil(
+        [&] { return MessageLog::Get().Count(WM_USER + 100, w) == 1; }, 2000));
     EXPECT_EQ(MessageLog::Get().Snapshot().back().lParam, 42);
     DestroyWindow(w);
 }

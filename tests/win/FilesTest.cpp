@@ -22,16 +22,16 @@ TEST_F(FilesTest, DriveLettersMapToTheirRootsAndOtherPathsPassUnchanged) {
 }
 
 TEST_F(FilesTest, CreateWriteAppendAndReadBack) {
-    HANDLE h = CreateFileA("c:\\data.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA("c:\\data.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DWORD written = 0;
     EXPECT_TRUE(WriteFile(h, "abc", 3, &written, nullptr));
     EXPECT_EQ(written, 3u);
     CloseHandle(h);
 
-    h = CreateFileA("c:\\data.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    h = CreateFileA("c:\\data.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_END), 3u);
@@ -40,7 +40,8 @@ TEST_F(FilesTest, CreateWriteAppendAndReadBack) {
     CloseHandle(h);
     EXPECT_EQ(ReadWholeFile(DriveC() + "/data.txt"), "abcde");
 
-    h = CreateFileA("c:\\data.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    h = CreateFileA("c:\\data.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
     CloseHandle(h);
     EXPECT_EQ(ReadWholeFile(DriveC() + "/data.txt"), "") << "CREATE_ALWAYS must truncate";
 }
@@ -49,9 +50,11 @@ TEST_F(FilesTest, FailuresCarryWin32Codes) {
     EXPECT_EQ(CreateFileA("c:\\missing\\x.txt", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(CreateFileA("c:\\nothing.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileA("c:\\nothing.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
     EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, "x", 1, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_TRUE(CreateDirectoryA("c:\\dir", nullptr));
@@ -75,9 +78,12 @@ TEST_F(FilesTest, FindFirstFileNamesEntriesInsideDirectories) {
     EXPECT_EQ(FindFirstFileA("c:\\kqllog\\", &data), INVALID_HANDLE_VALUE);
     EXPECT_EQ(FindFirstFileA("c:", &data), INVALID_HANDLE_VALUE);
 
-    CloseHandle(CreateFileA("c:\\kqllog\\a.log", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    CloseHandle(CreateFileA("c:\\kqllog\\b.log", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    CloseHandle(CreateFileA("c:\\kqllog\\c.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    CloseHandle(
+        CreateFileA("c:\\kqllog\\a.log", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    CloseHandle(
+        CreateFileA("c:\\kqllog\\b.log", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    CloseHandle(
+        CreateFileA("c:\\kqllog\\c.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     f = FindFirstFileA("c:\\kqllog\\*.log", &data);
     ASSERT_NE(f, INVALID_HANDLE_VALUE);
     int found = 1;
@@ -112,8 +118,8 @@ TEST_F(FilesTest, ModuleNamesComeBackInWindowsForm) {
     EXPECT_STREQ(std::strrchr(path, '\\'), "\\test_win");
 
     HMODULE module = nullptr;
-    ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&CreateFileA),
-                                   &module));
+    ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                   reinterpret_cast<LPCSTR>(&CreateFileA), &module));
     EXPECT_EQ(module, GetModuleHandleA(nullptr)) << "the test links the platform in";
     char small[8];
     EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof(small)), sizeof(small));

@@ -11,10 +11,12 @@ namespace {
 
 class TextsTest : public SimTest {};
 
-std::string SystemText(DWORD code, DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM, LPCVOID source = nullptr) {
+std::string SystemText(DWORD code, DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM,
+                       LPCVOID source = nullptr) {
     char* buffer = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | flags, source,
-                                   code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | flags,
+                       source, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
     std::string text = n ? std::string(buffer, n) : std::string();
     if (buffer) LocalFree(buffer);
     return text;
@@ -23,7 +25,8 @@ std::string SystemText(DWORD code, DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM, LPC
 TEST_F(TextsTest, SystemMessagesKeepTheirLineBreaks) {
     EXPECT_EQ(SystemText(0x80004005), "Unspecified error\r\n");
     EXPECT_EQ(SystemText(0x80040154), "Class not registered\r\n");
-    EXPECT_EQ(SystemText(0x80070005), "Access is denied.\r\n") << "a wrapped Win32 code reads as the Win32 code";
+    EXPECT_EQ(SystemText(0x80070005), "Access is denied.\r\n")
+        << "a wrapped Win32 code reads as the Win32 code";
     EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), "The system cannot find the file specified.\r\n");
     EXPECT_EQ(SystemText(0x80040217),
               "No combination of intermediate filters could be found to make the connection.\r\n");
@@ -33,14 +36,17 @@ TEST_F(TextsTest, SystemMessagesKeepTheirLineBreaks) {
     EXPECT_EQ(GetLastError(), 317u);
 
     char fixed[8];
-    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x80004005, 0, fixed, sizeof(fixed), nullptr), 0u)
+    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x80004005, 0, fixed,
+                             sizeof(fixed), nullptr),
+              0u)
         << "a buffer too small must be refused, not overrun";
 }
 
 TEST_F(TextsTest, NetworkMessagesComeFromTheirModuleOnly) {
     HMODULE netmsg = LoadLibraryExA("netmsg.dll", nullptr, DONT_RESOLVE_DLL_REFERENCES);
     ASSERT_NE(netmsg, nullptr);
-    EXPECT_EQ(SystemText(2250, FORMAT_MESSAGE_FROM_HMODULE, netmsg), "The network connection could not be found.\r\n");
+    EXPECT_EQ(SystemText(2250, FORMAT_MESSAGE_FROM_HMODULE, netmsg),
+              "The network connection could not be found.\r\n");
     EXPECT_EQ(SystemText(2250), "");
     EXPECT_EQ(SystemText(0x80004005, FORMAT_MESSAGE_FROM_HMODULE, netmsg), "");
     EXPECT_TRUE(FreeLibrary(netmsg));
@@ -50,7 +56,8 @@ TEST_F(TextsTest, NetworkMessagesComeFromTheirModuleOnly) {
 
 TEST_F(TextsTest, LiteralsAreStoredAsGbkBytes) {
     EXPECT_EQ(HexBytes("未知的错误"), "CE B4 D6 AA B5 C4 B4 ED CE F3");
-    EXPECT_EQ(sim::GbkToUtf8("未知的错误"), "\xE6\x9C\xAA\xE7\x9F\xA5\xE7\x9A\x84\xE9\x94\x99\xE8\xAF\xAF");
+    EXPECT_EQ(sim::GbkToUtf8("未知的错误"),
+              "\xE6\x9C\xAA\xE7\x9F\xA5\xE7\x9A\x84\xE9\x94\x99\xE8\xAF\xAF");
     EXPECT_EQ(sim::Utf8ToGbk("\xE6\x9C\xAA\xE7\x9F\xA5"), "未知");
 }
 
@@ -66,7 +73,8 @@ TEST_F(TextsTest, CodePageConversionsRoundTripAndReportSizes) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 
     char utf8[64];
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, utf8, sizeof(utf8), nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, utf8, sizeof(utf8), nullptr, nullptr);
     EXPECT_EQ(std::string(utf8, static_cast<size_t>(n) - 1), sim::GbkToUtf8(gbk));
     char back[64];
     WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, back, sizeof(back), nullptr, nullptr);
@@ -100,7 +108,8 @@ TEST_F(TextsTest, MultibyteComparisonFoldsOnlySingleByteLetters) {
     EXPECT_NE(_mbsicmp(reinterpret_cast<const unsigned char*>("\xC1\x61"),
                        reinterpret_cast<const unsigned char*>("\xC1\x41")),
               0);
-    EXPECT_LT(_mbsicoll(reinterpret_cast<const unsigned char*>("abc"), reinterpret_cast<const unsigned char*>("ABD")),
+    EXPECT_LT(_mbsicoll(reinterpret_cast<const unsigned char*>("abc"),
+                        reinterpret_cast<const unsigned char*>("ABD")),
               0);
     unsigned char upper[] = "vid_\xC1\x61x";
     _mbsupr(upper);

@@ -19,7 +19,8 @@ unsigned __stdcall ReturnArgument(void* arg) {
 
 TEST_F(ThreadsTest, BeginThreadExRunsJoinsAndReportsItsExitCode) {
     unsigned id = 0;
-    HANDLE h = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ReturnArgument, reinterpret_cast<void*>(42), 0, &id));
+    HANDLE h = reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, ReturnArgument, reinterpret_cast<void*>(42), 0, &id));
     ASSERT_NE(h, nullptr);
     EXPECT_NE(id, 0u);
     EXPECT_NE(id, GetCurrentThreadId());
@@ -45,7 +46,8 @@ TEST_F(ThreadsTest, ClosingTheHandleDetachesARunningThread) {
         nullptr, 0, nullptr));
     ASSERT_NE(h, nullptr);
     EXPECT_TRUE(CloseHandle(h));
-    for (int i = 0; i < 300 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 300 && !finished; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_TRUE(finished);
 }
 
@@ -53,8 +55,8 @@ TEST_F(ThreadsTest, SuspendedThreadWaitsForResume) {
     static std::atomic<int> runs;
     runs = 0;
     HANDLE h = reinterpret_cast<HANDLE>(_beginthreadex(
-        nullptr, 0, [](void*) -> unsigned { return static_cast<unsigned>(++runs); }, nullptr, CREATE_SUSPENDED,
-        nullptr));
+        nullptr, 0, [](void*) -> unsigned { return static_cast<unsigned>(++runs); }, nullptr,
+        CREATE_SUSPENDED, nullptr));
     EXPECT_EQ(WaitForSingleObject(h, 30), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_EQ(runs, 0);
     ResumeThread(h);
@@ -69,7 +71,8 @@ TEST_F(ThreadsTest, EventsAutoResetAndManualReset) {
     EXPECT_EQ(WaitForSingleObject(autoEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     SetEvent(autoEvent);
     EXPECT_EQ(WaitForSingleObject(autoEvent, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(autoEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "auto-reset event stayed set";
+    EXPECT_EQ(WaitForSingleObject(autoEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "auto-reset event stayed set";
     EXPECT_EQ(WaitForSingleObject(manualEvent, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(manualEvent, 0), WAIT_OBJECT_0);
     ResetEvent(manualEvent);

@@ -9,7 +9,7 @@
 #include <lumacap/sim.h>
 
 #include "devices/Devices.h"
-#include "platform/hw/TestPattern.h"
+#include "platform/system/hw/TestPattern.h"
 
 namespace lumacap::test {
 namespace {

@@ -45,7 +45,7 @@ bool WaitForScript(IBaseFilter* source, int timeoutMs = 10000);
 // The picture of frame `n` as the source delivers it (24-bit, bottom-up, padded rows).
 std::vector<uint8_t> ScriptPicture(int width, int height, long n);
 
-// ---- reading files back ---------------------------------------------------------------------
+// ---- reading files back -------------------------------------------------------------------------
 
 // `ffprobe -show_streams -show_format` as flat keys: "streams.stream.0.codec_name" -> "mjpeg".
 std::map<std::string, std::string> Probe(const std::string& path);
@@ -74,7 +74,7 @@ std::vector<long> DecodedFrameNumbers(const std::string& path, int width, int he
 // Decodes an audio stream to 16-bit mono samples at its own rate.
 std::vector<int16_t> DecodeAudio(const std::string& path, int stream);
 
-// ---- graphs ---------------------------------------------------------------------------------
+// ---- graphs -------------------------------------------------------------------------------------
 
 IBaseFilter* CreateFilter(REFCLSID clsid);
 // What a recording asks of the microphone's capture pin: 11,025 Hz 16-bit mono, chosen among the

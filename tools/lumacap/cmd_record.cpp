@@ -162,8 +162,7 @@ int FormatOf(const std::string& path) {
     return -1;
 }
 
-// ---- the host window: parent of the cameras and receiver of the sound level
-// ----------------------
+// ---- the host window: parent of the cameras and receiver of the sound level ---------------------
 
 std::atomic<int> g_level{INT32_MIN};
 std::atomic<int> g_levelMessages{0};
@@ -186,8 +185,7 @@ HWND CreateRecordHost() {
                            480, nullptr, nullptr, nullptr, nullptr);
 }
 
-// ---- cameras
-// ---------------------------------------------------------------------------------------
+// ---- cameras ------------------------------------------------------------------------------------
 
 // Opens the camera a --camera value names; on failure says why.
 bool OpenCamera(const std::string& spec, HWND parent, CDXCamera* camera, std::string* error) {
@@ -258,8 +256,7 @@ bool OpenCamera(const std::string& spec, HWND parent, CDXCamera* camera, std::st
     return true;
 }
 
-// ---- late frames: the library logs each one
-// -------------------------------------------------------
+// ---- late frames: the library logs each one -----------------------------------------------------
 
 // Counts the frame source's "frame delay" lines added to the library's log files since Start.
 class LateFrameCounter {
@@ -302,8 +299,7 @@ private:
     int m_late = 0;
 };
 
-// ---- progress and summary
-// --------------------------------------------------------------------------
+// ---- progress and summary -----------------------------------------------------------------------
 
 std::string LevelMeter(bool audio) {
     if (!audio) return "";

@@ -12,12 +12,15 @@ namespace lumacap::tool {
 
 int RunVersion(int argc, char** argv) {
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("usage: lumacap version\n\nShows the library's version record: product, version, file.\n");
+        std::printf(
+            "usage: lumacap version\n\nShows the library's version record: product, version, "
+            "file.\n");
         return 0;
     }
     HMODULE module = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&GetErrorCodeText), &module)) {
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&GetErrorCodeText), &module)) {
         std::fprintf(stderr, "lumacap version: cannot find the library module\n");
         return 1;
     }
@@ -35,7 +38,8 @@ int RunVersion(int argc, char** argv) {
         std::snprintf(query, sizeof(query), "\\StringFileInfo\\040904b0\\%s", key);
         void* text = nullptr;
         UINT len = 0;
-        return VerQueryValueA(record.data(), query, &text, &len) ? static_cast<const char*>(text) : "";
+        return VerQueryValueA(record.data(), query, &text, &len) ? static_cast<const char*>(text)
+                                                                 : "";
     };
     std::printf("%s %s\n", value("ProductName"), value("ProductVersion"));
     std::printf("  %s\n", value("FileDescription"));

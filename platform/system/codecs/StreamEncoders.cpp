@@ -1,0 +1,283 @@
+#include "platform/system/codecs/StreamEncoders.h"
+
+#include <algorithm>
+#include <cerrno>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+#include <libavutil/dict.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+namespace lumacap::codecs {
+namespace {
+
+// One frame as a fraction of a second. Some codecs (MPEG-4 Part 2) store the denominator in 16
+// bits, so the nearest such fraction stands in (1/30 for 333,333 x 100 ns).
+AVRational FrameTimeBase(int64_t frameLength) {
+    AVRational q{1, 1};
+    av_reduce(&q.num, &q.den, frameLength > 0 ? frameLength : 333333, 10000000, 65535);
+    return q;
+}
+
+}  // namespace
+
+// ---- video --------------------------------------------------------------------------------------
+
+VideoStreamEncoder::~VideoStreamEncoder() {
+    av_packet_free(&m_packet);
+    av_frame_free(&m_frame);
+    avcodec_free_context(&m_context);
+}
+
+AVRational VideoStreamEncoder::TimeBase() const {
+    return m_context ? m_context->time_base : AVRational{1, 1};
+}
+
+int VideoStreamEncoder::Open(AVCodecID codec, int width, int height, int64_t frameLength,
+                             int64_t bitRate) {
+    VideoEncoderSettings settings;
+    settings.codec = codec;
+    settings.width = width;
+    settings.height = height;
+    settings.frameLength = frameLength;
+    settings.bitRate = bitRate;
+    return Open(settings);
+}
+
+int VideoStreamEncoder::Open(const VideoEncoderSettings& settings) {
+    InitFfmpeg();
+    const AVCodec* encoder = settings.encoderName
+                                 ? avcodec_find_encoder_by_name(settings.encoderName)
+                                 : avcodec_find_encoder(settings.codec);
+    if (!encoder) return AVERROR_ENCODER_NOT_FOUND;
+    m_context = avcodec_alloc_context3(encoder);
+    if (!m_context) return AVERROR(ENOMEM);
+    m_context->width = settings.width;
+    m_context->height = settings.height;
+    m_context->pix_fmt = settings.format;
+    if (settings.format == AV_PIX_FMT_YUVJ420P || settings.format == AV_PIX_FMT_YUVJ422P)
+        m_context->color_range = AVCOL_RANGE_JPEG;
+    m_context->time_base = FrameTimeBase(settings.frameLength);
+    m_context->framerate = av_inv_q(m_context->time_base);
+    // A key frame every few seconds keeps the file seekable without costing much.
+    const int64_t frameLength = settings.frameLength > 0 ? settings.frameLength : 333333;
+    m_context->gop_size =
+        settings.keyInterval > 0
+            ? settings.keyInterval
+            : static_cast<int>(std::clamp<int64_t>(30000000 / frameLength, 1, 300));
+    m_context->max_b_frames = 0;
+    m_context->thread_count = 1;
+    if (settings.quality > 0) {
+        m_context->flags |= AV_CODEC_FLAG_QSCALE;
+        m_context->global_quality = FF_QP2LAMBDA * settings.quality;
+    } else if (settings.bitRate > 0) {
+        m_context->bit_rate = settings.bitRate;
+        m_context->qmin = 2;
+        m_context->qmax = 31;
+    }
+    AVDictionary* options = nullptr;
+    if (settings.options) av_dict_parse_string(&options, settings.options, "=", ":", 0);
+    int ret = avcodec_open2(m_context, encoder, &options);
+    av_dict_free(&options);
+    if (ret < 0) {
+        avcodec_free_context(&m_context);
+        return ret;
+    }
+    m_frame = av_frame_alloc();
+    m_packet = av_packet_alloc();
+    if (!m_frame || !m_packet) return AVERROR(ENOMEM);
+    m_frame->format = m_context->pix_fmt;
+    m_frame->width = settings.width;
+    m_frame->height = settings.height;
+    ret = av_frame_get_buffer(m_frame, 0);
+    if (ret < 0) return ret;
+    if (settings.quality > 0) m_quality = m_context->global_quality;
+    return 0;
+}
+
+int VideoStreamEncoder::Encode(AVPixelFormat format, int width, int height, bool bottomUp,
+                               const uint8_t* data, int64_t pts, const PacketSink& sink) {
+    if (!m_context) return AVERROR(EINVAL);
+    int ret = av_frame_make_writable(m_frame);
+    if (ret < 0) return ret;
+    uint8_t* planes[4];
+    int strides[4];
+    if (!DescribeBuffer(format, width, height, bottomUp, const_cast<uint8_t*>(data), planes,
+                        strides))
+        return AVERROR(EINVAL);
+    if (!m_scaler.Convert(format, width, height, planes, strides, m_context->pix_fmt,
+                          m_context->width, m_context->height, m_frame->data, m_frame->linesize))
+        return AVERROR(EINVAL);
+    m_frame->pts = pts;
+    m_frame->quality = m_quality;
+    m_frame->pict_type = AV_PICTURE_TYPE_NONE;
+    ret = avcodec_send_frame(m_context, m_frame);
+    if (ret < 0) return ret;
+    return Drain(sink);
+}
+
+int VideoStreamEncoder::Flush(const PacketSink& sink) {
+    if (!m_context) return 0;
+    const int ret = avcodec_send_frame(m_context, nullptr);
+    if (ret < 0 && ret != AVERROR_EOF) return ret;
+    return Drain(sink);
+}
+
+int VideoStreamEncoder::Drain(const PacketSink& sink) {
+    for (;;) {
+        const int ret = avcodec_receive_packet(m_context, m_packet);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
+        if (ret < 0) return ret;
+        const bool ok = sink(m_packet);
+        av_packet_unref(m_packet);
+        if (!ok) return AVERROR(EIO);
+    }
+}
+
+// ---- audio --------------------------------------------------------------------------------------
+
+AudioStreamEncoder::~AudioStreamEncoder() {
+    if (!m_converted.empty()) av_freep(&m_converted[0]);
+    av_audio_fifo_free(m_fifo);
+    swr_free(&m_resampler);
+    av_packet_free(&m_packet);
+    av_frame_free(&m_frame);
+    avcodec_free_context(&m_context);
+}
+
+AVRational AudioStreamEncoder::TimeBase() const {
+    return m_context ? m_context->time_base : AVRational{1, 1};
+}
+
+int AudioStreamEncoder::Open(AVCodecID codec, int sampleRate, int channels, int64_t bitRate,
+                             int inRate, int inChannels, int inBits) {
+    InitFfmpeg();
+    if (inBits != 8 && inBits != 16) return AVERROR(EINVAL);
+    const AVCodec* encoder = avcodec_find_encoder(codec);
+    if (!encoder) return AVERROR_ENCODER_NOT_FOUND;
+    m_context = avcodec_alloc_context3(encoder);
+    if (!m_context) return AVERROR(ENOMEM);
+    m_context->sample_fmt = encoder->sample_fmts ? encoder->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+    m_context->sample_rate = sampleRate;
+    av_channel_layout_default(&m_context->ch_layout, channels);
+    m_context->bit_rate = bitRate;
+    m_context->time_base = AVRational{1, sampleRate};
+    int ret = avcodec_open2(m_context, encoder, nullptr);
+    if (ret < 0) {
+        avcodec_free_context(&m_context);
+        return ret;
+    }
+    m_inFormat = inBits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+    m_inRate = inRate;
+    m_inChannels = inChannels;
+    AVChannelLayout inLayout;
+    av_channel_layout_default(&inLayout, inChannels);
+    ret = swr_alloc_set_opts2(&m_resampler, &m_context->ch_layout, m_context->sample_fmt,
+                              sampleRate, &inLayout, m_inFormat, inRate, 0, nullptr);
+    av_channel_layout_uninit(&inLayout);
+    if (ret < 0) return ret;
+    if (inChannels == 1 && channels == 2) {
+        // A mono source plays at full level on both sides (not 3 dB down, as a centre channel).
+        const double both[2] = {1.0, 1.0};
+        ret = swr_set_matrix(m_resampler, both, 1);
+        if (ret < 0) return ret;
+    }
+    ret = swr_init(m_resampler);
+    if (ret < 0) return ret;
+    m_fifo = av_audio_fifo_alloc(m_context->sample_fmt, channels, 4096);
+    m_frame = av_frame_alloc();
+    m_packet = av_packet_alloc();
+    if (!m_fifo || !m_frame || !m_packet) return AVERROR(ENOMEM);
+    const int frameSize = m_context->frame_size > 0 ? m_context->frame_size : 1024;
+    m_frame->nb_samples = frameSize;
+    m_frame->format = m_context->sample_fmt;
+    m_frame->sample_rate = sampleRate;
+    ret = av_channel_layout_copy(&m_frame->ch_layout, &m_context->ch_layout);
+    if (ret < 0) return ret;
+    ret = av_frame_get_buffer(m_frame, 0);
+    return ret < 0 ? ret : 0;
+}
+
+int AudioStreamEncoder::Encode(const uint8_t* data, int inputSamples, const PacketSink& sink) {
+    if (!m_context) return AVERROR(EINVAL);
+    if (inputSamples <= 0) return 0;
+    const int capacity = swr_get_out_samples(m_resampler, inputSamples);
+    if (capacity < 0) return capacity;
+    if (capacity > m_convertedCapacity) {
+        if (!m_converted.empty()) av_freep(&m_converted[0]);
+        m_converted.assign(static_cast<size_t>(m_context->ch_layout.nb_channels), nullptr);
+        const int ret =
+            av_samples_alloc(m_converted.data(), nullptr, m_context->ch_layout.nb_channels,
+                             capacity, m_context->sample_fmt, 0);
+        if (ret < 0) {
+            m_converted.clear();
+            m_convertedCapacity = 0;
+            return ret;
+        }
+        m_convertedCapacity = capacity;
+    }
+    const uint8_t* in[1] = {data};
+    const int converted =
+        swr_convert(m_resampler, m_converted.data(), m_convertedCapacity, in, inputSamples);
+    if (converted < 0) return converted;
+    if (converted > 0 && av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted.data()),
+                                             converted) < converted)
+        return AVERROR(ENOMEM);
+    return EncodeFrames(false, sink);
+}
+
+int AudioStreamEncoder::Flush(const PacketSink& sink) {
+    if (!m_context) return 0;
+    // What the resampler still holds.
+    if (m_convertedCapacity > 0) {
+        const int converted =
+            swr_convert(m_resampler, m_converted.data(), m_convertedCapacity, nullptr, 0);
+        if (converted > 0)
+            av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(m_converted.data()), converted);
+    }
+    int ret = EncodeFrames(true, sink);
+    if (ret < 0) return ret;
+    ret = avcodec_send_frame(m_context, nullptr);
+    if (ret < 0 && ret != AVERROR_EOF) return ret;
+    return Drain(sink);
+}
+
+int AudioStreamEncoder::EncodeFrames(bool final, const PacketSink& sink) {
+    const int frameSize = m_frame->nb_samples;
+    while (av_audio_fifo_size(m_fifo) >= frameSize || (final && av_audio_fifo_size(m_fifo) > 0)) {
+        int ret = av_frame_make_writable(m_frame);
+        if (ret < 0) return ret;
+        const int n = std::min(frameSize, av_audio_fifo_size(m_fifo));
+        if (av_audio_fifo_read(m_fifo, reinterpret_cast<void**>(m_frame->data), n) < n)
+            return AVERROR(EIO);
+        if (n < frameSize)
+            av_samples_set_silence(m_frame->data, n, frameSize - n,
+                                   m_context->ch_layout.nb_channels, m_context->sample_fmt);
+        m_frame->pts = m_nextPts;
+        m_nextPts += frameSize;
+        ret = avcodec_send_frame(m_context, m_frame);
+        if (ret < 0) return ret;
+        ret = Drain(sink);
+        if (ret < 0) return ret;
+    }
+    return 0;
+}
+
+int AudioStreamEncoder::Drain(const PacketSink& sink) {
+    for (;;) {
+        const int ret = avcodec_receive_packet(m_context, m_packet);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
+        if (ret < 0) return ret;
+        const bool ok = sink(m_packet);
+        av_packet_unref(m_packet);
+        if (!ok) return AVERROR(EIO);
+    }
+}
+
+}  // namespace lumacap::codecs

@@ -1,0 +1,311 @@
+// The video compressors installed with the platform, listed in the video compressor category:
+// FFmpeg encoders behind the transform filter interface, taking the RGB frames a recording
+// produces. Each is listed only where its encoder is present:
+//   "MJPEG Compressor"              MJPG, every frame a JPEG picture
+//   "MPEG-4 Video Compressor"       FMP4, MPEG-4 Part 2
+//   "H.264 Video Compressor"        H264, libx264 without frame reordering or lookahead
+//   "Ut Video Lossless Compressor"  ULRG, lossless RGB (decodes to the exact input)
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <streams.h>
+
+#include "platform/system/codecs/Codecs.h"
+#include "platform/system/codecs/StreamEncoders.h"
+#include "platform/system/com/ClassRegistry.h"
+#include "platform/system/com/DeviceRegistry.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace lumacap::codecs {
+namespace {
+
+struct CompressorInfo {
+    CLSID clsid;
+    const wchar_t* friendlyName;
+    const wchar_t* handler;  // the display name's last part, as for installed codecs
+    uint32_t fourcc;
+    AVCodecID codec;
+    const char* encoderName;  // a particular encoder of the codec, or null for the default
+    AVPixelFormat format;     // what the encoder is given
+    int quality;              // fixed quantiser, or 0
+    int bitsPerPixel;         // bit rate per pixel and second when neither quality nor options
+    const char* options;
+    bool temporal;   // pictures refer to earlier ones
+    bool extradata;  // the decoder needs the encoder's set-up bytes (in the format block)
+};
+
+constexpr uint32_t FourCC(char a, char b, char c, char d) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
+}
+
+const CompressorInfo kCompressors[] = {
+    {{0xB8A3E0B1, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
+     L"MJPEG Compressor",
+     L"mjpg",
+     FourCC('M', 'J', 'P', 'G'),
+     AV_CODEC_ID_MJPEG,
+     nullptr,
+     AV_PIX_FMT_YUVJ420P,
+     3,
+     0,
+     nullptr,
+     false,
+     false},
+    {{0xB8A3E0B2, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
+     L"MPEG-4 Video Compressor",
+     L"fmp4",
+     FourCC('F', 'M', 'P', '4'),
+     AV_CODEC_ID_MPEG4,
+     nullptr,
+     AV_PIX_FMT_YUV420P,
+     0,
+     4,
+     nullptr,
+     true,
+     false},
+    // One picture in, one out: no B-frames and no lookahead, so the stream stays in step.
+    {{0xB8A3E0B3, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
+     L"H.264 Video Compressor",
+     L"h264",
+     FourCC('H', '2', '6', '4'),
+     AV_CODEC_ID_H264,
+     "libx264",
+     AV_PIX_FMT_YUV420P,
+     0,
+     0,
+     "preset=veryfast:tune=zerolatency:crf=23",
+     true,
+     false},
+    {{0xB8A3E0B4, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
+     L"Ut Video Lossless Compressor",
+     L"ulrg",
+     FourCC('U', 'L', 'R', 'G'),
+     AV_CODEC_ID_UTVIDEO,
+     "utvideo",
+     AV_PIX_FMT_GBRP,
+     0,
+     0,
+     nullptr,
+     false,
+     true},
+};
+
+bool EncoderPresent(const CompressorInfo& info) {
+    return info.encoderName ? avcodec_find_encoder_by_name(info.encoderName) != nullptr
+                            : avcodec_find_encoder(info.codec) != nullptr;
+}
+
+const BITMAPINFOHEADER* HeaderOf(const CMediaType& mt) {
+    if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
+        return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+    return nullptr;
+}
+
+class VideoCompressor final : public CTransformFilter {
+public:
+    explicit VideoCompressor(const CompressorInfo& info)
+        : CTransformFilter(NAME("Video compressor"), nullptr, info.clsid), m_info(info) {}
+
+    HRESULT CheckInputType(const CMediaType* mt) override {
+        if (mt->majortype != MEDIATYPE_Video || mt->formattype != FORMAT_VideoInfo)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (mt->subtype != MEDIASUBTYPE_RGB24 && mt->subtype != MEDIASUBTYPE_RGB32)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        const BITMAPINFOHEADER* h = HeaderOf(*mt);
+        // The encoders work on pictures of even size.
+        if (!h || h->biWidth <= 0 || h->biHeight == 0 || (h->biWidth & 1) || (h->biHeight & 1))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        return S_OK;
+    }
+
+    HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override {
+        if (CheckInputType(in) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
+        const BITMAPINFOHEADER* ho = HeaderOf(*out);
+        const BITMAPINFOHEADER* hi = HeaderOf(*in);
+        if (out->majortype != MEDIATYPE_Video || !ho || ho->biCompression != m_info.fourcc)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (ho->biWidth != hi->biWidth || std::abs(ho->biHeight) != std::abs(hi->biHeight))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        return S_OK;
+    }
+
+    HRESULT GetMediaType(int iPosition, CMediaType* mt) override {
+        if (iPosition < 0) return E_INVALIDARG;
+        if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
+        const CMediaType& in = m_pInput->CurrentMediaType();
+        const auto* vin = reinterpret_cast<const VIDEOINFOHEADER*>(in.pbFormat);
+        const int width = vin->bmiHeader.biWidth;
+        const int height = std::abs(vin->bmiHeader.biHeight);
+        // Codecs that keep their set-up outside the pictures hand it over in the format block,
+        // after the bitmap header, as installed codecs of this kind do.
+        std::vector<uint8_t> extradata;
+        if (m_info.extradata) {
+            VideoStreamEncoder probe;
+            if (probe.Open(Settings(width, height, vin->AvgTimePerFrame)) < 0 || !probe.Context())
+                return E_FAIL;
+            extradata.assign(probe.Context()->extradata,
+                             probe.Context()->extradata + probe.Context()->extradata_size);
+        }
+        mt->InitMediaType();
+        mt->SetType(&MEDIATYPE_Video);
+        GUID subtype = MEDIASUBTYPE_YUY2;
+        subtype.Data1 = m_info.fourcc;
+        mt->SetSubtype(&subtype);
+        mt->SetFormatType(&FORMAT_VideoInfo);
+        std::vector<BYTE> format(sizeof(VIDEOINFOHEADER) + extradata.size(), 0);
+        auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(format.data());
+        vih->AvgTimePerFrame = vin->AvgTimePerFrame;
+        vih->bmiHeader.biSize = static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + extradata.size());
+        vih->bmiHeader.biWidth = width;
+        vih->bmiHeader.biHeight = height;
+        vih->bmiHeader.biPlanes = 1;
+        vih->bmiHeader.biBitCount = 24;
+        vih->bmiHeader.biCompression = m_info.fourcc;
+        vih->bmiHeader.biSizeImage = static_cast<DWORD>(width * height * 3);
+        if (!extradata.empty())
+            std::memcpy(format.data() + sizeof(VIDEOINFOHEADER), extradata.data(),
+                        extradata.size());
+        mt->SetFormat(format.data(), static_cast<ULONG>(format.size()));
+        mt->SetVariableSize();
+        mt->SetTemporalCompression(m_info.temporal);
+        return S_OK;
+    }
+
+    HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* prop) override {
+        const BITMAPINFOHEADER* h = HeaderOf(m_pOutput->CurrentMediaType());
+        if (!h) return E_UNEXPECTED;
+        // Room for a picture that does not compress (noise through a lossless codec).
+        const long needed = static_cast<long>(h->biWidth) * std::abs(h->biHeight) * 4 + 65536;
+        ALLOCATOR_PROPERTIES request = *prop;
+        request.cBuffers = std::max<long>(request.cBuffers, 2);
+        request.cbBuffer = std::max<long>(request.cbBuffer, needed);
+        if (request.cbAlign <= 0) request.cbAlign = 1;
+        ALLOCATOR_PROPERTIES actual{};
+        const HRESULT hr = alloc->SetProperties(&request, &actual);
+        if (FAILED(hr)) return hr;
+        return actual.cbBuffer < needed ? E_FAIL : S_OK;
+    }
+
+    HRESULT StartStreaming() override {
+        const CMediaType& in = m_pInput->CurrentMediaType();
+        const auto* vin = reinterpret_cast<const VIDEOINFOHEADER*>(in.pbFormat);
+        m_width = vin->bmiHeader.biWidth;
+        m_height = std::abs(vin->bmiHeader.biHeight);
+        m_encoder = std::make_unique<VideoStreamEncoder>();
+        if (m_encoder->Open(Settings(m_width, m_height, vin->AvgTimePerFrame)) < 0) {
+            m_encoder.reset();
+            return E_FAIL;
+        }
+        m_frame = 0;
+        return S_OK;
+    }
+
+    HRESULT StopStreaming() override {
+        m_encoder.reset();
+        return S_OK;
+    }
+
+    HRESULT Transform(IMediaSample* pIn, IMediaSample* pOut) override {
+        if (!m_encoder) return E_UNEXPECTED;
+        const CMediaType& in = m_pInput->CurrentMediaType();
+        const BITMAPINFOHEADER* hi = HeaderOf(in);
+        const AVPixelFormat srcFormat = PixelFormatOfSubtype(in.subtype);
+        BYTE* src = nullptr;
+        BYTE* dst = nullptr;
+        pIn->GetPointer(&src);
+        pOut->GetPointer(&dst);
+        if (!src || !dst ||
+            pIn->GetActualDataLength() <
+                static_cast<long>(BufferSize(srcFormat, m_width, m_height)))
+            return E_FAIL;
+        long written = 0;
+        bool key = false;
+        bool tooBig = false;
+        const long capacity = pOut->GetSize();
+        const int ret = m_encoder->Encode(
+            srcFormat, m_width, m_height, hi->biHeight > 0, src, m_frame++, [&](AVPacket* packet) {
+                if (written > 0) return true;  // one picture in, one out
+                if (packet->size > capacity) {
+                    tooBig = true;
+                    return false;
+                }
+                std::memcpy(dst, packet->data, static_cast<size_t>(packet->size));
+                written = packet->size;
+                key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+                return true;
+            });
+        if (ret < 0 || tooBig) return E_FAIL;
+        if (written == 0) return S_FALSE;
+        pOut->SetActualDataLength(written);
+        pOut->SetSyncPoint(key);
+        return S_OK;
+    }
+
+private:
+    VideoEncoderSettings Settings(int width, int height, REFERENCE_TIME frameTime) const {
+        VideoEncoderSettings s;
+        s.codec = m_info.codec;
+        s.encoderName = m_info.encoderName;
+        s.format = m_info.format;
+        s.width = width;
+        s.height = height;
+        s.frameLength = frameTime > 0 ? frameTime : 333333;
+        s.quality = m_info.quality;
+        const int64_t fps = 10000000 / s.frameLength;
+        if (m_info.bitsPerPixel > 0)
+            s.bitRate = static_cast<int64_t>(width) * height * m_info.bitsPerPixel;
+        // Intra-only codecs key every picture; the others every two seconds.
+        s.keyInterval = m_info.temporal ? static_cast<int>(std::max<int64_t>(fps * 2, 1)) : 1;
+        s.options = m_info.options;
+        return s;
+    }
+
+    const CompressorInfo& m_info;
+    std::unique_ptr<VideoStreamEncoder> m_encoder;
+    int m_width = 0;
+    int m_height = 0;
+    int64_t m_frame = 0;
+};
+
+template <int Index>
+HRESULT Create(IUnknown* outer, REFIID riid, void** ppv) {
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* filter = new VideoCompressor(kCompressors[Index]);
+    filter->NonDelegatingAddRef();
+    const HRESULT hr = filter->NonDelegatingQueryInterface(riid, ppv);
+    filter->NonDelegatingRelease();
+    return hr;
+}
+
+void ProvideCompressors(std::vector<com::DeviceEntry>& out) {
+    for (const CompressorInfo& info : kCompressors) {
+        if (!EncoderPresent(info)) continue;
+        com::DeviceEntry entry;
+        entry.displayName =
+            std::wstring(L"@device:cm:{33D9A760-90C8-11D0-BD43-00A0C911CE86}\\") + info.handler;
+        entry.properties = {{L"FriendlyName", info.friendlyName}, {L"FccHandler", info.handler}};
+        const CLSID clsid = info.clsid;
+        entry.bind = [clsid](REFIID riid, void** ppv) {
+            return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, riid, ppv);
+        };
+        out.push_back(std::move(entry));
+    }
+}
+
+LUMACAP_REGISTER_CLASS(kCompressors[0].clsid, "MJPEG Compressor", Create<0>);
+LUMACAP_REGISTER_CLASS(kCompressors[1].clsid, "MPEG-4 Video Compressor", Create<1>);
+LUMACAP_REGISTER_CLASS(kCompressors[2].clsid, "H.264 Video Compressor", Create<2>);
+LUMACAP_REGISTER_CLASS(kCompressors[3].clsid, "Ut Video Lossless Compressor", Create<3>);
+const com::DeviceProviderRegistration s_provider(CLSID_VideoCompressorCategory, 50,
+                                                 ProvideCompressors);
+
+}  // namespace
+}  // namespace lumacap::codecs

@@ -1,0 +1,189 @@
+// The sample grabber (CLSID_SampleGrabber): an in-place filter that accepts the (possibly partial)
+// type it is given, keeps a copy of the latest sample when asked to, and calls the application's
+// callback for every sample on the streaming thread.
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include <qedit.h>
+#include <streams.h>
+
+#include "platform/system/com/ClassRegistry.h"
+#include "platform/sim/Faults.h"
+
+namespace lumacap::dshow {
+namespace {
+
+class SampleGrabber final : public CTransInPlaceFilter, public ISampleGrabber {
+public:
+    explicit SampleGrabber(HRESULT* phr)
+        : CTransInPlaceFilter(NAME("Sample Grabber"), nullptr, CLSID_SampleGrabber, phr, false) {}
+
+    ~SampleGrabber() override {
+        if (m_callback) m_callback->Release();
+    }
+
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_ISampleGrabber)
+            return GetInterface(static_cast<ISampleGrabber*>(this), ppv);
+        return CTransInPlaceFilter::NonDelegatingQueryInterface(riid, ppv);
+    }
+
+    HRESULT CheckInputType(const CMediaType* pmt) override {
+        if (!pmt) return E_POINTER;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_accept.majortype != GUID_NULL && pmt->majortype != m_accept.majortype)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (m_accept.subtype != GUID_NULL && pmt->subtype != m_accept.subtype)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (m_accept.formattype != GUID_NULL && pmt->formattype != m_accept.formattype)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        return S_OK;
+    }
+
+    STDMETHODIMP Pause() override {
+        {
+            CAutoLock lock(&m_csFilter);
+            if (m_State == State_Stopped) m_oneShotDone = false;
+        }
+        return CTransInPlaceFilter::Pause();
+    }
+
+    HRESULT Receive(IMediaSample* pSample) override {
+        // One-shot: after the first sample the stream ends here.
+        if (m_oneShot && m_oneShotDone) return S_FALSE;
+        const HRESULT hr = CTransInPlaceFilter::Receive(pSample);
+        if (m_oneShot && !m_oneShotDone) {
+            m_oneShotDone = true;
+            NotifyEvent(EC_COMPLETE, S_OK, 0);
+        }
+        return hr;
+    }
+
+    HRESULT Transform(IMediaSample* pSample) override {
+        BYTE* data = nullptr;
+        pSample->GetPointer(&data);
+        const long length = pSample->GetActualDataLength();
+        if (m_bufferSamples) {
+            std::lock_guard<std::mutex> lock(m_bufferMutex);
+            // The buffer's capacity is kept, so this copies without allocating once it has grown.
+            m_buffer.resize(static_cast<size_t>(length));
+            if (length > 0) std::memcpy(m_buffer.data(), data, static_cast<size_t>(length));
+            m_haveBuffer = true;
+        }
+        ISampleGrabberCB* callback = nullptr;
+        long which = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            callback = m_callback;
+            which = m_which;
+            if (callback) callback->AddRef();
+        }
+        if (callback) {
+            REFERENCE_TIME start = 0, stop = 0;
+            pSample->GetTime(&start, &stop);
+            const double seconds = static_cast<double>(start) / 10000000.0;
+            if (which == 0)
+                callback->SampleCB(seconds, pSample);
+            else
+                callback->BufferCB(seconds, data, length);
+            callback->Release();
+        }
+        return S_OK;
+    }
+
+    // ISampleGrabber
+    STDMETHODIMP SetOneShot(BOOL OneShot) override {
+        LUMACAP_FAULT_POINT("ISampleGrabber::SetOneShot");
+        m_oneShot = OneShot != FALSE;
+        m_oneShotDone = false;
+        return S_OK;
+    }
+
+    STDMETHODIMP SetMediaType(const AM_MEDIA_TYPE* pType) override {
+        LUMACAP_FAULT_POINT("ISampleGrabber::SetMediaType");
+        if (!pType) return E_POINTER;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_accept = *pType;
+        return S_OK;
+    }
+
+    STDMETHODIMP GetConnectedMediaType(AM_MEDIA_TYPE* pType) override {
+        LUMACAP_FAULT_POINT("ISampleGrabber::GetConnectedMediaType");
+        if (!pType) return E_POINTER;
+        CAutoLock lock(&m_csFilter);
+        GetPin(0);
+        if (!m_pInput->IsConnected()) return VFW_E_NOT_CONNECTED;
+        return CopyMediaType(pType, &m_pInput->CurrentMediaType());
+    }
+
+    STDMETHODIMP SetBufferSamples(BOOL BufferThem) override {
+        LUMACAP_FAULT_POINT("ISampleGrabber::SetBufferSamples");
+        m_bufferSamples = BufferThem != FALSE;
+        return S_OK;
+    }
+
+    STDMETHODIMP GetCurrentBuffer(long* pBufferSize, long* pBuffer) override {
+        LUMACAP_FAULT_POINT("ISampleGrabber::GetCurrentBuffer");
+        if (!pBufferSize) return E_POINTER;
+        {
+            CAutoLock lock(&m_csFilter);
+            GetPin(0);
+            if (!m_pInput->IsConnected()) return VFW_E_NOT_CONNECTED;
+        }
+        if (!m_bufferSamples) return E_INVALIDARG;
+        std::lock_guard<std::mutex> lock(m_bufferMutex);
+        // Nothing buffered yet: the grabber is in the wrong state to answer.
+        if (!m_haveBuffer) return VFW_E_WRONG_STATE;
+        const long size = static_cast<long>(m_buffer.size());
+        if (!pBuffer) {
+            *pBufferSize = size;
+            return S_OK;
+        }
+        if (*pBufferSize < size) return E_OUTOFMEMORY;
+        if (size > 0) std::memcpy(pBuffer, m_buffer.data(), static_cast<size_t>(size));
+        *pBufferSize = size;
+        return S_OK;
+    }
+
+    STDMETHODIMP GetCurrentSample(IMediaSample** ppSample) override {
+        if (!ppSample) return E_POINTER;
+        *ppSample = nullptr;
+        return E_NOTIMPL;
+    }
+
+    STDMETHODIMP SetCallback(ISampleGrabberCB* pCallback, long WhichMethodToCallback) override {
+        LUMACAP_FAULT_POINT("ISampleGrabber::SetCallback");
+        if (WhichMethodToCallback != 0 && WhichMethodToCallback != 1) return E_INVALIDARG;
+        if (pCallback) pCallback->AddRef();
+        ISampleGrabberCB* old = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            old = m_callback;
+            m_callback = pCallback;
+            m_which = WhichMethodToCallback;
+        }
+        if (old) old->Release();
+        return S_OK;
+    }
+
+private:
+    std::mutex m_mutex;  // accepted type and callback
+    CMediaType m_accept{&GUID_NULL};
+    ISampleGrabberCB* m_callback = nullptr;
+    long m_which = 0;
+    std::atomic<bool> m_bufferSamples{false};
+    std::atomic<bool> m_oneShot{false};
+    std::atomic<bool> m_oneShotDone{false};
+    std::mutex m_bufferMutex;
+    std::vector<uint8_t> m_buffer;
+    bool m_haveBuffer = false;
+};
+
+}  // namespace
+
+LUMACAP_REGISTER_CLASS(CLSID_SampleGrabber, "SampleGrabber", CreateComInstance<SampleGrabber>);
+
+}  // namespace lumacap::dshow

@@ -1,0 +1,483 @@
+// The video renderer (CLSID_VideoRenderer): shows the pictures it receives in a window of its own,
+// "ActiveMovie Window", scaled to the window's client area. Each picture is drawn as it arrives, on
+// the streaming thread; the window itself lives on the renderer's own thread, which answers its
+// messages and repaints the last picture when the window is uncovered or resized. IVideoWindow
+// places the window: put_Owner makes it a child of the owner, SetWindowPosition moves it inside
+// the owner's client area, put_Visible shows it.
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <control.h>
+#include <evcode.h>
+#include <streams.h>
+#include <windows.h>
+
+#include "platform/system/com/ClassRegistry.h"
+
+namespace lumacap::dshow {
+namespace {
+
+constexpr char kWindowClass[] = "VideoRenderer";
+constexpr char kWindowTitle[] = "ActiveMovie Window";
+// Ends the window thread's message loop (posted to the thread, not to the window, which the
+// owner's destruction may already have taken away).
+constexpr UINT kEndWindowThread = WM_APP + 0x3A1;
+constexpr long kDefaultStyle = WS_OVERLAPPEDWINDOW | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+// Styles a video window cannot take.
+constexpr long kRefusedStyles = WS_DISABLED | WS_HSCROLL | WS_VSCROLL | WS_MAXIMIZE | WS_MINIMIZE;
+
+bool IsInputMessage(UINT message) {
+    return (message >= 0x0100 && message <= 0x0109) ||  // keyboard
+           (message >= 0x0200 && message <= 0x020E);    // mouse
+}
+
+class VideoRenderer final : public CBaseRenderer, public IVideoWindow {
+public:
+    explicit VideoRenderer(HRESULT* phr)
+        : CBaseRenderer(CLSID_VideoRenderer, NAME("Video Renderer"), nullptr, phr) {
+        m_thread = std::thread([this] { WindowThread(); });
+        std::unique_lock<std::mutex> lock(m_readyMutex);
+        m_readyCv.wait(lock, [this] { return m_ready; });
+        if (!m_hwnd.load() && phr && SUCCEEDED(*phr)) *phr = E_FAIL;
+    }
+
+    ~VideoRenderer() override {
+        PostThreadMessageA(m_threadId, kEndWindowThread, 0, 0);
+        if (m_thread.joinable()) m_thread.join();
+        SysFreeString(m_caption);
+    }
+
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IVideoWindow) return GetInterface(static_cast<IVideoWindow*>(this), ppv);
+        return CBaseRenderer::NonDelegatingQueryInterface(riid, ppv);
+    }
+
+    // ---- renderer ----
+    HRESULT CheckMediaType(const CMediaType* pmt) override {
+        if (pmt->majortype != MEDIATYPE_Video || pmt->formattype != FORMAT_VideoInfo)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (pmt->subtype != MEDIASUBTYPE_RGB24 && pmt->subtype != MEDIASUBTYPE_RGB32)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (pmt->cbFormat < sizeof(VIDEOINFOHEADER) || !pmt->pbFormat)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        const BITMAPINFOHEADER& h =
+            reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat)->bmiHeader;
+        if (h.biWidth <= 0 || h.biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
+        return S_OK;
+    }
+
+    HRESULT SetMediaType(const CMediaType* pmt) override {
+        const BITMAPINFOHEADER& h =
+            reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat)->bmiHeader;
+        {
+            std::lock_guard<std::mutex> lock(m_frameMutex);
+            m_header = h;
+            m_header.biSize = sizeof(BITMAPINFOHEADER);
+            m_header.biCompression = BI_RGB;
+            m_frame.clear();
+        }
+        bool size = false;
+        {
+            std::lock_guard<std::mutex> lock(m_settingsMutex);
+            m_videoWidth = h.biWidth;
+            m_videoHeight = std::abs(h.biHeight);
+            // A window nobody has placed yet takes the picture's size.
+            if (!m_placed) {
+                m_width = m_videoWidth;
+                m_height = m_videoHeight;
+                size = true;
+            }
+        }
+        if (size)
+            SetWindowPos(m_hwnd, nullptr, 0, 0, m_videoWidth, m_videoHeight,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return S_OK;
+    }
+
+    HRESULT BreakConnect() override {
+        std::lock_guard<std::mutex> lock(m_frameMutex);
+        m_frame.clear();
+        return S_OK;
+    }
+
+    HRESULT DoRenderSample(IMediaSample* pSample) override {
+        BYTE* data = nullptr;
+        if (FAILED(pSample->GetPointer(&data)) || !data) return S_OK;
+        const long length = pSample->GetActualDataLength();
+        BITMAPINFO bmi{};
+        {
+            std::lock_guard<std::mutex> lock(m_frameMutex);
+            const long stride = ((m_header.biWidth * m_header.biBitCount + 31) / 32) * 4;
+            const long size = stride * std::abs(m_header.biHeight);
+            // A short sample is not a picture of the agreed type: keep showing the last one.
+            if (size <= 0 || length < size) return S_OK;
+            // Kept for repainting the window when it is uncovered or resized.
+            m_frame.assign(data, data + size);
+            bmi.bmiHeader = m_header;
+        }
+        // Drawn at once, as it arrives, scaled to the window's client area; the window's own
+        // thread repaints from the copy when it needs to.
+        HWND hwnd = m_hwnd.load();
+        RECT rc{};
+        if (!GetClientRect(hwnd, &rc) || rc.right <= 0 || rc.bottom <= 0) return S_OK;
+        if (HDC dc = GetDC(hwnd)) {
+            SetStretchBltMode(dc, COLORONCOLOR);
+            StretchDIBits(dc, 0, 0, rc.right, rc.bottom, 0, 0, bmi.bmiHeader.biWidth,
+                          std::abs(bmi.bmiHeader.biHeight), data, &bmi, DIB_RGB_COLORS, SRCCOPY);
+            ReleaseDC(hwnd, dc);
+        }
+        return S_OK;
+    }
+
+    // ---- IDispatch ----
+    STDMETHODIMP GetTypeInfoCount(UINT* p) override {
+        if (!p) return E_POINTER;
+        *p = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, struct tagDISPPARAMS*, VARIANT*,
+                        struct tagEXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+
+    // ---- IVideoWindow: the window answers only while the renderer is connected ----
+    STDMETHODIMP put_Caption(BSTR v) override {
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::string text;
+        {
+            std::lock_guard<std::mutex> lock(m_settingsMutex);
+            SysFreeString(m_caption);
+            m_caption = v ? SysAllocString(v) : nullptr;
+            for (const OLECHAR* c = v; c && *c; ++c)
+                text += *c < 0x80 ? static_cast<char>(*c) : '?';
+        }
+        SetWindowTextA(m_hwnd, text.c_str());
+        return S_OK;
+    }
+    STDMETHODIMP get_Caption(BSTR* v) override {
+        if (!v) return E_POINTER;
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        *v = SysAllocString(m_caption ? m_caption : L"ActiveMovie Window");
+        return S_OK;
+    }
+
+    STDMETHODIMP put_WindowStyle(long style) override {
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        if (style & kRefusedStyles) return E_INVALIDARG;
+        std::lock_guard<std::mutex> call(m_callMutex);
+        HWND hwnd = m_hwnd;
+        // Visibility is put_Visible's business: the new style keeps the window as shown or hidden.
+        const LONG_PTR visible = GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_VISIBLE;
+        SetWindowLongPtrA(hwnd, GWL_STYLE, (style & ~static_cast<long>(WS_VISIBLE)) | visible);
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        m_style = style & ~static_cast<long>(WS_VISIBLE);
+        return S_OK;
+    }
+    STDMETHODIMP get_WindowStyle(long* v) override {
+        if (!v) return E_POINTER;
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        *v = m_style | (IsWindowShown() ? WS_VISIBLE : 0);
+        return S_OK;
+    }
+    STDMETHODIMP put_WindowStyleEx(long v) override {
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        SetWindowLongPtrA(m_hwnd, GWL_EXSTYLE, v);
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        m_styleEx = v;
+        return S_OK;
+    }
+    STDMETHODIMP get_WindowStyleEx(long* v) override { return Get(v, m_styleEx); }
+    STDMETHODIMP put_AutoShow(long v) override { return Put(m_autoShow, v); }
+    STDMETHODIMP get_AutoShow(long* v) override { return Get(v, m_autoShow); }
+    STDMETHODIMP put_WindowState(long v) override {
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> call(m_callMutex);
+        ShowWindow(m_hwnd, static_cast<int>(v));
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        m_windowState = v;
+        return S_OK;
+    }
+    STDMETHODIMP get_WindowState(long* v) override { return Get(v, m_windowState); }
+    STDMETHODIMP put_BackgroundPalette(long v) override { return Put(m_backgroundPalette, v); }
+    STDMETHODIMP get_BackgroundPalette(long* v) override { return Get(v, m_backgroundPalette); }
+
+    STDMETHODIMP put_Visible(long v) override {
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        if (v != OATRUE && v != OAFALSE) return E_INVALIDARG;
+        std::lock_guard<std::mutex> call(m_callMutex);
+        ShowWindow(m_hwnd, v == OATRUE ? SW_SHOWNORMAL : SW_HIDE);
+        return S_OK;
+    }
+    STDMETHODIMP get_Visible(long* v) override {
+        if (!v) return E_POINTER;
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        *v = IsWindowShown() ? OATRUE : OAFALSE;
+        return S_OK;
+    }
+
+    STDMETHODIMP put_Left(long v) override { return MoveTo(&v, nullptr, nullptr, nullptr); }
+    STDMETHODIMP get_Left(long* v) override { return Get(v, m_left); }
+    STDMETHODIMP put_Top(long v) override { return MoveTo(nullptr, &v, nullptr, nullptr); }
+    STDMETHODIMP get_Top(long* v) override { return Get(v, m_top); }
+    STDMETHODIMP put_Width(long v) override { return MoveTo(nullptr, nullptr, &v, nullptr); }
+    STDMETHODIMP get_Width(long* v) override { return Get(v, m_width); }
+    STDMETHODIMP put_Height(long v) override { return MoveTo(nullptr, nullptr, nullptr, &v); }
+    STDMETHODIMP get_Height(long* v) override { return Get(v, m_height); }
+
+    STDMETHODIMP put_Owner(OAHWND owner) override {
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> call(m_callMutex);
+        HWND hwnd = m_hwnd;
+        HWND parent = reinterpret_cast<HWND>(owner);
+        // An owned video window is a child of its owner; without an owner it stands on its own.
+        if (parent && IsWindow(parent)) {
+            SetWindowLongPtrA(hwnd, GWL_STYLE, GetWindowLongPtrA(hwnd, GWL_STYLE) | WS_CHILD);
+            SetParent(hwnd, parent);
+        } else {
+            SetParent(hwnd, nullptr);
+            SetWindowLongPtrA(
+                hwnd, GWL_STYLE,
+                GetWindowLongPtrA(hwnd, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_CHILD));
+        }
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        m_owner = owner;
+        m_style = static_cast<long>(GetWindowLongPtrA(hwnd, GWL_STYLE) &
+                                    ~static_cast<LONG_PTR>(WS_VISIBLE));
+        return S_OK;
+    }
+    STDMETHODIMP get_Owner(OAHWND* v) override { return Get(v, m_owner); }
+    STDMETHODIMP put_MessageDrain(OAHWND v) override { return Put(m_drain, v); }
+    STDMETHODIMP get_MessageDrain(OAHWND* v) override { return Get(v, m_drain); }
+    STDMETHODIMP get_BorderColor(long* v) override { return Get(v, m_borderColor); }
+    STDMETHODIMP put_BorderColor(long v) override { return Put(m_borderColor, v); }
+    STDMETHODIMP get_FullScreenMode(long* v) override {
+        if (!v) return E_POINTER;
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        *v = OAFALSE;
+        return S_OK;
+    }
+    // This renderer shows video in a window only.
+    STDMETHODIMP put_FullScreenMode(long) override { return E_NOTIMPL; }
+    STDMETHODIMP SetWindowForeground(long) override {
+        return Connected() ? S_OK : VFW_E_NOT_CONNECTED;
+    }
+    STDMETHODIMP NotifyOwnerMessage(OAHWND, long, LONG_PTR, LONG_PTR) override {
+        return Connected() ? S_OK : VFW_E_NOT_CONNECTED;
+    }
+    STDMETHODIMP SetWindowPosition(long Left, long Top, long Width, long Height) override {
+        return MoveTo(&Left, &Top, &Width, &Height);
+    }
+    STDMETHODIMP GetWindowPosition(long* pLeft, long* pTop, long* pWidth, long* pHeight) override {
+        if (!pLeft || !pTop || !pWidth || !pHeight) return E_POINTER;
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        *pLeft = m_left;
+        *pTop = m_top;
+        *pWidth = m_width;
+        *pHeight = m_height;
+        return S_OK;
+    }
+    STDMETHODIMP GetMinIdealImageSize(long* pWidth, long* pHeight) override {
+        return IdealSize(pWidth, pHeight);
+    }
+    STDMETHODIMP GetMaxIdealImageSize(long* pWidth, long* pHeight) override {
+        return IdealSize(pWidth, pHeight);
+    }
+    STDMETHODIMP GetRestorePosition(long* pLeft, long* pTop, long* pWidth, long* pHeight) override {
+        return GetWindowPosition(pLeft, pTop, pWidth, pHeight);
+    }
+    STDMETHODIMP HideCursor(long v) override { return Put(m_cursorHidden, v); }
+    STDMETHODIMP IsCursorHidden(long* v) override { return Get(v, m_cursorHidden); }
+
+private:
+    bool Connected() { return GetPin(0) && m_pInputPin->IsConnected(); }
+    bool IsWindowShown() { return (GetWindowLongPtrA(m_hwnd, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+    template <class T>
+    HRESULT Put(T& field, T value) {
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        field = value;
+        return S_OK;
+    }
+    template <class T>
+    HRESULT Get(T* out, const T& field) {
+        if (!out) return E_POINTER;
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        *out = field;
+        return S_OK;
+    }
+
+    HRESULT MoveTo(const long* left, const long* top, const long* width, const long* height) {
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        if ((width && *width < 0) || (height && *height < 0)) return E_INVALIDARG;
+        std::lock_guard<std::mutex> call(m_callMutex);
+        long l, t, w, h;
+        {
+            std::lock_guard<std::mutex> lock(m_settingsMutex);
+            if (left) m_left = *left;
+            if (top) m_top = *top;
+            if (width) m_width = *width;
+            if (height) m_height = *height;
+            m_placed = true;
+            l = m_left;
+            t = m_top;
+            w = m_width;
+            h = m_height;
+        }
+        // Without the settings lock: the window thread answers the move's messages meanwhile.
+        SetWindowPos(m_hwnd, nullptr, static_cast<int>(l), static_cast<int>(t), static_cast<int>(w),
+                     static_cast<int>(h), SWP_NOZORDER | SWP_NOACTIVATE);
+        return S_OK;
+    }
+
+    HRESULT IdealSize(long* w, long* h) {
+        if (!w || !h) return E_POINTER;
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        *w = m_videoWidth;
+        *h = m_videoHeight;
+        return S_OK;
+    }
+
+    // ---- the window thread ----
+    void WindowThread() {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = &VideoRenderer::WindowProc;
+        wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+        wc.lpszClassName = kWindowClass;
+        RegisterClassA(&wc);  // registered already by an earlier renderer: that class serves
+        HWND hwnd = CreateWindowExA(0, kWindowClass, kWindowTitle, kDefaultStyle, 0, 0, 0, 0,
+                                    nullptr, nullptr, nullptr, this);
+        if (hwnd) SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        {
+            std::lock_guard<std::mutex> lock(m_readyMutex);
+            m_hwnd = hwnd;
+            m_threadId = GetCurrentThreadId();
+            m_ready = true;
+        }
+        m_readyCv.notify_all();
+        if (!hwnd) return;
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            if (!msg.hwnd && msg.message == kEndWindowThread) break;
+            DispatchMessageA(&msg);
+        }
+        if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    }
+
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<VideoRenderer*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
+        switch (message) {
+            case WM_PAINT:
+                self->Paint(hwnd);
+                return 0;
+            case WM_ERASEBKGND:
+                return 1;  // the paint covers the whole client area
+            case WM_CLOSE:
+                // Closing the video window hides it and tells the application, as users expect
+                // of a player's window; the graph decides what happens next.
+                ShowWindow(hwnd, SW_HIDE);
+                self->NotifyEvent(EC_USERABORT, 0, 0);
+                return 0;
+            case WM_SETCURSOR: {
+                std::lock_guard<std::mutex> lock(self->m_settingsMutex);
+                if (self->m_cursorHidden == OATRUE) {
+                    SetCursor(nullptr);
+                    return TRUE;
+                }
+                break;
+            }
+            default:
+                break;
+        }
+        if (IsInputMessage(message)) {
+            OAHWND drain;
+            {
+                std::lock_guard<std::mutex> lock(self->m_settingsMutex);
+                drain = self->m_drain;
+            }
+            if (drain) {
+                PostMessageA(reinterpret_cast<HWND>(drain), message, wParam, lParam);
+                return 0;
+            }
+        }
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+
+    void Paint(HWND hwnd) {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        if (!dc) return;
+        RECT rc{};
+        GetClientRect(hwnd, &rc);
+        bool drawn = false;
+        {
+            std::lock_guard<std::mutex> lock(m_frameMutex);
+            if (!m_frame.empty() && rc.right > 0 && rc.bottom > 0) {
+                BITMAPINFO bmi{};
+                bmi.bmiHeader = m_header;
+                SetStretchBltMode(dc, COLORONCOLOR);
+                drawn = StretchDIBits(dc, 0, 0, rc.right, rc.bottom, 0, 0, m_header.biWidth,
+                                      std::abs(m_header.biHeight), m_frame.data(), &bmi,
+                                      DIB_RGB_COLORS, SRCCOPY) != 0;
+            }
+        }
+        // Nothing to show yet: black, as a video window is before its first picture.
+        if (!drawn) FillRect(dc, &rc, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        EndPaint(hwnd, &ps);
+    }
+
+    std::thread m_thread;
+    std::mutex m_readyMutex;
+    std::condition_variable m_readyCv;
+    bool m_ready = false;
+    DWORD m_threadId = 0;
+    std::atomic<HWND> m_hwnd{nullptr};
+
+    // The latest picture; held only for copying in and for painting, never across a message.
+    std::mutex m_frameMutex;
+    BITMAPINFOHEADER m_header{};
+    std::vector<BYTE> m_frame;
+
+    // Orders the IVideoWindow calls that move the window; the window thread never takes it.
+    std::mutex m_callMutex;
+    std::mutex m_settingsMutex;
+    BSTR m_caption = nullptr;
+    long m_style = kDefaultStyle;
+    long m_styleEx = 0;
+    long m_autoShow = OATRUE;
+    long m_windowState = SW_SHOWNORMAL;
+    long m_backgroundPalette = OAFALSE;
+    long m_left = 0, m_top = 0, m_width = 0, m_height = 0;
+    bool m_placed = false;
+    long m_videoWidth = 0, m_videoHeight = 0;
+    OAHWND m_owner = 0;
+    OAHWND m_drain = 0;
+    long m_borderColor = 0;
+    long m_cursorHidden = OAFALSE;
+};
+
+}  // namespace
+
+LUMACAP_REGISTER_CLASS(CLSID_VideoRenderer, "Video Renderer", CreateComInstance<VideoRenderer>);
+
+}  // namespace lumacap::dshow

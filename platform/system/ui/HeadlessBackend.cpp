@@ -1,0 +1,86 @@
+// The headless display: the screen exists only in memory, composed on demand from the desktop and
+// the windows' backing surfaces.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/system/ui/Backend.h"
+
+namespace lumacap::ui {
+namespace {
+
+constexpr uint32_t kFramePixel = 0x646464;    // borders
+constexpr uint32_t kCaptionPixel = 0x0078D7;  // caption bars
+
+bool Intersect(const RECT& a, const RECT& b, RECT* out) {
+    out->left = std::max(a.left, b.left);
+    out->top = std::max(a.top, b.top);
+    out->right = std::min(a.right, b.right);
+    out->bottom = std::min(a.bottom, b.bottom);
+    return out->left < out->right && out->top < out->bottom;
+}
+
+void Fill(Surface& out, const RECT& area, const RECT& r, uint32_t px) {
+    RECT c;
+    if (!Intersect(area, r, &c)) return;
+    for (LONG y = c.top; y < c.bottom; ++y) {
+        uint32_t* d = out.Row(y - area.top);
+        std::fill(d + (c.left - area.left), d + (c.right - area.left), px);
+    }
+}
+
+// Copies `src`, whose top-left corner is at `origin` on the screen, inside `clip`.
+void Blit(Surface& out, const RECT& area, const Surface& src, POINT origin, const RECT& clip) {
+    RECT srcRect{origin.x, origin.y, origin.x + src.Width(), origin.y + src.Height()};
+    RECT c, c2;
+    if (!Intersect(area, srcRect, &c) || !Intersect(c, clip, &c2)) return;
+    std::lock_guard<std::mutex> lock(src.Mutex());
+    for (LONG y = c2.top; y < c2.bottom; ++y) {
+        const uint32_t* s = src.Row(y - origin.y) + (c2.left - origin.x);
+        std::memcpy(out.Row(y - area.top) + (c2.left - area.left), s,
+                    static_cast<size_t>(c2.right - c2.left) * 4);
+    }
+}
+
+void DrawWindow(Surface& out, const RECT& area, const SceneWindow& w, const RECT& clip) {
+    RECT visible;
+    if (!Intersect(w.windowRect, clip, &visible)) return;
+    // The frame: a border around everything, a caption bar above the client area.
+    if (w.windowRect.left != w.clientRect.left || w.windowRect.top != w.clientRect.top ||
+        w.windowRect.right != w.clientRect.right || w.windowRect.bottom != w.clientRect.bottom) {
+        Fill(out, area, visible, kFramePixel);
+        if ((w.style & WS_CAPTION) == WS_CAPTION) {
+            RECT caption{w.clientRect.left, w.windowRect.top + 1, w.clientRect.right,
+                         w.clientRect.top};
+            RECT c;
+            if (Intersect(caption, visible, &c)) Fill(out, area, c, kCaptionPixel);
+        }
+    }
+    RECT client;
+    if (!Intersect(w.clientRect, visible, &client)) return;
+    if (w.surface) {
+        Blit(out, area, *w.surface, POINT{w.clientRect.left, w.clientRect.top}, client);
+    } else {
+        Fill(out, area, client, 0);
+    }
+    for (const SceneWindow& child : w.children) DrawWindow(out, area, child, client);
+}
+
+class HeadlessBackend final : public DisplayBackend {
+public:
+    const char* Name() const override { return "headless"; }
+
+    void Compose(const Scene& scene, const RECT& area, Surface& out) override {
+        const RECT everything{area.left, area.top, area.right, area.bottom};
+        Fill(out, area, everything, 0);
+        if (scene.desktop) Blit(out, area, *scene.desktop, POINT{0, 0}, everything);
+        for (const SceneWindow& w : scene.windows) DrawWindow(out, area, w, everything);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<DisplayBackend> CreateHeadlessBackend() {
+    return std::make_unique<HeadlessBackend>();
+}
+
+}  // namespace lumacap::ui

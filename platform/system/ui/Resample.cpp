@@ -1,0 +1,437 @@
+#include "platform/system/ui/Resample.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace lumacap::ui {
+namespace {
+
+constexpr int kBits = 14;
+constexpr int kOne = 1 << kBits;
+constexpr int kRound = 1 << (kBits - 1);
+
+std::atomic<bool> g_vectorAllowed{true};
+
+bool CpuHasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2") != 0;
+    return has;
+}
+
+bool UseVector() {
+    return g_vectorAllowed.load(std::memory_order_relaxed) && CpuHasAvx2();
+}
+
+double KernelRadius(ResampleFilter f) {
+    switch (f) {
+        case ResampleFilter::Bilinear:
+            return 1.0;
+        case ResampleFilter::Bicubic:
+            return 2.0;
+        case ResampleFilter::Nearest:
+            break;
+    }
+    return 0.5;
+}
+
+double Kernel(ResampleFilter f, double x) {
+    x = std::fabs(x);
+    if (f == ResampleFilter::Bilinear) return x < 1.0 ? 1.0 - x : 0.0;
+    // Keys' cubic convolution with a = -0.5: interpolates, reproduces linear ramps, and its only
+    // overshoot is the small negative lobe between 1 and 2.
+    constexpr double a = -0.5;
+    if (x < 1.0) return ((a + 2.0) * x - (a + 3.0)) * x * x + 1.0;
+    if (x < 2.0) return ((a * x - 5.0 * a) * x + 8.0 * a) * x - 4.0 * a;
+    return 0.0;
+}
+
+// The weights of one axis for destination positions [first, first + count).
+struct AxisFilter {
+    int taps = 1;
+    bool identity = false;         // same size: position i takes source i, weight one
+    std::vector<int> start;        // first source index per position, relative to the source rect
+    std::vector<int16_t> weights;  // `taps` per position, Q14, summing to exactly kOne
+    int minStart = 0;
+    int maxEnd = 0;  // one past the last source index referenced
+};
+
+AxisFilter MakeAxisFilter(int srcLen, int dstLen, int first, int count, ResampleFilter f,
+                          bool widen, int multiple) {
+    AxisFilter a;
+    a.start.resize(static_cast<size_t>(count));
+    const double scale = static_cast<double>(srcLen) / dstLen;
+    if (srcLen == dstLen || f == ResampleFilter::Nearest) {
+        a.identity = srcLen == dstLen;
+        a.taps = 1;
+        a.weights.assign(static_cast<size_t>(count), static_cast<int16_t>(kOne));
+        for (int i = 0; i < count; ++i) {
+            const int pos = first + i;
+            const int j = a.identity ? pos : static_cast<int>(std::floor((pos + 0.5) * scale));
+            a.start[static_cast<size_t>(i)] = std::clamp(j, 0, srcLen - 1);
+        }
+    } else {
+        const double fscale = (widen && scale > 1.0) ? scale : 1.0;
+        const double support = KernelRadius(f) * fscale;
+        // Source pixel j has its centre at j + 0.5; it contributes while that centre is within
+        // the support of the destination centre mapped into the source.
+        auto range = [&](int pos, int* lo, int* hi) {
+            const double center = (pos + 0.5) * scale;
+            *lo = static_cast<int>(std::floor(center - support - 0.5)) + 1;
+            *hi = static_cast<int>(std::ceil(center + support - 0.5)) - 1;
+            if (*hi < *lo) *hi = *lo;
+        };
+        int taps = 1;
+        for (int i = 0; i < count; ++i) {
+            int lo, hi;
+            range(first + i, &lo, &hi);
+            taps = std::max(taps, hi - lo + 1);
+        }
+        if (multiple > 1) taps = (taps + multiple - 1) / multiple * multiple;
+        a.taps = taps;
+        a.weights.assign(static_cast<size_t>(count) * static_cast<size_t>(taps), 0);
+        std::vector<double> w(static_cast<size_t>(taps));
+        for (int i = 0; i < count; ++i) {
+            const int pos = first + i;
+            const double center = (pos + 0.5) * scale;
+            int lo, hi;
+            range(pos, &lo, &hi);
+            double sum = 0.0;
+            const int n = hi - lo + 1;
+            for (int k = 0; k < n; ++k) {
+                w[static_cast<size_t>(k)] = Kernel(f, (lo + k + 0.5 - center) / fscale);
+                sum += w[static_cast<size_t>(k)];
+            }
+            int16_t* q = &a.weights[static_cast<size_t>(i) * static_cast<size_t>(taps)];
+            if (sum == 0.0) {
+                q[0] = static_cast<int16_t>(kOne);
+            } else {
+                int total = 0;
+                int largest = 0;
+                for (int k = 0; k < n; ++k) {
+                    const long v = std::lround(w[static_cast<size_t>(k)] / sum * kOne);
+                    q[k] = static_cast<int16_t>(std::clamp<long>(v, -32768, 32767));
+                    total += q[k];
+                    if (std::abs(q[k]) > std::abs(q[largest])) largest = k;
+                }
+                // Rounding must not change the total, or flat areas would drift by a step.
+                q[largest] = static_cast<int16_t>(q[largest] + (kOne - total));
+            }
+            a.start[static_cast<size_t>(i)] = lo;
+        }
+    }
+    a.minStart = a.start.empty() ? 0 : a.start.front();
+    a.maxEnd = a.minStart + 1;
+    for (int s : a.start) {
+        a.minStart = std::min(a.minStart, s);
+        a.maxEnd = std::max(a.maxEnd, s + a.taps);
+    }
+    return a;
+}
+
+inline uint8_t Clamp255(int v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// ---- portable kernels ---------------------------------------------------------------------------
+
+void Expand24Portable(const uint8_t* s, uint32_t* d, int n) {
+    for (int i = 0; i < n; ++i, s += 3)
+        d[i] = s[0] | (s[1] << 8) | (static_cast<uint32_t>(s[2]) << 16);
+}
+
+void Pack24Portable(const uint32_t* s, uint8_t* d, int n) {
+    for (int i = 0; i < n; ++i, d += 3) {
+        d[0] = static_cast<uint8_t>(s[i]);
+        d[1] = static_cast<uint8_t>(s[i] >> 8);
+        d[2] = static_cast<uint8_t>(s[i] >> 16);
+    }
+}
+
+void HorizontalPortable(const uint32_t* src, const AxisFilter& h, uint32_t* out, int count) {
+    const int taps = h.taps;
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(src + h.start[static_cast<size_t>(i)]);
+        const int16_t* w = &h.weights[static_cast<size_t>(i) * static_cast<size_t>(taps)];
+        int b = kRound, g = kRound, r = kRound, x = kRound;
+        for (int k = 0; k < taps; ++k, p += 4) {
+            b += p[0] * w[k];
+            g += p[1] * w[k];
+            r += p[2] * w[k];
+            x += p[3] * w[k];
+        }
+        out[i] = Clamp255(b >> kBits) | (Clamp255(g >> kBits) << 8) | (Clamp255(r >> kBits) << 16) |
+                 (static_cast<uint32_t>(Clamp255(x >> kBits)) << 24);
+    }
+}
+
+void VerticalBytes(const uint8_t* const* rows, const int16_t* w, int taps, uint8_t* out, int from,
+                   int nbytes) {
+    for (int x = from; x < nbytes; ++x) {
+        int s = kRound;
+        for (int k = 0; k < taps; ++k) s += rows[k][x] * w[k];
+        out[x] = Clamp255(s >> kBits);
+    }
+}
+
+void VerticalPortable(const uint8_t* const* rows, const int16_t* w, int taps, uint8_t* out,
+                      int nbytes) {
+    VerticalBytes(rows, w, taps, out, 0, nbytes);
+}
+
+// ---- AVX2 kernels -------------------------------------------------------------------------------
+
+__attribute__((target("avx2"))) void Expand24Avx2(const uint8_t* s, uint32_t* d, int n) {
+    const __m128i shuf = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    int i = 0;
+    // Each load reads 16 bytes for 12: stop while six pixels remain so it never reads past the row.
+    for (; i + 6 <= n; i += 4, s += 12) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_shuffle_epi8(v, shuf));
+    }
+    Expand24Portable(s, d + i, n - i);
+}
+
+__attribute__((target("avx2"))) void Pack24Avx2(const uint32_t* s, uint8_t* d, int n) {
+    const __m128i shuf = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    int i = 0;
+    // Each store writes 16 bytes for 12; the extra four are the next pixel's, written again next.
+    for (; i + 6 <= n; i += 4, d += 12) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_shuffle_epi8(v, shuf));
+    }
+    Pack24Portable(s + i, d, n - i);
+}
+
+// Four taps per step: pixels k..k+3 widened to 16 bits, paired channel by channel (B0 B1 G0 G1 ...
+// in the low lane, B2 B3 ... in the high lane) and multiplied-added with the weight pairs.
+__attribute__((target("avx2"))) void HorizontalAvx2(const uint32_t* src, const AxisFilter& h,
+                                                    uint32_t* out, int count) {
+    const int taps = h.taps;  // a multiple of 4
+    const __m256i pairUp = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0,
+                                            1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+    const __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+    const __m128i round = _mm_set1_epi32(kRound);
+    for (int i = 0; i < count; ++i) {
+        const uint32_t* p = src + h.start[static_cast<size_t>(i)];
+        const int16_t* w = &h.weights[static_cast<size_t>(i) * static_cast<size_t>(taps)];
+        __m256i acc = _mm256_setzero_si256();
+        for (int k = 0; k < taps; k += 4) {
+            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+            const __m256i e = _mm256_shuffle_epi8(_mm256_cvtepu8_epi16(px), pairUp);
+            const __m128i wp = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w + k));
+            const __m256i ww = _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(wp), spread);
+            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(e, ww));
+        }
+        __m128i s = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+        s = _mm_srai_epi32(_mm_add_epi32(s, round), kBits);
+        s = _mm_packs_epi32(s, s);
+        s = _mm_packus_epi16(s, s);
+        out[i] = static_cast<uint32_t>(_mm_cvtsi128_si32(s));
+    }
+}
+
+// Two rows per step: bytes of rows k and k+1 interleaved, widened, multiplied-added with the
+// weight pair; 32 bytes per iteration. The unpack/pack pairs keep bytes in order across lanes.
+__attribute__((target("avx2"))) void VerticalAvx2(const uint8_t* const* rows, const int16_t* w,
+                                                  int taps, uint8_t* out, int nbytes) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i round = _mm256_set1_epi32(kRound);
+    int x = 0;
+    for (; x + 32 <= nbytes; x += 32) {
+        __m256i s0 = round, s1 = round, s2 = round, s3 = round;
+        int k = 0;
+        for (; k + 2 <= taps; k += 2) {
+            const __m256i mmk = _mm256_set1_epi32(
+                static_cast<int>(static_cast<uint16_t>(w[k]) |
+                                 (static_cast<uint32_t>(static_cast<uint16_t>(w[k + 1])) << 16)));
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + x));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k + 1] + x));
+            const __m256i lo = _mm256_unpacklo_epi8(a, b);
+            const __m256i hi = _mm256_unpackhi_epi8(a, b);
+            s0 = _mm256_add_epi32(s0, _mm256_madd_epi16(_mm256_unpacklo_epi8(lo, zero), mmk));
+            s1 = _mm256_add_epi32(s1, _mm256_madd_epi16(_mm256_unpackhi_epi8(lo, zero), mmk));
+            s2 = _mm256_add_epi32(s2, _mm256_madd_epi16(_mm256_unpacklo_epi8(hi, zero), mmk));
+            s3 = _mm256_add_epi32(s3, _mm256_madd_epi16(_mm256_unpackhi_epi8(hi, zero), mmk));
+        }
+        if (k < taps) {
+            const __m256i mmk = _mm256_set1_epi32(static_cast<int>(static_cast<uint16_t>(w[k])));
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + x));
+            const __m256i lo = _mm256_unpacklo_epi8(a, zero);
+            const __m256i hi = _mm256_unpackhi_epi8(a, zero);
+            s0 = _mm256_add_epi32(s0, _mm256_madd_epi16(_mm256_unpacklo_epi8(lo, zero), mmk));
+            s1 = _mm256_add_epi32(s1, _mm256_madd_epi16(_mm256_unpackhi_epi8(lo, zero), mmk));
+            s2 = _mm256_add_epi32(s2, _mm256_madd_epi16(_mm256_unpacklo_epi8(hi, zero), mmk));
+            s3 = _mm256_add_epi32(s3, _mm256_madd_epi16(_mm256_unpackhi_epi8(hi, zero), mmk));
+        }
+        s0 = _mm256_srai_epi32(s0, kBits);
+        s1 = _mm256_srai_epi32(s1, kBits);
+        s2 = _mm256_srai_epi32(s2, kBits);
+        s3 = _mm256_srai_epi32(s3, kBits);
+        const __m256i packed =
+            _mm256_packus_epi16(_mm256_packs_epi32(s0, s1), _mm256_packs_epi32(s2, s3));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), packed);
+    }
+    VerticalBytes(rows, w, taps, out, x, nbytes);
+}
+
+// ---- row plumbing -------------------------------------------------------------------------------
+
+struct Kernels {
+    void (*expand24)(const uint8_t*, uint32_t*, int);
+    void (*pack24)(const uint32_t*, uint8_t*, int);
+    void (*horizontal)(const uint32_t*, const AxisFilter&, uint32_t*, int);
+    void (*vertical)(const uint8_t* const*, const int16_t*, int, uint8_t*, int);
+};
+
+Kernels PickKernels(bool vector) {
+    if (vector) return {Expand24Avx2, Pack24Avx2, HorizontalAvx2, VerticalAvx2};
+    return {Expand24Portable, Pack24Portable, HorizontalPortable, VerticalPortable};
+}
+
+// Source pixels [x, x + n) of one row as 32-bit pixels.
+void ReadRow(const Kernels& kern, const PixelView& v, int y, int x, int n, uint32_t* out) {
+    const uint8_t* row = v.data + static_cast<ptrdiff_t>(y) * v.stride;
+    if (v.bitsPerPixel == 24) {
+        kern.expand24(row + static_cast<ptrdiff_t>(x) * 3, out, n);
+    } else {
+        std::memcpy(out, row + static_cast<ptrdiff_t>(x) * 4, static_cast<size_t>(n) * 4);
+    }
+}
+
+void WriteRow(const Kernels& kern, const PixelView& v, int y, int x, int n, const uint32_t* in,
+              uint8_t alpha) {
+    uint8_t* row = v.data + static_cast<ptrdiff_t>(y) * v.stride;
+    if (v.bitsPerPixel == 24) {
+        kern.pack24(in, row + static_cast<ptrdiff_t>(x) * 3, n);
+    } else {
+        uint32_t* d = reinterpret_cast<uint32_t*>(row) + x;
+        const uint32_t a = static_cast<uint32_t>(alpha) << 24;
+        for (int i = 0; i < n; ++i) d[i] = (in[i] & 0x00FFFFFFu) | a;
+    }
+}
+
+bool ValidView(const PixelView& v) {
+    return v.data && v.width > 0 && v.height > 0 &&
+           (v.bitsPerPixel == 24 || v.bitsPerPixel == 32) &&
+           std::llabs(static_cast<long long>(v.stride)) >=
+               static_cast<long long>(v.width) * (v.bitsPerPixel / 8);
+}
+
+}  // namespace
+
+void SetResampleVectorPathAllowed(bool allowed) {
+    g_vectorAllowed.store(allowed, std::memory_order_relaxed);
+}
+bool ResampleVectorPathAvailable() {
+    return CpuHasAvx2();
+}
+
+bool Resample(const ResampleJob& job) {
+    const PixelView& src = job.src;
+    const PixelView& dst = job.dst;
+    if (!ValidView(src) || !ValidView(dst)) return false;
+    const RECT& sr = job.srcRect;
+    const RECT& dr = job.dstRect;
+    if (sr.left < 0 || sr.top < 0 || sr.right > src.width || sr.bottom > src.height ||
+        sr.right <= sr.left || sr.bottom <= sr.top)
+        return false;
+    if (dr.right <= dr.left || dr.bottom <= dr.top) return true;  // nothing to draw
+    const int sw = sr.right - sr.left, sh = sr.bottom - sr.top;
+    const long long dwl = static_cast<long long>(dr.right) - dr.left;
+    const long long dhl = static_cast<long long>(dr.bottom) - dr.top;
+    if (dwl > (1 << 24) || dhl > (1 << 24)) return false;
+    const int dw = static_cast<int>(dwl), dh = static_cast<int>(dhl);
+
+    RECT clip{std::max({job.clip.left, dr.left, LONG{0}}),
+              std::max({job.clip.top, dr.top, LONG{0}}),
+              std::min({job.clip.right, dr.right, static_cast<LONG>(dst.width)}),
+              std::min({job.clip.bottom, dr.bottom, static_cast<LONG>(dst.height)})};
+    if (clip.right <= clip.left || clip.bottom <= clip.top) return true;
+    const int fx = clip.left - dr.left, cx = clip.right - clip.left;
+    const int fy = clip.top - dr.top, cy = clip.bottom - clip.top;
+
+    const bool vector = UseVector();
+    const Kernels kern = PickKernels(vector);
+    const AxisFilter h =
+        MakeAxisFilter(sw, dw, fx, cx, job.filter, job.widenForReduction, vector ? 4 : 1);
+    const AxisFilter v = MakeAxisFilter(sh, dh, fy, cy, job.filter, job.widenForReduction, 1);
+
+    std::vector<uint32_t> outRow(static_cast<size_t>(cx) + 8);
+    if (h.identity && v.identity) {
+        // Same size: a straight copy (with the format change, if any).
+        for (int r = 0; r < cy; ++r) {
+            ReadRow(kern, src, sr.top + fy + r, sr.left + fx, cx, outRow.data());
+            WriteRow(kern, dst, clip.top + r, clip.left, cx, outRow.data(), job.alpha);
+        }
+        return true;
+    }
+
+    // The source columns the horizontal pass reads, edges repeated outside the source rectangle.
+    const int cols = h.maxEnd - h.minStart;
+    std::vector<uint32_t> srcRow(static_cast<size_t>(cols) + 8);
+    const int inLo = std::clamp(0 - h.minStart, 0, cols);   // first buffer index inside the rect
+    const int inHi = std::clamp(sw - h.minStart, 0, cols);  // one past the last
+    std::vector<int> hStart(h.start.size());
+    for (size_t i = 0; i < h.start.size(); ++i) hStart[i] = h.start[i] - h.minStart;
+    AxisFilter hb = h;
+    hb.start = std::move(hStart);
+
+    const int ringSize = v.taps + 1;
+    std::vector<uint32_t> ring(static_cast<size_t>(ringSize) * (static_cast<size_t>(cx) + 8));
+    std::vector<int> ringRow(static_cast<size_t>(ringSize), -1);
+    auto ringData = [&](int slot) {
+        return &ring[static_cast<size_t>(slot) * (static_cast<size_t>(cx) + 8)];
+    };
+
+    auto loadRow = [&](int c) -> const uint32_t* {
+        const int slot = c % ringSize;
+        uint32_t* out = ringData(slot);
+        if (ringRow[static_cast<size_t>(slot)] == c) return out;
+        const int y = sr.top + c;
+        if (inHi > inLo)
+            ReadRow(kern, src, y, sr.left + h.minStart + inLo, inHi - inLo, srcRow.data() + inLo);
+        if (inLo > 0) {
+            uint32_t edge;
+            ReadRow(kern, src, y, sr.left, 1, &edge);
+            std::fill(srcRow.begin(), srcRow.begin() + inLo, edge);
+        }
+        if (inHi < cols) {
+            uint32_t edge;
+            ReadRow(kern, src, y, sr.left + sw - 1, 1, &edge);
+            std::fill(srcRow.begin() + inHi, srcRow.begin() + cols, edge);
+        }
+        if (hb.taps == 1) {
+            for (int i = 0; i < cx; ++i)
+                out[i] = srcRow[static_cast<size_t>(hb.start[static_cast<size_t>(i)])];
+        } else {
+            kern.horizontal(srcRow.data(), hb, out, cx);
+        }
+        ringRow[static_cast<size_t>(slot)] = c;
+        return out;
+    };
+
+    std::vector<const uint8_t*> rows(static_cast<size_t>(v.taps));
+    for (int r = 0; r < cy; ++r) {
+        const int base = v.start[static_cast<size_t>(r)];
+        for (int k = 0; k < v.taps; ++k)
+            rows[static_cast<size_t>(k)] =
+                reinterpret_cast<const uint8_t*>(loadRow(std::clamp(base + k, 0, sh - 1)));
+        const uint32_t* line;
+        if (v.taps == 1) {
+            line = reinterpret_cast<const uint32_t*>(rows[0]);
+        } else {
+            kern.vertical(rows.data(),
+                          &v.weights[static_cast<size_t>(r) * static_cast<size_t>(v.taps)], v.taps,
+                          reinterpret_cast<uint8_t*>(outRow.data()), cx * 4);
+            line = outRow.data();
+        }
+        WriteRow(kern, dst, clip.top + r, clip.left, cx, line, job.alpha);
+    }
+    return true;
+}
+
+}  // namespace lumacap::ui

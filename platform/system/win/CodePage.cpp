@@ -1,0 +1,163 @@
+#include "platform/system/win/CodePage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <windows.h>
+
+namespace lumacap::win {
+namespace {
+
+const char* IconvName(unsigned codePage) {
+    switch (codePage) {
+        case CP_ACP:
+        case CP_OEMCP:
+        case CP_GBK:
+            return "GBK";
+        case CP_GB18030:
+            return "GB18030";
+        case CP_UTF8:
+            return "UTF-8";
+        case 1252:
+            return "CP1252";
+        case 20127:
+            return "ASCII";
+        case 28591:
+            return "ISO-8859-1";
+        default:
+            return nullptr;
+    }
+}
+
+// Converts with iconv, replacing what cannot be converted with `replacement` (already in the
+// target encoding) and skipping one input unit of `inUnit` bytes.
+bool Convert(const char* from, const char* to, const char* in, size_t inLen, size_t inUnit,
+             const char* replacement, size_t replacementLen, std::string* out, bool* invalid) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    out->clear();
+    std::vector<char> buf(inLen * 4 + 16);
+    char* inPtr = const_cast<char*>(in);
+    size_t inLeft = inLen;
+    while (inLeft > 0) {
+        char* outPtr = buf.data();
+        size_t outLeft = buf.size();
+        const size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        out->append(buf.data(), buf.size() - outLeft);
+        if (rc == static_cast<size_t>(-1)) {
+            if (errno == E2BIG) continue;
+            // EILSEQ or EINVAL (truncated sequence): replace one unit and go on.
+            if (invalid) *invalid = true;
+            out->append(replacement, replacementLen);
+            const size_t skip = inLeft < inUnit ? inLeft : inUnit;
+            inPtr += skip;
+            inLeft -= skip;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    iconv_close(cd);
+    return true;
+}
+
+}  // namespace
+
+std::wstring ToWide(std::string_view bytes, unsigned codePage, bool* invalid) {
+    if (invalid) *invalid = false;
+    const char* name = IconvName(codePage);
+    if (!name) return {};
+    std::string raw;
+    const wchar_t repl = 0xFFFD;
+    if (!Convert(name, "WCHAR_T", bytes.data(), bytes.size(), 1,
+                 reinterpret_cast<const char*>(&repl), sizeof(repl), &raw, invalid))
+        return {};
+    return std::wstring(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / sizeof(wchar_t));
+}
+
+std::string FromWide(std::wstring_view text, unsigned codePage, bool* invalid) {
+    if (invalid) *invalid = false;
+    const char* name = IconvName(codePage);
+    if (!name) return {};
+    std::string out;
+    if (!Convert("WCHAR_T", name, reinterpret_cast<const char*>(text.data()),
+                 text.size() * sizeof(wchar_t), sizeof(wchar_t), "?", 1, &out, invalid))
+        return {};
+    return out;
+}
+
+std::string GbkToUtf8(std::string_view gbk) {
+    std::string out;
+    Convert("GB18030", "UTF-8", gbk.data(), gbk.size(), 1, "\xEF\xBF\xBD", 3, &out, nullptr);
+    return out;
+}
+
+std::string Utf8ToGbk(std::string_view utf8) {
+    std::string out;
+    Convert("UTF-8", "GB18030", utf8.data(), utf8.size(), 1, "?", 1, &out, nullptr);
+    return out;
+}
+
+}  // namespace lumacap::win
+
+using namespace lumacap::win;
+
+UINT WINAPI GetACP() {
+    return CP_GBK;
+}
+
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar) {
+    if (!lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
+        (cchWideChar > 0 && !lpWideCharStr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // -1: the text is terminated and the terminator is converted too.
+    const size_t len =
+        cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+    bool invalid = false;
+    const std::wstring wide = ToWide(std::string_view(lpMultiByteStr, len), CodePage, &invalid);
+    if (wide.empty() && len > 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (invalid && (dwFlags & MB_ERR_INVALID_CHARS)) {
+        SetLastError(1113);  // ERROR_NO_UNICODE_TRANSLATION
+        return 0;
+    }
+    if (cchWideChar == 0) return static_cast<int>(wide.size());
+    if (wide.size() > static_cast<size_t>(cchWideChar)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(lpWideCharStr, wide.data(), wide.size() * sizeof(wchar_t));
+    return static_cast<int>(wide.size());
+}
+
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD, LPCWSTR lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR,
+                               LPBOOL lpUsedDefaultChar) {
+    if (!lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
+        (cbMultiByte > 0 && !lpMultiByteStr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t len =
+        cchWideChar < 0 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
+    bool invalid = false;
+    const std::string bytes = FromWide(std::wstring_view(lpWideCharStr, len), CodePage, &invalid);
+    if (bytes.empty() && len > 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (lpUsedDefaultChar) *lpUsedDefaultChar = invalid ? TRUE : FALSE;
+    if (cbMultiByte == 0) return static_cast<int>(bytes.size());
+    if (bytes.size() > static_cast<size_t>(cbMultiByte)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(lpMultiByteStr, bytes.data(), bytes.size());
+    return static_cast<int>(bytes.size());
+}
