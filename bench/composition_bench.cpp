@@ -29,7 +29,7 @@ extern "C" {
 namespace {
 
 size_t Stride(int width) {
-    return static_cast<size_t>((width * 24 + 31) / 32) * 4;
+    return static_cast<size_t>(GDI_WIDTHBYTES(width * 24));
 }
 
 std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {

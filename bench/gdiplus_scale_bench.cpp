@@ -23,7 +23,7 @@ struct Picture {
     Picture(int w, int h)
         : width(w),
           height(h),
-          stride(((w * 24 + 31) / 32) * 4),
+          stride(GDI_WIDTHBYTES(w * 24)),
           bits(static_cast<size_t>(stride) * h) {
         info.bmiHeader =
             BITMAPINFOHEADER{40, w, h, 1, 24, BI_RGB, static_cast<DWORD>(stride * h), 0, 0, 0, 0};

@@ -3,28 +3,17 @@
 #include <lumacap/DXCamera.h>
 
 #include <mbstring.h>
+#include <rotatefilter.h>
 
+#include "app/Release.h"
 #include "camera/Enumeration.h"
 #include "log/Log.h"
 #include "preview/PreviewWnd.h"
 
 namespace {
 
-// {F91FC8FD-B1A6-49B0-A308-D6EDEAF506DA}: the rotate filter, a component installed outside the
-// library; it turns the renderer's picture a quarter.
-constexpr GUID CLSID_Rotate90Filter = {
-    0xF91FC8FD, 0xB1A6, 0x49B0, {0xA3, 0x08, 0xD6, 0xED, 0xEA, 0xF5, 0x06, 0xDA}};
-
 // The media graph posts its events to the preview window as this message.
 constexpr long kGraphEventMessage = WM_USER + 100;
-
-template <typename T>
-void ReleaseAndClear(T*& p) {
-    if (p) {
-        p->Release();
-        p = nullptr;
-    }
-}
 
 }  // namespace
 
@@ -104,7 +93,7 @@ long CDXCamera::Open() {
     if (m_bRotatePreview) {
         // The grabber stands before the rotate filter: the host, the self-drawn preview and
         // snapshots see unrotated frames; only the renderer's picture is turned.
-        hr = CoCreateInstance(CLSID_Rotate90Filter, nullptr, CLSCTX_INPROC, IID_IBaseFilter,
+        hr = CoCreateInstance(CLSID_RotateFilter, nullptr, CLSCTX_INPROC, IID_IBaseFilter,
                               reinterpret_cast<void**>(&pRotateFilter));
         if (FAILED(hr)) return fail(" Failed to create Rotate90Filter.", hr);
         hr = m_pGraph->AddFilter(pRotateFilter, L"RotateFilter");

@@ -45,7 +45,7 @@ HRESULT CSampleGrabberCB::BufferCB(double, BYTE* pBuffer, long BufferLen) {
         m_pCamera->GetVideoSize(m_pCamera->m_lResolutionIndex, &width, &height);
         // A device that kept a format of its own (an index its media types do not reach) sends
         // frames of another size than the format entry: those are not drawn.
-        const long stride = ((width * 24 + 31) / 32) * 4;
+        const long stride = GDI_WIDTHBYTES(width * 24);
         if (width > 0 && height != 0 && BufferLen >= stride * std::labs(height))
             m_pPreviewWnd->PutFrame(pBuffer, BufferLen, width, height);
     }

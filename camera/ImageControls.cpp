@@ -4,6 +4,8 @@
 
 #include <olectl.h>
 
+#include "app/Release.h"
+
 namespace {
 
 // Bits of the flags word: which values are applied at the next open, and the automatic modes.
@@ -20,14 +22,6 @@ constexpr DWORD kExposureAuto = 0x800000;
 
 // Numbers of the generic operations: below this, video processing; from it on, camera control.
 constexpr long kCameraControlBase = 100;
-
-template <typename T>
-void ReleaseAndClear(T*& p) {
-    if (p) {
-        p->Release();
-        p = nullptr;
-    }
-}
 
 }  // namespace
 

@@ -13,7 +13,7 @@
 namespace {
 
 DWORD RowBytes(LONG width, int bitCount) {
-    return ((static_cast<DWORD>(width) * bitCount + 31) / 32) * 4;
+    return GDI_WIDTHBYTES(static_cast<DWORD>(width) * bitCount);
 }
 
 // 24-bit rows to 32-bit rows (the fourth byte unused), both bottom-up.

@@ -13,7 +13,7 @@ namespace {
 constexpr LONG kMaxFrameSide = 16384;
 
 DWORD RowBytes(LONG width, int bitCount) {
-    return ((static_cast<DWORD>(width) * bitCount + 31) / 32) * 4;
+    return GDI_WIDTHBYTES(static_cast<DWORD>(width) * bitCount);
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ void* CxImage::Create(DWORD dwWidth, DWORD dwHeight, DWORD wBpp) {
     }
     const DWORD colours = bpp == 1 ? 2 : bpp == 4 ? 16 : bpp == 8 ? 256 : 0;
     // Within the memory limit the row size and the image size fit 32 bits.
-    m_Info.dwRowBytes = ((dwWidth * bpp + 31) / 32) * 4;
+    m_Info.dwRowBytes = GDI_WIDTHBYTES(dwWidth * bpp);
     m_Header.biSize = sizeof(BITMAPINFOHEADER);
     m_Header.biWidth = static_cast<LONG>(dwWidth);
     m_Header.biHeight = static_cast<LONG>(dwHeight);

@@ -77,7 +77,7 @@ void CPreviewWnd::SetFrameSize(LONG lWidth, LONG lHeight) {
 
 void CPreviewWnd::PutFrame(const BYTE* pBuffer, LONG, LONG lWidth, LONG lHeight) {
     EnterCriticalSection(&m_cs);
-    const DWORD rowBytes = ((static_cast<DWORD>(lWidth) * 24 + 31) / 32) * 4;
+    const DWORD rowBytes = GDI_WIDTHBYTES(static_cast<DWORD>(lWidth) * 24);
     m_image.CreateFromPixels(pBuffer, static_cast<DWORD>(lWidth), static_cast<DWORD>(lHeight), 24,
                              rowBytes, false);
     LeaveCriticalSection(&m_cs);

@@ -17,7 +17,7 @@ using namespace Gdiplus::DllExports;
 namespace {
 
 DWORD RowBytes24(LONG width) {
-    return ((static_cast<DWORD>(width) * 24 + 31) / 32) * 4;
+    return GDI_WIDTHBYTES(static_cast<DWORD>(width) * 24);
 }
 
 BITMAPINFO Header24(LONG width, LONG height) {

@@ -12,19 +12,12 @@
 #include <mbstring.h>
 #include <mmreg.h>
 
+#include "app/Release.h"
 #include "devices/Devices.h"
 #include "framesource/VideoMergeFilter.h"
 #include "log/Log.h"
 
 namespace {
-
-template <typename T>
-void ReleaseAndClear(T*& p) {
-    if (p) {
-        p->Release();
-        p = nullptr;
-    }
-}
 
 // Larger frames would no longer fit the 32-bit sizes of their media types.
 constexpr int kMaxFrameSide = 16384;

@@ -9,6 +9,12 @@
 
 #include "windef.h"
 
+// Bytes in one row of a DIB: rows are padded to whole 32-bit words.
+#define GDI_WIDTHBYTES(bits) ((DWORD)(((bits) + 31) & (~31)) / 8)
+#define GDI_DIBWIDTHBYTES(bi) (DWORD) GDI_WIDTHBYTES((DWORD)(bi).biWidth*(DWORD)(bi).biBitCount)
+#define GDI__DIBSIZE(bi) (GDI_DIBWIDTHBYTES(bi) * (DWORD)(bi).biHeight)
+#define GDI_DIBSIZE(bi) ((bi).biHeight < 0 ? (-1) * (GDI__DIBSIZE(bi)) : GDI__DIBSIZE(bi))
+
 #define CLR_INVALID 0xFFFFFFFF
 #define GDI_ERROR 0xFFFFFFFFL
 #define HGDI_ERROR ((HANDLE)(LONG_PTR)-1)

@@ -27,7 +27,7 @@ constexpr long kMjpg_1280x720 = 9;
 constexpr long kRgb24_640x480 = 11;
 
 inline long Stride(long width) {
-    return ((width * 24 + 31) / 32) * 4;
+    return GDI_WIDTHBYTES(width * 24);
 }
 
 // What a host frame callback saw: frame numbers read from the pixels, lengths, threads, and a copy

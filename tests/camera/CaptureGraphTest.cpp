@@ -7,6 +7,7 @@
 
 #include <dshow.h>
 #include <qedit.h>
+#include <rotatefilter.h>
 
 #include "CaptureFixture.h"
 
@@ -14,9 +15,6 @@ namespace lumacap::test {
 namespace {
 
 using CaptureGraphTest = CaptureTest;
-
-constexpr GUID CLSID_Rotate90 = {
-    0xF91FC8FD, 0xB1A6, 0x49B0, {0xA3, 0x08, 0xD6, 0xED, 0xEA, 0xF5, 0x06, 0xDA}};
 
 // The names of the filters in a graph.
 std::vector<std::string> FilterNames(IGraphBuilder* graph) {
@@ -155,7 +153,7 @@ TEST_F(CaptureGraphTest, EveryFailingStepLeavesItsTextAClosedCameraAndNoObjects)
          " Failed to Add  VideoRenderer Filter.", 0, false, E},
         {"add null renderer", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 3); },
          " Failed to Add Null Renderer Filter.", 1, false, E},
-        {"rotate", [&] { sim::ArmCreateFault(CLSID_Rotate90, E); },
+        {"rotate", [&] { sim::ArmCreateFault(CLSID_RotateFilter, E); },
          " Failed to create Rotate90Filter.", 1, true, E},
         {"add rotate", [&] { sim::ArmFault("IGraphBuilder::AddFilter", E, 4); },
          " Failed to Add Rotate90Filter.", 1, true, E},

@@ -110,7 +110,7 @@ TEST_P(CameraToGrabber, DeliversNumberedFramesWithThePatternColours) {
 
     // The colour bars, sampled in the middle of each bar.
     const std::vector<uint8_t> last = frames.LastFrame();
-    const long stride = ((c.width * 24 + 31) / 32) * 4;
+    const long stride = GDI_WIDTHBYTES(c.width * 24);
     ASSERT_EQ(static_cast<long>(last.size()), stride * c.height);
     const long yTop = c.height * 5 / 12;
     const uint8_t* row = last.data() + (c.height - 1 - yTop) * stride;

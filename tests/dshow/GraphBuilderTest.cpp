@@ -4,15 +4,14 @@
 #include <cstdlib>
 #include <thread>
 
+#include <rotatefilter.h>
+
 #include <lumacap/sim.h>
 
 #include "common/GraphFixture.h"
 
 namespace lumacap::test {
 namespace {
-
-constexpr GUID CLSID_RotateFilter = {
-    0xF91FC8FD, 0xB1A6, 0x49B0, {0xA3, 0x08, 0xD6, 0xED, 0xEA, 0xF5, 0x06, 0xDA}};
 
 class GraphBuilding : public SimTest {
 protected:

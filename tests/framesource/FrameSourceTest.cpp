@@ -234,7 +234,7 @@ TEST_P(FrameSourceConnectionTest, DeliversComposedFramesConvertedForTheConnectio
     control->Stop();
     ASSERT_GE(sink->Count(), 2u);
     const std::vector<BYTE> data = sink->LastSample();
-    const size_t stride = ((6 * c.bytesPerPixel * 8 + 31) / 32) * 4;
+    const size_t stride = GDI_WIDTHBYTES(6 * c.bytesPerPixel * 8);
     ASSERT_GE(data.size(), stride * 2);
     for (int i = 0; i < 5; ++i) {
         uint32_t value = 0;

@@ -42,7 +42,7 @@ struct Host {
 // A frame in the camera's layout: 24-bit, bottom-up; the top half red, the bottom half blue,
 // with a green one-pixel column at the left edge.
 std::vector<uint8_t> TwoBandFrame(int w, int h) {
-    const int stride = ((w * 24 + 31) / 32) * 4;
+    const int stride = GDI_WIDTHBYTES(w * 24);
     std::vector<uint8_t> f(static_cast<size_t>(stride) * h);
     for (int y = 0; y < h; ++y) {
         uint8_t* row = &f[static_cast<size_t>(h - 1 - y) * stride];

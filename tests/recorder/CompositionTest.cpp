@@ -19,7 +19,7 @@ constexpr BYTE kSentinel = 0x11;
 const COLORREF kUntouched = RGB(kSentinel, kSentinel, kSentinel);
 
 size_t Stride(int width) {
-    return static_cast<size_t>((width * 24 + 31) / 32) * 4;
+    return static_cast<size_t>(GDI_WIDTHBYTES(width * 24));
 }
 
 // A frame buffer in the library's layout (bottom-up BGR), prefilled so untouched pixels show.

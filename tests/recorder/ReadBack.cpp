@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <windows.h>
+
 namespace lumacap::test {
 namespace {
 
@@ -82,7 +84,7 @@ Probe ProbeFile(const std::string& path) {
 
 std::vector<std::vector<uint8_t>> DecodeFrames(const std::string& path, int width, int height) {
     std::vector<std::vector<uint8_t>> frames;
-    const size_t stride = static_cast<size_t>((width * 24 + 31) / 32) * 4;
+    const size_t stride = static_cast<size_t>(GDI_WIDTHBYTES(width * 24));
     const std::string command =
         Tool("LUMACAP_TEST_FFMPEG", "ffmpeg") + " -v error -i " + Quote(path) +
         " -map 0:v:0 -vf vflip,scale=" + std::to_string(width) + ":" + std::to_string(height) +

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include <uuids.h>
+#include <wingdi.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -39,7 +40,7 @@ size_t BufferSize(AVPixelFormat format, int width, int height) {
     if (width <= 0 || height <= 0) return 0;
     if (IsRgb(format)) {
         const int bits = format == AV_PIX_FMT_BGR24 ? 24 : 32;
-        return static_cast<size_t>(((width * bits + 31) / 32) * 4) * static_cast<size_t>(height);
+        return static_cast<size_t>(GDI_WIDTHBYTES(width * bits)) * static_cast<size_t>(height);
     }
     const int size = av_image_get_buffer_size(format, width, height, 1);
     return size < 0 ? 0 : static_cast<size_t>(size);
@@ -54,7 +55,7 @@ bool DescribeBuffer(AVPixelFormat format, int width, int height, bool bottomUp, 
     if (!buffer || width <= 0 || height <= 0) return false;
     if (IsRgb(format)) {
         const int bits = format == AV_PIX_FMT_BGR24 ? 24 : 32;
-        const int stride = ((width * bits + 31) / 32) * 4;
+        const int stride = GDI_WIDTHBYTES(width * bits);
         if (bottomUp) {
             planes[0] = buffer + static_cast<size_t>(stride) * static_cast<size_t>(height - 1);
             strides[0] = -stride;

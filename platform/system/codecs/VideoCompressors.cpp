@@ -16,6 +16,7 @@
 #include "platform/system/codecs/StreamEncoders.h"
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/com/DeviceRegistry.h"
+#include "platform/system/dshow/VideoFormat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -103,12 +104,6 @@ bool EncoderPresent(const CompressorInfo& info) {
                             : avcodec_find_encoder(info.codec) != nullptr;
 }
 
-const BITMAPINFOHEADER* HeaderOf(const CMediaType& mt) {
-    if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
-        return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-    return nullptr;
-}
-
 class VideoCompressor final : public CTransformFilter {
 public:
     explicit VideoCompressor(const CompressorInfo& info)
@@ -119,7 +114,7 @@ public:
             return VFW_E_TYPE_NOT_ACCEPTED;
         if (mt->subtype != MEDIASUBTYPE_RGB24 && mt->subtype != MEDIASUBTYPE_RGB32)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        const BITMAPINFOHEADER* h = HeaderOf(*mt);
+        const BITMAPINFOHEADER* h = dshow::VideoHeaderOf(*mt);
         // The encoders work on pictures of even size.
         if (!h || h->biWidth <= 0 || h->biHeight == 0 || (h->biWidth & 1) || (h->biHeight & 1))
             return VFW_E_TYPE_NOT_ACCEPTED;
@@ -128,8 +123,8 @@ public:
 
     HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override {
         if (CheckInputType(in) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
-        const BITMAPINFOHEADER* ho = HeaderOf(*out);
-        const BITMAPINFOHEADER* hi = HeaderOf(*in);
+        const BITMAPINFOHEADER* ho = dshow::VideoHeaderOf(*out);
+        const BITMAPINFOHEADER* hi = dshow::VideoHeaderOf(*in);
         if (out->majortype != MEDIATYPE_Video || !ho || ho->biCompression != m_info.fourcc)
             return VFW_E_TYPE_NOT_ACCEPTED;
         if (ho->biWidth != hi->biWidth || std::abs(ho->biHeight) != std::abs(hi->biHeight))
@@ -180,7 +175,7 @@ public:
     }
 
     HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* prop) override {
-        const BITMAPINFOHEADER* h = HeaderOf(m_pOutput->CurrentMediaType());
+        const BITMAPINFOHEADER* h = dshow::VideoHeaderOf(m_pOutput->CurrentMediaType());
         if (!h) return E_UNEXPECTED;
         // Room for a picture that does not compress (noise through a lossless codec).
         const long needed = static_cast<long>(h->biWidth) * std::abs(h->biHeight) * 4 + 65536;
@@ -216,7 +211,7 @@ public:
     HRESULT Transform(IMediaSample* pIn, IMediaSample* pOut) override {
         if (!m_encoder) return E_UNEXPECTED;
         const CMediaType& in = m_pInput->CurrentMediaType();
-        const BITMAPINFOHEADER* hi = HeaderOf(in);
+        const BITMAPINFOHEADER* hi = dshow::VideoHeaderOf(in);
         const AVPixelFormat srcFormat = PixelFormatOfSubtype(in.subtype);
         BYTE* src = nullptr;
         BYTE* dst = nullptr;

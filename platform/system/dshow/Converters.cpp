@@ -6,10 +6,12 @@
 #include <memory>
 
 #include <streams.h>
+#include <rotatefilter.h>
 
 #include "platform/system/codecs/Codecs.h"
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/dshow/GraphInternals.h"
+#include "platform/system/dshow/VideoFormat.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -17,28 +19,6 @@ extern "C" {
 
 namespace lumacap::dshow {
 namespace {
-
-// The rotate filter is installed outside the platform, at its own class identifier.
-constexpr GUID CLSID_RotateFilter = {
-    0xF91FC8FD, 0xB1A6, 0x49B0, {0xA3, 0x08, 0xD6, 0xED, 0xEA, 0xF5, 0x06, 0xDA}};
-
-const BITMAPINFOHEADER* HeaderOf(const CMediaType& mt) {
-    if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
-        return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
-        mt.pbFormat)
-        return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-    return nullptr;
-}
-
-REFERENCE_TIME FrameTimeOf(const CMediaType& mt) {
-    if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
-        return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame;
-    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
-        mt.pbFormat)
-        return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame;
-    return 0;
-}
 
 // An uncompressed RGB video type: bottom-up rows padded to 4 bytes.
 void MakeRgbType(CMediaType* mt, const GUID& subtype, LONG width, LONG height,
@@ -64,14 +44,14 @@ void MakeRgbType(CMediaType* mt, const GUID& subtype, LONG width, LONG height,
 bool IsRgbOutput(const CMediaType& mt) {
     if (mt.majortype != MEDIATYPE_Video || mt.formattype != FORMAT_VideoInfo) return false;
     if (mt.subtype != MEDIASUBTYPE_RGB24 && mt.subtype != MEDIASUBTYPE_RGB32) return false;
-    const BITMAPINFOHEADER* h = HeaderOf(mt);
+    const BITMAPINFOHEADER* h = VideoHeaderOf(mt);
     return h && h->biCompression == BI_RGB &&
            h->biBitCount == (mt.subtype == MEDIASUBTYPE_RGB32 ? 32 : 24);
 }
 
 HRESULT SizeOutputBuffers(CTransformOutputPin* output, IMemAllocator* alloc,
                           ALLOCATOR_PROPERTIES* prop) {
-    const BITMAPINFOHEADER* h = HeaderOf(output->CurrentMediaType());
+    const BITMAPINFOHEADER* h = VideoHeaderOf(output->CurrentMediaType());
     if (!h) return E_UNEXPECTED;
     ALLOCATOR_PROPERTIES request = *prop;
     request.cBuffers = std::max<long>(request.cBuffers, 2);
@@ -92,8 +72,8 @@ public:
 
     HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override {
         if (CheckInputType(in) != S_OK || !IsRgbOutput(*out)) return VFW_E_TYPE_NOT_ACCEPTED;
-        const BITMAPINFOHEADER* hi = HeaderOf(*in);
-        const BITMAPINFOHEADER* ho = HeaderOf(*out);
+        const BITMAPINFOHEADER* hi = VideoHeaderOf(*in);
+        const BITMAPINFOHEADER* ho = VideoHeaderOf(*out);
         if (ho->biWidth != hi->biWidth || std::abs(ho->biHeight) != std::abs(hi->biHeight))
             return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
@@ -103,7 +83,7 @@ public:
         if (iPosition < 0) return E_INVALIDARG;
         if (iPosition > 1) return VFW_S_NO_MORE_ITEMS;
         const CMediaType& in = m_pInput->CurrentMediaType();
-        const BITMAPINFOHEADER* h = HeaderOf(in);
+        const BITMAPINFOHEADER* h = VideoHeaderOf(in);
         if (!h) return E_UNEXPECTED;
         MakeRgbType(mt, iPosition == 0 ? MEDIASUBTYPE_RGB24 : MEDIASUBTYPE_RGB32, h->biWidth,
                     std::abs(h->biHeight), FrameTimeOf(in));
@@ -126,7 +106,7 @@ public:
         if (mt->majortype != MEDIATYPE_Video) return VFW_E_TYPE_NOT_ACCEPTED;
         if (codecs::PixelFormatOfSubtype(mt->subtype) == AV_PIX_FMT_NONE)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        const BITMAPINFOHEADER* h = HeaderOf(*mt);
+        const BITMAPINFOHEADER* h = VideoHeaderOf(*mt);
         if (!h || h->biWidth <= 0 || h->biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
@@ -134,8 +114,8 @@ public:
     HRESULT Transform(IMediaSample* pIn, IMediaSample* pOut) override {
         const CMediaType& inType = m_pInput->CurrentMediaType();
         const CMediaType& outType = m_pOutput->CurrentMediaType();
-        const BITMAPINFOHEADER* hi = HeaderOf(inType);
-        const BITMAPINFOHEADER* ho = HeaderOf(outType);
+        const BITMAPINFOHEADER* hi = VideoHeaderOf(inType);
+        const BITMAPINFOHEADER* ho = VideoHeaderOf(outType);
         const AVPixelFormat srcFormat = codecs::PixelFormatOfSubtype(inType.subtype);
         const AVPixelFormat dstFormat = codecs::PixelFormatOfSubtype(outType.subtype);
         BYTE* src = nullptr;
@@ -177,7 +157,7 @@ public:
     HRESULT CheckInputType(const CMediaType* mt) override {
         if (mt->majortype != MEDIATYPE_Video || mt->subtype != MEDIASUBTYPE_MJPG)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        const BITMAPINFOHEADER* h = HeaderOf(*mt);
+        const BITMAPINFOHEADER* h = VideoHeaderOf(*mt);
         if (!h || h->biWidth <= 0 || h->biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
@@ -203,7 +183,7 @@ public:
         // A damaged picture is dropped; the stream goes on.
         if (!frame) return S_FALSE;
         const CMediaType& outType = m_pOutput->CurrentMediaType();
-        const BITMAPINFOHEADER* ho = HeaderOf(outType);
+        const BITMAPINFOHEADER* ho = VideoHeaderOf(outType);
         const AVPixelFormat dstFormat = codecs::PixelFormatOfSubtype(outType.subtype);
         const int width = ho->biWidth;
         const int height = std::abs(ho->biHeight);
@@ -235,15 +215,15 @@ public:
 
     HRESULT CheckInputType(const CMediaType* mt) override {
         if (!IsRgbOutput(*mt)) return VFW_E_TYPE_NOT_ACCEPTED;
-        const BITMAPINFOHEADER* h = HeaderOf(*mt);
+        const BITMAPINFOHEADER* h = VideoHeaderOf(*mt);
         return h->biWidth > 0 && h->biHeight != 0 ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
     }
 
     HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override {
         if (CheckInputType(in) != S_OK || !IsRgbOutput(*out) || in->subtype != out->subtype)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        const BITMAPINFOHEADER* hi = HeaderOf(*in);
-        const BITMAPINFOHEADER* ho = HeaderOf(*out);
+        const BITMAPINFOHEADER* hi = VideoHeaderOf(*in);
+        const BITMAPINFOHEADER* ho = VideoHeaderOf(*out);
         if (ho->biWidth != std::abs(hi->biHeight) || std::abs(ho->biHeight) != hi->biWidth)
             return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
@@ -253,7 +233,7 @@ public:
         if (iPosition < 0) return E_INVALIDARG;
         if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
         const CMediaType& in = m_pInput->CurrentMediaType();
-        const BITMAPINFOHEADER* h = HeaderOf(in);
+        const BITMAPINFOHEADER* h = VideoHeaderOf(in);
         if (!h) return E_UNEXPECTED;
         MakeRgbType(mt, in.subtype, std::abs(h->biHeight), h->biWidth, FrameTimeOf(in));
         return S_OK;
@@ -264,13 +244,13 @@ public:
     }
 
     HRESULT Transform(IMediaSample* pIn, IMediaSample* pOut) override {
-        const BITMAPINFOHEADER* hi = HeaderOf(m_pInput->CurrentMediaType());
-        const BITMAPINFOHEADER* ho = HeaderOf(m_pOutput->CurrentMediaType());
+        const BITMAPINFOHEADER* hi = VideoHeaderOf(m_pInput->CurrentMediaType());
+        const BITMAPINFOHEADER* ho = VideoHeaderOf(m_pOutput->CurrentMediaType());
         const int bpp = hi->biBitCount / 8;
         const int inW = hi->biWidth, inH = std::abs(hi->biHeight);
         const int outW = ho->biWidth, outH = std::abs(ho->biHeight);
-        const int inStride = ((inW * hi->biBitCount + 31) / 32) * 4;
-        const int outStride = ((outW * ho->biBitCount + 31) / 32) * 4;
+        const int inStride = GDI_WIDTHBYTES(inW * hi->biBitCount);
+        const int outStride = GDI_WIDTHBYTES(outW * ho->biBitCount);
         BYTE* src = nullptr;
         BYTE* dst = nullptr;
         pIn->GetPointer(&src);

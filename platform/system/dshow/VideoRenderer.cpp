@@ -116,7 +116,7 @@ public:
         BITMAPINFO bmi{};
         {
             std::lock_guard<std::mutex> lock(m_frameMutex);
-            const long stride = ((m_header.biWidth * m_header.biBitCount + 31) / 32) * 4;
+            const long stride = GDI_WIDTHBYTES(m_header.biWidth * m_header.biBitCount);
             const long size = stride * std::abs(m_header.biHeight);
             // A short sample is not a picture of the agreed type: keep showing the last one.
             if (size <= 0 || length < size) return S_OK;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <wingdi.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
@@ -204,7 +206,7 @@ long FrameRenderer::Render(long frameNumber, uint8_t* dst, long capacity) {
 
 long ReadStamp(const uint8_t* bgr, long width, long height) {
     if (!bgr || width < kStampCells || height < 12) return -1;
-    const long stride = ((width * 24 + 31) / 32) * 4;
+    const long stride = GDI_WIDTHBYTES(width * 24);
     const long y0 = height / 24;
     const long y1 = std::max(y0 + 1, height / 8);
     uint32_t bits[kStampCells];

@@ -7,6 +7,8 @@
 
 #include <streams.h>
 
+#include "platform/system/dshow/VideoFormat.h"
+#include "platform/system/hw/LiveSource.h"
 #include "platform/system/hw/TestPattern.h"
 #include "platform/system/hw/VirtualDevices.h"
 #include "platform/sim/Faults.h"
@@ -26,24 +28,6 @@ constexpr GUID CLSID_CameraControlPropertyPage = {
 using Clock = std::chrono::steady_clock;
 
 class VirtualCameraFilter;
-
-const BITMAPINFOHEADER* HeaderOf(const AM_MEDIA_TYPE& mt) {
-    if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
-        return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
-        mt.pbFormat)
-        return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-    return nullptr;
-}
-
-REFERENCE_TIME FrameTimeOf(const AM_MEDIA_TYPE& mt) {
-    if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) && mt.pbFormat)
-        return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame;
-    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
-        mt.pbFormat)
-        return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame;
-    return 0;
-}
 
 class VirtualCameraPin final : public CSourceStream, public IAMStreamConfig, public IKsPropertySet {
 public:
@@ -145,14 +129,13 @@ private:
     CameraDevice* m_device;
 };
 
-class VirtualCameraFilter final : public CSource,
+class VirtualCameraFilter final : public LiveSourceFilter,
                                   public IAMVideoProcAmp,
                                   public ISpecifyPropertyPages,
-                                  public IAMFilterMiscFlags,
                                   public DeviceListener {
 public:
     explicit VirtualCameraFilter(std::shared_ptr<CameraDevice> device, HRESULT* phr)
-        : CSource(NAME("Virtual camera"), nullptr, CLSID_LumacapVirtualCamera),
+        : LiveSourceFilter(NAME("Virtual camera"), CLSID_LumacapVirtualCamera),
           m_device(std::move(device)),
           m_cameraControl(GetOwner(), m_device.get()),
           m_pin(phr, this, m_device) {
@@ -168,26 +151,7 @@ public:
         if (riid == IID_IAMCameraControl) return GetInterface(&m_cameraControl, ppv);
         if (riid == IID_ISpecifyPropertyPages)
             return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
-        if (riid == IID_IAMFilterMiscFlags)
-            return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
-        return CSource::NonDelegatingQueryInterface(riid, ppv);
-    }
-
-    // A live source cannot cue data while paused.
-    STDMETHODIMP GetState(DWORD dwMSecs, FILTER_STATE* State) override {
-        const HRESULT hr = CSource::GetState(dwMSecs, State);
-        if (hr == S_OK && *State == State_Paused) return VFW_S_CANT_CUE;
-        return hr;
-    }
-    STDMETHODIMP Pause() override {
-        CAutoLock lock(&m_cStateLock);
-        m_pin.SetRunning(false);
-        return CSource::Pause();
-    }
-    STDMETHODIMP Stop() override {
-        CAutoLock lock(&m_cStateLock);
-        m_pin.SetRunning(false);
-        return CSource::Stop();
+        return LiveSourceFilter::NonDelegatingQueryInterface(riid, ppv);
     }
 
     // IAMVideoProcAmp
@@ -221,15 +185,10 @@ public:
         return S_OK;
     }
 
-    STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
-
+    void SetDelivering(bool delivering) override { m_pin.SetRunning(delivering); }
     void OnDevicePresence(bool present) override {
         if (!present) m_pin.SetLost();
-        // The graph holds a reference to the device's filter in the event's first parameter.
-        NotifyEvent(
-            EC_DEVICE_LOST,
-            reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
-            present ? 1 : 0);
+        NotifyPresence(present);
     }
 
     CameraDevice& Device() { return *m_device; }
@@ -247,7 +206,7 @@ VirtualCameraPin::VirtualCameraPin(HRESULT* phr, VirtualCameraFilter* filter,
       m_config(m_device->Config()) {}
 
 int VirtualCameraPin::FindCapability(const AM_MEDIA_TYPE& mt) const {
-    const BITMAPINFOHEADER* header = HeaderOf(mt);
+    const BITMAPINFOHEADER* header = dshow::VideoHeaderOf(mt);
     if (!header || mt.majortype != MEDIATYPE_Video) return -1;
     for (size_t i = 0; i < m_config.capabilities.size(); ++i) {
         const sim::VideoCapability& cap = m_config.capabilities[i];
@@ -284,7 +243,7 @@ HRESULT VirtualCameraPin::CheckMediaType(const CMediaType* pmt) {
 HRESULT VirtualCameraPin::SetMediaType(const CMediaType* pmt) {
     const HRESULT hr = CSourceStream::SetMediaType(pmt);
     if (FAILED(hr)) return hr;
-    REFERENCE_TIME frameTime = FrameTimeOf(*pmt);
+    REFERENCE_TIME frameTime = dshow::FrameTimeOf(*pmt);
     if (frameTime <= 0) frameTime = 333333;
     m_frameTime = frameTime;
     return S_OK;
@@ -292,7 +251,7 @@ HRESULT VirtualCameraPin::SetMediaType(const CMediaType* pmt) {
 
 HRESULT VirtualCameraPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) {
     if (!pAlloc || !pRequest) return E_POINTER;
-    const BITMAPINFOHEADER* header = HeaderOf(m_mt);
+    const BITMAPINFOHEADER* header = dshow::VideoHeaderOf(m_mt);
     if (!header) return E_UNEXPECTED;
     ALLOCATOR_PROPERTIES request = *pRequest;
     // A few buffers in flight, as a capture driver queues them.
@@ -306,7 +265,7 @@ HRESULT VirtualCameraPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROP
 }
 
 bool VirtualCameraPin::PrepareRenderer() {
-    const BITMAPINFOHEADER* header = HeaderOf(m_mt);
+    const BITMAPINFOHEADER* header = dshow::VideoHeaderOf(m_mt);
     if (!header) return false;
     const bool mjpeg = m_mt.subtype == MEDIASUBTYPE_MJPG;
     const AVPixelFormat format = codecs::PixelFormatOfSubtype(m_mt.subtype);
@@ -516,7 +475,7 @@ STDMETHODIMP VirtualCameraPin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, B
     const double fps = cap.framesPerSecond > 0 ? cap.framesPerSecond : 30.0;
     caps.MinFrameInterval = static_cast<LONGLONG>(10000000.0 / fps);
     caps.MaxFrameInterval = 10000000LL;  // down to one frame a second
-    const BITMAPINFOHEADER* header = HeaderOf(**ppmt);
+    const BITMAPINFOHEADER* header = dshow::VideoHeaderOf(**ppmt);
     const double frameBits = header ? header->biSizeImage * 8.0 : 0.0;
     caps.MinBitsPerSecond = static_cast<LONG>(frameBits);
     caps.MaxBitsPerSecond = static_cast<LONG>(std::min(frameBits * fps, 2147483647.0));

@@ -8,6 +8,7 @@
 #include <mmreg.h>
 #include <streams.h>
 
+#include "platform/system/hw/LiveSource.h"
 #include "platform/system/hw/VirtualDevices.h"
 #include "platform/sim/Faults.h"
 
@@ -315,49 +316,20 @@ private:
     std::atomic<bool> m_lost{false};
 };
 
-class VirtualMicrophoneFilter final : public CSource,
-                                      public IAMFilterMiscFlags,
-                                      public DeviceListener {
+class VirtualMicrophoneFilter final : public LiveSourceFilter, public DeviceListener {
 public:
     VirtualMicrophoneFilter(std::shared_ptr<MicrophoneDevice> device, HRESULT* phr)
-        : CSource(NAME("Virtual microphone"), nullptr, CLSID_LumacapVirtualMicrophone),
+        : LiveSourceFilter(NAME("Virtual microphone"), CLSID_LumacapVirtualMicrophone),
           m_device(std::move(device)),
           m_pin(phr, this, m_device) {
         m_device->Attach(this);
     }
     ~VirtualMicrophoneFilter() override { m_device->Detach(this); }
 
-    DECLARE_IUNKNOWN
-    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IAMFilterMiscFlags)
-            return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
-        return CSource::NonDelegatingQueryInterface(riid, ppv);
-    }
-    STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
-
-    STDMETHODIMP GetState(DWORD dwMSecs, FILTER_STATE* State) override {
-        const HRESULT hr = CSource::GetState(dwMSecs, State);
-        if (hr == S_OK && *State == State_Paused) return VFW_S_CANT_CUE;
-        return hr;
-    }
-    STDMETHODIMP Pause() override {
-        CAutoLock lock(&m_cStateLock);
-        m_pin.SetRunning(false);
-        return CSource::Pause();
-    }
-    STDMETHODIMP Stop() override {
-        CAutoLock lock(&m_cStateLock);
-        m_pin.SetRunning(false);
-        return CSource::Stop();
-    }
-
+    void SetDelivering(bool delivering) override { m_pin.SetRunning(delivering); }
     void OnDevicePresence(bool present) override {
         if (!present) m_pin.SetLost();
-        NotifyEvent(
-            EC_DEVICE_LOST,
-            reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
-            present ? 1 : 0);
+        NotifyPresence(present);
     }
 
 private:

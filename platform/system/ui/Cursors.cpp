@@ -111,8 +111,8 @@ std::shared_ptr<Cursor> ParseCursor(const uint8_t* data, size_t size) {
     const int w = h.biWidth, hh = h.biHeight / 2;
     const size_t colors = bpp <= 8 ? (h.biClrUsed ? h.biClrUsed : (1u << bpp)) : 0;
     const size_t paletteAt = 4 + h.biSize;
-    const size_t xorStride = ((static_cast<size_t>(w) * bpp + 31) / 32) * 4;
-    const size_t andStride = ((static_cast<size_t>(w) + 31) / 32) * 4;
+    const size_t xorStride = GDI_WIDTHBYTES(static_cast<size_t>(w) * bpp);
+    const size_t andStride = GDI_WIDTHBYTES(static_cast<size_t>(w));
     const size_t xorAt = paletteAt + colors * 4;
     const size_t andAt = xorAt + xorStride * hh;
     if (colors > 256 || andAt + andStride * hh > size) return nullptr;

@@ -526,8 +526,7 @@ int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBi
         h.biHeight = s->Height();
         h.biPlanes = 1;
         h.biCompression = BI_RGB;
-        h.biSizeImage =
-            static_cast<DWORD>(((s->Width() * h.biBitCount + 31) / 32) * 4 * s->Height());
+        h.biSizeImage = static_cast<DWORD>(GDI_WIDTHBYTES(s->Width() * h.biBitCount) * s->Height());
         return 1;
     }
     if ((h.biBitCount != 24 && h.biBitCount != 32) || h.biCompression != BI_RGB ||
@@ -537,7 +536,7 @@ int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBi
     }
     const bool bottomUp = h.biHeight > 0;
     const int height = s->Height();
-    const size_t stride = static_cast<size_t>(((s->Width() * h.biBitCount + 31) / 32) * 4);
+    const size_t stride = static_cast<size_t>(GDI_WIDTHBYTES(s->Width() * h.biBitCount));
     int copied = 0;
     std::lock_guard<std::mutex> lock(s->Mutex());
     for (UINT i = 0; i < cLines; ++i) {

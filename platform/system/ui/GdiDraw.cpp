@@ -371,7 +371,7 @@ bool DibView(const BITMAPINFO* bmi, const void* bits, PixelView* view) {
         h.biHeight == 0)
         return false;
     const int height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
-    const ptrdiff_t stride = ((static_cast<ptrdiff_t>(h.biWidth) * h.biBitCount + 31) / 32) * 4;
+    const ptrdiff_t stride = GDI_WIDTHBYTES(static_cast<ptrdiff_t>(h.biWidth) * h.biBitCount);
     auto* base = static_cast<uint8_t*>(const_cast<void*>(bits));
     if (h.biHeight > 0) {
         *view = PixelView{base + (height - 1) * stride, -stride, h.biWidth, height, h.biBitCount};

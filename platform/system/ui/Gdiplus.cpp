@@ -150,7 +150,7 @@ GpStatus WINGDIPAPI GdipCreateBitmapFromGdiDib(GDIPCONST BITMAPINFO* info, VOID*
     b->width = h.biWidth;
     b->height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
     b->format = h.biBitCount == 24 ? PixelFormat24bppRGB : PixelFormat32bppRGB;
-    const ptrdiff_t stride = ((static_cast<ptrdiff_t>(h.biWidth) * h.biBitCount + 31) / 32) * 4;
+    const ptrdiff_t stride = GDI_WIDTHBYTES(static_cast<ptrdiff_t>(h.biWidth) * h.biBitCount);
     auto* base = static_cast<uint8_t*>(data);
     // The caller's bits, not a copy: drawing into the bitmap writes them.
     if (h.biHeight > 0) {
@@ -200,7 +200,7 @@ GpStatus WINGDIPAPI GdipCreateBitmapFromScan0(INT width, INT height, INT stride,
     b->width = width;
     b->height = height;
     b->format = format;
-    const ptrdiff_t minStride = ((static_cast<ptrdiff_t>(width) * b->BitsPerPixel() + 31) / 32) * 4;
+    const ptrdiff_t minStride = GDI_WIDTHBYTES(static_cast<ptrdiff_t>(width) * b->BitsPerPixel());
     if (scan0) {
         if ((stride < 0 ? -static_cast<ptrdiff_t>(stride) : stride) < minStride)
             return InvalidParameter;

@@ -43,7 +43,7 @@ bool DispatchOne() {
 }  // namespace
 
 std::vector<uint8_t> Pixels::ToBgr24BottomUp() const {
-    const size_t stride = ((static_cast<size_t>(width) * 24 + 31) / 32) * 4;
+    const size_t stride = GDI_WIDTHBYTES(static_cast<size_t>(width) * 24);
     std::vector<uint8_t> out(stride * static_cast<size_t>(height));
     for (int y = 0; y < height; ++y) {
         uint8_t* row = &out[stride * static_cast<size_t>(height - 1 - y)];

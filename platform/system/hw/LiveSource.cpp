@@ -1,0 +1,38 @@
+// The shared part of capture device filters.
+#include "platform/system/hw/LiveSource.h"
+
+namespace lumacap::hw {
+
+STDMETHODIMP LiveSourceFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IAMFilterMiscFlags)
+        return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+    return CSource::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP LiveSourceFilter::GetState(DWORD dwMSecs, FILTER_STATE* State) {
+    const HRESULT hr = CSource::GetState(dwMSecs, State);
+    if (hr == S_OK && *State == State_Paused) return VFW_S_CANT_CUE;
+    return hr;
+}
+
+STDMETHODIMP LiveSourceFilter::Pause() {
+    CAutoLock lock(&m_cStateLock);
+    SetDelivering(false);
+    return CSource::Pause();
+}
+
+STDMETHODIMP LiveSourceFilter::Stop() {
+    CAutoLock lock(&m_cStateLock);
+    SetDelivering(false);
+    return CSource::Stop();
+}
+
+void LiveSourceFilter::NotifyPresence(bool present) {
+    // The graph holds a reference to the device's filter in the event's first parameter.
+    NotifyEvent(EC_DEVICE_LOST,
+                reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),
+                present ? 1 : 0);
+}
+
+}  // namespace lumacap::hw
