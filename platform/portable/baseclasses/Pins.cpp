@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/sim/Faults.h"
+#include "platform/portable/SystemSeam.h"
 
 namespace {
 

@@ -1,0 +1,34 @@
+// What the portable code takes from our own system beyond the SDK's names: fault points, the count
+// of live component objects, and notice of windows that vanish without messages. Windows offers
+// none of these, so a Windows build gets no-ops that cost nothing.
+#pragma once
+
+#if defined(_WIN32)
+
+#include <atomic>
+#include <functional>
+
+#include <windows.h>
+
+#define LUMACAP_FAULT_POINT(point) static_cast<void>(0)
+
+namespace lumacap::portable {
+inline std::atomic<long>& LiveObjectCount() {
+    static std::atomic<long> count{0};
+    return count;
+}
+inline void AddWindowGoneObserver(std::function<void(HWND)>) {}
+}  // namespace lumacap::portable
+
+#else
+
+#include "platform/sim/Faults.h"
+#include "platform/system/com/LiveObjects.h"
+#include "platform/system/ui/User.h"
+
+namespace lumacap::portable {
+using lumacap::com::LiveObjectCount;
+using lumacap::ui::AddWindowGoneObserver;
+}  // namespace lumacap::portable
+
+#endif
