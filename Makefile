@@ -3,7 +3,7 @@
 #   make test       install what is missing, build, run the whole test suite
 #   make test-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   make bench      build and run the benchmarks
-#   make lint       clang-tidy over the library and the tool
+#   make lint       every source says what it holds; clang-tidy over library, platform and tool
 #   make windows-check  cross-compile the library for Windows (mingw-w64) and link a test program
 #   make format     clang-format every tracked source in place; make format-check only reports
 #   make install    install into $(PREFIX) (default /usr/local)
