@@ -2,6 +2,7 @@
 #   make run        install what is missing, build, run the main job
 #   make test       install what is missing, build, run the whole test suite
 #   make test-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   make test-tsan  the same suite under ThreadSanitizer
 #   make bench      build and run the benchmarks
 #   make lint       every source says what it holds; clang-tidy over library, platform and tool
 #   make windows-check  cross-compile the library for Windows (mingw-w64) and link a test program
@@ -10,6 +11,7 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 WIN_BUILD  ?= build-windows
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
@@ -18,7 +20,7 @@ LUMACAP_WERROR ?= OFF
 LAUNCHER   := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 CMAKE_ARGS := -G Ninja $(LAUNCHER) -DLUMACAP_WERROR=$(LUMACAP_WERROR)
 
-.PHONY: all deps configure build run test test-asan bench lint windows-check format format-check \
+.PHONY: all deps configure build run test test-asan test-tsan bench lint windows-check format format-check \
         install examples clean
 
 all: build
@@ -42,9 +44,16 @@ test: build
 	./scripts/check-installed.sh $(BUILD)
 
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=Debug -DLUMACAP_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=Debug -DLUMACAP_SANITIZE=ON -DLUMACAP_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# Optimised, so the slowdown of the race detector stays tolerable; the suppressions it needs for
+# libraries built without it are set by the test properties (tests/CMakeLists.txt).
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMACAP_TSAN=ON -DLUMACAP_BUILD_BENCH=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
 
 lint: build
 	./scripts/lint.sh $(BUILD)
@@ -65,4 +74,4 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(WIN_BUILD)

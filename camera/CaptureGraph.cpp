@@ -7,6 +7,7 @@
 #include <streams.h>  // DeleteMediaType
 
 #include "app/Release.h"
+#include "app/ScopedLock.h"
 #include "camera/Enumeration.h"
 #include "log/Log.h"
 #include "preview/PreviewWnd.h"
@@ -19,6 +20,7 @@ constexpr long kGraphEventMessage = WM_USER + 100;
 }  // namespace
 
 long CDXCamera::Open() {
+    CScopedLock lock(&m_csControl);
     LogInfo("DX Open,RenderMode:%d", static_cast<int>(m_nRenderMode));
     // A parent window is needed in every render mode: the preview window, child of the parent,
     // receives the graph's events even when it shows nothing.
@@ -272,6 +274,7 @@ long CDXCamera::ConnectFilters(IBaseFilter* pUpstream, IBaseFilter* pDownstream)
 }
 
 long CDXCamera::Close() {
+    CScopedLock lock(&m_csControl);
     // A stop worker still inside the graph must finish before the graph goes away; it also must
     // not write its status after the camera is closed.
     JoinStopWorker();
@@ -282,7 +285,11 @@ long CDXCamera::Close() {
     LUMACAP_CONNECT_CB pfnConnectCB = m_pfnConnectCB.exchange(nullptr);
     void* pConnectCBUser = m_pConnectCBUser.exchange(nullptr);
 
+    // Marked closed under the callback lock: a recorder composing from this camera either holds
+    // its own reference to the grabber already or sees the camera closed.
+    EnterCriticalSection(&m_GrabberCB.m_csLock);
     m_nStatus = 0;
+    LeaveCriticalSection(&m_GrabberCB.m_csLock);
     if (m_pMediaControl) m_pMediaControl->StopWhenReady();
     if (m_pMediaEvent) m_pMediaEvent->SetNotifyWindow(0, 0, 0);
     if (m_pVideoWindow) {

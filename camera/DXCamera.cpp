@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "app/ScopedLock.h"
 #include "preview/PreviewWnd.h"
 
 CDXCamera::CDXCamera()
@@ -40,6 +41,7 @@ CDXCamera::CDXCamera()
       m_pfnConnectCB(nullptr),
       m_pConnectCBUser(nullptr),
       m_hStopWorker(nullptr) {
+    InitializeCriticalSection(&m_csControl);
     CoInitialize(nullptr);
 }
 
@@ -86,14 +88,19 @@ void CDXCamera::CopyConfiguration(const CDXCamera& other) {
 }
 
 CDXCamera::~CDXCamera() {
-    if (m_nStatus != 0) Close();
-    JoinStopWorker();
+    {
+        // A call another thread is making finishes first.
+        CScopedLock lock(&m_csControl);
+        if (m_nStatus != 0) Close();
+        JoinStopWorker();
+    }
     if (m_pPreviewWnd) {
         if (m_pPreviewWnd->GetSafeHwnd()) m_pPreviewWnd->DestroyWindow();
         delete m_pPreviewWnd;
         m_pPreviewWnd = nullptr;
     }
     Reset();
+    DeleteCriticalSection(&m_csControl);
     CoUninitialize();
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "app/ScopedLock.h"
 #include "preview/PreviewWnd.h"
 
 void CDXCamera::SetLumacapBuffCB(LUMACAP_BUFF_CB pfn, void* context) {
@@ -53,7 +54,24 @@ HRESULT CSampleGrabberCB::BufferCB(double, BYTE* pBuffer, long BufferLen) {
     return S_OK;
 }
 
+// The recorder composes from another thread while the host may close the camera. Status, frame
+// size and grabber are read together under the callback lock, which Close takes to mark the camera
+// closed, and the caller gets a reference of its own: a grabber released by Close meanwhile stays
+// alive until the caller is done with it. Null while the camera has no running graph.
+ISampleGrabber* CDXCamera::AcquireLatestFrame(long* width, long* height) {
+    ISampleGrabber* pGrabber = nullptr;
+    EnterCriticalSection(&m_GrabberCB.m_csLock);
+    if (m_nStatus != 0 && m_pSampleGrabber &&
+        GetVideoSize(static_cast<int>(m_lResolutionIndex), width, height)) {
+        pGrabber = m_pSampleGrabber;
+        pGrabber->AddRef();
+    }
+    LeaveCriticalSection(&m_GrabberCB.m_csLock);
+    return pGrabber;
+}
+
 long CDXCamera::TakeSnapshot(unsigned char*& pBuffer, unsigned long& size) {
+    CScopedLock lock(&m_csControl);
     if (m_nStatus == 0 || !m_pSampleGrabber) {
         m_strLastError = "设备未运行.";
         return 1;
@@ -119,6 +137,7 @@ bool CDXCamera::RefuseGraphRequest() {
 
 long CDXCamera::ChangeGraphState(OAFilterState target,
                                  HRESULT (STDMETHODCALLTYPE IMediaControl::*change)(), int status) {
+    CScopedLock lock(&m_csControl);
     if (RefuseGraphRequest()) return 1;
     // A stop the host asked for earlier is carried out before this request.
     JoinStopWorker();
@@ -138,6 +157,7 @@ long CDXCamera::Pause() {
 }
 
 long CDXCamera::Stop() {
+    CScopedLock lock(&m_csControl);
     if (RefuseGraphRequest()) return 1;
     // Stopping a graph waits for its streaming threads, so it happens on a worker and Stop returns
     // at once. The camera keeps the worker's handle and joins it before the graph goes away (Close,

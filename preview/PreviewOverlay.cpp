@@ -29,8 +29,8 @@ CRect NormalizedRect(POINT a, POINT b) {
 // ---- mapping ----
 
 void CPreviewWnd::ImageToWindowRect(RECT* pRect) const {
-    const double pw = m_image.GetWidth(), ph = m_image.GetHeight();
-    if (!HasPicture() || pw <= 0 || ph <= 0) return;
+    double pw = 0, ph = 0;
+    if (!PictureSize(&pw, &ph) || pw <= 0 || ph <= 0) return;
     const double dw = m_rcDisplay.right - m_rcDisplay.left,
                  dh = m_rcDisplay.bottom - m_rcDisplay.top;
     pRect->left = Round(dw * pRect->left / pw + m_rcDisplay.left);
@@ -43,8 +43,8 @@ void CPreviewWnd::WindowToImageRect(RECT* pRect) const {
     const double dw = m_rcDisplay.right - m_rcDisplay.left,
                  dh = m_rcDisplay.bottom - m_rcDisplay.top;
     // A degenerate display area maps nothing.
-    if (!HasPicture() || dw <= 0 || dh <= 0) return;
-    const double pw = m_image.GetWidth(), ph = m_image.GetHeight();
+    double pw = 0, ph = 0;
+    if (!PictureSize(&pw, &ph) || dw <= 0 || dh <= 0) return;
     pRect->left = Round(pw * (pRect->left - m_rcDisplay.left) / dw);
     pRect->right = Round(pw * (pRect->right - m_rcDisplay.left) / dw);
     pRect->top = Round(ph * (pRect->top - m_rcDisplay.top) / dh);
@@ -54,8 +54,8 @@ void CPreviewWnd::WindowToImageRect(RECT* pRect) const {
 void CPreviewWnd::WindowToImageSize(SIZE* pSize) const {
     const double dw = m_rcDisplay.right - m_rcDisplay.left,
                  dh = m_rcDisplay.bottom - m_rcDisplay.top;
-    if (!HasPicture() || dw <= 0 || dh <= 0) return;
-    const double pw = m_image.GetWidth(), ph = m_image.GetHeight();
+    double pw = 0, ph = 0;
+    if (!PictureSize(&pw, &ph) || dw <= 0 || dh <= 0) return;
     pSize->cx = RoundDistance(pw * pSize->cx / dw);
     pSize->cy = RoundDistance(ph * pSize->cy / dh);
 }
@@ -355,8 +355,9 @@ void CPreviewWnd::OnLButtonUp(UINT nFlags, CPoint point) {
                     // Pushed past an edge, the rectangle is cut there rather than stopped.
                     CRect proposed(item->m_rect);
                     proposed.OffsetRect(d.cx, d.cy);
-                    ClampRect(&proposed, CRect(0, 0, static_cast<int>(m_image.GetWidth()),
-                                               static_cast<int>(m_image.GetHeight())));
+                    double pw = 0, ph = 0;
+                    PictureSize(&pw, &ph);
+                    ClampRect(&proposed, CRect(0, 0, static_cast<int>(pw), static_cast<int>(ph)));
                     if (!NotifyParent(PWM_EDITRECT_END, static_cast<WPARAM>(m_nCurrent),
                                       reinterpret_cast<LPARAM>(&proposed)) &&
                         IsValidIndex(m_nCurrent))

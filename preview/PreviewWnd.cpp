@@ -49,8 +49,9 @@ CPreviewWnd::~CPreviewWnd() {
 }
 
 void CPreviewWnd::SetFrameSize(LONG lWidth, LONG lHeight) {
-    // Frames do not flow yet, so the picture is sized without the lock.
+    EnterCriticalSection(&m_cs);
     m_image.Create(static_cast<DWORD>(lWidth), static_cast<DWORD>(lHeight), 24);
+    LeaveCriticalSection(&m_cs);
     RECT rc{0, 0, 0, 0};
     GetClientRect(&rc);
     const int cw = rc.right - rc.left, ch = rc.bottom - rc.top;
@@ -86,6 +87,16 @@ void CPreviewWnd::PutFrame(const BYTE* pBuffer, LONG, LONG lWidth, LONG lHeight)
     if (m_hWnd) InvalidateRect(nullptr, TRUE);
 }
 
+bool CPreviewWnd::PictureSize(double* pWidth, double* pHeight) const {
+    auto* pcs = const_cast<CRITICAL_SECTION*>(&m_cs);
+    EnterCriticalSection(pcs);
+    const bool hasPicture = m_image.GetBlock() != nullptr;
+    if (pWidth) *pWidth = m_image.GetWidth();
+    if (pHeight) *pHeight = m_image.GetHeight();
+    LeaveCriticalSection(pcs);
+    return hasPicture;
+}
+
 void CPreviewWnd::ClearFrame() {
     EnterCriticalSection(&m_cs);
     m_image.Destroy();
@@ -119,13 +130,16 @@ void CPreviewWnd::OnPaint() {
     CBrush black(RGB(0, 0, 0));
     memDC.FillRect(&rcClip, &black);
 
-    if (m_image.GetBlock()) {
-        EnterCriticalSection(&m_cs);
+    EnterCriticalSection(&m_cs);
+    const bool hasPicture = m_image.GetBlock() != nullptr;
+    if (hasPicture) {
         const RECT rcSrc{0, 0, static_cast<LONG>(m_image.GetWidth()),
                          static_cast<LONG>(m_image.GetHeight())};
         DrawFrame(&memDC, m_rcDisplay, m_image.GetBlock(), rcSrc);
-        LeaveCriticalSection(&m_cs);
+    }
+    LeaveCriticalSection(&m_cs);
 
+    if (hasPicture) {
         DrawItems(&memDC);
 
         if (m_nTrackState == TrackDrawing || m_nTrackState == TrackSizing) {

@@ -68,7 +68,10 @@ private:
     void DrawItems(CDC* pDC);
 
     // ---- overlays (PreviewOverlay.cpp) ----
-    bool HasPicture() const { return m_image.GetBlock() != nullptr; }
+    bool HasPicture() const { return PictureSize(nullptr, nullptr); }
+    // Whether there is a picture, and its size. Frames replace the picture on the capture thread
+    // at any moment, so this reads it under m_cs.
+    bool PictureSize(double* pWidth, double* pHeight) const;
     // Picture pixels <-> client pixels through m_rcDisplay, each value rounded on its own. They
     // change nothing while there is no picture.
     void ImageToWindowRect(RECT* pRect) const;

@@ -120,14 +120,18 @@ void CDXRecorder::DrawWindowSource(GpGraphics* pGraphics, const RecorderSource& 
 void CDXRecorder::DrawCameraSource(GpGraphics* pGraphics, const RecorderSource& source, int width,
                                    int height) {
     CDXCamera* pCamera = static_cast<CDXCamera*>(source.core);
-    if (!pCamera || pCamera->m_nStatus == 0) return;
+    if (!pCamera) return;
     long w = 0, h = 0;
-    if (!pCamera->GetVideoSize(pCamera->m_lResolutionIndex, &w, &h)) return;
+    // The host may close or reopen the camera meanwhile: the grabber comes with a reference of
+    // this frame's own, or not at all once the camera is closed.
+    ISampleGrabber* pGrabber = pCamera->AcquireLatestFrame(&w, &h);
+    if (!pGrabber) return;
     // Devices may report bottom-up heights as negative; the grabber's frames are bottom-up.
     if (h < 0) h = -h;
-    if (w <= 0 || h <= 0 || w > 16384 || h > 16384) return;
-    ISampleGrabber* pGrabber = pCamera->m_pSampleGrabber;
-    if (!pGrabber) return;
+    if (w <= 0 || h <= 0 || w > 16384 || h > 16384) {
+        pGrabber->Release();
+        return;
+    }
 
     const size_t frameBytes = static_cast<size_t>(RowBytes24(w)) * static_cast<size_t>(h);
     long size = 0;
@@ -138,6 +142,7 @@ void CDXRecorder::DrawCameraSource(GpGraphics* pGraphics, const RecorderSource& 
         static_cast<size_t>(size) > frameBytes ? static_cast<size_t>(size) : frameBytes, 0);
     size = static_cast<long>(frame.size());
     pGrabber->GetCurrentBuffer(&size, reinterpret_cast<long*>(frame.data()));
+    pGrabber->Release();
 
     // A frame larger than the output is first box-filtered down to the output size. The box
     // filter is made for true reductions of the width; a frame that is larger in one direction

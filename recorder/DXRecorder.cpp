@@ -1,6 +1,8 @@
 // The recorder object: construction, copying, sources, settings and state.
 #include <lumacap/DXRecorder.h>
 
+#include "app/ScopedLock.h"
+
 CDXRecorder::CDXRecorder()
     : m_pfnBuffCB(nullptr),
       m_pBuffCBUser(nullptr),
@@ -23,7 +25,9 @@ CDXRecorder::CDXRecorder()
       m_hNotifyWnd(nullptr),
       m_nFrameWidth(0),
       m_nFrameHeight(0),
-      m_gdiplusToken(0) {}
+      m_gdiplusToken(0) {
+    InitializeCriticalSection(&m_csControl);
+}
 
 // Copies carry sources and settings only: a graph belongs to the recorder that built it, so a
 // copy of a recording recorder is a closed recorder with the same configuration.
@@ -55,7 +59,12 @@ void CDXRecorder::CopySettings(const CDXRecorder& other) {
 }
 
 CDXRecorder::~CDXRecorder() {
-    if (m_nStatus != RecorderStatus_Closed) CloseRecord();
+    {
+        // A call another thread is making finishes first.
+        CScopedLock lock(&m_csControl);
+        if (m_nStatus != RecorderStatus_Closed) CloseRecord();
+    }
+    DeleteCriticalSection(&m_csControl);
 }
 
 // ---- sources ----

@@ -3,6 +3,7 @@
 // would hold the stop until the pause ended.
 #include <lumacap/DXRecorder.h>
 
+#include "app/ScopedLock.h"
 #include "framesource/VideoMergeFilter.h"
 
 namespace {
@@ -17,6 +18,7 @@ OAFilterState GraphState(IMediaControl* pControl) {
 }  // namespace
 
 int CDXRecorder::Run() {
+    CScopedLock lock(&m_csControl);
     if (m_nStatus == RecorderStatus_Closed || !m_pMediaControl) {
         m_strLastError = "尚未开始录像.";
         return 1;
@@ -27,6 +29,7 @@ int CDXRecorder::Run() {
 }
 
 int CDXRecorder::Pause() {
+    CScopedLock lock(&m_csControl);
     if (m_nStatus == RecorderStatus_Closed || !m_pMediaControl) {
         m_strLastError = "尚未开始录像.";
         return 1;
@@ -41,6 +44,7 @@ int CDXRecorder::Pause() {
 }
 
 int CDXRecorder::Stop() {
+    CScopedLock lock(&m_csControl);
     if (m_nStatus == RecorderStatus_Closed || !m_pMediaControl) {
         m_strLastError = "尚未开始录像.";
         return 1;

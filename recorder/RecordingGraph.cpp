@@ -14,6 +14,7 @@
 #include <streams.h>  // DeleteMediaType, FreeMediaType
 
 #include "app/Release.h"
+#include "app/ScopedLock.h"
 #include "devices/Devices.h"
 #include "framesource/VideoMergeFilter.h"
 #include "log/Log.h"
@@ -26,6 +27,7 @@ constexpr int kMaxFrameSide = 16384;
 }  // namespace
 
 BOOL CDXRecorder::StartRecord(const char* path, int format) {
+    CScopedLock lock(&m_csControl);
     // A second graph would be built over the fields of the first; the host closes first.
     if (m_nStatus != RecorderStatus_Closed || m_pGraph) {
         m_strLastError = "设备正在运行。";
@@ -413,6 +415,7 @@ int CDXRecorder::SetAudioFormat(DWORD samplesPerSec, WORD bitsPerSample, WORD ch
 }
 
 void CDXRecorder::CloseRecord() {
+    CScopedLock lock(&m_csControl);
     if (m_pMediaControl && m_nStatus == RecorderStatus_Running) m_pMediaControl->StopWhenReady();
     // Closed before anything is released, so a frame source waiting out a pause stops waiting.
     m_nStatus = RecorderStatus_Closed;

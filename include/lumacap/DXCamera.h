@@ -164,6 +164,7 @@ private:
     void CopyConfiguration(const CDXCamera& other);
     void JoinStopWorker();
     bool RefuseGraphRequest();
+    ISampleGrabber* AcquireLatestFrame(long* width, long* height);
     long ChangeGraphState(OAFilterState target,
                           HRESULT (STDMETHODCALLTYPE IMediaControl::*change)(), int status);
 
@@ -205,6 +206,9 @@ private:
     std::atomic<void*> m_pConnectCBUser;
     // The stop worker of the last Stop, joined before the graph goes away.
     HANDLE m_hStopWorker;
+    // Held by the calls that build, steer and dismantle the graph, so that a Stop and a Close
+    // from two threads at once take turns instead of releasing the graph under each other.
+    CRITICAL_SECTION m_csControl;
 };
 
 // The text of a status code: the system's message text, or "未知的错误" when there is none.

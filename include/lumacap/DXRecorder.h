@@ -180,4 +180,7 @@ private:
     int m_nFrameHeight;
     // GDI+ is held while a recording graph exists, whether or not a preview window started it.
     ULONG_PTR m_gdiplusToken;
+    // Held by the calls that build, steer and close the recording graph, so that calls from two
+    // threads at once take turns instead of releasing the graph under each other.
+    CRITICAL_SECTION m_csControl;
 };

@@ -250,12 +250,12 @@ TEST_F(CaptureGraphTest, TopologiesWithAndWithoutTheRotateFilter) {
 }
 
 TEST_F(CaptureGraphTest, AFormatTheMediaTypesDoNotReachOpensInTheDevicesFormat) {
+    FrameLog log(640, 480);  // outlives the camera, which streams into it until destroyed
     auto camera = MakeCamera(kYuy2_640x480, 2);
     // The camera's list claims one more format than the device's pin offers.
     auto& list = CDXCameraTestAccess::VideoInfo(*camera);
     list.push_back({1024, 768, 1});
     ASSERT_EQ(camera->SetResolutionIndex(static_cast<long>(list.size()) - 1), 1);
-    FrameLog log(640, 480);
     camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
     ASSERT_EQ(camera->Open(), 0);
     ASSERT_TRUE(log.WaitFor(3));
@@ -266,10 +266,10 @@ TEST_F(CaptureGraphTest, AFormatTheMediaTypesDoNotReachOpensInTheDevicesFormat) 
 }
 
 TEST_F(CaptureGraphTest, CloseKeepsTheConfigurationAndTheCallbacks) {
+    FrameLog log(320, 240);
     auto camera = MakeCamera(kYuy2_320x240, 1);
     EXPECT_EQ(camera->Close(), 0) << "closing a closed camera is harmless";
     camera->SetResolutionIndex(99);  // leaves a last error
-    FrameLog log(320, 240);
     camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
     ConnectLog connects;
     camera->SetLumacapConnectCB(&ConnectLog::Callback, &connects);

@@ -13,6 +13,11 @@
 
 struct CVideoMergePinTestAccess {
     static int& FrameNumber(CVideoMergePin& p) { return p.m_iFrameNumber; }
+    // Read while the pin streams: under the lock it fills frames with.
+    static int FrameNumberNow(CVideoMergePin& p) {
+        CAutoLock lock(&p.m_cSharedState);
+        return p.m_iFrameNumber;
+    }
     static REFERENCE_TIME FrameLength(CVideoMergePin& p) { return p.m_rtFrameLength; }
     static int BitDepth(CVideoMergePin& p) { return p.m_nCurrentBitDepth; }
     static DWORD PausedTime(CVideoMergePin& p) { return p.m_dwPausedTime; }

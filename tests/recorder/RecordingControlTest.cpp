@@ -31,7 +31,7 @@ class RecordingControlTest : public RecorderFixture {
 protected:
     int FrameNumber() {
         CVideoMergeFilter* filter = Access::VideoMergeFilter(m_recorder);
-        return filter ? CVideoMergePinTestAccess::FrameNumber(*filter->Pin()) : -1;
+        return filter ? CVideoMergePinTestAccess::FrameNumberNow(*filter->Pin()) : -1;
     }
 };
 
@@ -104,7 +104,7 @@ TEST_F(RecordingControlTest, ClosingWhilePausedAndDestroyingWhileRecordingFinish
     EXPECT_EQ(probe.StreamNumber(0, "width"), 64);
 }
 
-long g_frameLength = 0;
+std::atomic<long> g_frameLength{0};
 long KeepLength(unsigned char*, long length, void*) {
     g_frameLength = length;
     return 0;
@@ -149,6 +149,7 @@ TEST_F(RecordingControlTest, SoundLevelsGoToTheWindowTheRecordingStartedWith) {
     EXPECT_EQ(second.TakePosted(WM_RECORDER_AUDIOLEVEL), 0)
         << "not redirected during the recording";
     m_recorder.CloseRecord();
+    first.TakePosted(WM_RECORDER_AUDIOLEVEL);  // posted before the recording closed
 
     // A silent microphone, and the new window from the next recording on.
     sim::VirtualMicrophoneConfig quiet = sim::GetMicrophoneConfig(0);

@@ -120,6 +120,7 @@ STDMETHODIMP CBaseRenderer::Stop() {
         std::lock_guard<std::mutex> wait(m_waitMutex);
         m_bHaveSample = false;
         m_bEOS = false;
+        m_bEOSDelivered = false;
     }
     return hr;
 }
@@ -132,6 +133,7 @@ STDMETHODIMP CBaseRenderer::Pause() {
         m_bHaveSample = false;
         m_bAbort = false;
         m_bEOS = false;
+        m_bEOSDelivered = false;
     }
     const HRESULT hr = CBaseFilter::Pause();
     if (FAILED(hr)) return hr;
@@ -155,11 +157,15 @@ STDMETHODIMP CBaseRenderer::Run(REFERENCE_TIME StartTime) {
         if (FAILED(hr)) return hr;
     }
     hr = CBaseFilter::Run(StartTime);
+    bool complete = false;
     {
         std::lock_guard<std::mutex> wait(m_waitMutex);
         m_streamState = State_Running;
+        complete = m_bEOS && !m_bEOSDelivered;
+        if (complete) m_bEOSDelivered = true;
     }
     ReleaseHeldSample();
+    if (complete) NotifyEvent(EC_COMPLETE, S_OK, 0);
     return hr;
 }
 
@@ -200,12 +206,16 @@ HRESULT CBaseRenderer::Receive(IMediaSample* pSample) {
 }
 
 HRESULT CBaseRenderer::EndOfStream() {
+    bool complete = false;
     {
         std::lock_guard<std::mutex> wait(m_waitMutex);
         m_bEOS = true;
+        // Not running yet: Run reports it.
+        complete = m_streamState == State_Running && !m_bEOSDelivered;
+        if (complete) m_bEOSDelivered = true;
     }
     m_waitCv.notify_all();
-    if (m_State == State_Running) NotifyEvent(EC_COMPLETE, S_OK, 0);
+    if (complete) NotifyEvent(EC_COMPLETE, S_OK, 0);
     return S_OK;
 }
 
@@ -222,5 +232,6 @@ HRESULT CBaseRenderer::EndFlush() {
     std::lock_guard<std::mutex> wait(m_waitMutex);
     m_bAbort = false;
     m_bEOS = false;
+    m_bEOSDelivered = false;
     return S_OK;
 }

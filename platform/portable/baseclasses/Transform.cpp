@@ -240,12 +240,14 @@ STDMETHODIMP CTransformFilter::Pause() {
         return NOERROR;
     }
     if (m_State == State_Stopped) {
+        // Reset only while no sample can be in flight: from running, the streaming thread still
+        // owns these.
         CAutoLock lockReceive(&m_csReceive);
+        m_bSampleSkipped = FALSE;
+        m_bQualityChanged = FALSE;
         hr = StartStreaming();
     }
     if (SUCCEEDED(hr)) hr = CBaseFilter::Pause();
-    m_bSampleSkipped = FALSE;
-    m_bQualityChanged = FALSE;
     return hr;
 }
 
@@ -359,14 +361,25 @@ CTransInPlaceOutputPin::CTransInPlaceOutputPin(LPCTSTR pObjectName, CTransInPlac
                                                HRESULT* phr, LPCWSTR pName)
     : CTransformOutputPin(pObjectName, pFilter, phr, pName), m_pTIPFilter(pFilter) {}
 
+// The output can carry only the type its input is connected with, so that is all it offers. It
+// does not ask the upstream pin: that would take the upstream filter's lock while this filter's is
+// held, the reverse of the order in which the upstream pin connected to the input.
 STDMETHODIMP CTransInPlaceOutputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
     if (!ppEnum) return E_POINTER;
-    IPin* upstream = m_pTIPFilter->m_pInput ? m_pTIPFilter->m_pInput->GetConnected() : nullptr;
-    if (!upstream) {
+    if (!m_pTIPFilter->m_pInput || !m_pTIPFilter->m_pInput->IsConnected()) {
         *ppEnum = nullptr;
         return VFW_E_NOT_CONNECTED;
     }
-    return upstream->EnumMediaTypes(ppEnum);
+    return CBasePin::EnumMediaTypes(ppEnum);
+}
+
+HRESULT CTransInPlaceOutputPin::GetMediaType(int iPosition, CMediaType* pMediaType) {
+    if (!pMediaType) return E_POINTER;
+    if (iPosition < 0) return E_INVALIDARG;
+    if (!m_pTIPFilter->m_pInput || !m_pTIPFilter->m_pInput->IsConnected() || iPosition > 0)
+        return VFW_S_NO_MORE_ITEMS;
+    *pMediaType = m_pTIPFilter->m_pInput->CurrentMediaType();
+    return S_OK;
 }
 
 HRESULT CTransInPlaceOutputPin::CheckMediaType(const CMediaType* pmt) {

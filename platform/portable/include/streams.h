@@ -435,7 +435,7 @@ protected:
     IPin* m_Connected = nullptr;
     PIN_DIRECTION m_dir;
     CCritSec* m_pLock;
-    bool m_bRunTimeError = false;
+    std::atomic<bool> m_bRunTimeError{false};
     bool m_bCanReconnectWhenActive = false;
     bool m_bTryMyTypesFirst = false;
     CBaseFilter* m_pFilter;
@@ -798,6 +798,7 @@ public:
     CTransInPlaceOutputPin(LPCTSTR pObjectName, CTransInPlaceFilter* pFilter, HRESULT* phr,
                            LPCWSTR pName);
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** ppEnum) override;
+    HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
     HRESULT CheckMediaType(const CMediaType* pmt) override;
     // Passes the upstream allocator through, so samples travel without a copy.
     HRESULT DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) override;
@@ -899,5 +900,8 @@ protected:
     bool m_bHaveSample = false;                  // a sample arrived since the pause began (cued)
     bool m_bAbort = false;                       // stop or flush: release a held stream
     bool m_bEOS = false;
+    // EC_COMPLETE sent for this stream. An end of stream that arrives before the graph runs (a
+    // short stream pushed while paused) is reported when it does run.
+    bool m_bEOSDelivered = false;
     std::atomic<LONG> m_lRendered{0};
 };

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dshowasf.h>
@@ -205,6 +206,10 @@ public:
             const HRESULT hr = StartSession();
             if (FAILED(hr)) return hr;
         }
+        {
+            std::lock_guard<std::mutex> session(m_sessionMutex);
+            m_running = false;
+        }
         const HRESULT hr = CBaseFilter::Pause();
         if (FAILED(hr)) {
             std::lock_guard<std::mutex> session(m_sessionMutex);
@@ -213,10 +218,25 @@ public:
         return hr;
     }
 
+    // Streams that all ended while the graph was still paused are reported when it runs.
+    STDMETHODIMP Run(REFERENCE_TIME tStart) override {
+        const HRESULT hr = CBaseFilter::Run(tStart);
+        bool complete = false;
+        if (SUCCEEDED(hr)) {
+            std::lock_guard<std::mutex> session(m_sessionMutex);
+            m_running = true;
+            complete = std::exchange(m_completeWaiting, false);
+        }
+        if (complete) NotifyEvent(EC_COMPLETE, S_OK, 0);
+        return hr;
+    }
+
     STDMETHODIMP Stop() override {
         CAutoLock lock(&m_lock);
         HRESULT hr = CBaseFilter::Stop();
         std::lock_guard<std::mutex> session(m_sessionMutex);
+        m_running = false;
+        m_completeWaiting = false;
         const HRESULT finish = FinishSessionLocked();
         return SUCCEEDED(hr) ? finish : hr;
     }
@@ -341,6 +361,8 @@ private:
 
     std::mutex m_sessionMutex;
     bool m_active = false;
+    bool m_running = false;
+    bool m_completeWaiting = false;
     HRESULT m_failure = S_OK;
     std::vector<std::unique_ptr<Encoding>> m_encodings;
     codecs::Muxer m_muxer;
@@ -557,10 +579,11 @@ HRESULT AsfWriter::InputEndOfStream(AsfInputPin* pin) {
         }
         if (all) {
             hr = FinishSessionLocked();
-            complete = true;
+            complete = m_running;
+            m_completeWaiting = !m_running;
         }
     }
-    if (complete && m_State == State_Running) NotifyEvent(EC_COMPLETE, S_OK, 0);
+    if (complete) NotifyEvent(EC_COMPLETE, S_OK, 0);
     return hr;
 }
 

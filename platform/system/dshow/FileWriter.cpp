@@ -288,7 +288,17 @@ public:
             if (SUCCEEDED(hr)) hr = m_file.Open(host);
             if (FAILED(hr)) return hr;
         }
+        SetRunning(false, m_State == State_Stopped);
         return CBaseFilter::Pause();
+    }
+    STDMETHODIMP Run(REFERENCE_TIME tStart) override {
+        const HRESULT hr = CBaseFilter::Run(tStart);
+        if (SUCCEEDED(hr) && SetRunning(true, false)) NotifyEvent(EC_COMPLETE, S_OK, 0);
+        return hr;
+    }
+    STDMETHODIMP Stop() override {
+        SetRunning(false, true);
+        return CBaseFilter::Stop();
     }
 
     // IFileSinkFilter
@@ -305,19 +315,38 @@ public:
 
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
-    // The end of the stream: the file is complete.
+    // The end of the stream: the file is complete. A short stream can end while the graph is
+    // still paused on its way to running; the graph then hears of it when it runs.
     HRESULT EndOfStream() {
         m_file.Close();
-        if (m_State == State_Running) NotifyEvent(EC_COMPLETE, S_OK, 0);
+        bool complete = false;
+        {
+            std::lock_guard<std::mutex> lock(m_eosMutex);
+            complete = m_running;
+            m_eosWaiting = !m_running;
+        }
+        if (complete) NotifyEvent(EC_COMPLETE, S_OK, 0);
         return S_OK;
     }
     void ConnectionBroken() { m_file.Close(); }
 
 private:
+    // Records whether the filter runs; answers whether an end of stream waits to be reported.
+    bool SetRunning(bool running, bool forget) {
+        std::lock_guard<std::mutex> lock(m_eosMutex);
+        m_running = running;
+        const bool waiting = m_eosWaiting && running;
+        if (waiting || forget) m_eosWaiting = false;
+        return waiting;
+    }
+
     CCritSec m_lock;
     OutputFile m_file;
     FileSinkName m_name;
     FileWriterInputPin m_pin;
+    std::mutex m_eosMutex;  // the streaming thread's view of the state, apart from m_lock
+    bool m_running = false;
+    bool m_eosWaiting = false;
 };
 
 FileWriterInputPin::FileWriterInputPin(FileWriter* filter, CCritSec* lock, OutputFile* file,

@@ -14,10 +14,15 @@
 namespace lumacap::win {
 namespace {
 
-std::mutex g_registryMutex;
+// The registry, its lock and the wait state below live as long as the process, never destroyed:
+// a detached thread may still be finishing while the process runs its exit handlers.
+std::mutex& RegistryMutex() {
+    static auto* m = new std::mutex;
+    return *m;
+}
 std::unordered_set<KernelObject*>& Registry() {
-    static std::unordered_set<KernelObject*> objects;
-    return objects;
+    static auto* objects = new std::unordered_set<KernelObject*>;
+    return *objects;
 }
 
 class ThreadObject final : public KernelObject {
@@ -112,26 +117,26 @@ HANDLE StartThread(bool suspended, DWORD* threadId, std::function<DWORD()> body)
 }  // namespace
 
 std::mutex& KernelObject::Mutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 std::condition_variable& KernelObject::Changed() {
-    static std::condition_variable cv;
-    return cv;
+    static auto* cv = new std::condition_variable;
+    return *cv;
 }
 
 void KernelObject::Register() {
-    std::lock_guard<std::mutex> lock(g_registryMutex);
+    std::lock_guard<std::mutex> lock(RegistryMutex());
     Registry().insert(this);
 }
 void KernelObject::Unregister() {
-    std::lock_guard<std::mutex> lock(g_registryMutex);
+    std::lock_guard<std::mutex> lock(RegistryMutex());
     Registry().erase(this);
 }
 
 KernelObject* KernelObject::FromHandle(HANDLE h) {
     if (!h || h == INVALID_HANDLE_VALUE) return nullptr;
-    std::lock_guard<std::mutex> lock(g_registryMutex);
+    std::lock_guard<std::mutex> lock(RegistryMutex());
     auto* obj = reinterpret_cast<KernelObject*>(h);
     if (!Registry().count(obj) || !obj->m_handleOpen.load()) return nullptr;
     // An object whose last reference is being dropped is no longer a live handle.
