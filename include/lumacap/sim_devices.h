@@ -7,6 +7,7 @@
 // up while it is away, as they do when a real device is pulled out.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -57,6 +58,11 @@ struct VirtualCameraConfig {
     // > 0: render this many frames once per format and replay them (frame numbers then count
     // modulo this), so producing a frame costs one copy, as with a hardware device.
     int prerenderedFrames = 0;
+    // When set, supplies the bytes of each frame in place of the test pattern, as a device whose
+    // data may be damaged would: it writes at most `capacity` bytes and answers how many, or -1
+    // when it has no frame yet (the camera asks again a millisecond later). Called on the
+    // camera's streaming thread.
+    std::function<long(long frameNumber, unsigned char* buffer, long capacity)> frameSource;
 };
 
 struct AudioFormat {

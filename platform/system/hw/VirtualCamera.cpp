@@ -312,7 +312,11 @@ HRESULT VirtualCameraPin::FillBuffer(IMediaSample* pSample) {
     pSample->GetPointer(&data);
     const long capacity = pSample->GetSize();
     long written = -1;
-    if (m_config.prerenderedFrames > 0) {
+    if (m_config.frameSource) {
+        written = m_config.frameSource(m_frameNumber, data, capacity);
+        if (written < 0) return S_FALSE;  // nothing to deliver yet
+        written = std::min(written, capacity);
+    } else if (m_config.prerenderedFrames > 0) {
         const size_t slot = static_cast<size_t>(m_frameNumber % m_config.prerenderedFrames);
         if (m_replay.size() <= slot) {
             std::vector<uint8_t> frame(static_cast<size_t>(m_renderer.MaxSize()));
@@ -379,6 +383,11 @@ HRESULT VirtualCameraPin::DoBufferProcessingLoop() {
             continue;
         }
         hr = FillBuffer(pSample);
+        if (hr == S_FALSE) {
+            pSample->Release();
+            WaitForRequest(1);
+            continue;
+        }
         if (hr != S_OK) {
             pSample->Release();
             m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
