@@ -33,7 +33,7 @@ unsigned int CDXCAMERAPROPERTY::GetVideoInfoCount() const {
     return static_cast<unsigned int>(m_vecVideoInfo.size());
 }
 
-int CDXCAMERAPROPERTY::GetVideoSize(int index, long* width, long* height) const {
+int CDXCAMERAPROPERTY::GetVideoSize(int index, LONG* width, LONG* height) const {
     if (index < 0 || index >= static_cast<int>(m_vecVideoInfo.size())) return 0;
     if (width) *width = m_vecVideoInfo[static_cast<size_t>(index)].lWidth;
     if (height) *height = m_vecVideoInfo[static_cast<size_t>(index)].lHeight;

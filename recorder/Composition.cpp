@@ -66,7 +66,9 @@ BOOL CDXRecorder::GetImageBuffer(BYTE* pBuffer) {
     }
 
     if (DXRECORDER_BUFF_CB pfn = m_pfnBuffCB.load())
-        pfn(pBuffer, static_cast<long>(frameSize), m_pBuffCBUser.load());
+        pfn(pBuffer, static_cast<LONG>(frameSize), m_pBuffCBUser.load());
+    else if (WideBuffCB pfnWide = m_pfnWideBuffCB.load())
+        pfnWide(pBuffer, static_cast<long>(frameSize), m_pBuffCBUser.load());
 
     // One composed frame on disk every 11 seconds at most, for looking at a recording from
     // outside. A wall clock that went backwards writes at once rather than waiting to catch up.

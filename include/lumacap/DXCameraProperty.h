@@ -6,6 +6,8 @@
 #include <afxstr.h>
 #include <windows.h>
 
+#include "LongSpelling.h"
+
 // One capture format of a device.
 struct CAMERAVIDEOINFO {
     LONG lWidth;   // frame width in pixels
@@ -28,7 +30,14 @@ public:
     const char* GetName() const;
     unsigned int GetVideoInfoCount() const;
     // 1 and the size for a valid index; 0, writing nothing, otherwise.
-    int GetVideoSize(int index, long* width, long* height) const;
+    int GetVideoSize(int index, LONG* width, LONG* height) const;
+    template <class L, LUMACAP_IF_WIDE_LONG(L)>
+    int GetVideoSize(int index, L* width, L* height) const {
+        LONG w = 0, h = 0;
+        const int ok = GetVideoSize(index, &w, &h);
+        if (ok) lumacap::detail::Widen(width, w), lumacap::detail::Widen(height, h);
+        return ok;
+    }
     // The format code for a valid index, otherwise 0.
     unsigned int GetVideoFormat(int index) const;
 

@@ -23,7 +23,7 @@ class GpGraphics;
 
 // Called with every composed frame (24-bit RGB, bottom-up rows padded to 4 bytes) on the
 // recording thread; the bytes belong to the frame being recorded and may be changed.
-typedef long(__cdecl* DXRECORDER_BUFF_CB)(unsigned char* buffer, long length, void* context);
+typedef LONG(__cdecl* DXRECORDER_BUFF_CB)(unsigned char* buffer, LONG length, void* context);
 
 enum RecorderStatus : int {
     RecorderStatus_Closed = 0,
@@ -73,6 +73,9 @@ private:
 };
 
 class LUMACAP_API CDXRecorder {
+    // The callback types as hosts that write `long` declare them (the same types on Windows).
+    typedef long(__cdecl* WideBuffCB)(unsigned char* buffer, long length, void* context);
+
 public:
     CDXRecorder();
     // Copies are safe only while the recorder is closed; a copy never shares a graph.
@@ -104,6 +107,11 @@ public:
     void SetVideoCompressor(const char* friendlyName);
     void SetNotifyWnd(HWND hWnd);
     void SetDxRecorderBuffCB(DXRECORDER_BUFF_CB pfn, void* context);
+    // The same for a callback declared with `long` where the SDK writes LONG.
+    template <class F, LUMACAP_IF_WIDE_CALLBACK(F, WideBuffCB, DXRECORDER_BUFF_CB)>
+    void SetDxRecorderBuffCB(F pfn, void* context) {
+        SetWideBuffCB(static_cast<WideBuffCB>(pfn), context);
+    }
 
     // ---- recording ----
     BOOL StartRecord(const char* path, int format);
@@ -138,8 +146,8 @@ protected:
 private:
     friend class CVideoMergeFilter;
     friend class CVideoMergePin;
-    friend struct CDXRecorderTestAccess;
 
+    void SetWideBuffCB(WideBuffCB pfn, void* context);
     void CopySettings(const CDXRecorder& other);
     // The size frames are composed at: fixed at StartRecord for the life of the recording graph
     // (its media samples were sized for it), the current setting otherwise.
@@ -150,7 +158,9 @@ private:
                           int height);
     void ReleaseGraph();
 
+    // At most one is set: the host's callback in the spelling it was declared with.
     std::atomic<DXRECORDER_BUFF_CB> m_pfnBuffCB;
+    std::atomic<WideBuffCB> m_pfnWideBuffCB;
     std::atomic<void*> m_pBuffCBUser;
     std::vector<RecorderSource> m_vecSources;
     int m_nVideoWidth;

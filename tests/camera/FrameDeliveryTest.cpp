@@ -1,6 +1,8 @@
 // Frames on the virtual camera: the host callback in order and complete, the self-drawn preview,
 // snapshots, run/pause/stop with the stop worker, and destroying a camera that is busy.
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -162,25 +164,80 @@ TEST_F(FrameDeliveryTest, RunPauseAndStopMoveTheStatus) {
     EXPECT_TRUE(log.WaitFor(log.Count() + 3));
 }
 
-TEST_F(FrameDeliveryTest, StopAnswersAtOnceAndTheWorkerStopsTheGraphLater) {
-    auto camera = MakeCamera(kYuy2_640x480, 1);
-    FrameLog log(640, 480);
-    camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
+// A host whose frame callback sends a message to its own window: while its thread is in Stop,
+// Run or Pause, the capture thread waits in that send, so none of them may wait for the graph.
+struct SendingHost {
+    HWND window = nullptr;
+    std::atomic<bool> inSend{false};
+    std::mutex mutex;
+    std::vector<long> numbers;
+    static long __cdecl Callback(unsigned char* buffer, long, void* context) {
+        auto* host = static_cast<SendingHost*>(context);
+        {
+            std::lock_guard<std::mutex> lock(host->mutex);
+            host->numbers.push_back(sim::ReadFrameNumber(buffer, 320, 240));
+        }
+        host->inSend = true;
+        SendMessageA(host->window, WM_USER + 50, 0, 0);
+        host->inSend = false;
+        return 0;
+    }
+};
+
+TEST_F(FrameDeliveryTest, StopNeverWaitsForTheGraphAndRequestsTakeEffectInOrder) {
+    auto camera = MakeCamera(kYuy2_320x240, 1);
+    SendingHost host;
+    host.window = m_parent;
+    camera->SetLumacapBuffCB(&SendingHost::Callback, &host);
     ASSERT_EQ(camera->Open(), 0);
-    // The capture thread is held inside the host's callback, so the graph cannot stop yet.
-    log.Hold();
-    ASSERT_TRUE(log.WaitUntilHeld());
-    const auto before = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitForStatus(*camera, 3));
+    for (int i = 0; i < 500 && !host.inSend; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(host.inSend);
+
+    // Nothing here pumps, so a call that waits for the graph never returns: the watchdog ends
+    // the program with a message instead of hanging the suite.
+    std::atomic<bool> returned{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 1000 && !returned; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!returned) {
+            std::fprintf(stderr, "Stop, Run or Pause waited for the graph\n");
+            std::abort();
+        }
+    });
     EXPECT_EQ(camera->Stop(), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(camera->GetCameraStatus(), 3) << "the graph has not stopped yet";
-    log.Release();
-    EXPECT_TRUE(WaitForStatus(*camera, 1));
-    // Stopped already: another Stop leaves the status alone.
+    EXPECT_EQ(camera->Stop(), 0);
+    EXPECT_EQ(camera->Pause(), 0);
+    EXPECT_EQ(camera->Run(), 0);
+    returned = true;
+    watchdog.join();
+    EXPECT_EQ(camera->GetCameraStatus(), 3) << "nothing has happened to the graph yet";
+    size_t before = 0;
+    {
+        std::lock_guard<std::mutex> lock(host.mutex);
+        before = host.numbers.size();
+    }
+
+    // Answered, the capture thread lets the stop through; then the pause and the run follow.
+    EXPECT_TRUE(PumpUntil([&] {
+        std::lock_guard<std::mutex> lock(host.mutex);
+        return host.numbers.size() >= before + 3;
+    }));
+    EXPECT_EQ(camera->GetCameraStatus(), 3);
+    {
+        std::lock_guard<std::mutex> lock(host.mutex);
+        // The device counts its frames from 0 again after a stop: the stop came before the run.
+        EXPECT_EQ(host.numbers[before], 0);
+    }
+    // Stopped already: another Stop leaves the status alone, and a Run right after acts at once.
+    EXPECT_EQ(camera->Stop(), 0);
+    EXPECT_TRUE(PumpUntil([&] { return camera->GetCameraStatus() == 1; }));
     EXPECT_EQ(camera->Stop(), 0);
     EXPECT_EQ(camera->Run(), 0);
     EXPECT_EQ(camera->GetCameraStatus(), 3);
+    camera->SetLumacapBuffCB(nullptr, nullptr);
+    PumpUntil([&] { return !host.inSend; });
 }
 
 TEST_F(FrameDeliveryTest, DestroyingABusyCameraIsClean) {

@@ -167,10 +167,21 @@ TEST_F(ImageControlsTest, ThePropertyFrameListsTheControlsAndTheCameraReadsBackW
     EXPECT_EQ(camera->GetExposure(automatic), -13);
     EXPECT_EQ(automatic, 0);
 
-    // A device without property pages answers with its code and no message.
+    // A device that cannot list its pages still gets the frame, empty, and the values are read
+    // back afterwards all the same.
     sim::ArmFault("ISpecifyPropertyPages::GetPages", E_NOTIMPL);
-    EXPECT_EQ(camera->ShowDeviceProperty(), E_NOTIMPL);
-    EXPECT_STREQ(camera->GetLastError(), "设备未运行.");
+    camera->SetBrgihtness(7);  // the camera's copy only
+    seen.assign(1, {});
+    std::thread closer([&] {
+        if (HWND frame = sim::FindPropertyFrame(5000)) {
+            seen = sim::PropertyFrameControls(frame);
+            sim::ClosePropertyFrame(frame);
+        }
+    });
+    EXPECT_EQ(camera->ShowDeviceProperty(), 0);
+    closer.join();
+    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(camera->GetBrgihtness(), 25);
 }
 
 }  // namespace
