@@ -265,6 +265,45 @@ TEST_F(CaptureGraphTest, AFormatTheMediaTypesDoNotReachOpensInTheDevicesFormat) 
     PumpUntil([] { return false; }, 100);
 }
 
+// A filter whose pin list answers S_OK without handing out a pin, as a broken driver's may.
+class PinlessFilter : public IBaseFilter, public IEnumPins {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetClassID(CLSID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Stop() override { return E_NOTIMPL; }
+    STDMETHODIMP Pause() override { return E_NOTIMPL; }
+    STDMETHODIMP Run(REFERENCE_TIME) override { return E_NOTIMPL; }
+    STDMETHODIMP GetState(DWORD, FILTER_STATE*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetSyncSource(IReferenceClock*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetSyncSource(IReferenceClock**) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumPins(IEnumPins** ppEnum) override {
+        *ppEnum = this;
+        return S_OK;
+    }
+    STDMETHODIMP FindPin(LPCWSTR, IPin**) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO*) override { return E_NOTIMPL; }
+    STDMETHODIMP JoinFilterGraph(IFilterGraph*, LPCWSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP Next(ULONG, IPin** pins, ULONG* fetched) override {
+        pins[0] = nullptr;
+        if (fetched) *fetched = 1;
+        return S_OK;
+    }
+    STDMETHODIMP Skip(ULONG) override { return E_NOTIMPL; }
+    STDMETHODIMP Reset() override { return S_OK; }
+    STDMETHODIMP Clone(IEnumPins**) override { return E_NOTIMPL; }
+};
+
+TEST_F(CaptureGraphTest, APinListWithoutPinsIsAFailureNotACrash) {
+    PinlessFilter filter;
+    IPin* pin = reinterpret_cast<IPin*>(0x1);
+    EXPECT_LT(CDXCameraTestAccess::FindPIN(&filter, PINDIR_OUTPUT, &pin), 0);
+    EXPECT_EQ(pin, reinterpret_cast<IPin*>(0x1)) << "nothing handed out";
+    EXPECT_LT(CDXCameraTestAccess::InitVideoSize(&filter, 0), 0);
+}
+
 TEST_F(CaptureGraphTest, CloseKeepsTheConfigurationAndTheCallbacks) {
     auto camera = MakeCamera(kYuy2_320x240, 1);
     EXPECT_EQ(camera->Close(), 0) << "closing a closed camera is harmless";

@@ -33,6 +33,8 @@ struct Expose {
 using CameraCallback = CSampleGrabberCB CDXCamera::*;
 using CameraFormats = std::vector<CAMERAVIDEOINFO> CDXCamera::*;
 using CameraFormatError = void (CDXCamera::*)(const char*, DWORD);
+using CameraFindPin = LONG (*)(IBaseFilter*, PIN_DIRECTION, IPin**);
+using CameraInitVideoSize = LONG (*)(IBaseFilter*, LONG);
 using RecorderFormatError = void (CDXRecorder::*)(const char*, DWORD);
 using RecorderCapture = HBITMAP (CDXRecorder::*)(HWND);
 using RecorderReduce = void (*)(const BYTE*, int, int, BYTE*, int, int);
@@ -56,6 +58,8 @@ LUMACAP_EXPOSE(CamFlags, CDXCamera, DWORD CDXCamera::*, m_dwPropertyFlags)
 LUMACAP_EXPOSE(CamGrabberCB, CDXCamera, CameraCallback, m_GrabberCB)
 LUMACAP_EXPOSE(CamFormatError, CDXCamera, CameraFormatError, FormatErrorMessage)
 LUMACAP_EXPOSE(CamHandleEvent, CDXCamera, void (CDXCamera::*)(), HandleEvent)
+LUMACAP_EXPOSE(CamFindPin, CDXCamera, CameraFindPin, FindPIN)
+LUMACAP_EXPOSE(CamInitVideoSize, CDXCamera, CameraInitVideoSize, InitVideoSize)
 LUMACAP_EXPOSE(CbPreviewWidth, CSampleGrabberCB, LONG CSampleGrabberCB::*, m_lPreviewWidth)
 LUMACAP_EXPOSE(CbPreviewHeight, CSampleGrabberCB, LONG CSampleGrabberCB::*, m_lPreviewHeight)
 LUMACAP_EXPOSE(CbPreviewLeft, CSampleGrabberCB, LONG CSampleGrabberCB::*, m_lPreviewLeft)
@@ -89,6 +93,12 @@ struct CDXCameraTestAccess {
         (c.*LUMACAP_FIELD(CamFormatError))(step, code);
     }
     static void HandleEvent(CDXCamera& c) { (c.*LUMACAP_FIELD(CamHandleEvent))(); }
+    static LONG FindPIN(IBaseFilter* filter, PIN_DIRECTION dir, IPin** pin) {
+        return LUMACAP_FIELD(CamFindPin)(filter, dir, pin);
+    }
+    static LONG InitVideoSize(IBaseFilter* filter, LONG index) {
+        return LUMACAP_FIELD(CamInitVideoSize)(filter, index);
+    }
     static LONG PreviewWidth(CDXCamera& c) { return GrabberCB(c).*LUMACAP_FIELD(CbPreviewWidth); }
     static LONG PreviewHeight(CDXCamera& c) { return GrabberCB(c).*LUMACAP_FIELD(CbPreviewHeight); }
     static LONG PreviewLeft(CDXCamera& c) { return GrabberCB(c).*LUMACAP_FIELD(CbPreviewLeft); }
