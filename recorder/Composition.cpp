@@ -29,7 +29,7 @@ BITMAPINFO Header24(LONG width, LONG height) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = RowBytes24(width) * static_cast<DWORD>(height);
+    info.bmiHeader.biSizeImage = RowBytes24(width) * static_cast<DWORD>(std::abs(height));
     return info;
 }
 
@@ -123,10 +123,12 @@ void CDXRecorder::DrawCameraSource(GpGraphics* pGraphics, const RecorderSource& 
                                    int height) {
     CDXCamera* pCamera = static_cast<CDXCamera*>(source.core);
     if (!pCamera || pCamera->m_nStatus == 0) return;
-    long w = 0, h = 0;
+    LONG w = 0, h = 0;
     if (!pCamera->GetVideoSize(pCamera->m_lResolutionIndex, &w, &h)) return;
-    // Devices may report bottom-up heights as negative; the grabber's frames are bottom-up.
-    if (h < 0) h = -h;
+    // A top-down format (negative height) reaches the grabber as it is, its top row first; the
+    // reduction keeps the row order, and the bitmap wrapped around the frame says it.
+    const bool topDown = h < 0;
+    if (topDown) h = -h;
     if (w <= 0 || h <= 0 || w > 16384 || h > 16384) return;
     ISampleGrabber* pGrabber = pCamera->m_pSampleGrabber;
     if (!pGrabber) return;
@@ -153,7 +155,7 @@ void CDXRecorder::DrawCameraSource(GpGraphics* pGraphics, const RecorderSource& 
         h = height;
     }
 
-    BITMAPINFO info = Header24(w, h);
+    BITMAPINFO info = Header24(w, topDown ? -h : h);
     GpBitmap* pImage = nullptr;
     if (GdipCreateBitmapFromGdiDib(&info, frame.data(), &pImage) == Ok) {
         // Cameras fill their rectangle exactly, whatever its shape.

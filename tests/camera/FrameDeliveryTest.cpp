@@ -16,8 +16,11 @@ using FrameDeliveryTest = CaptureTest;
 TEST_F(FrameDeliveryTest, FramesReachTheHostInOrderAndComplete) {
     struct Case {
         long format, width, height;
-    } cases[] = {
-        {kYuy2_640x480, 640, 480}, {kMjpg_1280x720, 1280, 720}, {kRgb24_640x480, 640, 480}};
+    } cases[] = {{kYuy2_640x480, 640, 480},
+                 {kMjpg_1280x720, 1280, 720},
+                 {kRgb24_640x480, 640, 480},
+                 {kRgb24TopDown_320x240, 320, -240},
+                 {kNv12_640x480, 640, 480}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format);
         auto camera = MakeCamera(c.format, 1);
@@ -32,7 +35,7 @@ TEST_F(FrameDeliveryTest, FramesReachTheHostInOrderAndComplete) {
         ASSERT_GE(numbers.size(), 40u);
         for (size_t i = 0; i < numbers.size(); ++i)
             ASSERT_EQ(numbers[i], numbers[0] + static_cast<long>(i)) << i;
-        for (long length : log.Lengths()) ASSERT_EQ(length, Stride(c.width) * c.height);
+        for (long length : log.Lengths()) ASSERT_EQ(length, Stride(c.width) * std::abs(c.height));
         for (DWORD thread : log.Threads())
             ASSERT_NE(thread, GetCurrentThreadId()) << "frames come on the capture thread";
         EXPECT_EQ(CDXCameraTestAccess::HoldsAnyInterface(*camera), false);
@@ -40,38 +43,44 @@ TEST_F(FrameDeliveryTest, FramesReachTheHostInOrderAndComplete) {
 }
 
 TEST_F(FrameDeliveryTest, SelfDrawnPreviewShowsTheFrameFittedInItsWindow) {
-    // No host callback: the frames are drawn all the same.
-    auto camera = MakeCamera(kYuy2_640x480, 2);
-    HWND preview = PreviewOf(*camera);
-    ASSERT_NE(preview, nullptr);
-    EXPECT_FALSE(IsWindowVisible(preview));
-    ASSERT_EQ(camera->Open(), 0) << sim::GbkToUtf8(camera->GetLastError());
-    EXPECT_TRUE(IsWindowVisible(preview));
-    // 640 x 480 in 800 x 400 with a one-pixel margin: 530 x 398 at (135, 1).
-    const int left = 135, top = 1, width = 530, height = 398;
-    auto barsShown = [&] {
-        const sim::Pixels p = sim::ReadWindowClient(preview);
-        if (p.Empty()) return false;
-        for (int bar = 0; bar < 8; ++bar)
-            if (!IsBarColor(p.ColorAt(left + (2 * bar + 1) * width / 16, top + height * 5 / 12),
-                            bar))
-                return false;
-        return IsBlack(p.ColorAt(left / 2, 200)) && IsBlack(p.ColorAt(800 - left / 2, 200));
-    };
-    EXPECT_TRUE(PumpUntil(barsShown));
-    long w = -1, h = -1;
-    EXPECT_EQ(camera->GetPreviewSize(&w, &h), 1);
-    EXPECT_EQ(w, 0) << "the self-drawn preview records no placement";
+    // No host callback: the frames are drawn all the same, top-down ones the right way up.
+    for (long format : {kYuy2_640x480, kRgb24TopDown_320x240}) {
+        SCOPED_TRACE(format);
+        auto camera = MakeCamera(format, 2);
+        HWND preview = PreviewOf(*camera);
+        ASSERT_NE(preview, nullptr);
+        EXPECT_FALSE(IsWindowVisible(preview));
+        ASSERT_EQ(camera->Open(), 0) << sim::GbkToUtf8(camera->GetLastError());
+        EXPECT_TRUE(IsWindowVisible(preview));
+        // 4 : 3 in 800 x 400 with a one-pixel margin: 530 x 398 at (135, 1).
+        const int left = 135, top = 1, width = 530, height = 398;
+        auto barsShown = [&] {
+            const sim::Pixels p = sim::ReadWindowClient(preview);
+            if (p.Empty()) return false;
+            for (int bar = 0; bar < 8; ++bar)
+                if (!IsBarColor(p.ColorAt(left + (2 * bar + 1) * width / 16, top + height * 5 / 12),
+                                bar))
+                    return false;
+            // The stamp's white marker is at the top left.
+            const COLORREF marker = p.ColorAt(left + width / 64, top + height / 12);
+            return GetGValue(marker) > 200 && IsBlack(p.ColorAt(left / 2, 200)) &&
+                   IsBlack(p.ColorAt(800 - left / 2, 200));
+        };
+        EXPECT_TRUE(PumpUntil(barsShown));
+        long w = -1, h = -1;
+        EXPECT_EQ(camera->GetPreviewSize(&w, &h), 1);
+        EXPECT_EQ(w, 0) << "the self-drawn preview records no placement";
 
-    camera->Close();
-    // Closed: the window is hidden and its picture gone; shown again, it paints black.
-    EXPECT_FALSE(IsWindowVisible(preview));
-    ShowWindow(preview, SW_SHOW);
-    EXPECT_TRUE(PumpUntil([&] {
-        const sim::Pixels p = sim::ReadWindowClient(preview);
-        return !p.Empty() && IsBlack(p.ColorAt(left + width / 16, top + height * 5 / 12));
-    }));
-    ShowWindow(preview, SW_HIDE);
+        camera->Close();
+        // Closed: the window is hidden and its picture gone; shown again, it paints black.
+        EXPECT_FALSE(IsWindowVisible(preview));
+        ShowWindow(preview, SW_SHOW);
+        EXPECT_TRUE(PumpUntil([&] {
+            const sim::Pixels p = sim::ReadWindowClient(preview);
+            return !p.Empty() && IsBlack(p.ColorAt(left + width / 16, top + height * 5 / 12));
+        }));
+        ShowWindow(preview, SW_HIDE);
+    }
 }
 
 TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
@@ -127,6 +136,20 @@ TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
     EXPECT_STREQ(camera->GetLastError(), "抓图失败, code2=0x8007000E");
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(image, nullptr) << "the host's pointer is left alone";
+    camera->Close();
+
+    // A top-down format: the header keeps the negative height, so it describes the rows as the
+    // grabber holds them.
+    auto topDown = MakeCamera(kRgb24TopDown_320x240, 1);
+    FrameLog topDownLog(320, -240);
+    topDown->SetLumacapBuffCB(&FrameLog::Callback, &topDownLog);
+    ASSERT_EQ(topDown->Open(), 0);
+    ASSERT_TRUE(topDownLog.WaitFor(2));
+    ASSERT_EQ(topDown->TakeSnapshot(image, size), 0);
+    std::memcpy(&header, image, sizeof(header));
+    EXPECT_EQ(header.biHeight, -240);
+    EXPECT_GE(ReadTopDownFrameNumber(image + 40, 320, 240), 0);
+    topDown->FreeImageMemery(image);
 }
 
 TEST_F(FrameDeliveryTest, RunPauseAndStopMoveTheStatus) {

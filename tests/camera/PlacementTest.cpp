@@ -28,6 +28,7 @@ TEST_F(PlacementTest, TheRendererWindowIsFittedIntoTheParent) {
         bool rotate;
         RECT videoPos;
         RECT expected;  // left, top, right, bottom in the parent
+        long format = kYuy2_640x480;
     } cases[] = {
         {800, 400, false, {0, 0, 0, 0}, {133, 0, 666, 400}},  // wider area: full height, centred
         {400, 400, false, {0, 0, 0, 0}, {0, 50, 400, 350}},   // taller area: full width, centred
@@ -35,11 +36,13 @@ TEST_F(PlacementTest, TheRendererWindowIsFittedIntoTheParent) {
         {800, 400, true, {0, 0, 0, 0}, {250, 0, 550, 400}},   // rotated: fitted as 480 x 640
         // A stored rectangle is the area, its corner the origin.
         {800, 400, false, {10, 20, 410, 420}, {10, 70, 410, 370}},
+        // A top-down format has the shape of its rows.
+        {800, 400, false, {0, 0, 0, 0}, {133, 0, 666, 400}, kRgb24TopDown_320x240},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Text(c.expected));
         HWND parent = MakeParent(c.cw, c.ch);
-        auto camera = MakeCamera(kYuy2_640x480, 0, parent);
+        auto camera = MakeCamera(c.format, 0, parent);
         camera->SetRotatePreview(c.rotate);
         RECT pos = c.videoPos;
         EXPECT_EQ(camera->SetVideoPos(&pos), 0);

@@ -235,6 +235,17 @@ TEST_F(CompositionTest, CamerasFillTheirRectangleOutOfShape) {
     EXPECT_EQ(f.At(110, 150), kUntouched);
     EXPECT_EQ(f.At(60, 19), kUntouched);
     EXPECT_EQ(f.At(60, 280), kUntouched);
+
+    // A top-down format (height -2): the first row the grabber holds is the picture's top.
+    FakeCamera topDown(4, -2);
+    topDown.grabber.frame.assign(Stride(4) * 2, 0);
+    for (size_t x = 0; x < 4; ++x) topDown.grabber.frame[x * 3 + 2] = 255;
+    CDXRecorder other;
+    other.SetVideoSize(4, 2);
+    other.AddVideoSource(&topDown.camera, RECT{0, 0, 4, 2});
+    const Frame g = Compose(other);
+    EXPECT_EQ(g.At(0, 0), RGB(255, 0, 0));
+    EXPECT_EQ(g.At(3, 1), RGB(0, 0, 0));
 }
 
 TEST_F(CompositionTest, AStoppedCameraIsSkippedAndOneWithoutAFramePaintsBlack) {
