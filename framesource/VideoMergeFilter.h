@@ -24,7 +24,8 @@ public:
     // the stream ends only when the graph stops.
     HRESULT FillBuffer(IMediaSample* pSample) override;
 
-    // The five uncompressed RGB types of the recorder's frame size, RGB24 first.
+    // The four uncompressed true-colour RGB types of the recorder's frame size, RGB24 first: the
+    // types CheckMediaType accepts.
     HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
     HRESULT CheckMediaType(const CMediaType* pMediaType) override;
     HRESULT SetMediaType(const CMediaType* pMediaType) override;
