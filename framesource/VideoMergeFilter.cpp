@@ -35,6 +35,7 @@ CVideoMergePin::CVideoMergePin(HRESULT* phr, CVideoMergeFilter* pFilter)
       m_pRecorder(nullptr),
       m_dwStartTime(0),
       m_dwPausedTime(0),
+      m_dwLastBegin(0),
       m_rtPreStartTime(0) {}
 
 CVideoMergePin::~CVideoMergePin() = default;

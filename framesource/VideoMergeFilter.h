@@ -55,6 +55,8 @@ private:
     CCritSec m_cSharedState;
     DWORD m_dwStartTime;
     DWORD m_dwPausedTime;
+    // When the last frame was begun: a pause asked for after it is counted from when it was asked.
+    DWORD m_dwLastBegin;
     // Start time of this stream's previous frame. Held per pin (not once per process) so that two
     // recordings never compare their late frames with each other's stamps; reset with the timing
     // so each run after a stop compares only with its own frames.

@@ -8,6 +8,7 @@ CDXRecorder::CDXRecorder()
       m_nVideoWidth(640),
       m_nVideoHeight(480),
       m_nStatus(RecorderStatus_Closed),
+      m_dwPausedAt(0),
       m_bAudioRecord(FALSE),
       m_nRealFrames(0),
       m_pGraph(nullptr),

@@ -167,6 +167,8 @@ private:
     int m_nVideoHeight;
     // Written by the host, read by the recording thread.
     std::atomic<int> m_nStatus;
+    // The tick at which the last Pause was asked for; written before the status says Paused.
+    std::atomic<DWORD> m_dwPausedAt;
     BOOL m_bAudioRecord;
     CString m_strLastError;
     std::atomic<int> m_nRealFrames;

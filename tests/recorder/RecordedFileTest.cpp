@@ -53,24 +53,33 @@ TEST_F(RecordedFileTest, AnAviOfTheScreenHasTheRecordingsSizeRateAndDuration) {
     EXPECT_NEAR(probe.Number("format.duration"), ran, 0.35);
 }
 
-TEST_F(RecordedFileTest, APauseLeavesNoGap) {
+TEST_F(RecordedFileTest, PausesLeaveNoGapAndKeepSoundWithThePicture) {
     CDXRecorder recorder;
     recorder.SetVideoSize(96, 64);
+    recorder.SetAudioRecord(TRUE);
     recorder.AddWindowSource(nullptr, RECT{0, 0, 96, 64});
     ASSERT_TRUE(recorder.StartRecord(Path("paused.avi").c_str(), 0));
-    auto start = Clock::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    recorder.Pause();
-    double running = Seconds(Clock::now() - start);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    start = Clock::now();
-    recorder.Run();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    // About 12 s of recording at 10 frames a second, paused three times in between.
+    double running = 0;
+    for (int part = 0; part < 4; ++part) {
+        const auto start = Clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2950 + 37 * part));
+        if (part < 3) recorder.Pause();
+        running += Seconds(Clock::now() - start);
+        if (part < 3) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            recorder.Run();
+        }
+    }
     recorder.CloseRecord();
-    running += Seconds(Clock::now() - start);
     const Probe probe = ProbeFile(Path("paused.avi"));
     ASSERT_TRUE(probe.Ok());
-    EXPECT_NEAR(probe.Number("format.duration"), running, 0.4) << "paused time is not in the file";
+    const double picture = probe.StreamNumber(probe.StreamOf("video"), "duration");
+    EXPECT_NEAR(picture, running, 0.4) << "paused time is not in the file";
+    // Each pause keeps the sound captured before it: sound and picture end within one frame and
+    // one sound buffer (1,024 samples) of each other.
+    const double sound = DecodedSoundSeconds(Path("paused.avi"), 11025);
+    EXPECT_NEAR(sound, picture, 0.1 + 1024.0 / 11025.0);
 }
 
 TEST_F(RecordedFileTest, SoundIsRecordedAsElevenKilohertzMonoBesideThePicture) {
