@@ -130,5 +130,33 @@ TEST_F(RecordedFileTest, AsfFilesCarryWindowsMediaVideoAndSoundWhenAsked) {
     EXPECT_EQ(probe.Stream(0, "codec_name"), "wmv2");
 }
 
+TEST_F(RecordedFileTest, AFullDiskLeavesAFileOfTheFramesWrittenBeforeIt) {
+    CDXRecorder recorder;
+    recorder.SetVideoSize(160, 120);
+    recorder.SetFPS(20);
+    recorder.AddWindowSource(nullptr, RECT{0, 0, 160, 120});
+    sim::ArmFault("IStream::Write", HRESULT_FROM_WIN32(ERROR_DISK_FULL), 40);
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(recorder.StartRecord(Path("full.avi").c_str(), 0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const int composed = recorder.GetRealFramesCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(recorder.GetStatus(), RecorderStatus_Running) << "the recorder is not told";
+    EXPECT_EQ(recorder.GetRealFramesCount(), composed) << "but the recording stopped advancing";
+    recorder.CloseRecord();
+    const std::string trace = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(sim::FaultHits("IStream::Write"), 1);
+
+    const Probe probe = ProbeFile(Path("full.avi"));
+    ASSERT_TRUE(probe.Ok());
+    const double frames = probe.StreamNumber(0, "nb_read_packets");
+    EXPECT_GT(frames, 5);
+    EXPECT_LT(frames, composed + 1);
+    EXPECT_NEAR(probe.Number("format.duration"), frames / 20.0, 0.06);
+    // Every frame before the failure decodes.
+    EXPECT_GE(static_cast<double>(DecodeFrames(Path("full.avi"), 160, 120).size()), frames - 1);
+    EXPECT_NE(trace.find("There is not enough space on the disk."), std::string::npos) << trace;
+}
+
 }  // namespace
 }  // namespace lumacap::test

@@ -450,6 +450,7 @@ int RunRecord(int argc, char** argv) {
     }
 
     LateFrameCounter late;
+    bool stalled = false;
     if (error.empty()) {
         late.Start();
         std::printf("recording %dx%d at %u fps%s to %s for %.1f s\n", o.width, o.height,
@@ -461,11 +462,24 @@ int RunRecord(int argc, char** argv) {
         const bool tty = isatty(STDOUT_FILENO);
         const auto start = std::chrono::steady_clock::now();
         double elapsed = 0, lastPrinted = -1;
+        // The recorder is not told when its graph fails (a full disk ends the file's stream): its
+        // frame count then stops advancing, which is what is watched here.
+        int lastFrames = -1;
+        double lastAdvance = 0;
+        const double stallLimit = 1.5;
         while (elapsed < o.seconds) {
             sim::PumpMessages();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const int frames = recorder->GetRealFramesCount();
+            if (frames != lastFrames) {
+                lastFrames = frames;
+                lastAdvance = elapsed;
+            } else if (elapsed - lastAdvance >= stallLimit) {
+                stalled = true;
+                break;
+            }
             if (tty ? elapsed - lastPrinted >= 0.2
                     : std::floor(elapsed) > std::floor(lastPrinted)) {
                 lastPrinted = elapsed;
@@ -479,6 +493,13 @@ int RunRecord(int argc, char** argv) {
         sim::PumpMessages();
         std::printf("%sdone: %d frames composed, %d late\n", tty ? "\n" : "",
                     recorder->GetRealFramesCount(), late.Count());
+        if (stalled) {
+            std::fprintf(stderr,
+                         "lumacap record: the recording stopped advancing after %d frames "
+                         "(%.1f s); the file was closed with what had been written\n",
+                         lastFrames, lastAdvance);
+            status = 1;
+        }
     }
     recorder.reset();
     for (auto& camera : cameras) camera->Close();

@@ -18,6 +18,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <mmreg.h>
@@ -319,16 +320,62 @@ private:
     }
 
     // ByteSink: the file's bytes go to the File Writer's stream.
+    //
+    // A write the file refuses (a full disk) ends the recording, but the file is still finished:
+    // the bytes that did not go in are stepped over as if written, so libavformat's layout stays
+    // whole and the headers and index it writes at the end describe every packet before the
+    // failure (the one that failed reads as a gap). Whatever of the end no longer fits is lost
+    // the same way; the headers near the start are rewritten in place and still fit.
     int Write(const uint8_t* data, int size) override {
         IStream* stream = m_output->Stream();
         if (!stream) return AVERROR(EPIPE);
         ULONG written = 0;
         const HRESULT hr = stream->Write(data, static_cast<ULONG>(size), &written);
-        if (FAILED(hr) || written != static_cast<ULONG>(size)) {
+        if (SUCCEEDED(hr) && written == static_cast<ULONG>(size)) return size;
+        if (SUCCEEDED(m_ioFailure)) {
             m_ioFailure = FAILED(hr) ? hr : HRESULT_FROM_WIN32(ERROR_DISK_FULL);
-            return AVERROR(EIO);
+            TraceWriteFailure(m_ioFailure);
         }
+        LARGE_INTEGER skip;
+        skip.QuadPart = static_cast<LONGLONG>(size) - static_cast<LONGLONG>(written);
+        stream->Seek(skip, STREAM_SEEK_CUR, nullptr);
         return size;
+    }
+    // One line on standard error, as the system's own trace of a failed file: which file, and the
+    // failure's code and text.
+    void TraceWriteFailure(HRESULT hr) {
+        std::string file = "the file";
+        if (IPin* peer = m_output->GetConnected()) {
+            PIN_INFO info{};
+            IFileSinkFilter* sink = nullptr;
+            if (SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter &&
+                SUCCEEDED(info.pFilter->QueryInterface(IID_IFileSinkFilter,
+                                                       reinterpret_cast<void**>(&sink)))) {
+                LPOLESTR name = nullptr;
+                if (SUCCEEDED(sink->GetCurFile(&name, nullptr)) && name) {
+                    char narrow[1024] = {};
+                    WideCharToMultiByte(CP_ACP, 0, name, -1, narrow, sizeof(narrow), nullptr,
+                                        nullptr);
+                    file = narrow;
+                    CoTaskMemFree(name);
+                }
+                sink->Release();
+            }
+            if (info.pFilter) info.pFilter->Release();
+        }
+        char* text = nullptr;
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                           FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&text), 0,
+                       nullptr);
+        std::string reason = text ? text : "";
+        if (text) LocalFree(text);
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+            reason.pop_back();
+        std::fprintf(stderr,
+                     "lumacap: AVI Mux: writing %s failed (0x%08X: %s); the recording ends and the "
+                     "file keeps what was written before\n",
+                     file.c_str(), static_cast<unsigned>(hr), reason.c_str());
     }
     int64_t Seek(int64_t offset, int whence) override {
         IStream* stream = m_output->Stream();
@@ -475,6 +522,7 @@ HRESULT AviMux::Receive(AviMuxInputPin* pin, IMediaSample* sample) {
                                          ? stop - start
                                          : kDefaultFrameLength;
             hr = WriteHeaderLocked(false);
+            if (SUCCEEDED(hr) && FAILED(m_ioFailure)) hr = m_ioFailure;
             if (FAILED(hr)) return FailLocked(hr);
         }
         if (!m_muxer.HeaderWritten()) return S_OK;  // another video stream has yet to start
@@ -497,6 +545,8 @@ HRESULT AviMux::Receive(AviMuxInputPin* pin, IMediaSample* sample) {
             hr = WriteAudioLocked(index, data, static_cast<size_t>(length), hasTime, start);
         }
     }
+    // A write the file refused ends the recording here (the packet itself went through).
+    if (SUCCEEDED(hr) && FAILED(m_ioFailure)) hr = m_ioFailure;
     return FAILED(hr) ? FailLocked(hr) : S_OK;
 }
 
