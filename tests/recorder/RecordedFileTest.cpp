@@ -1,7 +1,10 @@
 // Recorded files as FFmpeg reads them: streams, size, rate, duration (a pause leaves no gap),
 // sound, and the virtual camera's own frame numbers decoded from the file in order.
 #include <chrono>
+#include <cstring>
+#include <random>
 #include <thread>
+#include <vector>
 
 #include <lumacap/lumacap.h>
 
@@ -128,6 +131,64 @@ TEST_F(RecordedFileTest, AsfFilesCarryWindowsMediaVideoAndSoundWhenAsked) {
     ASSERT_TRUE(probe.Ok());
     ASSERT_EQ(probe.StreamCount(), 1);
     EXPECT_EQ(probe.Stream(0, "codec_name"), "wmv2");
+}
+
+// Fills every composed frame with what the test wants recorded: the recorder's callback may change
+// the frame, and the change is what is recorded.
+struct Painter {
+    enum Kind { kMoving, kNoise } kind;
+    int frame = 0;
+    std::mt19937 random{7};
+    std::vector<uint8_t> texture;
+    static LONG __cdecl Paint(unsigned char* buffer, LONG length, void* context) {
+        auto* p = static_cast<Painter*>(context);
+        const size_t n = static_cast<size_t>(length);
+        if (p->kind == kNoise) {
+            for (size_t i = 0; i < n; ++i) buffer[i] = static_cast<uint8_t>(p->random());
+        } else {
+            // A detailed picture panning steadily, as a camera turning across a scene.
+            if (p->texture.empty()) {
+                p->texture.resize(n * 2);
+                for (size_t i = 0; i < p->texture.size(); ++i)
+                    p->texture[i] = static_cast<uint8_t>((i / 3 % 97) * 2 + (p->random() & 31));
+            }
+            std::memcpy(buffer, p->texture.data() + static_cast<size_t>(p->frame) * 3 % n, n);
+        }
+        ++p->frame;
+        return 0;
+    }
+};
+
+// The ASF profile's video bit rate is what the file gets, over 20 s of moving pictures and of
+// noise alike: noise costs quality and frames, not size.
+TEST_F(RecordedFileTest, AsfVideoKeepsTheProfilesBitRate) {
+    // On a clock of its own the recording runs as fast as frames can be made.
+    sim::UseManualClock(2024, 5, 1, 12, 0, 0);
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "RateSource";
+    RegisterClassA(&wc);
+    HWND source = CreateWindowExA(0, "RateSource", "", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr,
+                                  nullptr, nullptr);
+    for (Painter::Kind kind : {Painter::kMoving, Painter::kNoise}) {
+        SCOPED_TRACE(kind);
+        CDXRecorder recorder;
+        recorder.SetVideoSize(320, 240);
+        recorder.AddWindowSource(source, RECT{0, 0, 8, 8});
+        Painter painter{kind};
+        recorder.SetDxRecorderBuffCB(&Painter::Paint, &painter);
+        const std::string path = Path(kind == Painter::kMoving ? "moving.asf" : "noise.asf");
+        ASSERT_TRUE(recorder.StartRecord(path.c_str(), 0));
+        const auto deadline = Clock::now() + std::chrono::seconds(60);
+        while (recorder.GetRealFramesCount() < 200 && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        recorder.CloseRecord();
+        const double seconds = recorder.GetRealFramesCount() / 10.0;
+        ASSERT_GE(seconds, 20.0);
+        const double kbps = VideoStreamBytes(path) * 8 / seconds / 1000;
+        EXPECT_NEAR(kbps, 185, 185 * 0.15);
+    }
+    DestroyWindow(source);
 }
 
 TEST_F(RecordedFileTest, AFullDiskLeavesAFileOfTheFramesWrittenBeforeIt) {
