@@ -122,7 +122,7 @@ void CDXRecorder::DrawWindowSource(GpGraphics* pGraphics, const RecorderSource& 
 void CDXRecorder::DrawCameraSource(GpGraphics* pGraphics, const RecorderSource& source, int width,
                                    int height) {
     CDXCamera* pCamera = static_cast<CDXCamera*>(source.core);
-    if (!pCamera || pCamera->m_nStatus == 0) return;
+    if (!pCamera || pCamera->m_nStatus == CameraStatus_Closed) return;
     LONG w = 0, h = 0;
     if (!pCamera->GetVideoSize(pCamera->m_lResolutionIndex, &w, &h)) return;
     // A top-down format (negative height) reaches the grabber as it is, its top row first; the

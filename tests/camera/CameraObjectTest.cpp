@@ -22,7 +22,7 @@ protected:
 
 TEST_F(CameraObjectTest, NewCameraIsClosedAndUnconfigured) {
     CDXCamera camera;
-    EXPECT_EQ(camera.GetCameraStatus(), 0);
+    EXPECT_EQ(camera.GetCameraStatus(), CameraStatus_Closed);
     EXPECT_EQ(camera.GetCameraIndex(), -1);
     EXPECT_EQ(camera.GetResolutionIndex(), -1);
     EXPECT_STREQ(camera.GetID(), "");
@@ -58,7 +58,7 @@ TEST_F(CameraObjectTest, ResolutionIndexIsCheckedAgainstTheFormatList) {
         EXPECT_STREQ(camera.GetLastError(), "设备已经在运行，请先关闭设备再设置初始化参数。");
         EXPECT_EQ(camera.GetResolutionIndex(), 2);
     }
-    CDXCameraTestAccess::Status(camera) = 0;
+    CDXCameraTestAccess::Status(camera) = CameraStatus_Closed;
 }
 
 TEST_F(CameraObjectTest, FormatAccessorsReportBadIndices) {
@@ -106,7 +106,7 @@ TEST_F(CameraObjectTest, CopiesCarryTheConfigurationButNeverAGraph) {
     CDXCameraTestAccess::ID(original) = "VID_046D&PID_0825";
     CDXCameraTestAccess::Name(original) = "Webcam";
     original.SetResolutionIndex(1);
-    original.SetRenderMode(2);
+    original.SetRenderMode(RenderMode_SelfDrawn);
     original.SetRotatePreview(1);
     original.SetBrgihtness(40);
     original.SetExposure(-6, 1);
@@ -132,10 +132,10 @@ TEST_F(CameraObjectTest, CopiesCarryTheConfigurationButNeverAGraph) {
               CDXCameraTestAccess::PropertyFlags(original));
 
     // An open original still gives a closed copy.
-    CDXCameraTestAccess::Status(original) = 3;
+    CDXCameraTestAccess::Status(original) = CameraStatus_Running;
     CDXCamera closedCopy(original);
-    EXPECT_EQ(closedCopy.GetCameraStatus(), 0);
-    CDXCameraTestAccess::Status(original) = 0;
+    EXPECT_EQ(closedCopy.GetCameraStatus(), CameraStatus_Closed);
+    CDXCameraTestAccess::Status(original) = CameraStatus_Closed;
 
     CDXCamera assigned;
     assigned = original;

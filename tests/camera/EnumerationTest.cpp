@@ -281,7 +281,7 @@ TEST_F(CameraDevice, AnOpenCameraKeepsItsDeviceAndControlsAreCleared) {
         EXPECT_EQ(camera.GetCameraIndex(), 0);
     }
     EXPECT_EQ(camera.GetBrgihtness(), 40);
-    CDXCameraTestAccess::Status(camera) = 0;
+    CDXCameraTestAccess::Status(camera) = CameraStatus_Closed;
     // Choosing a device clears every queued image-control value and flag.
     ASSERT_EQ(camera.SetCameraIndex(1), 1);
     EXPECT_EQ(camera.GetBrgihtness(), 0);

@@ -23,11 +23,11 @@ TEST_F(FrameDeliveryTest, FramesReachTheHostInOrderAndComplete) {
                  {kNv12_640x480, 640, 480}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format);
-        auto camera = MakeCamera(c.format, 1);
+        auto camera = MakeCamera(c.format, RenderMode_NullRenderer);
         FrameLog log(c.width, c.height);
         camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
         ASSERT_EQ(camera->Open(), 0) << sim::GbkToUtf8(camera->GetLastError());
-        EXPECT_EQ(camera->GetCameraStatus(), 3);
+        EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Running);
         ASSERT_TRUE(log.WaitFor(40));
         camera->Close();
         const std::vector<long> numbers = log.Numbers();
@@ -46,7 +46,7 @@ TEST_F(FrameDeliveryTest, SelfDrawnPreviewShowsTheFrameFittedInItsWindow) {
     // No host callback: the frames are drawn all the same, top-down ones the right way up.
     for (long format : {kYuy2_640x480, kRgb24TopDown_320x240}) {
         SCOPED_TRACE(format);
-        auto camera = MakeCamera(format, 2);
+        auto camera = MakeCamera(format, RenderMode_SelfDrawn);
         HWND preview = PreviewOf(*camera);
         ASSERT_NE(preview, nullptr);
         EXPECT_FALSE(IsWindowVisible(preview));
@@ -84,7 +84,7 @@ TEST_F(FrameDeliveryTest, SelfDrawnPreviewShowsTheFrameFittedInItsWindow) {
 }
 
 TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
-    auto camera = MakeCamera(kYuy2_640x480, 1);
+    auto camera = MakeCamera(kYuy2_640x480, RenderMode_NullRenderer);
     unsigned char* image = reinterpret_cast<unsigned char*>(0x1);
     unsigned long size = 7;
     EXPECT_EQ(camera->TakeSnapshot(image, size), 1);
@@ -98,7 +98,7 @@ TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
     ASSERT_TRUE(log.WaitFor(3));
     // Stopped, the grabber keeps the frame the host saw last.
     ASSERT_EQ(camera->Stop(), 0);
-    ASSERT_TRUE(WaitForStatus(*camera, 1));
+    ASSERT_TRUE(WaitForStatus(*camera, CameraStatus_Stopped));
     image = nullptr;
     ASSERT_EQ(camera->TakeSnapshot(image, size), 0);
     ASSERT_NE(image, nullptr);
@@ -140,7 +140,7 @@ TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
 
     // A top-down format: the header keeps the negative height, so it describes the rows as the
     // grabber holds them.
-    auto topDown = MakeCamera(kRgb24TopDown_320x240, 1);
+    auto topDown = MakeCamera(kRgb24TopDown_320x240, RenderMode_NullRenderer);
     FrameLog topDownLog(320, -240);
     topDown->SetLumacapBuffCB(&FrameLog::Callback, &topDownLog);
     ASSERT_EQ(topDown->Open(), 0);
@@ -153,7 +153,7 @@ TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
 }
 
 TEST_F(FrameDeliveryTest, RunPauseAndStopMoveTheStatus) {
-    auto camera = MakeCamera(kYuy2_320x240, 1);
+    auto camera = MakeCamera(kYuy2_320x240, RenderMode_NullRenderer);
     for (auto call : {&CDXCamera::Run, &CDXCamera::Pause, &CDXCamera::Stop}) {
         EXPECT_EQ((camera.get()->*call)(), 1);
         EXPECT_STREQ(camera->GetLastError(), "设备未运行.");
@@ -170,7 +170,7 @@ TEST_F(FrameDeliveryTest, RunPauseAndStopMoveTheStatus) {
     sim::DisarmFaults();
 
     EXPECT_EQ(camera->Pause(), 0);
-    EXPECT_EQ(camera->GetCameraStatus(), 2);
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Paused);
     const size_t paused = log.Count();
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_LE(log.Count(), paused + 1) << "a paused live source delivers nothing";
@@ -180,10 +180,10 @@ TEST_F(FrameDeliveryTest, RunPauseAndStopMoveTheStatus) {
     // A graph that refuses to run leaves the status; the call still answers 0.
     sim::ArmFault("IMediaControl::Run", E_FAIL);
     EXPECT_EQ(camera->Run(), 0);
-    EXPECT_EQ(camera->GetCameraStatus(), 2);
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Paused);
     sim::DisarmFaults();
     EXPECT_EQ(camera->Run(), 0);
-    EXPECT_EQ(camera->GetCameraStatus(), 3);
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Running);
     EXPECT_TRUE(log.WaitFor(log.Count() + 3));
 }
 
@@ -208,12 +208,12 @@ struct SendingHost {
 };
 
 TEST_F(FrameDeliveryTest, StopNeverWaitsForTheGraphAndRequestsTakeEffectInOrder) {
-    auto camera = MakeCamera(kYuy2_320x240, 1);
+    auto camera = MakeCamera(kYuy2_320x240, RenderMode_NullRenderer);
     SendingHost host;
     host.window = m_parent;
     camera->SetLumacapBuffCB(&SendingHost::Callback, &host);
     ASSERT_EQ(camera->Open(), 0);
-    ASSERT_TRUE(WaitForStatus(*camera, 3));
+    ASSERT_TRUE(WaitForStatus(*camera, CameraStatus_Running));
     for (int i = 0; i < 500 && !host.inSend; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(host.inSend);
@@ -235,7 +235,8 @@ TEST_F(FrameDeliveryTest, StopNeverWaitsForTheGraphAndRequestsTakeEffectInOrder)
     EXPECT_EQ(camera->Run(), 0);
     returned = true;
     watchdog.join();
-    EXPECT_EQ(camera->GetCameraStatus(), 3) << "nothing has happened to the graph yet";
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Running)
+        << "nothing has happened to the graph yet";
     size_t before = 0;
     {
         std::lock_guard<std::mutex> lock(host.mutex);
@@ -247,7 +248,7 @@ TEST_F(FrameDeliveryTest, StopNeverWaitsForTheGraphAndRequestsTakeEffectInOrder)
         std::lock_guard<std::mutex> lock(host.mutex);
         return host.numbers.size() >= before + 3;
     }));
-    EXPECT_EQ(camera->GetCameraStatus(), 3);
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Running);
     {
         std::lock_guard<std::mutex> lock(host.mutex);
         // The device counts its frames from 0 again after a stop: the stop came before the run.
@@ -255,10 +256,10 @@ TEST_F(FrameDeliveryTest, StopNeverWaitsForTheGraphAndRequestsTakeEffectInOrder)
     }
     // Stopped already: another Stop leaves the status alone, and a Run right after acts at once.
     EXPECT_EQ(camera->Stop(), 0);
-    EXPECT_TRUE(PumpUntil([&] { return camera->GetCameraStatus() == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return camera->GetCameraStatus() == CameraStatus_Stopped; }));
     EXPECT_EQ(camera->Stop(), 0);
     EXPECT_EQ(camera->Run(), 0);
-    EXPECT_EQ(camera->GetCameraStatus(), 3);
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Running);
     camera->SetLumacapBuffCB(nullptr, nullptr);
     PumpUntil([&] { return !host.inSend; });
 }
@@ -266,12 +267,12 @@ TEST_F(FrameDeliveryTest, StopNeverWaitsForTheGraphAndRequestsTakeEffectInOrder)
 TEST_F(FrameDeliveryTest, DestroyingABusyCameraIsClean) {
     // Open, then destroyed at once.
     {
-        auto camera = MakeCamera(kMjpg_640x480, 2);
+        auto camera = MakeCamera(kMjpg_640x480, RenderMode_SelfDrawn);
         ASSERT_EQ(camera->Open(), 0);
     }
     // Destroyed while its stop worker waits for the capture thread.
     {
-        auto camera = MakeCamera(kYuy2_640x480, 0);
+        auto camera = MakeCamera(kYuy2_640x480, RenderMode_VideoRenderer);
         FrameLog log(640, 480);
         camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
         ASSERT_EQ(camera->Open(), 0);
@@ -286,14 +287,14 @@ TEST_F(FrameDeliveryTest, DestroyingABusyCameraIsClean) {
         release.join();
     }
     // Closed while a worker runs, then reopened with its callback intact.
-    auto camera = MakeCamera(kYuy2_640x480, 1);
+    auto camera = MakeCamera(kYuy2_640x480, RenderMode_NullRenderer);
     FrameLog log(640, 480);
     camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
     ASSERT_EQ(camera->Open(), 0);
     ASSERT_TRUE(log.WaitFor(1));
     camera->Stop();
     EXPECT_EQ(camera->Close(), 0);
-    EXPECT_EQ(camera->GetCameraStatus(), 0);
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Closed);
     const size_t before = log.Count();
     ASSERT_EQ(camera->Open(), 0);
     EXPECT_TRUE(log.WaitFor(before + 5));

@@ -22,7 +22,7 @@ DeviceValue Device(bool cameraControl, long property) {
 }
 
 TEST_F(ImageControlsTest, QueuedValuesReachTheDeviceAtOpenAndTheDevicesAreReadBack) {
-    auto camera = MakeCamera(kYuy2_320x240, 1);
+    auto camera = MakeCamera(kYuy2_320x240, RenderMode_NullRenderer);
     camera->SetBrgihtness(40);
     camera->SetWhiteBalance(5000, 1);
     camera->SetExposure(-6, 0);
@@ -63,7 +63,7 @@ TEST_F(ImageControlsTest, ADeviceWithoutControlsIsSkippedSilently) {
     config.videoProcAmp.clear();
     config.cameraControl.clear();
     sim::ConfigureCamera(0, config);
-    auto camera = MakeCamera(kYuy2_320x240, 1);
+    auto camera = MakeCamera(kYuy2_320x240, RenderMode_NullRenderer);
     camera->SetBrgihtness(40);
     camera->SetExposure(-3, 1);
     ASSERT_EQ(camera->Open(), 0);
@@ -73,7 +73,7 @@ TEST_F(ImageControlsTest, ADeviceWithoutControlsIsSkippedSilently) {
 }
 
 TEST_F(ImageControlsTest, GenericOperationsTalkToTheOpenDevice) {
-    auto camera = MakeCamera(kYuy2_320x240, 1);
+    auto camera = MakeCamera(kYuy2_320x240, RenderMode_NullRenderer);
     long a = -7, b = -7, c = -7, d = -7, e = -7;
     EXPECT_EQ(camera->GetVideoPropertyRange(0, &a, &b, &c, &d, &e), 0);
     EXPECT_EQ(camera->GetVideoPropertyValue(0, &a, &b), 0);
@@ -118,7 +118,7 @@ TEST_F(ImageControlsTest, GenericOperationsTalkToTheOpenDevice) {
 }
 
 TEST_F(ImageControlsTest, ThePropertyFrameListsTheControlsAndTheCameraReadsBackWhatTheUserChanged) {
-    auto camera = MakeCamera(kYuy2_320x240, 1);
+    auto camera = MakeCamera(kYuy2_320x240, RenderMode_NullRenderer);
     EXPECT_EQ(camera->ShowDeviceProperty(), 1);
     EXPECT_STREQ(camera->GetLastError(), "设备未运行.");
     FrameLog log(320, 240);

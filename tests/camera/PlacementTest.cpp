@@ -42,7 +42,7 @@ TEST_F(PlacementTest, TheRendererWindowIsFittedIntoTheParent) {
     for (const Case& c : cases) {
         SCOPED_TRACE(Text(c.expected));
         HWND parent = MakeParent(c.cw, c.ch);
-        auto camera = MakeCamera(c.format, 0, parent);
+        auto camera = MakeCamera(c.format, RenderMode_VideoRenderer, parent);
         camera->SetRotatePreview(c.rotate);
         RECT pos = c.videoPos;
         EXPECT_EQ(camera->SetVideoPos(&pos), 0);
@@ -66,7 +66,7 @@ TEST_F(PlacementTest, TheRendererWindowIsFittedIntoTheParent) {
 }
 
 TEST_F(PlacementTest, TheRendererShowsTheFramesWhereItWasPlaced) {
-    auto camera = MakeCamera(kYuy2_640x480, 0);
+    auto camera = MakeCamera(kYuy2_640x480, RenderMode_VideoRenderer);
     ASSERT_EQ(camera->Open(), 0);
     // 533 x 400 at (133, 0): the bars across, black beside.
     auto barsAcross = [&] {
@@ -97,7 +97,7 @@ TEST_F(PlacementTest, TheRendererShowsTheFramesWhereItWasPlaced) {
 }
 
 TEST_F(PlacementTest, RotationTurnsOnlyTheRenderersPicture) {
-    auto camera = MakeCamera(kYuy2_640x480, 0);
+    auto camera = MakeCamera(kYuy2_640x480, RenderMode_VideoRenderer);
     camera->SetRotatePreview(1);
     FrameLog log(640, 480);
     camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
@@ -120,7 +120,7 @@ TEST_F(PlacementTest, RotationTurnsOnlyTheRenderersPicture) {
 }
 
 TEST_F(PlacementTest, PreviewSizeQueries) {
-    auto camera = MakeCamera(kYuy2_640x480, 1);
+    auto camera = MakeCamera(kYuy2_640x480, RenderMode_NullRenderer);
     long l = -7, t = -7, w = -7, h = -7;
     EXPECT_EQ(camera->GetPreviewSize(&w, &h), 0);
     EXPECT_EQ(camera->GetPreviewSizeEx(&l, &t, &w, &h), 0);

@@ -74,10 +74,10 @@ struct FakeCamera {
         CDXCameraTestAccess::VideoInfo(camera) = {{320, 240, 2}, {width, height, 2}};
         CDXCameraTestAccess::ResolutionIndex(camera) = 1;
         CDXCameraTestAccess::SampleGrabber(camera) = &grabber;
-        CDXCameraTestAccess::Status(camera) = 3;
+        CDXCameraTestAccess::Status(camera) = CameraStatus_Running;
     }
     ~FakeCamera() {
-        CDXCameraTestAccess::Status(camera) = 0;
+        CDXCameraTestAccess::Status(camera) = CameraStatus_Closed;
         CDXCameraTestAccess::SampleGrabber(camera) = nullptr;
     }
     void Fill(BYTE blue, BYTE green, BYTE red) {
@@ -251,7 +251,7 @@ TEST_F(CompositionTest, CamerasFillTheirRectangleOutOfShape) {
 TEST_F(CompositionTest, AStoppedCameraIsSkippedAndOneWithoutAFramePaintsBlack) {
     FakeCamera stopped(320, 240), waiting(320, 240);
     stopped.Fill(255, 255, 255);
-    CDXCameraTestAccess::Status(stopped.camera) = 0;
+    CDXCameraTestAccess::Status(stopped.camera) = CameraStatus_Closed;
     CDXRecorder recorder;
     recorder.SetVideoSize(200, 100);
     recorder.AddVideoSource(&stopped.camera, RECT{0, 0, 100, 100});

@@ -27,11 +27,11 @@ TEST_F(RecorderObjectTest, FreshRecorderHasItsDefaults) {
     EXPECT_EQ(recorder.GetFPs(), 10u);
     EXPECT_EQ(recorder.GetAsfBitrate(), 185u);
     EXPECT_FALSE(recorder.GetAudioRecord());
-    EXPECT_EQ(recorder.GetStatus(), 0);
+    EXPECT_EQ(recorder.GetStatus(), RecorderStatus_Closed);
     EXPECT_STREQ(recorder.GetErrorMsg(), "");
     EXPECT_EQ(recorder.GetRealFramesCount(), 0);
     recorder.CloseRecord();
-    EXPECT_EQ(recorder.GetStatus(), 0);
+    EXPECT_EQ(recorder.GetStatus(), RecorderStatus_Closed);
 }
 
 TEST_F(RecorderObjectTest, CamerasAreAddedOnceAndWindowsAlways) {
@@ -110,7 +110,7 @@ TEST_F(RecorderObjectTest, AnOpenRecordingRefusesSourceChangesButTakesSettings) 
         EXPECT_EQ(recorder.GetFPs(), 20u);
         EXPECT_EQ(recorder.GetAsfBitrate(), 300u);
     }
-    CDXRecorderTestAccess::Status(recorder) = 0;
+    CDXRecorderTestAccess::Status(recorder) = RecorderStatus_Closed;
 }
 
 TEST_F(RecorderObjectTest, FrameRateRoundsToTensWithinTenToThirty) {

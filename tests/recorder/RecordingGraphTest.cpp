@@ -18,7 +18,7 @@ using Access = CDXRecorderTestAccess;
 class RecordingGraphTest : public RecorderFixture {
 protected:
     void ExpectClosed() {
-        EXPECT_EQ(m_recorder.GetStatus(), 0);
+        EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Closed);
         for (const void* p : Access::Interfaces(m_recorder)) EXPECT_EQ(p, nullptr);
     }
 };
