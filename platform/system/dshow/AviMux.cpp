@@ -27,6 +27,7 @@
 #include "platform/system/codecs/Muxer.h"
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/dshow/WriterTiming.h"
+#include "platform/system/win/Trace.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -372,10 +373,17 @@ private:
         if (text) LocalFree(text);
         while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
             reason.pop_back();
-        std::fprintf(stderr,
-                     "lumacap: AVI Mux: writing %s failed (0x%08X: %s); the recording ends and the "
-                     "file keeps what was written before\n",
-                     file.c_str(), static_cast<unsigned>(hr), reason.c_str());
+        // Lost pictures are an error the user must see: on standard error, or in the trace when
+        // the graph is being traced.
+        char line[1600];
+        std::snprintf(line, sizeof(line),
+                      "lumacap: AVI Mux: writing %s failed (0x%08X: %s); the recording ends and "
+                      "the file keeps what was written before",
+                      file.c_str(), static_cast<unsigned>(hr), reason.c_str());
+        if (trace::On(trace::kDshow))
+            trace::Line(trace::kDshow, "%s", line);
+        else
+            std::fprintf(stderr, "%s\n", line);
     }
     int64_t Seek(int64_t offset, int whence) override {
         IStream* stream = m_output->Stream();
