@@ -28,11 +28,11 @@ TEST_F(FrameDeliveryTest, FramesReachTheHostInOrderAndComplete) {
         camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
         ASSERT_EQ(camera->Open(), 0) << sim::GbkToUtf8(camera->GetLastError());
         EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Running);
-        ASSERT_TRUE(log.WaitFor(40));
+        ASSERT_TRUE(log.WaitFor(20));
         camera->Close();
         const std::vector<long> numbers = log.Numbers();
         // Every frame the device made, in its order: none skipped, none repeated.
-        ASSERT_GE(numbers.size(), 40u);
+        ASSERT_GE(numbers.size(), 20u);
         for (size_t i = 0; i < numbers.size(); ++i)
             ASSERT_EQ(numbers[i], numbers[0] + static_cast<long>(i)) << i;
         for (long length : log.Lengths()) ASSERT_EQ(length, Stride(c.width) * std::abs(c.height));
@@ -106,16 +106,13 @@ TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
     ASSERT_EQ(size, 40 + frameBytes);
     BITMAPINFOHEADER header;
     std::memcpy(&header, image, sizeof(header));
-    EXPECT_EQ(header.biSize, 40u);
-    EXPECT_EQ(header.biWidth, 640);
-    EXPECT_EQ(header.biHeight, 480);
-    EXPECT_EQ(header.biPlanes, 1);
-    EXPECT_EQ(header.biBitCount, 24);
-    EXPECT_EQ(header.biCompression, 0u);
-    EXPECT_EQ(header.biSizeImage, 0u);
-    EXPECT_EQ(
-        header.biXPelsPerMeter | header.biYPelsPerMeter | header.biClrUsed | header.biClrImportant,
-        0u);
+    BITMAPINFOHEADER expected{};
+    expected.biSize = 40;
+    expected.biWidth = 640;
+    expected.biHeight = 480;
+    expected.biPlanes = 1;
+    expected.biBitCount = 24;
+    EXPECT_EQ(std::memcmp(&header, &expected, sizeof(header)), 0) << "and every other field 0";
     const std::vector<uint8_t> last = log.Last();
     ASSERT_EQ(last.size(), frameBytes);
     EXPECT_TRUE(std::memcmp(image + 40, last.data(), frameBytes) == 0);

@@ -50,12 +50,6 @@ TEST_F(ImageControlsTest, QueuedValuesReachTheDeviceAtOpenAndTheDevicesAreReadBa
     camera->Close();
     ASSERT_EQ(camera->Open(), 0);
     EXPECT_EQ(Device(false, VideoProcAmp_Brightness).value, 10);
-
-    // A new device choice forgets everything queued.
-    camera->Close();
-    ASSERT_EQ(camera->SetCameraIndex(0), 1);
-    EXPECT_EQ(camera->GetBrgihtness(), 0);
-    EXPECT_EQ(CDXCameraTestAccess::PropertyFlags(*camera), 0u);
 }
 
 TEST_F(ImageControlsTest, ADeviceWithoutControlsIsSkippedSilently) {

@@ -119,21 +119,6 @@ TEST_F(PlacementTest, RotationTurnsOnlyTheRenderersPicture) {
     EXPECT_TRUE(PumpUntil(barsDown));
 }
 
-TEST_F(PlacementTest, PreviewSizeQueries) {
-    auto camera = MakeCamera(kYuy2_640x480, RenderMode_NullRenderer);
-    long l = -7, t = -7, w = -7, h = -7;
-    EXPECT_EQ(camera->GetPreviewSize(&w, &h), 0);
-    EXPECT_EQ(camera->GetPreviewSizeEx(&l, &t, &w, &h), 0);
-    EXPECT_EQ(w, -7);
-    EXPECT_EQ(l, -7);
-    ASSERT_EQ(camera->Open(), 0);
-    EXPECT_EQ(camera->GetPreviewSizeEx(&l, &t, &w, &h), 1);
-    EXPECT_EQ(w, 0);
-    EXPECT_EQ(h, 0);
-    EXPECT_EQ(l, -1) << "never placed";
-    EXPECT_EQ(t, -1);
-}
-
 TEST_F(PlacementTest, ParentWindowAndThePreviewWindowUnderIt) {
     CDXCamera camera;
     ASSERT_EQ(camera.SetCameraIndex(0), 1);

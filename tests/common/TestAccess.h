@@ -106,6 +106,7 @@ struct CDXCameraTestAccess {
 };
 
 LUMACAP_EXPOSE(RecStatus, CDXRecorder, std::atomic<int> CDXRecorder::*, m_nStatus)
+LUMACAP_EXPOSE(RecPausedAt, CDXRecorder, std::atomic<DWORD> CDXRecorder::*, m_dwPausedAt)
 LUMACAP_EXPOSE(RecAudioCB, CDXRecorder, CAudioGrabberCB CDXRecorder::*, m_AudioGrabberCB)
 LUMACAP_EXPOSE(RecNotifyWnd, CDXRecorder, HWND CDXRecorder::*, m_hNotifyWnd)
 LUMACAP_EXPOSE(RecGraph, CDXRecorder, IGraphBuilder* CDXRecorder::*, m_pGraph)
@@ -125,6 +126,7 @@ LUMACAP_EXPOSE(RecAudioGrabber, CDXRecorder, ISampleGrabber* CDXRecorder::*, m_p
 
 struct CDXRecorderTestAccess {
     static std::atomic<int>& Status(CDXRecorder& r) { return r.*LUMACAP_FIELD(RecStatus); }
+    static std::atomic<DWORD>& PausedAt(CDXRecorder& r) { return r.*LUMACAP_FIELD(RecPausedAt); }
     static void FormatErrorMessage(CDXRecorder& r, const char* text, DWORD code) {
         (r.*LUMACAP_FIELD(RecFormatError))(text, code);
     }

@@ -44,7 +44,7 @@ protected:
     CVideoMergePin* m_pin = nullptr;
 };
 
-TEST_F(FrameSourceTest, OneOutPinProposesFiveRgbTypesOfTheRecorderSizeInOrder) {
+TEST_F(FrameSourceTest, OneOutPinProposesFourRgbTypesOfTheRecorderSizeInOrder) {
     CLSID clsid{};
     m_filter->GetClassID(&clsid);
     EXPECT_EQ(clsid, CLSID_VideoMergeFilter);
@@ -166,8 +166,6 @@ TEST_F(FrameSourceTest, TheAgreedTypeKeepsItsBitDepthAndGetsOneBufferOfItsPictur
     GrantingAllocator failing(921600);
     failing.result = VFW_E_ALREADY_COMMITTED;
     EXPECT_EQ(m_pin->DecideBufferSize(&failing, &request), VFW_E_ALREADY_COMMITTED);
-    EXPECT_EQ(m_pin->DecideBufferSize(nullptr, &request), E_POINTER);
-    EXPECT_EQ(m_pin->DecideBufferSize(&exact, nullptr), E_POINTER);
 
     // A type that leaves its image size out still gets a buffer that holds the picture.
     CMediaType unsized = Proposed(1);
@@ -178,11 +176,9 @@ TEST_F(FrameSourceTest, TheAgreedTypeKeepsItsBitDepthAndGetsOneBufferOfItsPictur
 }
 
 TEST_F(FrameSourceTest, FrameLengthFollowsTheRateInTensAndQualityChangesNothing) {
-    const std::pair<UINT, REFERENCE_TIME> cases[] = {{0, 1000000}, {10, 1000000}, {14, 1000000},
-                                                     {15, 500000}, {20, 500000},  {24, 500000},
-                                                     {25, 333333}, {30, 333333},  {1000, 333333}};
-    EXPECT_EQ(CVideoMergePinTestAccess::FrameLength(*m_pin), 1000000)
-        << "10 frames a second until told";
+    // Tens, rounded halves up, within 10 to 30.
+    const std::pair<UINT, REFERENCE_TIME> cases[] = {{0, 1000000}, {14, 1000000}, {15, 500000},
+                                                     {24, 500000}, {25, 333333},  {1000, 333333}};
     for (auto [fps, length] : cases) {
         m_pin->SetFrameRate(fps);
         EXPECT_EQ(CVideoMergePinTestAccess::FrameLength(*m_pin), length) << fps;
@@ -256,21 +252,6 @@ INSTANTIATE_TEST_SUITE_P(
         Connection{&MEDIASUBTYPE_RGB565, 2, {0xF800, 0x07E0, 0x001F, 0xFFFF, 0x8430}},
         Connection{&MEDIASUBTYPE_RGB555, 2, {0x7C00, 0x03E0, 0x001F, 0x7FFF, 0x4210}}),
     ConnectionName);
-
-TEST_F(FrameSourceTest, APalettisedSinkCannotBeConnected) {
-    ComPtr<IGraphBuilder> graph;
-    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                               graph.Out()),
-              S_OK);
-    auto* sink = new TestSink(&MEDIASUBTYPE_RGB8);
-    sink->NonDelegatingAddRef();
-    graph->AddFilter(m_filter, L"VideoMergeFilter");
-    graph->AddFilter(sink, L"Sink");
-    EXPECT_TRUE(FAILED(graph->Connect(m_pin, sink->GetPin(0))));
-    EXPECT_FALSE(m_pin->IsConnected());
-    graph.Reset();
-    sink->NonDelegatingRelease();
-}
 
 }  // namespace
 }  // namespace lumacap::test

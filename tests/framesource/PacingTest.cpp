@@ -253,6 +253,24 @@ TEST_F(PausedPacingTest, PausesAddToThePausedTimeAndLeaveNoGapInTheStamps) {
     EXPECT_TRUE(f.logs.empty());
 }
 
+TEST_F(PausedPacingTest, APauseCountsFromWhenTheRecorderPausedNotFromWhenTheFrameWasDone) {
+    for (int i = 0; i <= 5; ++i) Fill(100 * i);
+    // The recorder paused at 540, while frame 5 was still shown; the next fill begins at 600.
+    CDXRecorderTestAccess::PausedAt(m_recorder) = m_t0 + 540;
+    sim::AdvanceClock(100);
+    CDXRecorderTestAccess::Status(m_recorder) = RecorderStatus_Paused;
+    std::thread filler([&] { m_pin->FillBuffer(&m_sample); });
+    ASSERT_TRUE(sim::WaitForClockSleepers(1));
+    CDXRecorderTestAccess::Status(m_recorder) = RecorderStatus_Running;
+    sim::AdvanceClock(1000);
+    // The 60 ms between the pause and the fill were paused time: frame 6 is due 60 ms later.
+    ASSERT_TRUE(sim::WaitForClockSleepers(1));
+    EXPECT_EQ(Access::PausedTime(*m_pin), 1060u);
+    sim::AdvanceClock(60);
+    filler.join();
+    EXPECT_EQ(m_sample.start, 6000000);
+}
+
 TEST_F(PausedPacingTest, APauseInForceBeforeFrameZeroIsNotCounted) {
     // The run's clock starts when frame 0 is begun, after the pause: frame 0 is on time.
     FillAcrossPause(5000);
