@@ -204,10 +204,12 @@ void PrintFormats(IAMStreamConfig* config) {
 // Controls by the number GetVideoPropertyValue takes: video processing below 100, camera control
 // from 100.
 void PrintControls(IBaseFilter* filter) {
-    static const char* const kProcAmp[] = {"brightness", "contrast", "hue", "saturation",
-                                           "sharpness", "gamma", "colour enable",
-                                           "white balance", "backlight compensation", "gain"};
-    static const char* const kCamera[] = {"pan", "tilt", "roll", "zoom",
+    static const char* const kProcAmp[] = {
+        "brightness",    "contrast",      "hue",
+        "saturation",    "sharpness",     "gamma",
+        "colour enable", "white balance", "backlight compensation",
+        "gain"};
+    static const char* const kCamera[] = {"pan",      "tilt", "roll", "zoom",
                                           "exposure", "iris", "focus"};
     IAMVideoProcAmp* procAmp = nullptr;
     IAMCameraControl* camera = nullptr;
@@ -216,10 +218,10 @@ void PrintControls(IBaseFilter* filter) {
     bool any = false;
     auto show = [&](auto* control, long property, long number, const char* name) {
         long min, max, step, def, caps, value, flags;
-        if (!control || FAILED(control->GetRange(property, &min, &max, &step, &def, &caps)))
-            return;
-        if (!any) std::printf("      %6s  %-24s %-22s %7s  %s\n", "number", "control", "range",
-                              "default", "value");
+        if (!control || FAILED(control->GetRange(property, &min, &max, &step, &def, &caps))) return;
+        if (!any)
+            std::printf("      %6s  %-24s %-22s %7s  %s\n", "number", "control", "range", "default",
+                        "value");
         any = true;
         char range[48];
         std::snprintf(range, sizeof(range), "%ld..%ld step %ld", min, max, step);
