@@ -1,3 +1,4 @@
+// Where the V4L2 tests' cameras come from: the in-process double, fakecam, or the machine's own.
 #include "CameraBackends.h"
 
 #include <fcntl.h>

@@ -21,17 +21,9 @@
 
 #include <lumacap/sim_devices.h>
 
-namespace lumacap::hw::v4l2 {
+#include "platform/system/hw/v4l2/FakeControls.h"
 
-// A control the double knows by name: its V4L2 id, type and the name VIDIOC_QUERYCTRL gives.
-struct ControlName {
-    const char* name;
-    uint32_t id;
-    uint32_t type;  // V4L2_CTRL_TYPE_INTEGER, _BOOLEAN or _MENU
-    const char* label;
-};
-const ControlName* FindControlName(const std::string& name);
-const ControlName* FindControlName(uint32_t id);
+namespace lumacap::hw::v4l2 {
 
 uint32_t FourccOf(const std::string& text);
 
@@ -78,11 +70,6 @@ public:
     bool ControlValue(uint32_t id, long* value);
 
 private:
-    struct Control {
-        const ControlName* name;
-        sim::V4l2ControlSpec spec;
-        long value;
-    };
     struct Buffer {
         std::shared_ptr<uint8_t> memory;
         size_t length = 0;
@@ -109,13 +96,6 @@ private:
     int StreamOn(int handle);
     // Stops the producer; may release and retake the lock while it joins the thread.
     void StreamOff(std::unique_lock<std::mutex>& lock);
-    int QueryControl(v4l2_queryctrl* query) const;
-    int QueryMenu(v4l2_querymenu* menu) const;
-    int GetControl(v4l2_control* control) const;
-    int SetControl(v4l2_control* control);
-    Control* FindControl(uint32_t id);
-    const Control* FindControl(uint32_t id) const;
-    bool MenuItemValid(const Control& control, long item) const;
     bool Owns(int handle) const { return m_owner < 0 || m_owner == handle; }
     // Unplugs when `request` is the armed one; true when the device went away.
     bool UnplugAt(const char* request, std::unique_lock<std::mutex>& lock);
@@ -124,7 +104,7 @@ private:
 
     const sim::V4l2CameraConfig m_config;
     const bool m_metadata;
-    std::vector<Control> m_controls;  // in id order
+    FakeControls m_controls;  // guarded by m_mutex
     Publish m_publish;
     std::function<void()> m_wake;
     std::function<void()> m_unplugHook;

@@ -2,6 +2,7 @@
 #include "platform/system/hw/v4l2/Hotplug.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -114,8 +115,9 @@ void DirectoryMonitor::Appeared(const std::string& name, int attempts) {
     NodeInfo info;
     const int r = ProbeNode(*m_api, name, &info);
     if (r != 0) {
-        // Not (yet) a camera: look again a few times, up to about two seconds.
-        if (attempts < 6)
+        // Not (yet) a camera: look again a few times, up to about two seconds. A V4L2 node that
+        // is no capture node (a camera's metadata node) will not become one.
+        if (r != -ENODEV && attempts < 6)
             m_retries.push_back(
                 {name, Clock::now() + std::chrono::milliseconds(40 << attempts), attempts + 1});
         return;

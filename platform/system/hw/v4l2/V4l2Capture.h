@@ -74,7 +74,7 @@ public:
     HRESULT DoBufferProcessingLoop() override;
     HRESULT Run(REFERENCE_TIME tStart) override;
 
-    void SetRunning(bool running) { m_running = running; }
+    void SetRunning(bool running);
 
 private:
     int FindCapability(const AM_MEDIA_TYPE& mt) const;
@@ -106,7 +106,10 @@ private:
 
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_lost{false};
-    std::atomic<int64_t> m_runStart{0};  // CLOCK_MONOTONIC at Run, in 100 ns
+    // Stream time runs while the graph runs: CLOCK_MONOTONIC (100 ns) when it would have begun,
+    // and where it stood when the graph last paused.
+    std::atomic<int64_t> m_runStart{0};
+    std::atomic<int64_t> m_pausedAt{0};
     std::atomic<long> m_dropped{0};
     std::atomic<long> m_delivered{0};
     std::atomic<int64_t> m_bytesDelivered{0};
@@ -134,6 +137,9 @@ public:
     // ISpecifyPropertyPages
     STDMETHODIMP GetPages(CAUUID* pPages) override;
 
+    // The camera's presence is watched while the filter is in a graph, where its events go.
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) override;
+
     void SetDelivering(bool delivering) override { m_pin.SetRunning(delivering); }
     void OnCameraPresence(bool present) override { SetPresence(present); }
     // Reports a change of presence once.
@@ -158,6 +164,7 @@ private:
     };
 
     DeviceFile m_device;
+    const NodeInfo m_node;
     DeviceControls m_controls;
     CameraControl m_cameraControl;
     std::atomic<bool> m_present{true};

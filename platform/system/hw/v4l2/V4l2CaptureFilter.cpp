@@ -26,6 +26,7 @@ std::vector<Capability> CapabilitiesOf(DeviceFile& device) {
 V4l2CaptureFilter::V4l2CaptureFilter(std::shared_ptr<Api> api, const NodeInfo& node, HRESULT* phr)
     : LiveSourceFilter(NAME("V4L2 camera"), CLSID_LumacapV4l2Camera),
       m_device(api, node.name),
+      m_node(node),
       m_cameraControl(this),
       m_pin(phr, this, m_device, CapabilitiesOf(m_device)) {
     if (m_device.fd < 0) {
@@ -38,8 +39,6 @@ V4l2CaptureFilter::V4l2CaptureFilter(std::shared_ptr<Api> api, const NodeInfo& n
         return;
     }
     m_controls.Discover(api.get(), m_device.fd);
-    WatchCamera(api, this, node.name, node.Key());
-    m_watching = true;
 }
 
 V4l2CaptureFilter::~V4l2CaptureFilter() {
@@ -53,6 +52,19 @@ STDMETHODIMP V4l2CaptureFilter::NonDelegatingQueryInterface(REFIID riid, void** 
     if (riid == IID_ISpecifyPropertyPages)
         return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
     return LiveSourceFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+STDMETHODIMP V4l2CaptureFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
+    const HRESULT hr = LiveSourceFilter::JoinFilterGraph(pGraph, pName);
+    if (FAILED(hr)) return hr;
+    if (pGraph && !m_watching && m_device.fd >= 0) {
+        WatchCamera(m_device.api, this, m_node.name, m_node.Key());
+        m_watching = true;
+    } else if (!pGraph && m_watching) {
+        UnwatchCamera(this);
+        m_watching = false;
+    }
+    return hr;
 }
 
 void V4l2CaptureFilter::SetPresence(bool present) {

@@ -280,6 +280,7 @@ HRESULT V4l2CapturePin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPER
 }
 
 HRESULT V4l2CapturePin::OnThreadCreate() {
+    m_pausedAt = 0;
     m_dropped = 0;
     m_delivered = 0;
     m_bytesDelivered = 0;
@@ -358,9 +359,14 @@ void V4l2CapturePin::StopDevice() {
 }
 
 HRESULT V4l2CapturePin::Run(REFERENCE_TIME tStart) {
-    m_runStart = MonotonicNow();
+    m_runStart = MonotonicNow() - m_pausedAt.load();
     m_running = true;
     return CSourceStream::Run();
+}
+
+void V4l2CapturePin::SetRunning(bool running) {
+    if (!running && m_running.exchange(false)) m_pausedAt = MonotonicNow() - m_runStart.load();
+    if (running) m_running = true;
 }
 
 bool V4l2CapturePin::DeviceGone(int error) {
