@@ -1,6 +1,7 @@
 // A host's whole use of a camera, on the double served through FUSE: every render mode, frames,
 // a snapshot, and a recording whose frames carry the camera's own numbers.
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "camera/CaptureFixture.h"
@@ -83,6 +84,24 @@ TEST_F(ServedCameraTest, ARecordingCarriesTheCamerasFrameNumbersInOrder) {
         EXPECT_GE(numbers[i], numbers[i - 1]) << "frame " << i;
     }
     EXPECT_GT(numbers.back(), numbers[first] + 20) << "the camera kept delivering";
+}
+
+// Another V4L2 program (FFmpeg's capture device, which waits in blocking dequeues) streams the
+// served camera as it would a webcam.
+TEST_F(ServedCameraTest, FfmpegCapturesFromTheServedNode) {
+    const std::string path = TempDir() + "/ffmpeg.avi";
+    const std::string command =
+        "ffmpeg -v error -y -f v4l2 -input_format yuyv422 -video_size "
+        "320x240 -i " +
+        TempDir() + "/fakecam/dev/video0 -frames:v 6 -c:v rawvideo " + "-pix_fmt bgr24 " + path +
+        " </dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    std::vector<long> numbers;
+    for (const auto& frame : DecodeFrames(path, 320, 240))
+        numbers.push_back(sim::ReadFrameNumber(frame.data(), 320, 240));
+    ASSERT_EQ(numbers.size(), 6u);
+    for (size_t i = 1; i < numbers.size(); ++i) EXPECT_GT(numbers[i], numbers[i - 1]);
+    EXPECT_GE(numbers.front(), 0);
 }
 
 }  // namespace
