@@ -117,7 +117,12 @@ FuseNode::FuseNode(std::shared_ptr<hw::v4l2::FakeDevice> device, std::string pat
 FuseNode::~FuseNode() {
     Detach();
     if (m_loop.joinable()) m_loop.join();
-    if (m_session) fuse_session_destroy(m_session);
+    if (m_session) {
+        // The connection has ended (the node was detached before): this only releases what the
+        // session kept of its mount.
+        fuse_session_unmount(m_session);
+        fuse_session_destroy(m_session);
+    }
     m_device->SetTransport(nullptr, nullptr);
     std::lock_guard<std::mutex> lock(m_mutex);
     for (auto& [handle, ph] : m_pollHandles) fuse_pollhandle_destroy(ph);
@@ -136,6 +141,7 @@ bool FuseNode::Mount(std::string* error) {
     char* argv[] = {name, option, options, nullptr};
     fuse_args args = FUSE_ARGS_INIT(3, argv);
     m_session = fuse_session_new(&args, &kOps, sizeof(kOps), this);
+    fuse_opt_free_args(&args);
     if (!m_session) {
         *error = "cannot start a FUSE session";
         return false;
@@ -293,7 +299,9 @@ void FuseNode::Wake() {
     std::vector<Parked> still;
     for (Parked& p : parked) {
         const int result = m_device->Ioctl(p.handle, VIDIOC_DQBUF, p.arg.data());
-        if (result == -EAGAIN)
+        if (result == -EAGAIN && fuse_req_interrupted(p.req))
+            fuse_reply_err(p.req, EINTR);
+        else if (result == -EAGAIN)
             still.push_back(std::move(p));
         else
             Reply(p.req, result, p.arg, p.outSize);

@@ -29,17 +29,23 @@ ServedCamera::ServedCamera(const sim::V4l2CameraConfig& config, std::string devD
 }
 
 ServedCamera::~ServedCamera() {
+    if (!Shutdown(1000)) {
+        // Nodes some program still holds open are left to the process's exit, which ends their
+        // connections; destroying them now would pull the server from under their requests.
+        for (auto& node : m_retired) node.release();
+    }
+}
+
+bool ServedCamera::Shutdown(int waitMs) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
         m_cv.notify_all();
     }
-    m_worker.join();
+    if (m_worker.joinable()) m_worker.join();
     Unplug();
-    Reap(1000);
-    // Nodes some program still holds open are left to the process's exit, which ends their
-    // connections; destroying them now would pull the server from under their requests.
-    for (auto& node : m_retired) node.release();
+    Reap(waitMs);
+    return m_retired.empty();
 }
 
 void ServedCamera::Reap(int waitMs) {

@@ -21,6 +21,9 @@ public:
     ~ServedCamera();
 
     bool Plug(std::string* error);
+    // Unplugs for good and waits up to `waitMs` for programs to close the nodes; false when some
+    // still hold one open (the process should then end without destroying the camera).
+    bool Shutdown(int waitMs);
     void Unplug();
     void SetFaults(const sim::V4l2Faults& faults);
     // Called after the camera unplugged itself (a fault armed to do so).

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -229,9 +230,10 @@ int main(int argc, char** argv) {
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    int status = 0;
     {
-        lumacap::fakecam::ServedCamera camera(config, devDir, sysDir, firstNode, prerender);
+        auto served = std::make_unique<lumacap::fakecam::ServedCamera>(config, devDir, sysDir,
+                                                                       firstNode, prerender);
+        lumacap::fakecam::ServedCamera& camera = *served;
         std::string error;
         if (!camera.Plug(&error)) {
             std::fprintf(stderr, "fakecam: %s\n", error.c_str());
@@ -275,7 +277,14 @@ int main(int argc, char** argv) {
             std::printf("ok\n");
             std::fflush(stdout);
         }
+        if (!camera.Shutdown(1000)) {
+            // A program still holds a node open: its requests are still being answered, so end
+            // here, without tearing down what they use; exiting ends their connections.
+            std::filesystem::remove_all(sysDir, ec);
+            std::fflush(stdout);
+            _exit(0);
+        }
     }
     std::filesystem::remove_all(sysDir, ec);
-    return status;
+    return 0;
 }
