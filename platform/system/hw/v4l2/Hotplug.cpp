@@ -87,11 +87,12 @@ void DirectoryMonitor::Run() {
         std::deque<std::pair<std::string, bool>> events;
         events.swap(m_events);
         lock.unlock();
-        for (const auto& [name, appeared] : events) {
+        for (const auto& event : events) {
+            const std::string& name = event.first;
             m_retries.erase(std::remove_if(m_retries.begin(), m_retries.end(),
                                            [&](const Retry& r) { return r.name == name; }),
                             m_retries.end());
-            if (appeared)
+            if (event.second)
                 Appeared(name, 0);
             else
                 Vanished(name);
