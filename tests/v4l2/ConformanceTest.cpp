@@ -267,6 +267,16 @@ TEST_P(V4l2Conformance, UnpluggingAndReturningReachTheConnectCallback) {
     FrameLog again(320, 240);
     Capture(*camera, 1, 2, &again);
     ExpectInOrder(again.Numbers());
+
+    // With the graph stopped no stream notices: the node going and coming is what tells.
+    ASSERT_EQ(camera->Stop(), 0);
+    ASSERT_TRUE(WaitForStatus(*camera, 1));
+    ASSERT_TRUE(m_backend->Unplug());
+    ASSERT_TRUE(PumpUntil([&] { return connects.Count() >= 3; }));
+    ASSERT_TRUE(m_backend->Replug());
+    ASSERT_TRUE(PumpUntil([&] { return connects.Count() >= 4; }));
+    EXPECT_EQ(connects.calls[2].first, 0);
+    EXPECT_EQ(connects.calls[3].first, 1);
 }
 
 TEST_P(V4l2Conformance, BrokenFramesAreDroppedAndCountedNeverPassedOn) {

@@ -144,6 +144,10 @@ public:
     void OnCameraPresence(bool present) override { SetPresence(present); }
     // Reports a change of presence once.
     void SetPresence(bool present);
+    // The stream found the device gone. Reported only when nothing reported a loss before: the
+    // directory may already have told of the loss and of the camera's return, and a stream that
+    // notices late must not undo that.
+    void StreamLost();
 
 private:
     class CameraControl final : public IAMCameraControl {
@@ -168,6 +172,7 @@ private:
     DeviceControls m_controls;
     CameraControl m_cameraControl;
     std::atomic<bool> m_present{true};
+    std::atomic<bool> m_lossSeen{false};
     bool m_watching = false;
     V4l2CapturePin m_pin;  // last: it stops streaming before the device file closes
 };

@@ -68,8 +68,14 @@ STDMETHODIMP V4l2CaptureFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pN
 }
 
 void V4l2CaptureFilter::SetPresence(bool present) {
+    if (!present) m_lossSeen = true;
     if (m_present.exchange(present) == present) return;
     NotifyPresence(present);
+}
+
+void V4l2CaptureFilter::StreamLost() {
+    if (m_lossSeen.exchange(true)) return;
+    if (m_present.exchange(false)) NotifyPresence(false);
 }
 
 STDMETHODIMP V4l2CaptureFilter::GetRange(long Property, long* pMin, long* pMax,

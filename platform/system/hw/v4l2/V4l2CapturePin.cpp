@@ -378,7 +378,7 @@ bool V4l2CapturePin::DeviceGone(int error) {
 
 void V4l2CapturePin::Lost() {
     if (m_lost.exchange(true)) return;
-    m_owner->SetPresence(false);
+    m_owner->StreamLost();
 }
 
 HRESULT V4l2CapturePin::DoBufferProcessingLoop() {
