@@ -74,7 +74,21 @@ private:
     bool m_stop = false;
 };
 
-std::mutex g_mutex;  // the registry, and every listener call
+// The registry. Listeners are called without it (their events go into the media graph); a listener
+// being removed waits until no call is under way.
+std::mutex g_mutex;
+std::condition_variable g_idle;
+int g_calling = 0;
+
+void Call(std::unique_lock<std::mutex>& lock, std::vector<HotplugListener*>& listeners,
+          bool present) {
+    if (listeners.empty()) return;
+    ++g_calling;
+    lock.unlock();
+    for (HotplugListener* l : listeners) l->OnCameraPresence(present);
+    lock.lock();
+    if (--g_calling == 0) g_idle.notify_all();
+}
 std::vector<std::unique_ptr<DirectoryMonitor>> g_monitors;
 
 void DirectoryMonitor::Run() {
@@ -123,22 +137,26 @@ void DirectoryMonitor::Appeared(const std::string& name, int attempts) {
                 {name, Clock::now() + std::chrono::milliseconds(40 << attempts), attempts + 1});
         return;
     }
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::unique_lock<std::mutex> lock(g_mutex);
+    std::vector<HotplugListener*> back;
     for (Listener& l : listeners) {
         if (l.present || l.key != info.Key()) continue;
         l.present = true;
         l.node = name;
-        l.listener->OnCameraPresence(true);
+        back.push_back(l.listener);
     }
+    Call(lock, back, true);
 }
 
 void DirectoryMonitor::Vanished(const std::string& name) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::unique_lock<std::mutex> lock(g_mutex);
+    std::vector<HotplugListener*> gone;
     for (Listener& l : listeners) {
         if (!l.present || l.node != name) continue;
         l.present = false;
-        l.listener->OnCameraPresence(false);
+        gone.push_back(l.listener);
     }
+    Call(lock, gone, false);
 }
 
 }  // namespace
@@ -160,7 +178,9 @@ void WatchCamera(const std::shared_ptr<Api>& api, HotplugListener* listener,
 void UnwatchCamera(HotplugListener* listener) {
     std::unique_ptr<DirectoryMonitor> idle;
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        std::unique_lock<std::mutex> lock(g_mutex);
+        // A call to this listener may be under way on a monitor's thread.
+        g_idle.wait(lock, [] { return g_calling == 0; });
         for (auto it = g_monitors.begin(); it != g_monitors.end(); ++it) {
             auto& list = (*it)->listeners;
             list.erase(std::remove_if(list.begin(), list.end(),
