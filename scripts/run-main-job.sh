@@ -25,8 +25,8 @@ fi
 
 # ---- capture: a snapshot and a preview from the default camera --------------------------------
 echo
-echo "== lumacap snapshot (camera 0)"
-"$tool" snapshot -o "$out/snapshot.bmp"
+echo "== lumacap snapshot (camera 0), with the platform's trace of the graph it builds"
+LUMACAP_TRACE=dshow LUMACAP_TRACE_FILE= "$tool" snapshot -o "$out/snapshot.bmp"
 
 echo
 echo "== lumacap preview (camera 0, self-drawn, with an overlay rectangle)"
