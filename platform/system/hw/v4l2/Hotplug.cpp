@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/system/hw/v4l2/V4l2Node.h"
+#include "platform/system/win/Trace.h"
 
 namespace lumacap::hw::v4l2 {
 namespace {
@@ -129,6 +131,8 @@ void DirectoryMonitor::Run() {
 void DirectoryMonitor::Appeared(const std::string& name, int attempts) {
     NodeInfo info;
     const int r = ProbeNode(*m_api, name, &info);
+    LUMACAP_TRACE(kHw, "V4L2: %s appeared (%s)", m_api->NodePath(name).c_str(),
+                  r == 0 ? info.card.c_str() : std::strerror(-r));
     if (r != 0) {
         // Not (yet) a camera: look again a few times, up to about two seconds. A V4L2 node that
         // is no capture node (a camera's metadata node) will not become one.
@@ -149,6 +153,7 @@ void DirectoryMonitor::Appeared(const std::string& name, int attempts) {
 }
 
 void DirectoryMonitor::Vanished(const std::string& name) {
+    LUMACAP_TRACE(kHw, "V4L2: %s vanished", m_api->NodePath(name).c_str());
     std::unique_lock<std::mutex> lock(g_mutex);
     std::vector<HotplugListener*> gone;
     for (Listener& l : listeners) {

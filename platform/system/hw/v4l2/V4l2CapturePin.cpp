@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/sim/Faults.h"
+#include "platform/system/win/Trace.h"
 #include "platform/system/dshow/VideoFormat.h"
 #include "platform/system/hw/v4l2/V4l2Capture.h"
 
@@ -105,6 +106,11 @@ HRESULT V4l2CapturePin::ApplyFormat(const Capability& cap, REFERENCE_TIME frameT
     // A device without frame-rate control runs at its own rate.
     if (r < 0 && r != -ENOTTY && r != -EINVAL) return HresultFromErrno(-r);
     *actual = format.fmt.pix;
+    LUMACAP_TRACE(kHw, "V4L2: format %.4s %ux%u, %u bytes a line, %u a frame, %u/%u s a frame",
+                  reinterpret_cast<const char*>(&actual->pixelformat), actual->width,
+                  actual->height, actual->bytesperline, actual->sizeimage,
+                  parm.parm.capture.timeperframe.numerator,
+                  parm.parm.capture.timeperframe.denominator);
     return S_OK;
 }
 
@@ -257,6 +263,7 @@ STDMETHODIMP V4l2CapturePin::GetAverageFrameSize(long* plAverageSize) {
 }
 
 void V4l2CapturePin::Drop(uint32_t sequence) {
+    LUMACAP_TRACE(kHw, "V4L2: frame %u dropped", sequence);
     ++m_dropped;
     CAutoLock lock(&m_dropLock);
     if (m_droppedFrames.size() < kDroppedKept)
@@ -338,6 +345,7 @@ HRESULT V4l2CapturePin::StartDevice() {
     }
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     r = api.Ioctl(fd, VIDIOC_STREAMON, &type);
+    LUMACAP_TRACE(kHw, "V4L2: streaming with %u mapped buffers: %d", request.count, r);
     return r < 0 ? HresultFromErrno(-r) : S_OK;
 }
 
