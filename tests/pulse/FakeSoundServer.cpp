@@ -2,7 +2,8 @@
 #include "pulse/FakeSoundServer.h"
 
 #include <algorithm>
-#include <cmath>
+
+#include "platform/system/hw/pulse/Provider.h"
 
 namespace lumacap::test {
 
@@ -33,40 +34,18 @@ public:
         return true;
     }
 
-    // Mixes to the stream's channels, resamples linearly to its rate and hands out whole
-    // fragments, as the real server does (with better filters).
+    // Mixes to the stream's channels, picks the nearest frame at the stream's rate and hands
+    // out whole fragments: the real server converts with better filters, and to 8-bit as well.
     void Feed(const std::vector<int16_t>& in, uint8_t inChannels, uint32_t inRate) {
-        for (size_t i = 0; i + inChannels <= in.size(); i += inChannels)
-            for (uint8_t c = 0; c < format.channels; ++c) {
-                float v = 0;
-                if (format.channels == 1) {
-                    for (uint8_t k = 0; k < inChannels; ++k) v += in[i + k];
-                    v /= inChannels;
-                } else {
-                    v = in[i + std::min<size_t>(c, inChannels - 1u)];
-                }
-                pending.push_back(v);
-            }
-        const size_t frames = pending.size() / format.channels;
-        const double step = static_cast<double>(inRate) / format.rate;
-        for (; position + 1 < static_cast<double>(frames); position += step) {
-            const size_t at = static_cast<size_t>(position);
-            const double frac = position - static_cast<double>(at);
-            for (uint8_t c = 0; c < format.channels; ++c) {
-                const double a = pending[at * format.channels + c];
-                const double b = pending[(at + 1) * format.channels + c];
-                const long v = std::lround(std::clamp(a + (b - a) * frac, -32768.0, 32767.0));
-                if (format.sample == SampleFormat::U8) {
-                    out.push_back(static_cast<uint8_t>((v >> 8) + 128));
-                } else {
+        for (size_t i = 0; i + inChannels <= in.size(); i += inChannels, phase += format.rate) {
+            for (; phase >= inRate; phase -= inRate)
+                for (uint8_t c = 0; c < format.channels; ++c) {
+                    int v = in[i + std::min<size_t>(c, inChannels - 1u)];
+                    if (format.channels == 1 && inChannels == 2) v = (in[i] + in[i + 1]) / 2;
                     out.push_back(static_cast<uint8_t>(v & 0xFF));
                     out.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
                 }
-            }
         }
-        const size_t used = std::min(static_cast<size_t>(position), frames);
-        pending.erase(pending.begin(), pending.begin() + static_cast<long>(used * format.channels));
-        position -= static_cast<double>(used);
         size_t sent = 0;
         for (; out.size() - sent >= fragment; sent += fragment)
             sink->OnCaptured(&out[sent], fragment);
@@ -80,25 +59,41 @@ public:
     hw::pulse::RecordSink* const sink;
     bool corked = true;
     bool ended = false;
-    std::vector<float> pending;
-    double position = 0;
+    uint64_t phase = 0;
     std::vector<uint8_t> out;
 };
 
-void FakeSoundServer::AddSource(const SourceInfo& source) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_state.sources.push_back(source);
-    Tell(source.name, true);
+std::string FakeSoundServer::Use() {
+    hw::pulse::UseServerObject(shared_from_this());
+    return "";
 }
 
-void FakeSoundServer::RemoveSource(const std::string& name) {
+void FakeSoundServer::Add(const SourceInfo& source) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_state.sources.push_back(source);
+    for (auto& [token, watcher] : m_watchers) watcher(source.name, true);
+}
+
+void FakeSoundServer::AddMicrophone(const std::string& name, const std::string& description,
+                                    int rate, int channels) {
+    Add({name,
+         description,
+         {SampleFormat::S16LE, static_cast<uint32_t>(rate), static_cast<uint8_t>(channels)},
+         false});
+}
+
+void FakeSoundServer::AddOutput(const std::string& sink) {
+    Add({sink + ".monitor", "Monitor of " + sink, {}, true});
+}
+
+void FakeSoundServer::Remove(const std::string& name) {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto& list = m_state.sources;
     list.erase(std::remove_if(list.begin(), list.end(),
                               [&](const SourceInfo& s) { return s.name == name; }),
                list.end());
     EndStreams(name, "its source was removed");
-    Tell(name, false);
+    for (auto& [token, watcher] : m_watchers) watcher(name, false);
 }
 
 void FakeSoundServer::SetDefault(const std::string& name) {
@@ -139,6 +134,11 @@ std::unique_ptr<hw::pulse::RecordStream> FakeSoundServer::Record(const std::stri
                                                                  std::string* error) {
     auto stream = std::make_unique<Stream>(shared_from_this(), source, format, fragmentBytes, sink);
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (format.sample != SampleFormat::S16LE) {
+        if (error) *error = "the double records 16-bit sound only";
+        stream->ended = true;
+        return nullptr;
+    }
     const bool exists = std::any_of(m_state.sources.begin(), m_state.sources.end(),
                                     [&](const SourceInfo& s) { return s.name == source; });
     if (!m_alive || !exists) {
@@ -172,10 +172,6 @@ void FakeSoundServer::EndStreams(const std::string& source, const std::string& w
             s->ended = true;
             s->sink->OnEnded(why);
         }
-}
-
-void FakeSoundServer::Tell(const std::string& source, bool present) {
-    for (auto& [token, watcher] : m_watchers) watcher(source, present);
 }
 
 }  // namespace lumacap::test

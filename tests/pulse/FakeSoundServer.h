@@ -1,6 +1,6 @@
-// A sound server in the test process, behind the same seam as the real one: the test adds and
-// removes sources and writes their sound, which reaches every stream of the source that is not
-// held, converted to the stream's format and cut into fragments of the size it asked for.
+// A sound server in the test process, behind the same seam as the real one and driven through the
+// same test interface as the real server the tests start: sound written to a source reaches every
+// stream of it that is not held, converted to the stream's format, in fragments of its size.
 #pragma once
 
 #include <map>
@@ -8,20 +8,26 @@
 #include <vector>
 
 #include "platform/system/hw/pulse/SoundServer.h"
+#include "pulse/SoundBackends.h"
 
 namespace lumacap::test {
 
 class FakeSoundServer final : public hw::pulse::SoundServer,
+                              public SoundBackend,
                               public std::enable_shared_from_this<FakeSoundServer> {
 public:
-    void AddSource(const hw::pulse::SourceInfo& source);
-    void RemoveSource(const std::string& name);
-    void SetDefault(const std::string& name);
-    // Interleaved 16-bit frames in the source's own format.
-    void Write(const std::string& source, const std::vector<int16_t>& frames);
-    // The server goes away: every stream ends and nothing answers any more.
-    void GoAway();
+    // SoundBackend
+    std::string Unavailable() override { return ""; }
+    std::string Use() override;
+    void AddMicrophone(const std::string& name, const std::string& description, int rate,
+                       int channels) override;
+    void AddOutput(const std::string& sink) override;
+    void Remove(const std::string& name) override;
+    void SetDefault(const std::string& source) override;
+    void Write(const std::string& name, const std::vector<int16_t>& frames) override;
+    void GoAway() override;
 
+    // hw::pulse::SoundServer
     bool Query(hw::pulse::ServerState* state, std::string* error) override;
     std::unique_ptr<hw::pulse::RecordStream> Record(const std::string& source,
                                                     const hw::pulse::StreamFormat& format,
@@ -34,8 +40,8 @@ public:
 
 private:
     class Stream;
+    void Add(const hw::pulse::SourceInfo& source);
     void EndStreams(const std::string& source, const std::string& why);
-    void Tell(const std::string& source, bool present);
 
     mutable std::mutex m_mutex;
     hw::pulse::ServerState m_state;

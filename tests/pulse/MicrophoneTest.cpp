@@ -12,6 +12,7 @@
 #include <mmreg.h>
 
 #include "common/UiTest.h"
+#include "devices/Devices.h"
 #include "platform/system/hw/pulse/Provider.h"
 #include "pulse/SoundBackends.h"
 
@@ -32,42 +33,32 @@ std::string Utf8(const wchar_t* text) {
 
 struct Listed {
     std::string name, display;
-    IMoniker* moniker = nullptr;
 };
 
-// The audio capture devices in enumeration order; the monikers are kept only when asked for.
-std::vector<Listed> Microphones(bool keepMonikers = false) {
+// The audio capture devices in enumeration order.
+std::vector<Listed> Microphones() {
     std::vector<Listed> out;
     ICreateDevEnum* devices = nullptr;
     IEnumMoniker* monikers = nullptr;
     CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                      reinterpret_cast<void**>(&devices));
-    if (devices &&
-        devices->CreateClassEnumerator(CLSID_AudioInputDeviceCategory, &monikers, 0) == S_OK) {
-        IMoniker* m = nullptr;
-        while (monikers->Next(1, &m, nullptr) == S_OK) {
-            Listed l;
+    if (devices->CreateClassEnumerator(CLSID_AudioInputDeviceCategory, &monikers, 0) == S_OK) {
+        for (IMoniker* m = nullptr; monikers->Next(1, &m, nullptr) == S_OK; m->Release()) {
             LPOLESTR display = nullptr;
-            m->GetDisplayName(nullptr, nullptr, &display);
-            l.display = Utf8(display);
-            CoTaskMemFree(display);
             IPropertyBag* bag = nullptr;
+            VARIANT name;
+            VariantInit(&name);
+            m->GetDisplayName(nullptr, nullptr, &display);
             m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag));
-            VARIANT v;
-            VariantInit(&v);
-            bag->Read(L"FriendlyName", &v, nullptr);
-            l.name = Utf8(v.bstrVal);
-            VariantClear(&v);
+            bag->Read(L"FriendlyName", &name, nullptr);
+            out.push_back({Utf8(name.bstrVal), Utf8(display)});
+            CoTaskMemFree(display);
+            VariantClear(&name);
             bag->Release();
-            if (keepMonikers)
-                l.moniker = m;
-            else
-                m->Release();
-            out.push_back(l);
         }
         monikers->Release();
     }
-    if (devices) devices->Release();
+    devices->Release();
     return out;
 }
 
@@ -155,7 +146,7 @@ protected:
 
     std::string Path(const char* name) const { return TempDir() + "/" + name; }
 
-    std::unique_ptr<SoundBackend> m_backend;
+    std::shared_ptr<SoundBackend> m_backend;
     Clock::time_point m_start;
     std::vector<std::pair<double, int>> m_levels;  // seconds since the start, level
 };
@@ -197,15 +188,11 @@ TEST_P(MicrophoneTest, ListsMicrophonesDefaultFirstBeforeTheVirtualOneAndFollows
 TEST_P(MicrophoneTest, OffersTheSourcesOwnFormatFirstAndElevenKilohertzMono) {
     m_backend->AddMicrophone("headset", "Headset", 16000, 1);
     m_backend->SetDefault("headset");
-    auto listed = Microphones(true);
-    IBaseFilter* filter = nullptr;
-    ASSERT_EQ(listed[0].moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                              reinterpret_cast<void**>(&filter)),
-              S_OK);
-    for (Listed& l : listed) l.moniker->Release();
+    IBaseFilter* filter = CreateAVDevice(CLSID_AudioInputDeviceCategory, 0);
+    ASSERT_NE(filter, nullptr);
     IPin* pin = nullptr;
-    ASSERT_EQ(filter->FindPin(L"Capture", &pin), S_OK);
     IAMStreamConfig* config = nullptr;
+    ASSERT_EQ(filter->FindPin(L"Capture", &pin), S_OK);
     ASSERT_EQ(pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)), S_OK);
     int count = 0, size = 0;
     config->GetNumberOfCapabilities(&count, &size);
@@ -215,19 +202,19 @@ TEST_P(MicrophoneTest, OffersTheSourcesOwnFormatFirstAndElevenKilohertzMono) {
         AUDIO_STREAM_CONFIG_CAPS caps;
         ASSERT_EQ(config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
         const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt->pbFormat);
-        if (mt->cbFormat == 18)
+        if (mt->cbFormat == 18)  // what the recorder's format choice takes
             formats.push_back(std::to_string(wfx->nSamplesPerSec) + "/" +
                               std::to_string(wfx->wBitsPerSample) + "/" +
                               std::to_string(wfx->nChannels));
         DeleteMediaType(mt);
     }
+    config->Release();
+    pin->Release();
+    filter->Release();
     ASSERT_FALSE(formats.empty());
     EXPECT_EQ(formats[0], "16000/16/1");
     EXPECT_NE(std::find(formats.begin(), formats.end(), "11025/16/1"), formats.end());
     EXPECT_NE(std::find(formats.begin(), formats.end(), "44100/16/2"), formats.end());
-    config->Release();
-    pin->Release();
-    filter->Release();
 }
 
 TEST_P(MicrophoneTest, RecordingCarriesTheSignalAndLevelMessagesFollowItsLoudness) {

@@ -16,46 +16,13 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <string_view>
 
 #include <lumacap/sim.h>
 
-#include "platform/system/hw/pulse/Provider.h"
 #include "pulse/FakeSoundServer.h"
-
-extern char** environ;
 
 namespace lumacap::test {
 namespace {
-
-class DoubleBackend final : public SoundBackend {
-public:
-    std::string Unavailable() override { return ""; }
-    std::string Use() override {
-        hw::pulse::UseServerObject(m_server);
-        return "";
-    }
-    void AddMicrophone(const std::string& name, const std::string& description, int rate,
-                       int channels) override {
-        m_server->AddSource({name,
-                             description,
-                             {hw::pulse::SampleFormat::S16LE, static_cast<uint32_t>(rate),
-                              static_cast<uint8_t>(channels)},
-                             false});
-    }
-    void AddOutput(const std::string& sink) override {
-        m_server->AddSource({sink + ".monitor", "Monitor of " + sink, {}, true});
-    }
-    void Remove(const std::string& name) override { m_server->RemoveSource(name); }
-    void SetDefault(const std::string& source) override { m_server->SetDefault(source); }
-    void Write(const std::string& name, const std::vector<int16_t>& frames) override {
-        m_server->Write(name, frames);
-    }
-    void GoAway() override { m_server->GoAway(); }
-
-private:
-    std::shared_ptr<FakeSoundServer> m_server = std::make_shared<FakeSoundServer>();
-};
 
 // One server for the whole test program, started when first needed and again after GoAway.
 struct PulseProcess {
@@ -84,9 +51,13 @@ struct PulseProcess {
         char templ[] = "/tmp/lumacap-pulse-XXXXXX";
         if (!mkdtemp(templ)) return "cannot create a directory for the sound server";
         dir = templ;
-        // A user-mode server confined to the directory: its runtime files, its socket (anyone
-        // on it is let in) and its state; no default script, so only what is loaded here.
+        // A user-mode server confined to the directory (its runtime files, its state, its
+        // socket, on which anyone is let in), with no default script: only what is loaded here.
         const std::vector<std::string> args = {
+            "env",
+            "XDG_RUNTIME_DIR=" + dir,
+            "PULSE_RUNTIME_PATH=" + dir,
+            "HOME=" + dir,
             "pulseaudio",
             "-n",
             "--daemonize=no",
@@ -96,19 +67,9 @@ struct PulseProcess {
             "module-native-protocol-unix auth-anonymous=1 socket=" + Socket(),
             "-L",
             "module-null-sink sink_name=speakers"};
-        std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + dir, "PULSE_RUNTIME_PATH=" + dir,
-                                        "PULSE_STATE_PATH=" + dir, "HOME=" + dir};
-        for (char** e = environ; *e; ++e) {
-            const std::string_view v(*e);
-            if (!v.starts_with("XDG_RUNTIME_DIR=") && !v.starts_with("PULSE_") &&
-                !v.starts_with("HOME="))
-                env.push_back(*e);
-        }
-        std::vector<char*> argv, envp;
+        std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
         argv.push_back(nullptr);
-        envp.push_back(nullptr);
         const std::string log = dir + "/server.log";
         pid = fork();
         if (pid == 0) {
@@ -117,7 +78,7 @@ struct PulseProcess {
             const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(fd, 1);
             dup2(fd, 2);
-            execvpe("pulseaudio", argv.data(), envp.data());
+            execvp("env", argv.data());
             _exit(127);
         }
         if (pid < 0) {
@@ -245,9 +206,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SoundBackend> MakeSoundBackend(const std::string& kind) {
-    if (kind == "pulseaudio") return std::make_unique<PulseAudioBackend>();
-    return std::make_unique<DoubleBackend>();
+std::shared_ptr<SoundBackend> MakeSoundBackend(const std::string& kind) {
+    if (kind == "pulseaudio") return std::make_shared<PulseAudioBackend>();
+    return std::make_shared<FakeSoundServer>();
 }
 
 ToneWriter::ToneWriter(SoundBackend& backend, std::string name, int rate, int channels, double hz,

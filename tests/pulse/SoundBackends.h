@@ -29,8 +29,8 @@ public:
     virtual void GoAway() = 0;
 };
 
-// "double" or "pulseaudio".
-std::unique_ptr<SoundBackend> MakeSoundBackend(const std::string& kind);
+// "double" (FakeSoundServer) or "pulseaudio".
+std::shared_ptr<SoundBackend> MakeSoundBackend(const std::string& kind);
 
 // Writes a sine into a microphone in real time, 10 ms at a time, until destroyed.
 class ToneWriter {

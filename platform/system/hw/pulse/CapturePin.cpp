@@ -25,6 +25,7 @@ PulseCapturePin::~PulseCapturePin() {
     // A filter released while active (its graph never stopped): the thread and the stream use
     // members that are about to go, so both end here rather than in the base class.
     if (ThreadExists()) {
+        Announce(true);
         CallWorker(CMD_STOP);
         CallWorker(CMD_EXIT);
         Close();
@@ -219,7 +220,9 @@ HRESULT PulseCapturePin::Active() {
 
 HRESULT PulseCapturePin::Inactive() {
     CAutoLock lock(m_pFilter->pStateLock());
+    Announce(true);
     const HRESULT hr = CSourceStream::Inactive();
+    Announce(false);
     m_stream.reset();
     std::lock_guard<std::mutex> guard(m_mutex);
     m_accepting = false;
@@ -249,6 +252,12 @@ void PulseCapturePin::Hold() {
     // last short buffer: wait (briefly, in case downstream holds every buffer) until it is out.
     if (ThreadExists())
         m_flushed.wait_for(guard, std::chrono::milliseconds(500), [this] { return !m_flush; });
+}
+
+void PulseCapturePin::Announce(bool stopping) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_stopping = stopping;
+    m_wake.notify_all();
 }
 
 void PulseCapturePin::OnPresence(bool present) {
@@ -301,7 +310,8 @@ void PulseCapturePin::OnCaptured(const void* data, size_t bytes) {
         left -= n;
     }
     m_size += bytes;
-    m_wake.notify_all();
+    // The streaming thread has nothing to do until a whole buffer is there (or a flush waits).
+    if (m_size >= static_cast<size_t>(m_bufferBytes) || m_flush) m_wake.notify_all();
 }
 
 void PulseCapturePin::OnEnded(const std::string& why) {
@@ -327,8 +337,10 @@ PulseCapturePin::Work PulseCapturePin::NextWork(std::unique_lock<std::mutex>& lo
         m_back = false;
         return Work::Back;
     }
-    // Commands to the thread arrive without a signal here, so the wait is short.
-    m_wake.wait_for(lock, std::chrono::milliseconds(20));
+    // The thread's commands come through its own event, which this wait does not see; the only
+    // one that arrives while it streams is the stop, announced by m_stopping.
+    if (m_stopping) return Work::Stopping;
+    m_wake.wait_for(lock, std::chrono::seconds(1));
     return Work::None;
 }
 
@@ -359,6 +371,9 @@ HRESULT PulseCapturePin::DoBufferProcessingLoop() {
                 break;
             case Work::Back:
                 m_presence(true);
+                break;
+            case Work::Stopping:
+                WaitForRequest(INFINITE);
                 break;
             case Work::None:
                 break;

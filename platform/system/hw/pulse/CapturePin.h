@@ -67,7 +67,7 @@ protected:
     HRESULT DoBufferProcessingLoop() override;
 
 private:
-    enum class Work { None, Buffer, Partial, End, Back };
+    enum class Work { None, Buffer, Partial, End, Back, Stopping };
 
     void OnCaptured(const void* data, size_t bytes) override;
     void OnEnded(const std::string& why) override;
@@ -76,6 +76,8 @@ private:
     // Takes one buffer from the pool and delivers it; false when downstream refuses.
     bool Push();
     void ReportEnd();
+    // Tells the streaming thread that a stop request is on its way (or has been dealt with).
+    void Announce(bool stopping);
 
     std::shared_ptr<SoundServer> m_server;
     const SourceInfo m_source;
@@ -108,6 +110,7 @@ private:
     bool m_endReported = false;
     bool m_gone = false;
     bool m_back = false;
+    bool m_stopping = false;
     std::string m_endReason;
 };
 
