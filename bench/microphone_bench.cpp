@@ -93,8 +93,8 @@ void WriteTone(bool steps, Clock::time_point start, const std::atomic<bool>* sto
             frames[static_cast<size_t>(2 * i)] = frames[static_cast<size_t>(2 * i + 1)] = v;
         }
         if (write(fd, frames.data(), frames.size() * 2) < 0 && errno != EAGAIN) break;
-        std::this_thread::sleep_until(start + std::chrono::microseconds((n + chunk) * 1000000 /
-                                                                        kRate));
+        std::this_thread::sleep_until(start +
+                                      std::chrono::microseconds((n + chunk) * 1000000 / kRate));
     }
     close(fd);
 }
@@ -105,13 +105,15 @@ bool StartServer() {
     char templ[] = "/tmp/lumacap-bench-pulse-XXXXXX";
     if (!mkdtemp(templ)) return false;
     g_dir = templ;
-    g_server = Spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-L",
-           "module-native-protocol-unix auth-anonymous=1 socket=" + g_dir + "/native", "-L",
-           "module-pipe-source source_name=mic format=s16le rate=44100 channels=2 file=" + g_dir +
-               "/mic.fifo"},
-          g_dir + "/server.log");
+    g_server = Spawn(
+        {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-L",
+         "module-native-protocol-unix auth-anonymous=1 socket=" + g_dir + "/native", "-L",
+         "module-pipe-source source_name=mic format=s16le rate=44100 channels=2 file=" + g_dir +
+             "/mic.fifo"},
+        g_dir + "/server.log");
     for (int i = 0; i < 100; ++i) {
-        const std::string probe = "PULSE_SERVER=unix:" + g_dir + "/native pactl info >/dev/null 2>&1";
+        const std::string probe =
+            "PULSE_SERVER=unix:" + g_dir + "/native pactl info >/dev/null 2>&1";
         if (std::system(probe.c_str()) == 0) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -200,14 +202,14 @@ bool MeasureCpu(int rate, int channels, double seconds, double* ours, double* pa
     FILE* file = std::fopen(ourFile.c_str(), "wb");
     FileCallback callback(file);
     grabber->SetCallback(&callback, 1);
-    bool ok = SUCCEEDED(graph->Connect(micOut, grabIn)) && SUCCEEDED(graph->Connect(grabOut, renderIn));
+    bool ok =
+        SUCCEEDED(graph->Connect(micOut, grabIn)) && SUCCEEDED(graph->Connect(grabOut, renderIn));
     IMediaControl* control = nullptr;
     graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
-    const pid_t parecPid = Spawn({"parec", "-d", "mic", "--raw", "--format=s16le",
-                                  "--rate=" + std::to_string(rate),
-                                  "--channels=" + std::to_string(channels),
-                                  "--latency=" + std::to_string(buffer)},
-                                 parecFile);
+    const pid_t parecPid =
+        Spawn({"parec", "-d", "mic", "--raw", "--format=s16le", "--rate=" + std::to_string(rate),
+               "--channels=" + std::to_string(channels), "--latency=" + std::to_string(buffer)},
+              parecFile);
     const double before = SelfCpu();
     ok = ok && SUCCEEDED(control->Run());
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -218,14 +220,14 @@ bool MeasureCpu(int rate, int channels, double seconds, double* ours, double* pa
     wait4(parecPid, nullptr, 0, &usage);
     *parec = CpuSeconds(usage) / seconds;
     std::fclose(file);
-    std::printf("    recorded %.1f s (ours), %.1f s (parec)\n",
-                double(std::ifstream(ourFile, std::ios::ate | std::ios::binary).tellg()) /
-                    (rate * frame),
-                double(std::ifstream(parecFile, std::ios::ate | std::ios::binary).tellg()) /
-                    (rate * frame));
-    for (IUnknown* u : std::initializer_list<IUnknown*>{micOut, grabIn, grabOut, renderIn, config,
-                                                        negotiation, control, grabberFilter,
-                                                        renderer, mic, grabber, graph})
+    std::printf(
+        "    recorded %.1f s (ours), %.1f s (parec)\n",
+        double(std::ifstream(ourFile, std::ios::ate | std::ios::binary).tellg()) / (rate * frame),
+        double(std::ifstream(parecFile, std::ios::ate | std::ios::binary).tellg()) /
+            (rate * frame));
+    for (IUnknown* u :
+         std::initializer_list<IUnknown*>{micOut, grabIn, grabOut, renderIn, config, negotiation,
+                                          control, grabberFilter, renderer, mic, grabber, graph})
         if (u) u->Release();
     return ok;
 }
