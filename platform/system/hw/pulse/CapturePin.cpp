@@ -52,7 +52,8 @@ STDMETHODIMP PulseCapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
     if (IsConnected()) return VFW_E_ALREADY_CONNECTED;
     StreamFormat format;
     if (!StreamFormatOf(*pmt, &format)) return VFW_E_INVALIDMEDIATYPE;
-    WaveMediaType(format, &m_setFormat);
+    std::lock_guard<std::mutex> guard(m_formatMutex);
+    m_setFormat = format;
     return S_OK;
 }
 
@@ -61,12 +62,11 @@ STDMETHODIMP PulseCapturePin::GetFormat(AM_MEDIA_TYPE** ppmt) {
     if (!ppmt) return E_POINTER;
     CAutoLock lock(m_pFilter->pStateLock());
     CMediaType current;
+    std::lock_guard<std::mutex> guard(m_formatMutex);
     if (IsConnected())
         current = m_mt;
-    else if (m_setFormat.IsValid())
-        current = m_setFormat;
     else
-        WaveMediaType(m_formats.front(), &current);
+        WaveMediaType(m_setFormat.value_or(m_formats.front()), &current);
     *ppmt = CreateMediaType(&current);
     return *ppmt ? S_OK : E_OUTOFMEMORY;
 }
@@ -106,11 +106,12 @@ STDMETHODIMP PulseCapturePin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BY
 HRESULT PulseCapturePin::GetMediaType(int iPosition, CMediaType* pmt) {
     if (!pmt) return E_POINTER;
     if (iPosition < 0) return E_INVALIDARG;
-    CAutoLock lock(m_pFilter->pStateLock());
+    // Asked while pins of other filters hold their locks: only the pin's own lock is taken.
+    std::lock_guard<std::mutex> guard(m_formatMutex);
     // Once a format is set it is the only one the pin connects with.
-    if (m_setFormat.IsValid()) {
+    if (m_setFormat) {
         if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
-        *pmt = m_setFormat;
+        WaveMediaType(*m_setFormat, pmt);
         return S_OK;
     }
     if (iPosition >= static_cast<int>(m_formats.size())) return VFW_S_NO_MORE_ITEMS;
@@ -120,12 +121,10 @@ HRESULT PulseCapturePin::GetMediaType(int iPosition, CMediaType* pmt) {
 
 HRESULT PulseCapturePin::CheckMediaType(const CMediaType* pmt) {
     if (!pmt) return E_POINTER;
-    StreamFormat format, set;
+    StreamFormat format;
     if (!StreamFormatOf(*pmt, &format)) return VFW_E_TYPE_NOT_ACCEPTED;
-    CAutoLock lock(m_pFilter->pStateLock());
-    if (m_setFormat.IsValid() && (!StreamFormatOf(m_setFormat, &set) || !(set == format)))
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    return S_OK;
+    std::lock_guard<std::mutex> guard(m_formatMutex);
+    return m_setFormat && !(*m_setFormat == format) ? VFW_E_TYPE_NOT_ACCEPTED : S_OK;
 }
 
 // ---- buffers ------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,8 +85,10 @@ private:
     const std::vector<StreamFormat> m_formats;
     const std::function<void(bool)> m_presence;
 
+    // The format IAMStreamConfig::SetFormat chose, if any.
+    std::mutex m_formatMutex;
+    std::optional<StreamFormat> m_setFormat;
     // Touched under the filter's state lock only.
-    CMediaType m_setFormat;
     ALLOCATOR_PROPERTIES m_suggested{0, 0, 0, 0};
     long m_bufferBytes = 0;
     std::unique_ptr<RecordStream> m_stream;
