@@ -15,6 +15,7 @@
 #include "platform/system/hw/pulse/MicrophoneFilter.h"
 #include "platform/system/hw/pulse/PulseServer.h"
 #include "platform/system/win/CodePage.h"
+#include "platform/system/win/Trace.h"
 
 namespace lumacap::hw::pulse {
 namespace {
@@ -191,7 +192,7 @@ void Trace(const std::string& line) {
         std::lock_guard<std::mutex> lock(TraceMutex());
         TheLastTrace() = line;
     }
-    OutputDebugStringA(("lumacap: " + line + "\n").c_str());
+    LUMACAP_TRACE(kHw, "%s", line.c_str());
 }
 
 std::string LastTrace() {

@@ -24,7 +24,7 @@ void PreferSource(const std::string& name);
 // The display name of a source's moniker: the same for the same source, whenever it is listed.
 std::string DisplayNameOf(const std::string& sourceName);
 
-// A line for whoever follows the platform's trace (OutputDebugString); the last one is kept.
+// A line of the platform's trace (area hw); the last one is kept, whether tracing is on or not.
 void Trace(const std::string& line);
 std::string LastTrace();
 
