@@ -112,12 +112,11 @@ LUMACAP_API VirtualMicrophoneConfig GetMicrophoneConfig(int position);
 LUMACAP_API bool UnplugMicrophone(int position);
 LUMACAP_API bool ReplugMicrophone(int position);
 
-// ---- V4L2 cameras
-// -------------------------------------------------------------------------------- Real cameras are
-// the kernel's video capture nodes in a directory: $LUMACAP_V4L2_DIR (/dev when unset, none when
-// set but empty), with their sysfs attributes under $LUMACAP_V4L2_SYSFS (/sys). They enumerate
-// before the virtual cameras. Reset turns them off, so a test sees the machine's own cameras only
-// when it asks for them.
+// ---- V4L2 cameras -------------------------------------------------------------------------------
+// Real cameras are the kernel's video capture nodes in a directory: $LUMACAP_V4L2_DIR (/dev when
+// unset, none when set but empty), with their sysfs attributes under $LUMACAP_V4L2_SYSFS (/sys).
+// They enumerate before the virtual cameras. Reset turns them off, so a test sees the machine's own
+// cameras only when it asks for them.
 
 // One pixel format of a camera double: its four-character code ("YUYV", "MJPG", "NV12", "YU12",
 // "RGB3", "BGR3"), its discrete sizes or, when maxWidth > 0, a stepwise range of sizes (steps of 1:
@@ -179,6 +178,21 @@ LUMACAP_API std::string AddV4l2Camera(const V4l2CameraConfig& config);
 LUMACAP_API bool UnplugV4l2Camera(const std::string& node);
 LUMACAP_API bool ReplugV4l2Camera(const std::string& node);
 LUMACAP_API bool SetV4l2Faults(const std::string& node, const V4l2Faults& faults);
+
+// ---- microphones of the sound server ------------------------------------------------------------
+// Real microphones are the sources of the sound server (PulseAudio, or PipeWire through its
+// PulseAudio service), listed before the virtual ones: the server's default source first, monitors
+// of its outputs only when the environment has LUMACAP_AUDIO_MONITORS=1. A process starts by
+// asking the server its environment names; Reset asks none, so that tests see only virtual
+// microphones unless they name a server.
+//
+// Asks `server` ("unix:/path/to/native", "tcp:host"; null or empty: the environment's) at each
+// enumeration; a server that cannot be reached simply lists nothing.
+LUMACAP_API void UseSoundServer(const char* server = nullptr);
+LUMACAP_API void UseNoSoundServer();
+// Lists the server's microphone with this display name first instead of the server's default
+// (null: the default again), as choosing the default recording device in the system's settings.
+LUMACAP_API void PreferSoundServerMicrophone(const char* displayName);
 
 // ---- reading pictures back
 // --------------------------------------------------------------------------- The frame number a
