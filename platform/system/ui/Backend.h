@@ -69,8 +69,12 @@ class DisplayBackend {
 public:
     virtual ~DisplayBackend() = default;
     virtual const char* Name() const = 0;
-    // Whether the screen's size comes from a real display (USER does not choose it then).
+    // Whether the screen's size comes from a real display (USER does not choose it then), and
+    // that size: the primary monitor and the whole virtual screen.
     virtual bool RealScreen() const { return false; }
+    virtual bool ScreenSize(int* /*primaryWidth*/, int* /*primaryHeight*/, RECT* /*all*/) {
+        return false;
+    }
     // What the screen shows in `area` (screen coordinates); `scene` is USER's own picture of it,
     // taken only when SceneForReads() says the backend composes from it. Null if out of memory or
     // the display cannot be read.

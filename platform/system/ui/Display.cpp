@@ -32,7 +32,7 @@ void SelectDefaultDisplay() {
     }
     const std::string note =
         "cannot use the X display '" + display + "' (" + error + "); windows are kept in memory";
-    UserState& u = UserState::Get();
+    UserState& u = UserState::Instance();
     std::lock_guard<std::mutex> lock(u.mutex);
     u.displayNote = note;
 }

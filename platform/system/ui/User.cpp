@@ -244,12 +244,17 @@ UserState::UserState()
     ResetScreenL();
 }
 
-UserState& UserState::Get() {
+UserState& UserState::Instance() {
     // Never destroyed: threads (and their thread-local queue holders) may outlive static objects.
     static UserState* state = new UserState();
+    return *state;
+}
+
+UserState& UserState::Get() {
+    UserState& state = Instance();
     static std::once_flag display;
     std::call_once(display, [] { SelectDefaultDisplay(); });
-    return *state;
+    return state;
 }
 
 Window* UserState::FindL(HWND hwnd) {
@@ -422,13 +427,22 @@ std::shared_ptr<DisplayBackend> CurrentBackend() {
 }
 
 void InstallBackend(std::shared_ptr<DisplayBackend> backend, const std::string& note) {
-    UserState& u = UserState::Get();
+    UserState& u = UserState::Instance();
     std::shared_ptr<DisplayBackend> old;
     {
         std::lock_guard<std::mutex> lock(u.mutex);
         old = std::move(u.backend);
         u.backend = std::move(backend);
         u.displayNote = note;
+        if (u.backend->RealScreen()) u.displayLost = false;
+        int w = 0, h = 0;
+        RECT all{};
+        if (u.backend->ScreenSize(&w, &h, &all)) {
+            u.screenWidth = w;
+            u.screenHeight = h;
+            u.virtualScreen = all;
+        }
+        u.ResetScreenL();
         // The new display learns of every window there is already.
         for (auto it = u.topLevels.rbegin(); it != u.topLevels.rend(); ++it) {
             u.backend->WindowChanged(u.DisplayInfoL(*it));

@@ -153,6 +153,8 @@ struct Window {
 class UserState {
 public:
     static UserState& Get();
+    // The state without choosing the display first (for the code that chooses it).
+    static UserState& Instance();
 
     std::mutex mutex;
     std::unordered_map<uintptr_t, std::shared_ptr<Window>> windows;
