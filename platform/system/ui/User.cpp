@@ -443,11 +443,12 @@ void InstallBackend(std::shared_ptr<DisplayBackend> backend, const std::string& 
             u.virtualScreen = all;
         }
         u.ResetScreenL();
-        // The new display learns of every window there is already.
+        // The new display learns of every window there is already, and of the cursor.
         for (auto it = u.topLevels.rbegin(); it != u.topLevels.rend(); ++it) {
             u.backend->WindowChanged(u.DisplayInfoL(*it));
             u.backend->ContentChanged((*it)->handle);
         }
+        if (u.cursor) u.backend->CursorChanged(u.cursor);
     }
     if (old) old->Shutdown();
 }

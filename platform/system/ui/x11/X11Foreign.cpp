@@ -124,6 +124,9 @@ void X11Foreign::Refresh() {
             info.client = RECT{origin->dst_x, origin->dst_y, origin->dst_x + geometry->width,
                                origin->dst_y + geometry->height};
             info.visible = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+            // The X border lies round the client area, inside the window manager's frame.
+            const LONG b = geometry->border_width;
+            info.frame = RECT{b, b, b, b};
         }
         std::free(geometry);
         std::free(origin);
