@@ -7,7 +7,7 @@
 #include <lumacap/lumacap.h>
 
 #include "platform/system/ui/User.h"
-#include "x11/XServer.h"
+#include "x11/X11Test.h"
 
 namespace lumacap::test {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <lumacap/lumacap.h>
 
-#include "x11/XServer.h"
+#include "x11/X11Test.h"
 
 namespace lumacap::test {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/system/ui/Cursors.h"
 #include "preview/OverlayStage.h"
-#include "x11/XServer.h"
+#include "x11/X11Test.h"
 
 namespace lumacap::test {
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include <lumacap/sim.h>
+#include <windows.h>
 
-#include "common/UiTest.h"
+#include <lumacap/sim.h>
 
 namespace lumacap::test {
 
@@ -23,6 +23,7 @@ public:
     ~XServer();
 
     const std::string& Name() const { return m_name; }
+    pid_t Pid() const { return m_pid; }
     xcb_connection_t* Conn() const { return m_conn; }
     xcb_window_t Root() const { return m_root; }
     // The server dies at once (no goodbye to its clients).
@@ -48,20 +49,6 @@ private:
     xcb_connection_t* m_conn = nullptr;
     xcb_window_t m_root = 0;
     std::vector<pid_t> m_clients;
-};
-
-// A window-system test on its own X server: USER shows its windows there for the whole test.
-class X11Test : public UiTest {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-    // Waits (pumping this thread's messages) until `condition` holds, letting the display catch
-    // up between looks.
-    bool Until(const std::function<bool()>& condition, unsigned timeoutMs = 5000);
-
-    std::unique_ptr<XServer> m_server;
-    int m_width = 1280;
-    int m_height = 720;
 };
 
 }  // namespace lumacap::test

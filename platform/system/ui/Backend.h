@@ -77,7 +77,7 @@ public:
     }
     // What the screen shows in `area` (screen coordinates); `scene` is USER's own picture of it,
     // taken only when SceneForReads() says the backend composes from it. Null if out of memory or
-    // the display cannot be read.
+    // the display cannot be read. The pixels' top (pad) bytes may hold anything: readers mask.
     virtual bool SceneForReads() const { return true; }
     virtual std::shared_ptr<Surface> ReadScreen(const Scene& scene, const RECT& area) = 0;
 

@@ -28,7 +28,7 @@ std::shared_ptr<WindowClass> ForeignClass(const std::string& name) {
 
 void DisplayScreenChanged(int primaryWidth, int primaryHeight, const RECT& virtualScreen) {
     if (primaryWidth <= 0 || primaryHeight <= 0) return;
-    UserState& u = UserState::Get();
+    UserState& u = UserState::Instance();
     std::lock_guard<std::mutex> lock(u.mutex);
     u.screenWidth = primaryWidth;
     u.screenHeight = primaryHeight;
@@ -80,7 +80,7 @@ void DisplayExposed(HWND hwnd, const RECT& clientArea) {
 
 void DisplayActivated(HWND topLevel) {
     if (!topLevel) {
-        UserState& u = UserState::Get();
+        UserState& u = UserState::Instance();
         HWND active;
         {
             std::lock_guard<std::mutex> lock(u.mutex);
@@ -105,7 +105,7 @@ bool TopLevelScene(HWND hwnd, Scene* scene, RECT* clientScreenRect) {
 }
 
 HWND DisplayForeignWindow(const ForeignWindowInfo& info) {
-    UserState& u = UserState::Get();
+    UserState& u = UserState::Instance();
     std::lock_guard<std::mutex> lock(u.mutex);
     Window* w = ForeignL(u, info.id);
     if (!w) {
@@ -133,7 +133,7 @@ HWND DisplayForeignWindow(const ForeignWindowInfo& info) {
 }
 
 void DisplayForeignWindowGone(uint64_t id) {
-    UserState& u = UserState::Get();
+    UserState& u = UserState::Instance();
     std::vector<HWND> removed;
     {
         std::lock_guard<std::mutex> lock(u.mutex);
@@ -143,7 +143,7 @@ void DisplayForeignWindowGone(uint64_t id) {
 }
 
 void DisplayForeignOrder(const std::vector<uint64_t>& topmostFirst) {
-    UserState& u = UserState::Get();
+    UserState& u = UserState::Instance();
     std::lock_guard<std::mutex> lock(u.mutex);
     std::vector<Window*> ordered;
     for (uint64_t id : topmostFirst)
@@ -154,7 +154,7 @@ void DisplayForeignOrder(const std::vector<uint64_t>& topmostFirst) {
 }
 
 void DisplayLost(const std::string& why) {
-    UserState& u = UserState::Get();
+    UserState& u = UserState::Instance();
     std::vector<HWND> removed;
     {
         std::lock_guard<std::mutex> lock(u.mutex);

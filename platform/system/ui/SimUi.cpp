@@ -20,9 +20,12 @@ Pixels FromSurface(const ui::Surface* s) {
     p.height = s->Height();
     p.data.resize(static_cast<size_t>(p.width) * static_cast<size_t>(p.height));
     std::lock_guard<std::mutex> lock(s->Mutex());
-    for (int y = 0; y < p.height; ++y)
-        std::memcpy(&p.data[static_cast<size_t>(y) * p.width], s->Row(y),
-                    static_cast<size_t>(p.width) * 4);
+    for (int y = 0; y < p.height; ++y) {
+        // A real screen's pad bytes are whatever its clients left there.
+        const uint32_t* row = s->Row(y);
+        uint32_t* out = &p.data[static_cast<size_t>(y) * p.width];
+        for (int x = 0; x < p.width; ++x) out[x] = row[x] & 0x00FFFFFFu;
+    }
     return p;
 }
 

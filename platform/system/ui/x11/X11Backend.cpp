@@ -33,12 +33,6 @@ bool Empty(const RECT& r) {
     return r.right <= r.left || r.bottom <= r.top;
 }
 
-// A depth-24 read leaves the pad byte as the server had it; surfaces keep it zero.
-void ClearPadBytes(uint8_t* data, size_t pixels) {
-    auto* p = reinterpret_cast<uint32_t*>(data);
-    for (size_t i = 0; i < pixels; ++i) p[i] &= 0x00FFFFFFu;
-}
-
 }  // namespace
 
 X11Backend::X11Backend(std::shared_ptr<X11Connection> events,
@@ -82,6 +76,8 @@ X11Backend::~X11Backend() {
 }
 
 void X11Backend::Start() {
+    // Other programs' windows are known from the start; later changes follow as they come.
+    m_foreign->Refresh();
     m_thread = std::thread([self = shared_from_this()] { self->Run(); });
 }
 
@@ -530,7 +526,7 @@ std::shared_ptr<Surface> X11Backend::ReadScreen(const Scene&, const RECT& area) 
             nullptr);
         if (!reply) return nullptr;
         std::free(reply);
-        ClearPadBytes(segment->Data(), pixels);
+        // The pad bytes are as the server holds them: readers of the screen ignore them.
         read = Surface::Wrap(cw, ch, segment->Data(), static_cast<ptrdiff_t>(cw) * 4, segment);
     } else {
         auto* reply = xcb_get_image_reply(
@@ -543,7 +539,6 @@ std::shared_ptr<Surface> X11Backend::ReadScreen(const Scene&, const RECT& area) 
         read = Surface::Create(cw, ch);
         if (read && static_cast<size_t>(xcb_get_image_data_length(reply)) >= pixels * 4) {
             std::memcpy(read->Row(0), xcb_get_image_data(reply), pixels * 4);
-            ClearPadBytes(reinterpret_cast<uint8_t*>(read->Row(0)), pixels);
         }
         std::free(reply);
     }
