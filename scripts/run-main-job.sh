@@ -13,6 +13,10 @@ echo
 echo "== lumacap devices"
 "$tool" devices
 
+echo
+echo "== lumacap windows (the display in use and the windows on it)"
+"$tool" windows
+
 # ---- capture: a snapshot and a preview from the default camera --------------------------------
 echo
 echo "== lumacap snapshot (default camera)"
