@@ -19,8 +19,8 @@ echo "== lumacap windows (the display in use and the windows on it)"
 
 # ---- capture: a snapshot and a preview from the default camera --------------------------------
 echo
-echo "== lumacap snapshot (default camera)"
-"$tool" snapshot -o "$out/snapshot.bmp"
+echo "== lumacap snapshot (default camera), with the platform's trace of the graph it builds"
+LUMACAP_TRACE=dshow LUMACAP_TRACE_FILE= "$tool" snapshot -o "$out/snapshot.bmp"
 
 echo
 echo "== lumacap preview (default camera, self-drawn, with an overlay rectangle)"

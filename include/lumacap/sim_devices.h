@@ -13,6 +13,8 @@
 
 #include <windows.h>
 
+#include <lumacap_export.h>
+
 namespace lumacap::sim {
 
 // One capture capability of a camera.

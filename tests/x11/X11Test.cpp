@@ -1,3 +1,4 @@
+// The X11 tests' fixture: a private X server for each test, and USER showing its windows there.
 #include "x11/X11Test.h"
 
 namespace lumacap::test {

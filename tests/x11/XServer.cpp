@@ -1,3 +1,4 @@
+// Starting Xvfb for a test, driving it with XTEST and reading it back on a connection of its own.
 #include "x11/XServer.h"
 
 #include <fcntl.h>

@@ -12,6 +12,7 @@
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/com/LiveObjects.h"
 #include "platform/sim/Faults.h"
+#include "platform/system/win/Trace.h"
 
 namespace lumacap::com {
 namespace {
@@ -36,6 +37,16 @@ std::map<GUID, ClassEntry, GuidLess>& Registry() {
 }
 
 thread_local int t_initCount = 0;
+
+// For the trace: the registered name of a class, else its identifier.
+std::string ClassName(REFCLSID clsid) {
+    {
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        auto it = Registry().find(clsid);
+        if (it != Registry().end() && !it->second.name.empty()) return it->second.name;
+    }
+    return lumacap::fault::GuidText(clsid);
+}
 
 }  // namespace
 
@@ -88,8 +99,11 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwCl
         auto it = Registry().find(rclsid);
         if (it != Registry().end()) create = it->second.create;
     }
-    if (!create || !(dwClsContext & CLSCTX_INPROC)) return REGDB_E_CLASSNOTREG;
-    return create(pUnkOuter, riid, ppv);
+    const HRESULT hr = (!create || !(dwClsContext & CLSCTX_INPROC)) ? REGDB_E_CLASSNOTREG
+                                                                    : create(pUnkOuter, riid, ppv);
+    LUMACAP_TRACE(kCom, "CoCreateInstance %s: 0x%08X", ClassName(rclsid).c_str(),
+                  static_cast<unsigned>(hr));
+    return hr;
 }
 
 LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb) {

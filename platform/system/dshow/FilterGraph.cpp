@@ -21,8 +21,10 @@
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/com/LiveObjects.h"
 #include "platform/system/dshow/GraphInternals.h"
+#include "platform/system/dshow/GraphTrace.h"
 #include "platform/sim/Faults.h"
 #include "platform/system/win/MessagePost.h"
+#include "platform/system/win/Trace.h"
 
 #define AM_MEDIAEVENT_NONOTIFY 0x01
 
@@ -195,6 +197,8 @@ public:
         pFilter->AddRef();
         pFilter->SetSyncSource(m_clock);
         m_filters.push_back({pFilter, name});
+        LUMACAP_TRACE(kDshow, "graph %p: added %s", static_cast<void*>(this),
+                      DescribeFilter(pFilter).c_str());
         return result;
     }
 
@@ -206,6 +210,8 @@ public:
                                [&](const Entry& e) { return e.filter == pFilter; });
         if (it == m_filters.end()) return VFW_E_NOT_FOUND;
         if (m_state != State_Stopped) pFilter->Stop();
+        LUMACAP_TRACE(kDshow, "graph %p: removed %s", static_cast<void*>(this),
+                      DescribeFilter(pFilter).c_str());
         DisconnectAll(pFilter);
         pFilter->SetSyncSource(nullptr);
         pFilter->JoinFilterGraph(nullptr, nullptr);
@@ -342,6 +348,7 @@ public:
             }
         }
         m_state = State_Running;
+        LUMACAP_TRACE(kDshow, "graph %p: running", static_cast<void*>(this));
         return S_OK;
     }
 
@@ -686,6 +693,10 @@ private:
                 ReleasePins(pins);
                 if (!connected) RemoveFilter(filter);
             }
+            if (connected)
+                LUMACAP_TRACE(kDshow, "graph %p: inserted %s between %s and %s",
+                              static_cast<void*>(this), DescribeFilter(filter).c_str(),
+                              DescribePin(out).c_str(), DescribePin(in).c_str());
             filter->Release();
             if (connected) return S_OK;
         }
@@ -728,6 +739,7 @@ private:
             }
         }
         m_state = State_Paused;
+        LUMACAP_TRACE(kDshow, "graph %p: paused", static_cast<void*>(this));
         return S_OK;
     }
 
@@ -738,6 +750,7 @@ private:
             if (FAILED(hr) && SUCCEEDED(result)) result = hr;
         }
         m_state = State_Stopped;
+        LUMACAP_TRACE(kDshow, "graph %p: stopped", static_cast<void*>(this));
         return result;
     }
 

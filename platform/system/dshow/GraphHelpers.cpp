@@ -1,3 +1,4 @@
+// The converters intelligent connect may insert, and the pin helpers the graph code shares.
 #include <algorithm>
 #include <mutex>
 

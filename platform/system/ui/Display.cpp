@@ -9,6 +9,7 @@
 #include "platform/system/ui/User.h"
 #include "platform/system/ui/UserInternal.h"
 #include "platform/system/ui/x11/X11Display.h"
+#include "platform/system/win/Trace.h"
 
 namespace lumacap::ui {
 namespace {
@@ -32,9 +33,12 @@ void SelectDefaultDisplay() {
     }
     const std::string note =
         "cannot use the X display '" + display + "' (" + error + "); windows are kept in memory";
-    UserState& u = UserState::Instance();
-    std::lock_guard<std::mutex> lock(u.mutex);
-    u.displayNote = note;
+    {
+        UserState& u = UserState::Instance();
+        std::lock_guard<std::mutex> lock(u.mutex);
+        u.displayNote = note;
+    }
+    LUMACAP_TRACE(kUi, "display: headless: %s", note.c_str());
 }
 
 }  // namespace lumacap::ui

@@ -11,6 +11,7 @@
 #include "platform/system/ui/UserInternal.h"
 #include "platform/system/win/KernelObject.h"
 #include "platform/system/win/MessagePost.h"
+#include "platform/system/win/Trace.h"
 
 namespace lumacap::ui {
 namespace {
@@ -429,6 +430,7 @@ std::shared_ptr<DisplayBackend> CurrentBackend() {
 void InstallBackend(std::shared_ptr<DisplayBackend> backend, const std::string& note) {
     UserState& u = UserState::Instance();
     std::shared_ptr<DisplayBackend> old;
+    const std::string name = backend->Name();
     {
         std::lock_guard<std::mutex> lock(u.mutex);
         old = std::move(u.backend);
@@ -451,6 +453,7 @@ void InstallBackend(std::shared_ptr<DisplayBackend> backend, const std::string& 
         if (u.cursor) u.backend->CursorChanged(u.cursor);
     }
     if (old) old->Shutdown();
+    LUMACAP_TRACE(kUi, "display: %s%s%s", name.c_str(), note.empty() ? "" : ": ", note.c_str());
 }
 
 bool RunOnWindowThread(HWND hwnd, std::function<void()> task) {

@@ -5,6 +5,7 @@
 
 #include "platform/system/ui/User.h"
 #include "platform/system/ui/UserInternal.h"
+#include "platform/system/win/Trace.h"
 
 #ifndef ERROR_TLW_WITH_WSCHILD
 #define ERROR_TLW_WITH_WSCHILD 1406L
@@ -165,6 +166,9 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     } else if (dwStyle & WS_VISIBLE) {
         ShowWindow(hwnd, SW_SHOW);
     }
+    LUMACAP_TRACE(kUi, "window %p created: class %s, %dx%d at %d,%d%s", static_cast<void*>(hwnd),
+                  IS_INTRESOURCE(lpClassName) ? "#atom" : lpClassName, nWidth, nHeight, X, Y,
+                  (dwStyle & WS_CHILD) ? ", child" : "");
     return IsWindow(hwnd) ? hwnd : nullptr;
 }
 
