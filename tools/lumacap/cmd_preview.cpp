@@ -145,11 +145,11 @@ int RunPreview(int argc, char** argv) {
     const int index = static_cast<int>(camera.GetResolutionIndex());
     long width = 0, height = 0;
     camera.GetVideoSize(index, &width, &height);
-    std::printf("Camera %ld: %s, format %d (%ld x %ld %s), render mode %ld%s, %s\n", device,
-                Utf8(camera.GetName()).c_str(), index, width, height,
-                SubtypeName(camera.GetVideoFormat(index)), mode, rotate ? ", rotated" : "",
-                seconds > 0 ? (std::to_string(seconds) + " s").c_str()
-                            : "until the window is closed");
+    std::printf(
+        "Camera %ld: %s, format %d (%ld x %ld %s), render mode %ld%s, %s\n", device,
+        Utf8(camera.GetName()).c_str(), index, width, height,
+        SubtypeName(camera.GetVideoFormat(index)), mode, rotate ? ", rotated" : "",
+        seconds > 0 ? (std::to_string(seconds) + " s").c_str() : "until the window is closed");
     if (real)
         std::printf("On %s: draw rectangles on the picture with the mouse.\n",
                     sim::DisplayName().c_str());
