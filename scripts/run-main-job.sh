@@ -32,6 +32,9 @@ echo "  snapshot:      $out/snapshot.bmp"
 echo "  preview shot:  $out/preview.bmp"
 
 # ---- recording: the default camera and the screen side by side, with sound ----
+# The sound comes from the first microphone: the sound server's default one when a server
+# answers (PulseAudio, or PipeWire's PulseAudio service), otherwise the virtual microphone. The
+# tool says which ("sound from: ...").
 echo
 echo "== lumacap record: AVI (default camera and the screen, with sound)"
 "$tool" record -o "$out/recording.avi" --seconds 4 --camera 0 --window screen --audio

@@ -47,6 +47,7 @@ struct RecordOptions {
     int width = 0, height = 0;  // 0: from the number of sources
     unsigned fps = 10;
     bool audio = false;
+    std::string microphone;  // recorded instead of the first one (implies audio)
     std::string compressor;
     unsigned bitrate = 185;  // kbit/s, ASF only
 };

@@ -25,6 +25,7 @@
 
 #include "CaptureCommon.h"
 #include "Commands.h"
+#include "Microphones.h"
 #include "Options.h"
 
 namespace lumacap::tool {
@@ -48,7 +49,10 @@ void PrintHelp() {
         "  --size WxH             the video's size (default 640x480 for one source, 320x240\n"
         "                         per source side by side otherwise)\n"
         "  --fps 10|20|30         frames per second (default 10)\n"
-        "  --audio                record sound from the first microphone\n"
+        "  --audio                record sound from the first microphone (the sound server's\n"
+        "                         default one when a server is reachable)\n"
+        "  --microphone NAME      record sound from this microphone instead (its name, part of\n"
+        "                         it, or its display name; see 'lumacap devices')\n"
         "  --compressor NAME      video compressor by name (see 'lumacap devices'); AVI only\n"
         "                         (ASF files are always Windows Media Video)\n"
         "  --bitrate KBPS         ASF video bit rate (default 185)\n"
@@ -389,6 +393,20 @@ int RunRecord(int argc, char** argv) {
                     s.spec.c_str(), static_cast<long>(rect.left), static_cast<long>(rect.top),
                     static_cast<long>(rect.right - rect.left),
                     static_cast<long>(rect.bottom - rect.top));
+    }
+
+    if (error.empty() && o.audio) {
+        Microphone microphone;
+        if (!o.microphone.empty()) {
+            ChooseMicrophone(o.microphone, &microphone, &error);
+        } else {
+            const std::vector<Microphone> all = ListMicrophones();
+            if (all.empty())
+                error = "no microphone to record sound from";
+            else
+                microphone = all.front();
+        }
+        if (error.empty()) std::printf("sound from: %s\n", microphone.name.c_str());
     }
 
     LateFrameCounter late;
