@@ -23,6 +23,10 @@ else
     echo "No real camera on this machine: capturing from the virtual camera ($camera)"
 fi
 
+echo
+echo "== lumacap windows (the display in use and the windows on it)"
+"$tool" windows
+
 # ---- capture: a snapshot and a preview from the default camera --------------------------------
 echo
 echo "== lumacap snapshot (camera 0), with the platform's trace of the graph it builds"
