@@ -40,6 +40,14 @@ int CDXCAMERAPROPERTY::GetVideoSize(int index, LONG* width, LONG* height) const 
     return 1;
 }
 
+int CDXCAMERAPROPERTY::GetVideoSizeWide(int index, long* width, long* height) const {
+    LONG w = 0, h = 0;
+    const int ok = GetVideoSize(index, &w, &h);
+    if (ok && width) *width = w;
+    if (ok && height) *height = h;
+    return ok;
+}
+
 unsigned int CDXCAMERAPROPERTY::GetVideoFormat(int index) const {
     if (index < 0 || index >= static_cast<int>(m_vecVideoInfo.size())) return 0;
     return m_vecVideoInfo[static_cast<size_t>(index)].nFormat;

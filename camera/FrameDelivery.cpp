@@ -231,15 +231,18 @@ unsigned __stdcall CDXCamera::MediaCtrlThread(void* pParam) {
 void CDXCamera::WaitForStopWorker() {
     // Re-read each time: a message answered here may itself close the camera.
     while (HANDLE hWorker = m_hStopWorker) {
-        if (WaitForSingleObject(hWorker, 5) == WAIT_OBJECT_0) {
+        const DWORD woken = MsgWaitForMultipleObjects(1, &hWorker, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0) {
             if (m_hStopWorker == hWorker) {
                 CloseHandle(hWorker);
                 m_hStopWorker = nullptr;
             }
             return;
         }
-        // Peeking answers the messages other threads are sending to this thread's windows.
+        // Peeking answers the messages other threads are sending to this thread's windows;
+        // posted ones stay queued for the host.
         MSG msg;
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        if (woken == WAIT_FAILED) WaitForSingleObject(hWorker, 5);
     }
 }

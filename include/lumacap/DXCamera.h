@@ -166,45 +166,23 @@ public:
     // ---- the same operations for hosts that write `long` where the SDK writes LONG ----
     template <class L, LUMACAP_IF_WIDE_LONG(L)>
     int GetVideoSize(int index, L* width, L* height) {
-        LONG w = 0, h = 0;
-        const int ok = GetVideoSize(index, &w, &h);
-        if (ok) lumacap::detail::Widen(width, w), lumacap::detail::Widen(height, h);
-        return ok;
+        return GetVideoSizeWide(index, width, height);
     }
     template <class L, LUMACAP_IF_WIDE_LONG(L)>
     int GetPreviewSize(L* width, L* height) {
-        LONG w = 0, h = 0;
-        const int ok = GetPreviewSize(&w, &h);
-        if (ok) lumacap::detail::Widen(width, w), lumacap::detail::Widen(height, h);
-        return ok;
+        return GetPreviewSizeWide(width, height);
     }
     template <class L, LUMACAP_IF_WIDE_LONG(L)>
     int GetPreviewSizeEx(L* left, L* top, L* width, L* height) {
-        LONG l = 0, t = 0, w = 0, h = 0;
-        const int ok = GetPreviewSizeEx(&l, &t, &w, &h);
-        if (ok) {
-            lumacap::detail::Widen(left, l), lumacap::detail::Widen(top, t);
-            lumacap::detail::Widen(width, w), lumacap::detail::Widen(height, h);
-        }
-        return ok;
+        return GetPreviewSizeExWide(left, top, width, height);
     }
     template <class L, LUMACAP_IF_WIDE_LONG(L)>
     int GetVideoPropertyRange(LONG property, L* pMin, L* pMax, L* pDefault, L* pStep, L* pFlags) {
-        LONG v[5] = {0, 0, 0, 0, 0};
-        const int ok = GetVideoPropertyRange(property, &v[0], &v[1], &v[2], &v[3], &v[4]);
-        if (ok) {
-            lumacap::detail::Widen(pMin, v[0]), lumacap::detail::Widen(pMax, v[1]);
-            lumacap::detail::Widen(pDefault, v[2]), lumacap::detail::Widen(pStep, v[3]);
-            lumacap::detail::Widen(pFlags, v[4]);
-        }
-        return ok;
+        return GetVideoPropertyRangeWide(property, pMin, pMax, pDefault, pStep, pFlags);
     }
     template <class L, LUMACAP_IF_WIDE_LONG(L)>
     int GetVideoPropertyValue(LONG property, L* pValue, L* pFlags) {
-        LONG value = 0, flags = 0;
-        const int ok = GetVideoPropertyValue(property, &value, &flags);
-        if (ok) lumacap::detail::Widen(pValue, value), lumacap::detail::Widen(pFlags, flags);
-        return ok;
+        return GetVideoPropertyValueWide(property, pValue, pFlags);
     }
     template <class UL, LUMACAP_IF_WIDE_ULONG(UL)>
     LONG TakeSnapshot(unsigned char*& pBuffer, UL& size) {
@@ -233,6 +211,14 @@ private:
 
     void SetWideBuffCB(WideBuffCB pfn, void* context);
     void SetWideConnectCB(WideConnectCB pfn, void* context);
+    // The outputs in `long`, written only when the operation answers 1 (out of line, so a host's
+    // compiler does not take the outputs it skips for ones the host may read unset).
+    int GetVideoSizeWide(int index, long* width, long* height);
+    int GetPreviewSizeWide(long* width, long* height);
+    int GetPreviewSizeExWide(long* left, long* top, long* width, long* height);
+    int GetVideoPropertyRangeWide(LONG property, long* pMin, long* pMax, long* pDefault,
+                                  long* pStep, long* pFlags);
+    int GetVideoPropertyValueWide(LONG property, long* pValue, long* pFlags);
     LONG InitializeGraph();
     LONG BindFilter(LONG position, IBaseFilter** ppFilter);
     static LONG InitVideoSize(IBaseFilter* pFilter, LONG index);

@@ -35,10 +35,7 @@ public:
     int GetVideoSize(int index, LONG* width, LONG* height) const;
     template <class L, LUMACAP_IF_WIDE_LONG(L)>
     int GetVideoSize(int index, L* width, L* height) const {
-        LONG w = 0, h = 0;
-        const int ok = GetVideoSize(index, &w, &h);
-        if (ok) lumacap::detail::Widen(width, w), lumacap::detail::Widen(height, h);
-        return ok;
+        return GetVideoSizeWide(index, width, height);
     }
     // The format code for a valid index, otherwise 0.
     unsigned int GetVideoFormat(int index) const;
@@ -47,6 +44,8 @@ public:
 
 protected:
     void Reset();
+    // GetVideoSize for hosts that write `long`.
+    int GetVideoSizeWide(int index, long* width, long* height) const;
 
     CString m_strID;
     CString m_strName;

@@ -18,12 +18,6 @@ template <class T>
 inline constexpr bool kWideULong =
     std::is_same_v<T, unsigned long> && !std::is_same_v<unsigned long, DWORD>;
 
-// Writes a 32-bit result into a host's wide output, if it gave one.
-template <class T>
-inline void Widen(T* pOut, LONG value) {
-    if (pOut) *pOut = value;
-}
-
 }  // namespace lumacap::detail
 
 // Enables an overload for hosts that spell a 32-bit value as `long`.
