@@ -96,6 +96,25 @@ CTransformOutputPin::CTransformOutputPin(LPCTSTR pObjectName, CTransformFilter* 
     : CBaseOutputPin(pObjectName, pTransformFilter, &pTransformFilter->m_csFilter, phr, pName),
       m_pTransformFilter(pTransformFilter) {}
 
+CTransformOutputPin::~CTransformOutputPin() {
+    delete m_pPosition;
+}
+
+STDMETHODIMP CTransformOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition) {
+        CAutoLock lock(m_pLock);
+        if (!m_pPosition) {
+            HRESULT hr = S_OK;
+            // The pin is the object's outer unknown: the interfaces belong to the pin.
+            m_pPosition = new CPosPassThru(NAME("Transform position"), static_cast<IPin*>(this),
+                                           &hr, m_pTransformFilter->m_pInput);
+        }
+        return m_pPosition->NonDelegatingQueryInterface(riid, ppv);
+    }
+    return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
+}
+
 STDMETHODIMP CTransformOutputPin::QueryId(LPWSTR* Id) {
     if (!Id) return E_POINTER;
     *Id = static_cast<LPWSTR>(CoTaskMemAlloc(4 * sizeof(WCHAR)));
@@ -183,20 +202,6 @@ CBasePin* CTransformFilter::GetPin(int n) {
     if (n == 0) return m_pInput;
     if (n == 1) return m_pOutput;
     return nullptr;
-}
-
-STDMETHODIMP CTransformFilter::FindPin(LPCWSTR Id, IPin** ppPin) {
-    if (!ppPin || !Id) return E_POINTER;
-    if (std::wcscmp(Id, L"In") == 0) {
-        *ppPin = GetPin(0);
-    } else if (std::wcscmp(Id, L"Out") == 0) {
-        *ppPin = GetPin(1);
-    } else {
-        return CBaseFilter::FindPin(Id, ppPin);
-    }
-    if (!*ppPin) return VFW_E_NOT_FOUND;
-    (*ppPin)->AddRef();
-    return S_OK;
 }
 
 STDMETHODIMP CTransformFilter::Stop() {
@@ -367,11 +372,29 @@ STDMETHODIMP CTransInPlaceOutputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
     return upstream->EnumMediaTypes(ppEnum);
 }
 
+// Samples pass through unchanged, so the output takes what the filter takes on its input and the
+// upstream pin can produce. Once samples flow, the input's type is the only one left.
 HRESULT CTransInPlaceOutputPin::CheckMediaType(const CMediaType* pmt) {
-    // Samples pass through unchanged: the output carries exactly the input's type.
-    if (!m_pTIPFilter->m_pInput || !m_pTIPFilter->m_pInput->IsConnected())
-        return VFW_E_NOT_CONNECTED;
-    return m_pTIPFilter->m_pInput->CurrentMediaType() == *pmt ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    CTransformInputPin* input = m_pTIPFilter->m_pInput;
+    if (!input || !input->IsConnected()) return VFW_E_NOT_CONNECTED;
+    if (input->CurrentMediaType() == *pmt) return S_OK;
+    if (!m_pTIPFilter->IsStopped()) return VFW_E_TYPE_NOT_ACCEPTED;
+    const HRESULT hr = m_pTIPFilter->CheckInputType(pmt);
+    if (hr != S_OK) return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
+    return input->GetConnected()->QueryAccept(pmt) == S_OK ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT CTransInPlaceOutputPin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
+    CTransformInputPin* input = m_pTIPFilter->m_pInput;
+    const bool partial = !pmt || pmt->majortype == GUID_NULL || pmt->subtype == GUID_NULL ||
+                         pmt->formattype == GUID_NULL;
+    if (partial && input && input->IsConnected()) {
+        const CMediaType& current = input->CurrentMediaType();
+        if ((!pmt || current.MatchesPartial(pmt)) &&
+            SUCCEEDED(AttemptConnection(pReceivePin, &current)))
+            return S_OK;
+    }
+    return CTransformOutputPin::AgreeMediaType(pReceivePin, pmt);
 }
 
 HRESULT CTransInPlaceOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {
@@ -427,8 +450,19 @@ HRESULT CTransInPlaceFilter::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_P
     return actual.cbBuffer < request.cbBuffer ? E_FAIL : S_OK;
 }
 
-HRESULT CTransInPlaceFilter::CompleteConnect(PIN_DIRECTION, IPin*) {
-    return S_OK;
+// The output may have been agreed on a type other than the input's (one the upstream pin can
+// also produce): the input then reconnects with it, since samples pass through unchanged.
+HRESULT CTransInPlaceFilter::CompleteConnect(PIN_DIRECTION dir, IPin*) {
+    if (dir != PINDIR_OUTPUT || !m_pInput->IsConnected()) return S_OK;
+    if (m_pInput->CurrentMediaType() == m_pOutput->CurrentMediaType()) return S_OK;
+    IFilterGraph2* graph = nullptr;
+    if (!m_pGraph ||
+        FAILED(m_pGraph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(&graph))))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    const CMediaType wanted = m_pOutput->CurrentMediaType();
+    const HRESULT hr = graph->ReconnectEx(m_pInput, &wanted);
+    graph->Release();
+    return FAILED(hr) ? hr : S_OK;
 }
 
 bool CTransInPlaceFilter::UsingDifferentAllocators() const {

@@ -18,6 +18,7 @@
 #include <streams.h>
 
 #include "platform/system/com/ClassRegistry.h"
+#include "platform/system/dshow/FilterRegistry.h"
 #include "platform/system/dshow/FileSink.h"
 #include "platform/sim/Faults.h"
 #include "platform/system/win/Drives.h"
@@ -163,11 +164,7 @@ public:
         return CBaseInputPin::NonDelegatingQueryInterface(riid, ppv);
     }
 
-    // Any byte stream: what it holds is the upstream filter's business.
-    HRESULT CheckMediaType(const CMediaType* pmt) override {
-        if (!pmt) return E_POINTER;
-        return pmt->majortype == MEDIATYPE_Stream ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-    }
+    HRESULT CheckMediaType(const CMediaType* pmt) override;
 
     // Byte samples are stamped with their position in the file (start) and its end (stop).
     STDMETHODIMP Receive(IMediaSample* pSample) override {
@@ -312,6 +309,7 @@ public:
         return S_OK;
     }
     void ConnectionBroken() { m_file.Close(); }
+    bool HasFileName() const { return !m_name.Name().empty(); }
 
 private:
     CCritSec m_lock;
@@ -326,6 +324,14 @@ FileWriterInputPin::FileWriterInputPin(FileWriter* filter, CCritSec* lock, Outpu
       m_writer(filter),
       m_file(file) {}
 
+// Anything until a file is named; then byte streams, whatever they hold.
+HRESULT FileWriterInputPin::CheckMediaType(const CMediaType* pmt) {
+    if (!pmt) return E_POINTER;
+    if (m_writer->HasFileName() && pmt->majortype != MEDIATYPE_Stream)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    return S_OK;
+}
+
 STDMETHODIMP FileWriterInputPin::EndOfStream() {
     if (!IsConnected()) return VFW_E_NOT_CONNECTED;
     return m_writer->EndOfStream();
@@ -339,5 +345,8 @@ HRESULT FileWriterInputPin::BreakConnect() {
 }  // namespace
 
 LUMACAP_REGISTER_CLASS(CLSID_FileWriter, "File Writer", CreateComInstance<FileWriter>);
+// Installed in the legacy filter category, where the mapper finds it.
+static const BuiltinFilter s_fileWriter(CLSID_FileWriter, L"File writer", MERIT_DO_NOT_USE,
+                                        {{REG_PINFLAG_B_RENDERER, {{GUID_NULL, GUID_NULL}}}});
 
 }  // namespace lumacap::dshow
