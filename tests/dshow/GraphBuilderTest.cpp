@@ -13,39 +13,7 @@
 namespace lumacap::test {
 namespace {
 
-class GraphBuilding : public SimTest {
-protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IGraphBuilder, graph.Out()),
-                  S_OK);
-        ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.Out()), S_OK);
-    }
-    void TearDown() override {
-        if (control) control->Stop();
-        control.Reset();
-        graph.Reset();
-        SimTest::TearDown();
-    }
-    IBaseFilter* Create(REFCLSID clsid) {
-        IBaseFilter* f = nullptr;
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                   reinterpret_cast<void**>(&f)),
-                  S_OK);
-        return f;
-    }
-    int FilterCount() {
-        ComPtr<IEnumFilters> e;
-        graph->EnumFilters(&e);
-        int n = 0;
-        ComPtr<IBaseFilter> f;
-        while (e->Next(1, &f, nullptr) == S_OK) ++n;
-        return n;
-    }
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<IMediaControl> control;
-};
+class GraphBuilding : public GraphTest {};
 
 TEST_F(GraphBuilding, NamesAreUniqueAndFiltersCanBeFoundAndRemoved) {
     ComPtr<IBaseFilter> a(Create(CLSID_NullRenderer));
