@@ -178,6 +178,8 @@ AM_MEDIA_TYPE* CameraCapability(IBaseFilter* camera, const char* subtype, long w
 
 STDMETHODIMP FrameCollector::SampleCB(double, IMediaSample* sample) {
     ++active;
+    REFERENCE_TIME start, stop;
+    if (SUCCEEDED(sample->GetTime(&start, &stop))) ++timed;
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     {

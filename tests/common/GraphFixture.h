@@ -111,6 +111,7 @@ public:
     std::atomic<long> refs{0};
     std::atomic<int> sleepMs{0};
     std::atomic<int> active{0};               // callbacks running right now
+    std::atomic<int> timed{0};                // mode 0: samples that carried a time stamp
     std::vector<const void*> samplePointers;  // mode 0: distinct IMediaSample objects seen
     std::vector<const void*> bufferPointers;
 

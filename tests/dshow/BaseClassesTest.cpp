@@ -150,12 +150,65 @@ TEST_F(BaseClasses, MediaTypesCopyCompareAndMatchPartially) {
     EXPECT_EQ(CreateMediaType(nullptr), nullptr);
 }
 
+TEST_F(BaseClasses, PinAndTypeEnumeratorsStepSkipResetAndClone) {
+    ComPtr<IBaseFilter> tee(Create(CLSID_SmartTee));
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(tee->EnumPins(&pins), S_OK);
+    IPin* got[3] = {};
+    ULONG n = 0;
+    EXPECT_EQ(pins->Next(2, got, nullptr), E_INVALIDARG);
+    ASSERT_EQ(pins->Next(2, got, &n), S_OK);
+    EXPECT_EQ(n, 2u);
+    for (ULONG i = 0; i < n; ++i) got[i]->Release();
+    ComPtr<IEnumPins> clone;
+    ASSERT_EQ(pins->Clone(&clone), S_OK);
+    EXPECT_EQ(pins->Next(2, got, &n), S_FALSE);
+    ASSERT_EQ(n, 1u);
+    got[0]->Release();
+    EXPECT_EQ(pins->Skip(1), S_FALSE);
+    // The clone kept its own place: the third pin is still ahead of it.
+    ASSERT_EQ(clone->Next(1, got, nullptr), S_OK);
+    LPWSTR id = nullptr;
+    got[0]->QueryId(&id);
+    EXPECT_STREQ(id, L"Preview");
+    CoTaskMemFree(id);
+    got[0]->Release();
+    ASSERT_EQ(pins->Reset(), S_OK);
+    EXPECT_EQ(pins->Skip(3), S_OK);
+    EXPECT_EQ(pins->Next(1, got, &n), S_FALSE);
+    EXPECT_EQ(n, 0u);
+
+    ComPtr<IBaseFilter> cam(BindDevice(CLSID_VideoInputDeviceCategory, 0));
+    ComPtr<IPin> out(FindPinByDirection(cam, PINDIR_OUTPUT));
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(out->EnumMediaTypes(&types), S_OK);
+    AM_MEDIA_TYPE* mt = nullptr;
+    ULONG count = 0;
+    while (types->Next(1, &mt, nullptr) == S_OK) {
+        DeleteMediaType(mt);
+        ++count;
+    }
+    ASSERT_GT(count, 2u);
+    ASSERT_EQ(types->Reset(), S_OK);
+    EXPECT_EQ(types->Skip(count - 1), S_OK);
+    ComPtr<IEnumMediaTypes> typesClone;
+    ASSERT_EQ(types->Clone(&typesClone), S_OK);
+    EXPECT_EQ(types->Skip(2), S_FALSE);
+    ASSERT_EQ(typesClone->Next(1, &mt, nullptr), S_OK);  // the last type
+    DeleteMediaType(mt);
+    EXPECT_EQ(typesClone->Next(1, &mt, nullptr), S_FALSE);
+}
+
 TEST_F(BaseClasses, AllocatorPoolsBlocksAndWakesWaitersOnDecommit) {
     HRESULT hr = S_OK;
     auto* raw = new CMemAllocator(NAME("test allocator"), nullptr, &hr);
     ComPtr<IMemAllocator> alloc;
     ASSERT_EQ(raw->NonDelegatingQueryInterface(IID_IMemAllocator, alloc.Out()), S_OK);
-    ALLOCATOR_PROPERTIES request{2, 1000, 16, 0}, actual{};
+    ALLOCATOR_PROPERTIES request{2, 1000, 0, 0}, actual{};
+    ASSERT_EQ(alloc->GetProperties(&actual), S_OK);
+    EXPECT_EQ(actual.cBuffers + actual.cbBuffer + actual.cbAlign, 0);
+    EXPECT_EQ(alloc->SetProperties(&request, &actual), VFW_E_BADALIGN);  // no alignment at all
+    request.cbAlign = 16;
     ASSERT_EQ(alloc->SetProperties(&request, &actual), S_OK);
     EXPECT_EQ(actual.cBuffers, 2);
     EXPECT_GE(actual.cbBuffer, 1000);
@@ -225,6 +278,14 @@ TEST_F(BaseClasses, SampleKeepsTimesFlagsAndLength) {
     EXPECT_EQ(s->GetTime(&start, &stop), S_OK);
     EXPECT_EQ(start, 100);
     EXPECT_EQ(stop, 200);
+    ComPtr<IMediaSample2> second;
+    ASSERT_EQ(s->QueryInterface(IID_IMediaSample2, second.Out()), S_OK);
+    AM_SAMPLE2_PROPERTIES props{};
+    ASSERT_EQ(second->GetProperties(sizeof(props), reinterpret_cast<BYTE*>(&props)), S_OK);
+    EXPECT_EQ(props.tStart, 100);
+    EXPECT_EQ(props.dwSampleFlags & (AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID),
+              static_cast<DWORD>(AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID));
+    second.Reset();
     EXPECT_EQ(s->SetActualDataLength(101), VFW_E_BUFFER_OVERFLOW);
     EXPECT_EQ(s->SetActualDataLength(50), S_OK);
     EXPECT_EQ(s->GetActualDataLength(), 50);

@@ -196,6 +196,26 @@ TEST_F(GraphBuilding, FindInterfaceFollowsPinCategories) {
               E_POINTER);
 }
 
+TEST_F(GraphBuilding, FindInterfaceLooksAtTheFilterThenDownstreamThenUpstream) {
+    ASSERT_TRUE(SUCCEEDED(BuildCameraGraph()));
+    ComPtr<IAMStreamConfig> config;
+    EXPECT_EQ(GraphTest::builder->FindInterface(nullptr, nullptr, grabberFilter,
+                                                IID_IAMStreamConfig, config.Out()),
+              S_OK);  // on the camera's pin, upstream
+    EXPECT_EQ(GraphTest::builder->FindInterface(&LOOK_DOWNSTREAM_ONLY, nullptr, grabberFilter,
+                                                IID_IAMStreamConfig, config.Out()),
+              E_FAIL);
+    ComPtr<ISampleGrabber> found;
+    EXPECT_EQ(GraphTest::builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, renderer,
+                                                IID_ISampleGrabber, found.Out()),
+              S_OK);
+    EXPECT_EQ(found.p, grabber.p);
+    // Only-upstream searches leave the filter itself out.
+    EXPECT_EQ(GraphTest::builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, grabberFilter,
+                                                IID_ISampleGrabber, found.Out()),
+              E_FAIL);
+}
+
 TEST_F(GraphBuilding, CaptureAndPreviewShareOneSmartTee) {
     ComPtr<ICaptureGraphBuilder2> builder;
     CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,

@@ -249,6 +249,27 @@ TEST_F(Streaming, BrightnessAndContrastChangeTheFramesWhileStreaming) {
     ASSERT_EQ(control->Stop(), S_OK);
 }
 
+TEST_F(Streaming, TheTeeAnswersOnceItsInputIsConnectedAndSendsPreviewsUntimed) {
+    ComPtr<IBaseFilter> tee(Create(CLSID_SmartTee));
+    ComPtr<IPin> preview;
+    ASSERT_EQ(tee->FindPin(L"Preview", &preview), S_OK);
+    ComPtr<IEnumMediaTypes> types;
+    EXPECT_EQ(preview->EnumMediaTypes(&types), VFW_E_NOT_CONNECTED);
+    EXPECT_EQ(types.p, nullptr);
+    FILTER_STATE state;
+    ASSERT_EQ(tee->Pause(), S_OK);
+    EXPECT_EQ(tee->GetState(0, &state), VFW_S_CANT_CUE);
+    ASSERT_EQ(tee->Stop(), S_OK);
+
+    // RGB24 needs no converter: the grabber takes the tee's preview samples themselves.
+    ASSERT_EQ(BuildCameraGraph(0, "RGB24", 320, 240), VFW_S_NOPREVIEWPIN);
+    ASSERT_EQ(grabber->SetCallback(&frames, 0), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_TRUE(frames.WaitFor(3));
+    ASSERT_EQ(control->Stop(), S_OK);
+    EXPECT_EQ(frames.timed, 0);
+}
+
 TEST_F(Streaming, UnreadEventsDoNotKeepTheDeviceAlive) {
     // The graph holds the lost device in its queue; releasing the graph frees it.
     BuildCamera();
