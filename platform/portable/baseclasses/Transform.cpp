@@ -372,16 +372,25 @@ STDMETHODIMP CTransInPlaceOutputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
     return upstream->EnumMediaTypes(ppEnum);
 }
 
-// Samples pass through unchanged, so the output takes what the filter takes on its input and the
-// upstream pin can produce. Once samples flow, the input's type is the only one left.
+// Samples pass through unchanged: a connection carries exactly the input's type.
 HRESULT CTransInPlaceOutputPin::CheckMediaType(const CMediaType* pmt) {
     CTransformInputPin* input = m_pTIPFilter->m_pInput;
     if (!input || !input->IsConnected()) return VFW_E_NOT_CONNECTED;
-    if (input->CurrentMediaType() == *pmt) return S_OK;
-    if (!m_pTIPFilter->IsStopped()) return VFW_E_TYPE_NOT_ACCEPTED;
-    const HRESULT hr = m_pTIPFilter->CheckInputType(pmt);
-    if (hr != S_OK) return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
-    return input->GetConnected()->QueryAccept(pmt) == S_OK ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    return input->CurrentMediaType() == *pmt ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+// Asked outside a connection, the output accepts what the filter takes on its input and the
+// upstream pin could produce (after a reconnection of the input). The upstream pin is asked with
+// no lock of ours held: its filter's lock comes before ours when it connects to our input.
+STDMETHODIMP CTransInPlaceOutputPin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
+    if (!pmt) return E_POINTER;
+    CTransformInputPin* input = m_pTIPFilter->m_pInput;
+    IPin* upstream = input ? input->GetConnected() : nullptr;
+    if (!upstream) return S_FALSE;
+    const CMediaType mt(*pmt);
+    if (input->CurrentMediaType() == mt) return S_OK;
+    if (m_pTIPFilter->CheckInputType(&mt) != S_OK) return S_FALSE;
+    return upstream->QueryAccept(pmt) == S_OK ? S_OK : S_FALSE;
 }
 
 HRESULT CTransInPlaceOutputPin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
@@ -450,19 +459,8 @@ HRESULT CTransInPlaceFilter::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_P
     return actual.cbBuffer < request.cbBuffer ? E_FAIL : S_OK;
 }
 
-// The output may have been agreed on a type other than the input's (one the upstream pin can
-// also produce): the input then reconnects with it, since samples pass through unchanged.
-HRESULT CTransInPlaceFilter::CompleteConnect(PIN_DIRECTION dir, IPin*) {
-    if (dir != PINDIR_OUTPUT || !m_pInput->IsConnected()) return S_OK;
-    if (m_pInput->CurrentMediaType() == m_pOutput->CurrentMediaType()) return S_OK;
-    IFilterGraph2* graph = nullptr;
-    if (!m_pGraph ||
-        FAILED(m_pGraph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(&graph))))
-        return VFW_E_TYPE_NOT_ACCEPTED;
-    const CMediaType wanted = m_pOutput->CurrentMediaType();
-    const HRESULT hr = graph->ReconnectEx(m_pInput, &wanted);
-    graph->Release();
-    return FAILED(hr) ? hr : S_OK;
+HRESULT CTransInPlaceFilter::CompleteConnect(PIN_DIRECTION, IPin*) {
+    return S_OK;
 }
 
 bool CTransInPlaceFilter::UsingDifferentAllocators() const {

@@ -126,6 +126,7 @@ public:
     CTransInPlaceOutputPin(LPCTSTR pObjectName, CTransInPlaceFilter* pFilter, HRESULT* phr,
                            LPCWSTR pName);
     STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** ppEnum) override;
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* pmt) override;
     HRESULT CheckMediaType(const CMediaType* pmt) override;
     // Passes the upstream allocator through, so samples travel without a copy.
     HRESULT DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) override;

@@ -137,6 +137,11 @@ public:
     HRESULT CheckMediaType(const CMediaType* pmt) override;
     HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
     HRESULT DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) override;
+
+protected:
+    HRESULT AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) override;
+
+public:
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProp) override;
     HRESULT Active() override;
     HRESULT Inactive() override;
@@ -268,6 +273,14 @@ STDMETHODIMP TeeOutput::QueryAccept(const AM_MEDIA_TYPE* pmt) {
 HRESULT TeeOutput::CheckMediaType(const CMediaType* pmt) {
     if (!m_tee->Input().IsConnected()) return VFW_E_NOT_CONNECTED;
     return m_tee->Input().CurrentMediaType() == *pmt ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+// Only the input's type can connect, so it is the only one tried: enumerating the upstream pin's
+// types here would take its filter's lock under ours, the reverse of its connection to our input.
+HRESULT TeeOutput::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
+    const CMediaType& in = m_tee->Input().CurrentMediaType();
+    if (pmt && !in.MatchesPartial(pmt)) return VFW_E_NO_ACCEPTABLE_TYPES;
+    return AttemptConnection(pReceivePin, &in);
 }
 
 // The input's type first, then the upstream pin's preferred types.
