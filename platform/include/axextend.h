@@ -311,3 +311,71 @@ interface IFilterMapper2 : public IUnknown {
 interface IFilterMapper3 : public IFilterMapper2 {
     virtual HRESULT STDMETHODCALLTYPE GetICreateDevEnum(ICreateDevEnum** ppEnum) = 0;
 };
+
+// ---- the video renderer's overlay, file writers, the AVI mux ------------------------------------
+
+DEFINE_GUID(IID_IOverlay, 0x56a868a1, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IFileSinkFilter2, 0x00855b90, 0xce1b, 0x11d0, 0xbd, 0x4f, 0x00, 0xa0, 0xc9, 0x11,
+            0xce, 0x86);
+DEFINE_GUID(IID_IConfigAviMux, 0x5acd6aa0, 0xf482, 0x11ce, 0x8b, 0x67, 0x00, 0xaa, 0x00, 0xa3, 0xf1,
+            0xa6);
+DEFINE_GUID(IID_IConfigInterleaving, 0xbee3d220, 0x157b, 0x11d0, 0xbd, 0x23, 0x00, 0xa0, 0xc9, 0x11,
+            0xce, 0x86);
+
+typedef struct tagPALETTEENTRY PALETTEENTRY;
+typedef struct _RGNDATA RGNDATA;
+interface IOverlayNotify;
+
+enum { CK_NOCOLORKEY = 0x0, CK_INDEX = 0x1, CK_RGB = 0x2 };
+typedef struct tagCOLORKEY {
+    DWORD KeyType;
+    DWORD PaletteIndex;
+    COLORREF LowColorValue;
+    COLORREF HighColorValue;
+} COLORKEY;
+
+interface IOverlay : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetPalette(DWORD* pdwColors, PALETTEENTRY** ppPalette) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetPalette(DWORD dwColors, PALETTEENTRY* pPalette) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDefaultColorKey(COLORKEY* pColorKey) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetColorKey(COLORKEY* pColorKey) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetColorKey(COLORKEY* pColorKey) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetWindowHandle(HWND* pHwnd) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetClipList(RECT* pSourceRect, RECT* pDestinationRect,
+                                                  RGNDATA** ppRgnData) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetVideoPosition(RECT* pSourceRect,
+                                                       RECT* pDestinationRect) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Advise(IOverlayNotify* pOverlayNotify, DWORD dwInterests) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unadvise() = 0;
+};
+
+enum { AM_FILE_OVERWRITE = 0x1 };
+
+interface IFileSinkFilter2 : public IFileSinkFilter {
+    virtual HRESULT STDMETHODCALLTYPE SetMode(DWORD dwFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetMode(DWORD* pdwFlags) = 0;
+};
+
+interface IConfigAviMux : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetMasterStream(LONG iStream) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetMasterStream(LONG* pStream) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetOutputCompatibilityIndex(BOOL fOldIndex) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetOutputCompatibilityIndex(BOOL* pfOldIndex) = 0;
+};
+
+typedef enum InterleavingMode {
+    INTERLEAVE_NONE = 0,
+    INTERLEAVE_CAPTURE = 1,
+    INTERLEAVE_FULL = 2,
+    INTERLEAVE_NONE_BUFFERED = 3,
+} InterleavingMode;
+
+interface IConfigInterleaving : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE put_Mode(InterleavingMode mode) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Mode(InterleavingMode* pMode) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_Interleaving(const REFERENCE_TIME* prtInterleave,
+                                                       const REFERENCE_TIME* prtPreroll) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Interleaving(REFERENCE_TIME* prtInterleave,
+                                                       REFERENCE_TIME* prtPreroll) = 0;
+};

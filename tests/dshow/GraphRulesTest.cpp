@@ -215,6 +215,43 @@ TEST_F(GraphRules, TheGraphAnswersItsInterfacesButNotIDispatchAndCanBeAggregated
     }
 }
 
+TEST_F(GraphRules, FiltersAnswerTheInterfacesApplicationsUse) {
+    const std::pair<const CLSID*, std::vector<const IID*>> table[] = {
+        {&CLSID_VideoRenderer,
+         {&IID_IBasicVideo2, &IID_IVideoWindow, &IID_IMediaSeeking, &IID_IQualityControl}},
+        {&CLSID_NullRenderer, {&IID_IMediaSeeking, &IID_IMediaPosition, &IID_IQualityControl}},
+        {&CLSID_AviDest,
+         {&IID_IMediaSeeking, &IID_IConfigAviMux, &IID_IConfigInterleaving,
+          &IID_ISpecifyPropertyPages}},
+        {&CLSID_FileWriter, {&IID_IFileSinkFilter2, &IID_IAMFilterMiscFlags}},
+        {&CLSID_AudioRecord, {&IID_IPersistPropertyBag, &IID_IAMFilterMiscFlags}},
+    };
+    for (const auto& [clsid, iids] : table) {
+        ComPtr<IBaseFilter> f(Create(*clsid));
+        for (const IID* iid : iids) {
+            ComPtr<IUnknown> i;
+            EXPECT_EQ(f->QueryInterface(*iid, i.Out()), S_OK);
+        }
+    }
+    // The video renderer's window, through its pin's overlay.
+    ComPtr<IBaseFilter> video(Create(CLSID_VideoRenderer));
+    ComPtr<IPin> pin(FindPinByDirection(video, PINDIR_INPUT));
+    ComPtr<IOverlay> overlay;
+    ASSERT_EQ(pin->QueryInterface(IID_IOverlay, overlay.Out()), S_OK);
+    HWND hwnd = nullptr;
+    EXPECT_EQ(overlay->GetWindowHandle(&hwnd), S_OK);
+    EXPECT_TRUE(IsWindow(hwnd));
+    // The mux tells how much it has written; it cannot seek.
+    ComPtr<IBaseFilter> mux(Create(CLSID_AviDest));
+    ComPtr<IMediaSeeking> seeking;
+    mux->QueryInterface(IID_IMediaSeeking, seeking.Out());
+    DWORD caps = 0;
+    ASSERT_EQ(seeking->GetCapabilities(&caps), S_OK);
+    EXPECT_EQ(caps, static_cast<DWORD>(AM_SEEKING_CanGetCurrentPos | AM_SEEKING_CanGetDuration));
+    LONGLONG stop = 0;
+    EXPECT_EQ(seeking->GetStopPosition(&stop), E_NOTIMPL);
+}
+
 TEST_F(GraphRules, ConnectUsesAConverterAlreadyInTheGraph) {
     ComPtr<IBaseFilter> cam(BindDevice(CLSID_VideoInputDeviceCategory, 0));
     ComPtr<IBaseFilter> video(Create(CLSID_VideoRenderer));

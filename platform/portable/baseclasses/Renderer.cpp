@@ -9,6 +9,12 @@ CRendererInputPin::CRendererInputPin(CBaseRenderer* pRenderer, HRESULT* phr, LPC
     : CBaseInputPin(NAME("Renderer pin"), pRenderer, &pRenderer->m_InterfaceLock, phr, pPinName),
       m_pRenderer(pRenderer) {}
 
+STDMETHODIMP CRendererInputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (SUCCEEDED(m_pRenderer->InputPinInterface(riid, ppv))) return S_OK;
+    return CBaseInputPin::NonDelegatingQueryInterface(riid, ppv);
+}
+
 STDMETHODIMP CRendererInputPin::EndOfStream() {
     CAutoLock lock(&m_pRenderer->m_InterfaceLock);
     // S_FALSE while flushing, VFW_E_WRONG_STATE while stopped.

@@ -15,6 +15,7 @@ class CBaseRenderer;
 class LUMACAP_API CRendererInputPin : public CBaseInputPin {
 public:
     CRendererInputPin(CBaseRenderer* pRenderer, HRESULT* phr, LPCWSTR Name);
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP EndOfStream() override;
     STDMETHODIMP BeginFlush() override;
     STDMETHODIMP EndFlush() override;
@@ -62,6 +63,8 @@ public:
     virtual HRESULT BreakConnect() { return NOERROR; }
     virtual HRESULT CompleteConnect(IPin* pReceivePin) { return NOERROR; }
     virtual HRESULT OnStartStreaming() { return NOERROR; }
+    // Interfaces a derived renderer adds to its input pin (an overlay, say).
+    virtual HRESULT InputPinInterface(REFIID riid, void** ppv) { return E_NOINTERFACE; }
     virtual HRESULT OnStopStreaming() { return NOERROR; }
     virtual HRESULT Receive(IMediaSample* pMediaSample);
     virtual HRESULT EndOfStream();

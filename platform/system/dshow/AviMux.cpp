@@ -26,6 +26,7 @@
 #include "platform/system/codecs/Muxer.h"
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/dshow/FilterRegistry.h"
+#include "platform/system/dshow/MuxConfig.h"
 #include "platform/system/dshow/MuxSeeking.h"
 #include "platform/system/dshow/WriterTiming.h"
 
@@ -237,6 +238,7 @@ public:
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         if (riid == IID_IMediaSeeking) return GetInterface(&m_seeking, ppv);
+        if (SUCCEEDED(m_config.Answer(riid, ppv))) return S_OK;
         return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
     }
     MuxSeeking& Seeking() { return m_seeking; }
@@ -367,6 +369,7 @@ private:
 
     CCritSec m_lock;
     MuxSeeking m_seeking{this};
+    MuxConfig m_config{this};
     std::unique_ptr<AviMuxOutputPin> m_output;
     std::vector<std::unique_ptr<AviMuxInputPin>> m_inputs;
 

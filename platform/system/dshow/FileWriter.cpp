@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -252,7 +253,7 @@ private:
     OutputFile* m_file;
 };
 
-class FileWriter final : public CBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
+class FileWriter final : public CBaseFilter, public IFileSinkFilter2, public IAMFilterMiscFlags {
 public:
     explicit FileWriter(HRESULT* phr)
         : CBaseFilter(NAME("File Writer"), nullptr, &m_lock, CLSID_FileWriter, phr),
@@ -264,9 +265,9 @@ public:
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_IFileSinkFilter) {
+        if (riid == IID_IFileSinkFilter || riid == IID_IFileSinkFilter2) {
             LUMACAP_FAULT_POINT("IBaseFilter::QueryInterface");
-            return GetInterface(static_cast<IFileSinkFilter*>(this), ppv);
+            return GetInterface(static_cast<IFileSinkFilter2*>(this), ppv);
         }
         if (riid == IID_IAMFilterMiscFlags)
             return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
@@ -300,6 +301,18 @@ public:
         return m_name.Get(ppszFileName, pmt);
     }
 
+    // IFileSinkFilter2: the mode is kept and reported; every run writes its file afresh anyway.
+    STDMETHODIMP SetMode(DWORD dwFlags) override {
+        if (dwFlags & ~static_cast<DWORD>(AM_FILE_OVERWRITE)) return E_INVALIDARG;
+        m_mode = dwFlags;
+        return S_OK;
+    }
+    STDMETHODIMP GetMode(DWORD* pdwFlags) override {
+        if (!pdwFlags) return E_POINTER;
+        *pdwFlags = m_mode;
+        return S_OK;
+    }
+
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
     // The end of the stream: the file is complete.
@@ -315,6 +328,7 @@ private:
     CCritSec m_lock;
     OutputFile m_file;
     FileSinkName m_name;
+    std::atomic<DWORD> m_mode{0};
     FileWriterInputPin m_pin;
 };
 

@@ -52,7 +52,7 @@ bool IsDrawableSubtype(const GUID& subtype) {
            subtype == MEDIASUBTYPE_RGB32;
 }
 
-class VideoRenderer final : public CBaseRenderer, public IVideoWindow, public IBasicVideo {
+class VideoRenderer final : public CBaseRenderer, public IVideoWindow, public IBasicVideo2 {
 public:
     explicit VideoRenderer(HRESULT* phr)
         : CBaseRenderer(CLSID_VideoRenderer, NAME("Video Renderer"), nullptr, phr) {
@@ -73,7 +73,8 @@ public:
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         if (riid == IID_IVideoWindow) return GetInterface(static_cast<IVideoWindow*>(this), ppv);
-        if (riid == IID_IBasicVideo) return GetInterface(static_cast<IBasicVideo*>(this), ppv);
+        if (riid == IID_IBasicVideo || riid == IID_IBasicVideo2)
+            return GetInterface(static_cast<IBasicVideo2*>(this), ppv);
         return CBaseRenderer::NonDelegatingQueryInterface(riid, ppv);
     }
 
@@ -357,6 +358,16 @@ public:
         if (!w || !h) return E_POINTER;
         return IdealSize(w, h);
     }
+    // Square pixels: the picture's own proportions.
+    STDMETHODIMP GetPreferredAspectRatio(long* x, long* y) override {
+        if (!x || !y) return E_POINTER;
+        return IdealSize(x, y);
+    }
+
+    HRESULT InputPinInterface(REFIID riid, void** ppv) override {
+        if (riid != IID_IOverlay) return E_NOINTERFACE;
+        return GetInterface(&m_overlay, ppv);
+    }
 
     STDMETHODIMP put_SourceLeft(long v) override {
         return SetRect(false, &v, nullptr, nullptr, nullptr);
@@ -476,6 +487,35 @@ public:
     }
 
 private:
+    // The input pin's overlay: only its window is of use to anyone now; it shares the pin's
+    // identity.
+    class Overlay final : public IOverlay {
+    public:
+        explicit Overlay(VideoRenderer* r) : m_r(r) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+            return m_r->GetPin(0)->QueryInterface(riid, ppv);
+        }
+        STDMETHODIMP_(ULONG) AddRef() override { return m_r->GetPin(0)->AddRef(); }
+        STDMETHODIMP_(ULONG) Release() override { return m_r->GetPin(0)->Release(); }
+        STDMETHODIMP GetWindowHandle(HWND* pHwnd) override {
+            if (!pHwnd) return E_POINTER;
+            *pHwnd = m_r->m_hwnd;
+            return S_OK;
+        }
+        STDMETHODIMP GetPalette(DWORD*, PALETTEENTRY**) override { return E_NOTIMPL; }
+        STDMETHODIMP SetPalette(DWORD, PALETTEENTRY*) override { return E_NOTIMPL; }
+        STDMETHODIMP GetDefaultColorKey(COLORKEY*) override { return E_NOTIMPL; }
+        STDMETHODIMP GetColorKey(COLORKEY*) override { return E_NOTIMPL; }
+        STDMETHODIMP SetColorKey(COLORKEY*) override { return E_NOTIMPL; }
+        STDMETHODIMP GetClipList(RECT*, RECT*, RGNDATA**) override { return E_NOTIMPL; }
+        STDMETHODIMP GetVideoPosition(RECT*, RECT*) override { return E_NOTIMPL; }
+        STDMETHODIMP Advise(IOverlayNotify*, DWORD) override { return E_NOTIMPL; }
+        STDMETHODIMP Unadvise() override { return E_NOTIMPL; }
+
+    private:
+        VideoRenderer* m_r;
+    };
+
     bool Connected() { return GetPin(0) && m_pInputPin->IsConnected(); }
     bool IsWindowShown() { return (GetWindowLongPtrA(m_hwnd, GWL_STYLE) & WS_VISIBLE) != 0; }
 
@@ -674,6 +714,7 @@ private:
         EndPaint(hwnd, &ps);
     }
 
+    Overlay m_overlay{this};
     std::thread m_thread;
     std::mutex m_readyMutex;
     std::condition_variable m_readyCv;
