@@ -3,12 +3,14 @@
 #   make test       install what is missing, build, run the whole test suite
 #   make test-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   make bench      build and run the benchmarks
-#   make lint       clang-tidy over the library and the tool
+#   make lint       every source says what it holds; clang-tidy over library, platform and tool
+#   make windows-check  cross-compile the library for Windows (mingw-w64) and link a test program
 #   make format     clang-format every tracked source in place; make format-check only reports
 #   make install    install into $(PREFIX) (default /usr/local)
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+WIN_BUILD  ?= build-windows
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 LUMACAP_WERROR ?= OFF
@@ -16,7 +18,8 @@ LUMACAP_WERROR ?= OFF
 LAUNCHER   := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 CMAKE_ARGS := -G Ninja $(LAUNCHER) -DLUMACAP_WERROR=$(LUMACAP_WERROR)
 
-.PHONY: all deps configure build run test test-asan bench lint format format-check install examples clean
+.PHONY: all deps configure build run test test-asan bench lint windows-check format format-check \
+        install examples clean
 
 all: build
 
@@ -46,6 +49,9 @@ test-asan: deps
 lint: build
 	./scripts/lint.sh $(BUILD)
 
+windows-check: deps
+	JOBS=$(JOBS) LUMACAP_WERROR=$(LUMACAP_WERROR) ./scripts/windows-check.sh $(WIN_BUILD)
+
 bench: build
 	./scripts/run-benchmarks.sh $(BUILD)
 
@@ -59,4 +65,4 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)

@@ -4,6 +4,7 @@
 
 #include <mbstring.h>
 #include <rotatefilter.h>
+#include <streams.h>  // DeleteMediaType
 
 #include "app/Release.h"
 #include "camera/Enumeration.h"

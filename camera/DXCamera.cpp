@@ -143,7 +143,7 @@ void CDXCamera::Reset() {
 }
 
 void CDXCamera::FormatErrorMessage(const char* step, DWORD code) {
-    m_strLastError.Format("%s. ErrorCode=0x%08X:%s", step ? step : "", code,
+    m_strLastError.Format("%s. ErrorCode=0x%08X:%s", step ? step : "", static_cast<unsigned>(code),
                           GetErrorCodeText(code).GetString());
 }
 

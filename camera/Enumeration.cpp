@@ -7,6 +7,7 @@
 
 #include <lumacap/DXCamera.h>
 #include <mbstring.h>
+#include <streams.h>  // DeleteMediaType
 
 namespace {
 

@@ -10,9 +10,10 @@
 class CDXRecorder;
 class CVideoMergeFilter;
 
-// {A4376148-D32D-44CB-BE93-5740C124F428}
-DEFINE_GUID(CLSID_VideoMergeFilter, 0xa4376148, 0xd32d, 0x44cb, 0xbe, 0x93, 0x57, 0x40, 0xc1, 0x24,
-            0xf4, 0x28);
+// {A4376148-D32D-44CB-BE93-5740C124F428}. Defined inline so no translation unit has to define it
+// for the others (with DEFINE_GUID, Windows needs one compiled under initguid.h).
+inline constexpr GUID CLSID_VideoMergeFilter = {
+    0xa4376148, 0xd32d, 0x44cb, {0xbe, 0x93, 0x57, 0x40, 0xc1, 0x24, 0xf4, 0x28}};
 
 class CVideoMergePin : public CSourceStream {
 public:

@@ -1,3 +1,4 @@
+// CxImage: creating the image buffer (one block, header then pixels), filling it and freeing it.
 #include "image/ximage.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// CPreviewItem: one overlay rectangle, its handles, hit testing and drawing.
 #include "preview/PreviewItem.h"
 
 #include <cstdlib>

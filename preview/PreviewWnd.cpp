@@ -1,3 +1,4 @@
+// CPreviewWnd: creation, frames in, painting the picture and handing graph events to the camera.
 #include "preview/PreviewWnd.h"
 
 #include <gdiplus.h>

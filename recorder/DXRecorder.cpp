@@ -216,6 +216,6 @@ int CDXRecorder::GetRealFramesCount() {
 }
 
 void CDXRecorder::FormatErrorMessage(const char* text, DWORD code) {
-    m_strLastError.Format("%s. ErrorCode=0x%08X:%s", text ? text : "", code,
+    m_strLastError.Format("%s. ErrorCode=0x%08X:%s", text ? text : "", static_cast<unsigned>(code),
                           GetErrorCodeText(code).GetString());
 }

@@ -11,6 +11,7 @@
 #include <gdiplus.h>
 #include <mbstring.h>
 #include <mmreg.h>
+#include <streams.h>  // DeleteMediaType, FreeMediaType
 
 #include "app/Release.h"
 #include "devices/Devices.h"

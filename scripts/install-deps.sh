@@ -16,8 +16,8 @@ packages=(
     libpulse-dev pulseaudio pulseaudio-utils
     # the camera double served as a device node
     libfuse3-dev fuse3
-    # the Windows compile check
-    g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+    # the Windows compile check, and Wine for its smoke run
+    g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64
     # formatting, lint, sanitizers and fuzzing
     clang clang-format clang-tidy clang-tools libclang-rt-14-dev
     # reading recorded files back, and the references the benchmarks compare against

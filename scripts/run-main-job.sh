@@ -15,8 +15,8 @@ echo "== lumacap devices"
 
 # ---- capture: a snapshot and a preview from the default camera --------------------------------
 echo
-echo "== lumacap snapshot (default camera)"
-"$tool" snapshot -o "$out/snapshot.bmp"
+echo "== lumacap snapshot (default camera), with the platform's trace of the graph it builds"
+LUMACAP_TRACE=dshow LUMACAP_TRACE_FILE= "$tool" snapshot -o "$out/snapshot.bmp"
 
 echo
 echo "== lumacap preview (default camera, self-drawn, with an overlay rectangle)"
@@ -28,6 +28,9 @@ echo "  snapshot:      $out/snapshot.bmp"
 echo "  preview shot:  $out/preview.bmp"
 
 # ---- recording: the default camera and the screen side by side, with sound ----
+# The sound comes from the first microphone: the sound server's default one when a server
+# answers (PulseAudio, or PipeWire's PulseAudio service), otherwise the virtual microphone. The
+# tool says which ("sound from: ...").
 echo
 echo "== lumacap record: AVI (default camera and the screen, with sound)"
 "$tool" record -o "$out/recording.avi" --seconds 4 --camera 0 --window screen --audio

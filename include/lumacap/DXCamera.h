@@ -9,6 +9,8 @@
 #include <qedit.h>
 #include <windows.h>
 
+#include <lumacap_export.h>
+
 #include "DXCameraProperty.h"
 
 class CDXCamera;

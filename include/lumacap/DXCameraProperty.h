@@ -6,6 +6,8 @@
 #include <afxstr.h>
 #include <windows.h>
 
+#include <lumacap_export.h>
+
 // One capture format of a device.
 struct CAMERAVIDEOINFO {
     LONG lWidth;   // frame width in pixels

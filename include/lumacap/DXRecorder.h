@@ -10,6 +10,8 @@
 #include <qedit.h>
 #include <windows.h>
 
+#include <lumacap_export.h>
+
 #include "DXCamera.h"
 
 class CVideoMergeFilter;

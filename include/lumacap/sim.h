@@ -9,6 +9,8 @@
 #include <objbase.h>
 #include <windows.h>
 
+#include <lumacap_export.h>
+
 namespace lumacap::sim {
 
 // Puts every simulated part of the platform back to its defaults: real clock, default drives,

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <lumacap_export.h>
+
 namespace lumacap::sim {
 
 // One control of an open property frame, as the frame shows it.

@@ -13,6 +13,8 @@
 
 #include <windows.h>
 
+#include <lumacap_export.h>
+
 namespace lumacap::sim {
 
 // One capture capability of a camera.
@@ -108,6 +110,21 @@ LUMACAP_API bool ConfigureMicrophone(int position, const VirtualMicrophoneConfig
 LUMACAP_API VirtualMicrophoneConfig GetMicrophoneConfig(int position);
 LUMACAP_API bool UnplugMicrophone(int position);
 LUMACAP_API bool ReplugMicrophone(int position);
+
+// ---- microphones of the sound server ------------------------------------------------------------
+// Real microphones are the sources of the sound server (PulseAudio, or PipeWire through its
+// PulseAudio service), listed before the virtual ones: the server's default source first, monitors
+// of its outputs only when the environment has LUMACAP_AUDIO_MONITORS=1. A process starts by
+// asking the server its environment names; Reset asks none, so that tests see only virtual
+// microphones unless they name a server.
+//
+// Asks `server` ("unix:/path/to/native", "tcp:host"; null or empty: the environment's) at each
+// enumeration; a server that cannot be reached simply lists nothing.
+LUMACAP_API void UseSoundServer(const char* server = nullptr);
+LUMACAP_API void UseNoSoundServer();
+// Lists the server's microphone with this display name first instead of the server's default
+// (null: the default again), as choosing the default recording device in the system's settings.
+LUMACAP_API void PreferSoundServerMicrophone(const char* displayName);
 
 // ---- reading pictures back
 // --------------------------------------------------------------------------- The frame number a

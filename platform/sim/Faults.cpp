@@ -1,8 +1,11 @@
+// Fault points: the armed table, its slow-path check, and GUID text for creation points.
 #include "platform/sim/Faults.h"
 
 #include <cstdio>
 #include <map>
 #include <mutex>
+
+#include "platform/system/win/Trace.h"
 
 namespace lumacap::fault {
 namespace {
@@ -32,6 +35,8 @@ HRESULT CheckArmed(const char* point) {
     ++a.calls;
     if (a.nth != 0 && a.calls != a.nth) return S_OK;
     ++a.hits;
+    LUMACAP_TRACE(kSim, "fault hit: %s answers 0x%08X (call %d)", point,
+                  static_cast<unsigned>(a.hr), a.calls);
     return a.hr;
 }
 

@@ -11,13 +11,15 @@ namespace lumacap::sim {
 
 bool DrawPreviewRect(HWND hPreview, const RECT& rcPicture) {
     // Only the window's own thread can pump the messages the drag produces.
-    if (!IsWindow(hPreview) || GetWindowThreadProcessId(hPreview, nullptr) != GetCurrentThreadId()) return false;
+    if (!IsWindow(hPreview) || GetWindowThreadProcessId(hPreview, nullptr) != GetCurrentThreadId())
+        return false;
     const UINT query = RegisterWindowMessageA(kPreviewQueryMessage);
     const LRESULT itemsBefore = SendMessageA(hPreview, query, kPreviewQueryItems, 0);
     RECT rc = rcPicture;
     if (rc.left > rc.right) std::swap(rc.left, rc.right);
     if (rc.top > rc.bottom) std::swap(rc.top, rc.bottom);
-    if (itemsBefore < 0 || !SendMessageA(hPreview, query, kPreviewQueryMapRect, reinterpret_cast<LPARAM>(&rc)))
+    if (itemsBefore < 0 ||
+        !SendMessageA(hPreview, query, kPreviewQueryMapRect, reinterpret_cast<LPARAM>(&rc)))
         return false;  // not a preview, or no picture on it
 
     POINT from{rc.left, rc.top}, to{rc.right, rc.bottom};
@@ -33,7 +35,8 @@ bool DrawPreviewRect(HWND hPreview, const RECT& rcPicture) {
     PumpMessages();
     // The first move only starts the drawing; the ones after it stretch the rectangle.
     for (int i = 1; i <= 4; ++i) {
-        MovePointerToClient(hPreview, from.x + (to.x - from.x) * i / 4, from.y + (to.y - from.y) * i / 4);
+        MovePointerToClient(hPreview, from.x + (to.x - from.x) * i / 4,
+                            from.y + (to.y - from.y) * i / 4);
         PumpMessages();
     }
     ReleaseButton();

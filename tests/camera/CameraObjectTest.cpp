@@ -1,3 +1,4 @@
+// The camera object: state before opening, format indices, error texts, copies, callbacks.
 #include <regex>
 #include <string>
 

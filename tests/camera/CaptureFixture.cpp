@@ -1,3 +1,4 @@
+// Capture test support: the host window, opened cameras and the frame log.
 #include "CaptureFixture.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// The component library: initialisation per thread, creation through the registry, fault points.
 #include <thread>
 
 #include <objbase.h>

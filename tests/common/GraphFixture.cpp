@@ -1,3 +1,4 @@
+// Graph test helpers: the message window, device binding, pin lookup and the frame collector.
 #include "common/GraphFixture.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The simulation fixture every test derives from, and whole-file and byte helpers.
 #include "common/SimTest.h"
 
 #include <sys/stat.h>

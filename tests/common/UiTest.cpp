@@ -1,3 +1,4 @@
+// The window test fixture: a window class that records every message, and its log.
 #include "common/UiTest.h"
 
 #include <cmath>

@@ -9,6 +9,7 @@
 #include <lumacap/sim.h>
 
 #include "common/GraphFixture.h"
+#include "platform/system/win/Trace.h"
 
 namespace lumacap::test {
 namespace {
@@ -58,9 +59,22 @@ TEST_F(GraphBuilding, ConnectInsertsAConverterForTheVideoRendererAndTheWindowFol
     ASSERT_EQ(config->SetFormat(yuy2), S_OK);
     DeleteMediaType(yuy2);
     EXPECT_EQ(graph->ConnectDirect(out, in, nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
-    ASSERT_EQ(graph->Connect(out, in), S_OK);
+    const std::string traceFile = TempDir() + "/trace.txt";
+    trace::Configure("dshow", traceFile.c_str());
+    const HRESULT connected = graph->Connect(out, in);
+    trace::Configure(std::getenv("LUMACAP_TRACE"), std::getenv("LUMACAP_TRACE_FILE"));
+    ASSERT_EQ(connected, S_OK);
     ComPtr<IBaseFilter> converter;
     EXPECT_EQ(graph->FindFilterByName(L"Color Space Converter", &converter), S_OK);
+    // The trace tells how: each connection with its type, the allocator, the converter.
+    const std::string trace = ReadWholeFile(traceFile);
+    for (const char* line :
+         {"connected Video Capture.Capture -> Color Space Converter.XForm In: Video YUY2 640x480 "
+          "16-bit",
+          "allocator of Color Space Converter.XForm Out: ",
+          "connected Color Space Converter.XForm Out -> VideoRender.Input: Video RGB",
+          "inserted Color Space Converter between Video Capture.Capture and VideoRender.Input"})
+        EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
 
     ASSERT_EQ(window->put_Owner(0x5678), S_OK);
     ASSERT_EQ(window->SetWindowPosition(10, 20, 320, 240), S_OK);

@@ -1,3 +1,4 @@
+// Frame source test support: a sink filter that records what the pin delivers, and a fake sample.
 #include "framesource/FrameSourceSupport.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// CxImage: buffer layout, depths and palettes, the memory limit, filling from pixels, destroying.
 #include <cstring>
 #include <vector>
 

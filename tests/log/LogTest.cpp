@@ -1,3 +1,4 @@
+// Log files: line format, choice of directory, daily files, long text and unwritable places.
 #include <filesystem>
 #include <string>
 #include <vector>

@@ -1,3 +1,4 @@
+// Reading recorded files back with ffprobe and ffmpeg.
 #include "recorder/ReadBack.h"
 
 #include <cstdio>

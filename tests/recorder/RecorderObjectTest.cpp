@@ -1,3 +1,4 @@
+// The recorder object: sources, indices, settings and what an open recording refuses.
 #include <cmath>
 #include <vector>
 

@@ -1,3 +1,4 @@
+// The replaceable clock: manual time across midnight, Sleep on a manual clock, the real clock.
 #include <atomic>
 #include <thread>
 

@@ -1,3 +1,4 @@
+// Files over the drive map: paths, writing and reading, Win32 errors, directory search, space.
 #include <cstring>
 #include <filesystem>
 

@@ -1,3 +1,4 @@
+// Texts: message tables, GBK literals, code pages, MSVC formatting, multibyte comparison.
 #include <cstring>
 #include <string>
 

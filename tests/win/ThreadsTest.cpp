@@ -1,3 +1,4 @@
+// Kernel threads and synchronisation: _beginthreadex, suspension, events, critical sections.
 #include <atomic>
 #include <chrono>
 #include <thread>

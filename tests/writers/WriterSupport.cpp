@@ -1,3 +1,4 @@
+// File writer test support: scripted sources, running ffprobe and ffmpeg, and reading their output.
 #include "writers/WriterSupport.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// What the snapshot and preview commands share: choosing the camera, the host window, frame
+// counting, BMP files and text conversion.
 #include "CaptureCommon.h"
 
 #include <cerrno>
@@ -9,23 +11,6 @@
 #include <lumacap/sim.h>
 
 namespace lumacap::tool {
-
-bool ParseIndex(const char* command, const char* option, const char* text, long* value) {
-    if (!text) {
-        std::fprintf(stderr, "lumacap %s: %s needs a value\n", command, option);
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < 0) {
-        std::fprintf(stderr, "lumacap %s: %s takes a number from 0 up, not '%s'\n", command, option,
-                     text);
-        return false;
-    }
-    *value = v;
-    return true;
-}
 
 bool ChooseCamera(const char* command, CDXCamera& camera, long device, long format) {
     const long count = CDXCamera::GetCameraCount();

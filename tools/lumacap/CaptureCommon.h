@@ -12,10 +12,6 @@
 
 namespace lumacap::tool {
 
-// Parses a non-negative integer option value; false (with a message naming the command and the
-// option) when it is not one.
-bool ParseIndex(const char* command, const char* option, const char* text, long* value);
-
 // Chooses device and format on a camera, checking them against what the machine offers; prints
 // why not otherwise. A negative format picks the device's first one.
 bool ChooseCamera(const char* command, CDXCamera& camera, long device, long format);

@@ -10,6 +10,7 @@
 #include <lumacap/sim.h>
 
 #include "Commands.h"
+#include "Options.h"
 
 namespace lumacap::tool {
 namespace {
@@ -144,16 +145,9 @@ void PrintCategory(const char* title, REFCLSID category, bool showDisplayName) {
 }  // namespace
 
 int RunDevices(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            PrintHelp();
-            return 0;
-        }
-        std::fprintf(stderr,
-                     "lumacap devices: unknown option '%s' (see 'lumacap devices --help')\n",
-                     argv[i]);
-        return 2;
-    }
+    if (const int status = ReportParsed("devices", ParseNoOptions(argc, argv), PrintHelp);
+        status >= 0)
+        return status;
     CoInitialize(nullptr);
     PrintCameras();
     PrintCategory("Audio capture devices", CLSID_AudioInputDeviceCategory, true);

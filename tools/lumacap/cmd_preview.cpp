@@ -13,6 +13,7 @@
 
 #include "CaptureCommon.h"
 #include "Commands.h"
+#include "Options.h"
 
 namespace lumacap::tool {
 namespace {
@@ -41,77 +42,17 @@ void PrintHelp() {
         kWindowWidth, kWindowHeight);
 }
 
-bool ParseRect(const char* text, RECT* rect) {
-    if (!text) return false;
-    long v[4];
-    char tail = 0;
-    if (std::sscanf(text, "%ld,%ld,%ld,%ld%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4)
-        return false;
-    *rect = RECT{static_cast<LONG>(v[0]), static_cast<LONG>(v[1]), static_cast<LONG>(v[2]),
-                 static_cast<LONG>(v[3])};
-    return rect->right > rect->left && rect->bottom > rect->top;
-}
-
 }  // namespace
 
 int RunPreview(int argc, char** argv) {
-    long device = 0, format = -1, seconds = 5, mode = 2;
-    bool rotate = false;
-    std::vector<RECT> rects;
-    std::string shot;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            PrintHelp();
-            return 0;
-        } else if (std::strcmp(a, "-d") == 0 || std::strcmp(a, "--device") == 0) {
-            if (!ParseIndex("preview", a, value, &device)) return 2;
-            ++i;
-        } else if (std::strcmp(a, "-f") == 0 || std::strcmp(a, "--format") == 0) {
-            if (!ParseIndex("preview", a, value, &format)) return 2;
-            ++i;
-        } else if (std::strcmp(a, "--seconds") == 0) {
-            if (!ParseIndex("preview", a, value, &seconds)) return 2;
-            ++i;
-        } else if (std::strcmp(a, "--mode") == 0) {
-            if (!ParseIndex("preview", a, value, &mode)) return 2;
-            if (mode > 2) {
-                std::fprintf(stderr, "lumacap preview: --mode is 0, 1 or 2, not %ld\n", mode);
-                return 2;
-            }
-            ++i;
-        } else if (std::strcmp(a, "--rotate") == 0) {
-            rotate = true;
-        } else if (std::strcmp(a, "--rect") == 0) {
-            RECT r;
-            if (!ParseRect(value, &r)) {
-                std::fprintf(
-                    stderr,
-                    "lumacap preview: --rect takes L,T,R,B with L < R and T < B, not '%s'\n",
-                    value ? value : "");
-                return 2;
-            }
-            rects.push_back(r);
-            ++i;
-        } else if (std::strcmp(a, "--shot") == 0) {
-            if (!value) {
-                std::fprintf(stderr, "lumacap preview: --shot needs a file name\n");
-                return 2;
-            }
-            shot = value;
-            ++i;
-        } else {
-            std::fprintf(
-                stderr, "lumacap preview: unknown option '%s' (see 'lumacap preview --help')\n", a);
-            return 2;
-        }
-    }
-    if (!rects.empty() && mode != 2) {
-        std::fprintf(
-            stderr, "lumacap preview: overlay rectangles need the self-drawn preview (--mode 2)\n");
-        return 2;
-    }
+    PreviewOptions o;
+    if (const int status = ReportParsed("preview", ParsePreview(argc, argv, &o), PrintHelp);
+        status >= 0)
+        return status;
+    const long device = o.device, format = o.format, seconds = o.seconds, mode = o.mode;
+    const bool rotate = o.rotate;
+    const std::vector<RECT>& rects = o.rects;
+    const std::string& shot = o.shot;
 
     CDXCamera camera;
     if (!ChooseCamera("preview", camera, device, format)) return 1;

@@ -24,6 +24,8 @@
 
 #include "CaptureCommon.h"
 #include "Commands.h"
+#include "Microphones.h"
+#include "Options.h"
 
 namespace lumacap::tool {
 namespace {
@@ -45,7 +47,10 @@ void PrintHelp() {
         "  --size WxH             the video's size (default 640x480 for one source, 320x240\n"
         "                         per source side by side otherwise)\n"
         "  --fps 10|20|30         frames per second (default 10)\n"
-        "  --audio                record sound from the first microphone\n"
+        "  --audio                record sound from the first microphone (the sound server's\n"
+        "                         default one when a server is reachable)\n"
+        "  --microphone NAME      record sound from this microphone instead (its name, part of\n"
+        "                         it, or its display name; see 'lumacap devices')\n"
         "  --compressor NAME      video compressor by name (see 'lumacap devices'); AVI only\n"
         "                         (ASF files are always Windows Media Video)\n"
         "  --bitrate KBPS         ASF video bit rate (default 185)\n"
@@ -53,103 +58,6 @@ void PrintHelp() {
         "Sources are laid out side by side in the order given, unless a rectangle follows them\n"
         "with '@'. Without any source the default camera is recorded (the screen when there is\n"
         "no camera).\n");
-}
-
-struct SourceArg {
-    bool camera = false;
-    std::string spec;  // DEV[:FMT] for a camera, "screen" or a handle for a window
-    bool hasRect = false;
-    RECT rect{};
-};
-
-struct Options {
-    std::string output;
-    double seconds = 5;
-    std::vector<SourceArg> sources;
-    int width = 0, height = 0;
-    unsigned fps = 10;
-    bool audio = false;
-    std::string compressor;
-    unsigned bitrate = 185;
-};
-
-bool ParseSize(const std::string& text, int* w, int* h) {
-    char tail = 0;
-    return std::sscanf(text.c_str(), "%dx%d%c", w, h, &tail) == 2 && *w > 0 && *h > 0;
-}
-
-// "DEV[:FMT]@X,Y,W,H": splits off the rectangle.
-bool SplitRect(const std::string& text, SourceArg* source) {
-    const size_t at = text.find('@');
-    source->spec = text.substr(0, at);
-    if (at == std::string::npos) return true;
-    int x, y, w, h;
-    char tail = 0;
-    if (std::sscanf(text.c_str() + at + 1, "%d,%d,%d,%d%c", &x, &y, &w, &h, &tail) != 4 || w <= 0 ||
-        h <= 0)
-        return false;
-    source->hasRect = true;
-    source->rect = RECT{x, y, x + w, y + h};
-    return true;
-}
-
-// 0: parsed; 1: help shown; 2: bad arguments (message printed).
-int ParseArgs(int argc, char** argv, Options* o) {
-    auto fail = [](const std::string& message) {
-        std::fprintf(stderr, "lumacap record: %s (see 'lumacap record --help')\n", message.c_str());
-        return 2;
-    };
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) return false;
-            *out = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (arg == "--help" || arg == "-h") {
-            PrintHelp();
-            return 1;
-        } else if (arg == "-o" || arg == "--output") {
-            if (!value(&o->output)) return fail("-o needs a file name");
-        } else if (arg == "--seconds") {
-            char* end = nullptr;
-            if (!value(&v)) return fail("--seconds needs a number");
-            o->seconds = std::strtod(v.c_str(), &end);
-            if (!end || *end || !(o->seconds > 0) || o->seconds > 24 * 3600)
-                return fail("--seconds: '" + v + "' is not a duration");
-        } else if (arg == "--camera" || arg == "--window") {
-            SourceArg s;
-            s.camera = arg == "--camera";
-            if (!value(&v) || v.empty()) return fail(arg + " needs a value");
-            if (!SplitRect(v, &s))
-                return fail(arg + ": bad rectangle in '" + v + "' (use @X,Y,W,H)");
-            o->sources.push_back(s);
-        } else if (arg == "--size") {
-            if (!value(&v) || !ParseSize(v, &o->width, &o->height))
-                return fail("--size needs WxH, for example 1280x720");
-        } else if (arg == "--fps") {
-            if (!value(&v) || (v != "10" && v != "20" && v != "30"))
-                return fail("--fps takes 10, 20 or 30");
-            o->fps = static_cast<unsigned>(std::atoi(v.c_str()));
-        } else if (arg == "--audio") {
-            o->audio = true;
-        } else if (arg == "--compressor") {
-            if (!value(&o->compressor) || o->compressor.empty())
-                return fail("--compressor needs a name");
-        } else if (arg == "--bitrate") {
-            char* end = nullptr;
-            if (!value(&v)) return fail("--bitrate needs a number");
-            const long kbps = std::strtol(v.c_str(), &end, 10);
-            if (!end || *end || kbps <= 0 || kbps > 100000)
-                return fail("--bitrate: '" + v + "' is not a bit rate in kbit/s");
-            o->bitrate = static_cast<unsigned>(kbps);
-        } else {
-            return fail("unknown option '" + arg + "'");
-        }
-    }
-    if (o->output.empty()) return fail("no output file (-o FILE)");
-    return 0;
 }
 
 // The file format code for StartRecord: .wmv is ASF too, named explicitly.
@@ -387,8 +295,10 @@ void PrintSummary(const std::string& path, const std::map<std::string, std::stri
 }  // namespace
 
 int RunRecord(int argc, char** argv) {
-    Options o;
-    if (const int parsed = ParseArgs(argc, argv, &o)) return parsed == 1 ? 0 : parsed;
+    RecordOptions o;
+    if (const int status = ReportParsed("record", ParseRecord(argc, argv, &o), PrintHelp);
+        status >= 0)
+        return status;
     const int format = FormatOf(o.output);
     if (format < 0) {
         std::fprintf(stderr, "lumacap record: '%s' is neither .avi nor .asf/.wmv\n",
@@ -399,7 +309,7 @@ int RunRecord(int argc, char** argv) {
     CoInitialize(nullptr);
     HWND host = CreateRecordHost();
     if (o.sources.empty()) {
-        SourceArg s;
+        RecordSource s;
         s.camera = CDXCamera::GetCameraCount() > 0;
         s.spec = s.camera ? "0" : "screen";
         o.sources.push_back(s);
@@ -423,7 +333,7 @@ int RunRecord(int argc, char** argv) {
 
     std::string error;
     for (int i = 0; i < n && error.empty(); ++i) {
-        const SourceArg& s = o.sources[static_cast<size_t>(i)];
+        const RecordSource& s = o.sources[static_cast<size_t>(i)];
         const RECT side{o.width * i / n, 0, o.width * (i + 1) / n, o.height};
         const RECT rect = s.hasRect ? s.rect : side;
         if (s.camera) {
@@ -447,6 +357,20 @@ int RunRecord(int argc, char** argv) {
                     s.spec.c_str(), static_cast<long>(rect.left), static_cast<long>(rect.top),
                     static_cast<long>(rect.right - rect.left),
                     static_cast<long>(rect.bottom - rect.top));
+    }
+
+    if (error.empty() && o.audio) {
+        Microphone microphone;
+        if (!o.microphone.empty()) {
+            ChooseMicrophone(o.microphone, &microphone, &error);
+        } else {
+            const std::vector<Microphone> all = ListMicrophones();
+            if (all.empty())
+                error = "no microphone to record sound from";
+            else
+                microphone = all.front();
+        }
+        if (error.empty()) std::printf("sound from: %s\n", microphone.name.c_str());
     }
 
     LateFrameCounter late;

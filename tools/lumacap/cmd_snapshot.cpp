@@ -11,6 +11,7 @@
 
 #include "CaptureCommon.h"
 #include "Commands.h"
+#include "Options.h"
 
 namespace lumacap::tool {
 namespace {
@@ -33,38 +34,12 @@ void PrintHelp() {
 }  // namespace
 
 int RunSnapshot(int argc, char** argv) {
-    long device = 0, format = -1;
-    std::string output;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            PrintHelp();
-            return 0;
-        } else if (std::strcmp(a, "-d") == 0 || std::strcmp(a, "--device") == 0) {
-            if (!ParseIndex("snapshot", a, value, &device)) return 2;
-            ++i;
-        } else if (std::strcmp(a, "-f") == 0 || std::strcmp(a, "--format") == 0) {
-            if (!ParseIndex("snapshot", a, value, &format)) return 2;
-            ++i;
-        } else if (std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) {
-            if (!value) {
-                std::fprintf(stderr, "lumacap snapshot: %s needs a file name\n", a);
-                return 2;
-            }
-            output = value;
-            ++i;
-        } else {
-            std::fprintf(stderr,
-                         "lumacap snapshot: unknown option '%s' (see 'lumacap snapshot --help')\n",
-                         a);
-            return 2;
-        }
-    }
-    if (output.empty()) {
-        std::fprintf(stderr, "lumacap snapshot: no output file; give one with -o FILE.bmp\n");
-        return 2;
-    }
+    SnapshotOptions o;
+    if (const int status = ReportParsed("snapshot", ParseSnapshot(argc, argv, &o), PrintHelp);
+        status >= 0)
+        return status;
+    const long device = o.device, format = o.format;
+    const std::string& output = o.output;
 
     CDXCamera camera;
     if (!ChooseCamera("snapshot", camera, device, format)) return 1;

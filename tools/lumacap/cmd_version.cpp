@@ -7,16 +7,22 @@
 #include <winver.h>
 
 #include "Commands.h"
+#include "Options.h"
 
 namespace lumacap::tool {
 
+namespace {
+void PrintHelp() {
+    std::printf(
+        "usage: lumacap version\n\nShows the library's version record: product, version, "
+        "file.\n");
+}
+}  // namespace
+
 int RunVersion(int argc, char** argv) {
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf(
-            "usage: lumacap version\n\nShows the library's version record: product, version, "
-            "file.\n");
-        return 0;
-    }
+    if (const int status = ReportParsed("version", ParseNoOptions(argc, argv), PrintHelp);
+        status >= 0)
+        return status;
     HMODULE module = nullptr;
     if (!GetModuleHandleExA(
             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
-#include "platform/sim/Faults.h"
+#include "platform/portable/SystemSeam.h"
 
 // ---- CMediaSample -------------------------------------------------------------------------------
 
@@ -384,9 +385,11 @@ HRESULT CMemAllocator::Alloc() {
     if (const LONG rem = stride % align) stride += align - rem;
     const size_t total = static_cast<size_t>(stride) * static_cast<size_t>(m_lCount);
     const size_t blockAlign = align < 16 ? 16 : static_cast<size_t>(align);
+    // Aligned operator new rather than aligned_alloc, which the Microsoft C runtime lacks.
     m_pBuffer = static_cast<LPBYTE>(
-        std::aligned_alloc(blockAlign, (total + blockAlign - 1) / blockAlign * blockAlign));
+        ::operator new (total > 0 ? total : 1, std::align_val_t{blockAlign}, std::nothrow));
     if (!m_pBuffer) return E_OUTOFMEMORY;
+    m_cbBufferAlign = blockAlign;
     // Samples start black rather than holding whatever the heap held (a source that leaves parts
     // of a sample unwritten would otherwise deliver old memory), and the pages are made resident
     // here, at commit, instead of faulting in while the first frames stream.
@@ -411,6 +414,6 @@ void CMemAllocator::ReallyFree() {
     for (CMediaSample* sample : m_lFree) delete sample;
     m_lFree.clear();
     m_lAllocated = 0;
-    std::free(m_pBuffer);
+    if (m_pBuffer) ::operator delete (m_pBuffer, std::align_val_t{m_cbBufferAlign});
     m_pBuffer = nullptr;
 }

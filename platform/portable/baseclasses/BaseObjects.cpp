@@ -3,18 +3,18 @@
 
 #include <chrono>
 
-#include "platform/system/com/LiveObjects.h"
+#include "platform/portable/SystemSeam.h"
 
 CBaseObject::CBaseObject(LPCTSTR pName) : m_pName(pName) {
-    lumacap::com::LiveObjectCount().fetch_add(1, std::memory_order_relaxed);
+    lumacap::portable::LiveObjectCount().fetch_add(1, std::memory_order_relaxed);
 }
 
 CBaseObject::~CBaseObject() {
-    lumacap::com::LiveObjectCount().fetch_sub(1, std::memory_order_relaxed);
+    lumacap::portable::LiveObjectCount().fetch_sub(1, std::memory_order_relaxed);
 }
 
 LONG CBaseObject::ObjectsActive() {
-    return static_cast<LONG>(lumacap::com::LiveObjectCount().load());
+    return static_cast<LONG>(lumacap::portable::LiveObjectCount().load());
 }
 
 CUnknown::CUnknown(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT*)

@@ -2,7 +2,7 @@
 // enumerates and notices when that changed underneath it.
 #include <streams.h>
 
-#include "platform/sim/Faults.h"
+#include "platform/portable/SystemSeam.h"
 
 // ---- CEnumPins ----------------------------------------------------------------------------------
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/sim/Faults.h"
+#include "platform/portable/SystemSeam.h"
 
 CBaseFilter::CBaseFilter(LPCTSTR pName, LPUNKNOWN pUnk, CCritSec* pLock, REFCLSID clsid, HRESULT*)
     : CUnknown(pName, pUnk), m_clsid(clsid), m_pLock(pLock) {}

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/sim/Faults.h"
+#include "platform/portable/SystemSeam.h"
 
 namespace {
 
@@ -72,6 +72,7 @@ STDMETHODIMP CBasePin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
         if (m_Connected) DisconnectInternal();
         return hr;
     }
+    LUMACAP_TRACE_CONNECTION(this, pReceivePin, &m_mt);
     return NOERROR;
 }
 
@@ -325,7 +326,10 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAl
         hr = DecideBufferSize(*ppAlloc, &prop);
         if (SUCCEEDED(hr)) {
             hr = pPin->NotifyAllocator(*ppAlloc, FALSE);
-            if (SUCCEEDED(hr)) return NOERROR;
+            if (SUCCEEDED(hr)) {
+                LUMACAP_TRACE_ALLOCATOR(this, *ppAlloc, "the input pin's");
+                return NOERROR;
+            }
         }
     }
     if (*ppAlloc) {
@@ -337,7 +341,10 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAl
         hr = DecideBufferSize(*ppAlloc, &prop);
         if (SUCCEEDED(hr)) {
             hr = pPin->NotifyAllocator(*ppAlloc, FALSE);
-            if (SUCCEEDED(hr)) return NOERROR;
+            if (SUCCEEDED(hr)) {
+                LUMACAP_TRACE_ALLOCATOR(this, *ppAlloc, "the output pin's own");
+                return NOERROR;
+            }
         }
     }
     if (*ppAlloc) {

@@ -4,6 +4,7 @@
 #include <streams.h>
 
 #include <chrono>
+#include <cstring>
 
 CRendererInputPin::CRendererInputPin(CBaseRenderer* pRenderer, HRESULT* phr, LPCWSTR pPinName)
     : CBaseInputPin(NAME("Renderer pin"), pRenderer, &pRenderer->m_InterfaceLock, phr, pPinName),
@@ -48,7 +49,7 @@ STDMETHODIMP CRendererInputPin::QueryId(LPWSTR* Id) {
     static const WCHAR kId[] = L"In";
     *Id = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof(kId)));
     if (!*Id) return E_OUTOFMEMORY;
-    memcpy(*Id, kId, sizeof(kId));
+    std::memcpy(*Id, kId, sizeof(kId));
     return S_OK;
 }
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "platform/portable/SystemSeam.h"
+
 // ---- CTransformInputPin -------------------------------------------------------------------------
 
 CTransformInputPin::CTransformInputPin(LPCTSTR pObjectName, CTransformFilter* pTransformFilter,
@@ -416,6 +418,7 @@ HRESULT CTransInPlaceOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocato
         if (SUCCEEDED(hr)) {
             upstreamAlloc->AddRef();
             *ppAlloc = upstreamAlloc;
+            LUMACAP_TRACE_ALLOCATOR(this, upstreamAlloc, "passed through from upstream");
             return S_OK;
         }
     }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <lumacap_export.h>
+
 #include "afxstr.h"
 #include "afxwnd.h"
 

@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include <lumacap_export.h>
+
 #include "atltypes.h"
 
 class CWnd;

@@ -133,6 +133,7 @@ protected:
     void ReallyFree();
 
     LPBYTE m_pBuffer = nullptr;
+    size_t m_cbBufferAlign = 0;
 };
 
 // ---- filters and pins ---------------------------------------------------------------------------

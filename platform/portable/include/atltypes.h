@@ -16,7 +16,8 @@ public:
     CPoint() : tagPOINT{0, 0} {}
     CPoint(int x0, int y0) : tagPOINT{x0, y0} {}
     CPoint(POINT p) : tagPOINT(p) {}
-    explicit CPoint(LPARAM lParam) : tagPOINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)} {}
+    explicit CPoint(LPARAM lParam)
+        : tagPOINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))} {}
     void Offset(int dx, int dy) {
         x += dx;
         y += dy;

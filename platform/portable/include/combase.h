@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "dshow.h"
+#include "lumacap_export.h"
 
 // ---- objects and reference counting -------------------------------------------------------------
 

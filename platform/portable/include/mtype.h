@@ -48,4 +48,9 @@ public:
     BOOL IsPartiallySpecified() const;
 };
 
+// The media-type helpers the base classes provide (the platform's strmif.h declares them too).
+LUMACAP_API void WINAPI DeleteMediaType(AM_MEDIA_TYPE* pmt);
+LUMACAP_API void WINAPI FreeMediaType(AM_MEDIA_TYPE& mt);
+LUMACAP_API HRESULT WINAPI CopyMediaType(AM_MEDIA_TYPE* pmtTarget, const AM_MEDIA_TYPE* pmtSource);
+LUMACAP_API AM_MEDIA_TYPE* WINAPI CreateMediaType(const AM_MEDIA_TYPE* pSrc);
 LUMACAP_API void WINAPI SaferFreeMediaType(AM_MEDIA_TYPE* pmt);

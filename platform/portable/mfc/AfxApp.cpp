@@ -1,16 +1,19 @@
 // The framework's application object and module state.
 #include <afxwin.h>
 
-#include "platform/system/win/Modules.h"
-
 namespace {
 CWinApp* g_app = nullptr;
 thread_local AFX_MODULE_STATE* t_moduleState = nullptr;
 
 AFX_MODULE_STATE* LibraryModuleState() {
     // The library's resources live in the module that holds this code.
-    static AFX_MODULE_STATE state{
-        lumacap::win::ModuleOfAddress(reinterpret_cast<const void*>(&LibraryModuleState))};
+    static AFX_MODULE_STATE state{[] {
+        HMODULE module = nullptr;
+        GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&LibraryModuleState), &module);
+        return module;
+    }()};
     return &state;
 }
 }  // namespace

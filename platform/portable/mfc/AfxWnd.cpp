@@ -6,7 +6,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/system/ui/User.h"
+#include "platform/portable/SystemSeam.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ void RegisterFrameworkClass() {
 // their CWnd objects detached, and their wrappers are freed.
 struct ForgetGoneWindows {
     ForgetGoneWindows() {
-        lumacap::ui::AddWindowGoneObserver([](HWND hwnd) {
+        lumacap::portable::AddWindowGoneObserver([](HWND hwnd) {
             std::unique_ptr<CWnd> wrapper;
             WindowMap& m = Map();
             {

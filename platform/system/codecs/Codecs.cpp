@@ -1,3 +1,4 @@
+// FFmpeg glue: subtypes to pixel formats, cached swscale conversions, MJPEG decoding, encoding.
 #include "platform/system/codecs/Codecs.h"
 
 #include <cstring>
@@ -5,6 +6,8 @@
 
 #include <uuids.h>
 #include <wingdi.h>
+
+#include "platform/system/win/Trace.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -30,6 +33,11 @@ AVPixelFormat PixelFormatOfSubtype(const GUID& subtype) {
     if (subtype == MEDIASUBTYPE_I420 || subtype == MEDIASUBTYPE_IYUV) return AV_PIX_FMT_YUV420P;
     if (subtype == MEDIASUBTYPE_NV12) return AV_PIX_FMT_NV12;
     return AV_PIX_FMT_NONE;
+}
+
+const char* PixelFormatName(AVPixelFormat format) {
+    const char* name = av_get_pix_fmt_name(format);
+    return name ? name : "none";
 }
 
 static bool IsRgb(AVPixelFormat f) {
@@ -75,8 +83,13 @@ Scaler::~Scaler() {
 bool Scaler::Convert(AVPixelFormat srcFormat, int srcWidth, int srcHeight,
                      const uint8_t* const src[4], const int srcStride[4], AVPixelFormat dstFormat,
                      int dstWidth, int dstHeight, uint8_t* const dst[4], const int dstStride[4]) {
+    SwsContext* const previous = m_context;
     m_context = sws_getCachedContext(m_context, srcWidth, srcHeight, srcFormat, dstWidth, dstHeight,
                                      dstFormat, kScaleFlags, nullptr, nullptr, nullptr);
+    if (m_context != previous)
+        LUMACAP_TRACE(kCodecs, "scaler %s %dx%d -> %s %dx%d%s", PixelFormatName(srcFormat),
+                      srcWidth, srcHeight, PixelFormatName(dstFormat), dstWidth, dstHeight,
+                      m_context ? "" : ": refused");
     if (!m_context) return false;
     return sws_scale(m_context, src, srcStride, 0, srcHeight, dst, dstStride) == dstHeight;
 }
@@ -92,9 +105,11 @@ MjpegDecoder::MjpegDecoder() {
     // One picture in, one picture out on the streaming thread: no frame threading, no delay.
     m_context->thread_count = 1;
     if (avcodec_open2(m_context, codec, nullptr) < 0) {
+        LUMACAP_TRACE(kCodecs, "MJPEG decoder: cannot open");
         avcodec_free_context(&m_context);
         return;
     }
+    LUMACAP_TRACE(kCodecs, "MJPEG decoder opened");
     m_frame = av_frame_alloc();
     m_packet = av_packet_alloc();
 }
@@ -151,7 +166,10 @@ bool VideoEncoder::Open(int codecId, AVPixelFormat format, int width, int height
     } else if (bitRate > 0) {
         m_context->bit_rate = bitRate;
     }
-    if (avcodec_open2(m_context, codec, nullptr) < 0) {
+    const int opened = avcodec_open2(m_context, codec, nullptr);
+    LUMACAP_TRACE(kCodecs, "encoder %s %dx%d %s: %s", codec->name, width, height,
+                  PixelFormatName(format), opened < 0 ? "cannot open" : "opened");
+    if (opened < 0) {
         avcodec_free_context(&m_context);
         return false;
     }

@@ -28,6 +28,8 @@ void InitFfmpeg();
 
 // The packed or planar layout behind a media subtype, or AV_PIX_FMT_NONE.
 AVPixelFormat PixelFormatOfSubtype(const GUID& subtype);
+// FFmpeg's name for a pixel format ("none" for none), for the trace.
+const char* PixelFormatName(AVPixelFormat format);
 
 // Plane pointers and strides of a picture held in one buffer, as DIBs and capture buffers hold
 // them: RGB formats with a positive height are bottom-up (the first row in memory is the bottom

@@ -1,3 +1,4 @@
+// The muxer under the file writers: libavformat writing to a file or to a writer's own output.
 #include "platform/system/codecs/Muxer.h"
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 
 #include "platform/system/codecs/Codecs.h"
 #include "platform/system/win/Drives.h"
+#include "platform/system/win/Trace.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -173,6 +175,8 @@ bool Muxer::WriteHeader() {
         av_dict_set(&options, "flipped_raw_rgb", "1", 0);
     const int ret = avformat_write_header(m_context, &options);
     av_dict_free(&options);
+    LUMACAP_TRACE(kCodecs, "muxer %s: %u streams, header %s", m_context->oformat->name,
+                  m_context->nb_streams, ret < 0 ? "refused" : "written");
     if (ret < 0) return Fail(ret);
     m_headerWritten = true;
     return true;

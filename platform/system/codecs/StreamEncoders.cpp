@@ -1,3 +1,5 @@
+// Encoders behind the compressor category and the file writers: video and audio streams through
+// libavcodec, with the resampling and frame sizing the encoders ask for.
 #include "platform/system/codecs/StreamEncoders.h"
 
 #include <algorithm>
@@ -13,6 +15,8 @@ extern "C" {
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
+
+#include "platform/system/win/Trace.h"
 
 namespace lumacap::codecs {
 namespace {
@@ -85,6 +89,9 @@ int VideoStreamEncoder::Open(const VideoEncoderSettings& settings) {
     if (settings.options) av_dict_parse_string(&options, settings.options, "=", ":", 0);
     int ret = avcodec_open2(m_context, encoder, &options);
     av_dict_free(&options);
+    LUMACAP_TRACE(kCodecs, "video encoder %s %dx%d %s: %s", encoder->name, settings.width,
+                  settings.height, PixelFormatName(settings.format),
+                  ret < 0 ? "cannot open" : "opened");
     if (ret < 0) {
         avcodec_free_context(&m_context);
         return ret;
@@ -169,6 +176,9 @@ int AudioStreamEncoder::Open(AVCodecID codec, int sampleRate, int channels, int6
     m_context->bit_rate = bitRate;
     m_context->time_base = AVRational{1, sampleRate};
     int ret = avcodec_open2(m_context, encoder, nullptr);
+    LUMACAP_TRACE(kCodecs, "audio encoder %s %d Hz %d ch from %d Hz %d ch %d-bit: %s",
+                  encoder->name, sampleRate, channels, inRate, inChannels, inBits,
+                  ret < 0 ? "cannot open" : "opened");
     if (ret < 0) {
         avcodec_free_context(&m_context);
         return ret;

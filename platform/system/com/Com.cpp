@@ -13,6 +13,7 @@
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/com/LiveObjects.h"
 #include "platform/sim/Faults.h"
+#include "platform/system/win/Trace.h"
 
 namespace lumacap::com {
 namespace {
@@ -90,6 +91,16 @@ private:
     std::atomic<ULONG> m_ref{1};
 };
 
+// For the trace: the registered name of a class, else its identifier.
+std::string ClassName(REFCLSID clsid) {
+    {
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        auto it = Registry().find(clsid);
+        if (it != Registry().end() && !it->second.name.empty()) return it->second.name;
+    }
+    return lumacap::fault::GuidText(clsid);
+}
+
 }  // namespace
 
 std::atomic<long>& LiveObjectCount() {
@@ -150,8 +161,11 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwCl
         auto it = Registry().find(rclsid);
         if (it != Registry().end()) create = it->second.create;
     }
-    if (!create || !(dwClsContext & CLSCTX_INPROC)) return REGDB_E_CLASSNOTREG;
-    return create(pUnkOuter, riid, ppv);
+    const HRESULT hr = (!create || !(dwClsContext & CLSCTX_INPROC)) ? REGDB_E_CLASSNOTREG
+                                                                    : create(pUnkOuter, riid, ppv);
+    LUMACAP_TRACE(kCom, "CoCreateInstance %s: 0x%08X", ClassName(rclsid).c_str(),
+                  static_cast<unsigned>(hr));
+    return hr;
 }
 
 HRESULT WINAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD, DWORD,

@@ -15,6 +15,7 @@
 #include "platform/system/com/ComObject.h"
 #include "platform/system/com/LiveObjects.h"
 #include "platform/sim/Faults.h"
+#include "platform/system/win/Trace.h"
 
 namespace lumacap::com {
 namespace {
@@ -100,7 +101,10 @@ public:
         if (!ppvResult) return E_POINTER;
         *ppvResult = nullptr;
         if (!m_entry.bind) return MK_E_NOOBJECT;
-        return m_entry.bind(riidResult, ppvResult);
+        const HRESULT hr = m_entry.bind(riidResult, ppvResult);
+        LUMACAP_TRACE(kHw, "opened %s: 0x%08X", trace::Utf8(m_entry.displayName.c_str()).c_str(),
+                      static_cast<unsigned>(hr));
+        return hr;
     }
     HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx*, IMoniker*, REFIID riid,
                                             void** ppvObj) override {

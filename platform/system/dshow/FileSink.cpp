@@ -1,3 +1,4 @@
+// The file-writing filters' shared part: the sink's file name, host paths and open failures.
 #include "platform/system/dshow/FileSink.h"
 
 #include <unistd.h>

@@ -1,6 +1,8 @@
 // The filter graph manager: its identity and interfaces, and the bookkeeping of its filters (names,
 // membership, the version enumerators check).
 #include "platform/system/dshow/FilterGraph.h"
+#include "platform/system/win/Trace.h"
+#include "platform/system/dshow/GraphTrace.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -117,6 +119,8 @@ STDMETHODIMP FilterGraph::AddFilter(IBaseFilter* pFilter, LPCWSTR pName) {
     if (m_pClock) pFilter->SetSyncSource(m_pClock);
     m_filters.insert(m_filters.begin(), {pFilter, name});
     ++m_version;
+    LUMACAP_TRACE(kDshow, "graph %p: added %s", static_cast<void*>(this),
+                  DescribeFilter(pFilter).c_str());
     return duplicate ? VFW_S_DUPLICATE_NAME : S_OK;
 }
 
@@ -147,6 +151,8 @@ STDMETHODIMP FilterGraph::RemoveFilter(IBaseFilter* pFilter) {
     if (it == m_filters.end()) return VFW_E_NOT_FOUND;
     const HRESULT hr = DisconnectPins(pFilter);
     if (FAILED(hr)) return hr;
+    LUMACAP_TRACE(kDshow, "graph %p: removed %s", static_cast<void*>(this),
+                  DescribeFilter(pFilter).c_str());
     // A filter that was the graph's clock takes the clock with it.
     IReferenceClock* own = nullptr;
     if (m_pClock &&

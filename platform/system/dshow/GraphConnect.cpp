@@ -5,6 +5,8 @@
 
 #include "platform/sim/Faults.h"
 #include "platform/system/dshow/FilterGraph.h"
+#include "platform/system/win/Trace.h"
+#include "platform/system/dshow/GraphTrace.h"
 #include "platform/system/dshow/GraphInternals.h"
 
 namespace lumacap::dshow {
@@ -230,7 +232,13 @@ HRESULT FilterGraph::TryRegisteredFilter(IMoniker* moniker, IPin* source, IPin* 
     HRESULT hr = AddFilter(filter, name.c_str());
     if (SUCCEEDED(hr)) {
         hr = AutoplugThrough(source, filter, sink, renderToExisting, depth);
-        if (FAILED(hr)) RemoveFilter(filter);
+        if (FAILED(hr))
+            RemoveFilter(filter);
+        else
+            LUMACAP_TRACE(kDshow, "graph %p: inserted %s between %s and %s",
+                          static_cast<void*>(this), DescribeFilter(filter).c_str(),
+                          DescribePin(source).c_str(),
+                          sink ? DescribePin(sink).c_str() : "a renderer");
     }
     filter->Release();
     return hr;

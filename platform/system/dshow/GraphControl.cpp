@@ -9,6 +9,8 @@
 
 #include "platform/sim/Faults.h"
 #include "platform/system/dshow/FilterGraph.h"
+#include "platform/system/win/Trace.h"
+#include "platform/system/dshow/GraphTrace.h"
 #include "platform/system/dshow/GraphInternals.h"
 
 namespace lumacap::dshow {
@@ -116,6 +118,7 @@ HRESULT FilterGraph::StartStreaming() {
             return hr;
         }
     }
+    LUMACAP_TRACE(kDshow, "graph %p: running", static_cast<void*>(this));
     return S_OK;
 }
 
@@ -174,6 +177,7 @@ HRESULT FilterGraph::PauseGraph() {
         return hr;
     }
     m_state = State_Paused;
+    LUMACAP_TRACE(kDshow, "graph %p: paused", static_cast<void*>(this));
     return hr;
 }
 
@@ -193,6 +197,7 @@ HRESULT FilterGraph::StopGraph() {
     CancelAsyncRun();
     const HRESULT hr = StopFilters(order);
     m_state = State_Stopped;
+    LUMACAP_TRACE(kDshow, "graph %p: stopped", static_cast<void*>(this));
     return hr;
 }
 

@@ -1,3 +1,4 @@
+// Windows Media profiles and their streams, and the ASF writer's default profile.
 #include "platform/system/dshow/WmProfile.h"
 
 #include <algorithm>

@@ -1,6 +1,9 @@
 // The shared part of capture device filters.
 #include "platform/system/hw/LiveSource.h"
 
+#include "platform/system/dshow/GraphTrace.h"
+#include "platform/system/win/Trace.h"
+
 namespace lumacap::hw {
 
 STDMETHODIMP LiveSourceFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -31,6 +34,8 @@ STDMETHODIMP LiveSourceFilter::Stop() {
 }
 
 void LiveSourceFilter::NotifyPresence(bool present) {
+    LUMACAP_TRACE(kHw, "%s: device %s", dshow::DescribeFilter(this).c_str(),
+                  present ? "back" : "lost");
     // The graph holds a reference to the device's filter in the event's first parameter.
     NotifyEvent(EC_DEVICE_LOST,
                 reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))),

@@ -1,3 +1,4 @@
+// The virtual camera's pictures: colour bars, a moving square and the frame-number stamp.
 #include "platform/system/hw/TestPattern.h"
 
 #include <algorithm>

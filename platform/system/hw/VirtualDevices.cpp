@@ -1,3 +1,4 @@
+// The virtual cameras and microphones: their state and controls, and the category providers.
 #include "platform/system/hw/VirtualDevices.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Two-pass image scaling with fixed-point kernels, portable and AVX2, for GDI and GDI+.
 #include "platform/system/ui/Resample.h"
 
 #include <immintrin.h>

@@ -8,6 +8,7 @@
 #include "platform/system/ui/Gdi.h"
 #include "platform/system/ui/User.h"
 #include "platform/system/win/MessagePost.h"
+#include "platform/system/win/Trace.h"
 
 #ifndef ERROR_TLW_WITH_WSCHILD
 #define ERROR_TLW_WITH_WSCHILD 1406L
@@ -229,6 +230,7 @@ int Window::ClientHeight() const {
 
 UserState::UserState() : backend(CreateHeadlessBackend()) {
     ResetScreenL();
+    LUMACAP_TRACE(kUi, "display: headless");
 }
 
 UserState& UserState::Get() {
@@ -642,6 +644,9 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     SendMessageA(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
     SendMessageA(hwnd, WM_MOVE, 0, MAKELPARAM(X, Y));
     if (dwStyle & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
+    LUMACAP_TRACE(kUi, "window %p created: class %s, %dx%d at %d,%d%s", static_cast<void*>(hwnd),
+                  IS_INTRESOURCE(lpClassName) ? "#atom" : lpClassName, nWidth, nHeight, X, Y,
+                  (dwStyle & WS_CHILD) ? ", child" : "");
     return IsWindow(hwnd) ? hwnd : nullptr;
 }
 

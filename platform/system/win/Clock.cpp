@@ -1,3 +1,4 @@
+// The real and manual clocks, and timeGetTime, Sleep, GetTickCount and the wall clock over them.
 #include "platform/system/win/Clock.h"
 
 #include <atomic>

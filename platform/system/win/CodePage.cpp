@@ -1,3 +1,4 @@
+// Code-page conversions through iconv, and GetACP, MultiByteToWideChar and WideCharToMultiByte.
 #include "platform/system/win/CodePage.h"
 
 #include <iconv.h>

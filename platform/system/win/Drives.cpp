@@ -1,3 +1,4 @@
+// The drive map: drive roots, path mapping both ways, and free space per drive.
 #include "platform/system/win/Drives.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// The post-message seam: the handler USER installs, and the posts recorded before it exists.
 #include "platform/system/win/MessagePost.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// The system's and the network module's message texts, looked up by code.
 #include "platform/system/win/MessageTables.h"
 
 #include <algorithm>

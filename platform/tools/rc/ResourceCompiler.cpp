@@ -145,10 +145,12 @@ private:
                 t.kind = Kind::Number;
                 t.number = static_cast<uint32_t>(std::strtoul(s.c_str() + i, &end, 0));
                 i = static_cast<size_t>(end - s.c_str());
-                while (i < s.size() && (s[i] == 'L' || s[i] == 'l' || s[i] == 'U' || s[i] == 'u')) ++i;
+                while (i < s.size() && (s[i] == 'L' || s[i] == 'l' || s[i] == 'U' || s[i] == 'u'))
+                    ++i;
             } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
                 t.kind = Kind::Name;
-                while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '_'))
+                while (i < s.size() &&
+                       (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '_'))
                     t.text += s[i++];
             } else {
                 throw Error(m_file + ":" + std::to_string(line) + ": unexpected '" + c + "'");
@@ -213,8 +215,12 @@ void Put32(Bytes& b, uint32_t v) {
     Put16(b, v & 0xFFFF);
     Put16(b, v >> 16);
 }
-uint32_t Get16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
-uint32_t Get32(const Bytes& b, size_t at) { return Get16(b, at) | (Get16(b, at + 2) << 16); }
+uint32_t Get16(const Bytes& b, size_t at) {
+    return b[at] | (b[at + 1] << 8);
+}
+uint32_t Get32(const Bytes& b, size_t at) {
+    return Get16(b, at) | (Get16(b, at + 2) << 16);
+}
 
 struct Resource {
     const char* type;  // the RT_ constant's name
@@ -224,7 +230,8 @@ struct Resource {
 
 // A .cur file holds a directory of images, each with its hot spot; a module holds each image as an
 // RT_CURSOR (hot spot, then the DIB) and the directory as an RT_GROUP_CURSOR naming them.
-void AddCursor(std::vector<Resource>& out, uint32_t groupId, const fs::path& file, uint32_t& nextImageId) {
+void AddCursor(std::vector<Resource>& out, uint32_t groupId, const fs::path& file,
+               uint32_t& nextImageId) {
     std::ifstream in(file, std::ios::binary);
     Bytes cur((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (cur.size() < 6 || Get16(cur, 0) != 0 || Get16(cur, 2) != 2)
@@ -238,15 +245,16 @@ void AddCursor(std::vector<Resource>& out, uint32_t groupId, const fs::path& fil
         const size_t entry = 6 + 16 * i;
         if (entry + 16 > cur.size()) throw Error(file.string() + ": truncated directory");
         const uint32_t size = Get32(cur, entry + 8), offset = Get32(cur, entry + 12);
-        if (size < 40 || offset + size > cur.size()) throw Error(file.string() + ": truncated image");
+        if (size < 40 || offset + size > cur.size())
+            throw Error(file.string() + ": truncated image");
         Resource image{"RT_CURSOR", nextImageId++, {}};
         Put16(image.data, Get16(cur, entry + 4));  // hot spot
         Put16(image.data, Get16(cur, entry + 6));
         image.data.insert(image.data.end(), cur.begin() + offset, cur.begin() + offset + size);
-        Put16(group, Get32(cur, offset + 4));                  // width
-        Put16(group, Get32(cur, offset + 8));                  // height (colour and mask rows)
-        Put16(group, Get16(cur, offset + 12));                 // planes
-        Put16(group, Get16(cur, offset + 14));                 // bits per pixel
+        Put16(group, Get32(cur, offset + 4));   // width
+        Put16(group, Get32(cur, offset + 8));   // height (colour and mask rows)
+        Put16(group, Get16(cur, offset + 12));  // planes
+        Put16(group, Get16(cur, offset + 14));  // bits per pixel
         Put32(group, static_cast<uint32_t>(image.data.size()));
         Put16(group, image.id);
         out.push_back(std::move(image));
@@ -263,7 +271,8 @@ void AddVersion(std::vector<Resource>& out, uint32_t id, Script& script) {
         uint32_t v[4];
         for (int i = 0; i < 4; ++i) {
             v[i] = script.ExpectNumber();
-            if (i < 3 && !script.TakeComma()) script.Fail(script.Peek(), "four version numbers expected");
+            if (i < 3 && !script.TakeComma())
+                script.Fail(script.Peek(), "four version numbers expected");
         }
         ms[0] = (v[0] << 16) | v[1];
         ms[1] = (v[2] << 16) | v[3];
@@ -272,14 +281,22 @@ void AddVersion(std::vector<Resource>& out, uint32_t id, Script& script) {
         const Token t = script.Next();
         if (t.kind != Kind::Name) script.Fail(t, "a VERSIONINFO statement was expected");
         if (t.text == "BEGIN") break;
-        if (t.text == "FILEVERSION") version(&fixed[2]);
-        else if (t.text == "PRODUCTVERSION") version(&fixed[4]);
-        else if (t.text == "FILEFLAGSMASK") fixed[6] = script.ExpectNumber();
-        else if (t.text == "FILEFLAGS") fixed[7] = script.ExpectNumber();
-        else if (t.text == "FILEOS") fixed[8] = script.ExpectNumber();
-        else if (t.text == "FILETYPE") fixed[9] = script.ExpectNumber();
-        else if (t.text == "FILESUBTYPE") fixed[10] = script.ExpectNumber();
-        else script.Fail(t, "unknown VERSIONINFO statement " + t.text);
+        if (t.text == "FILEVERSION")
+            version(&fixed[2]);
+        else if (t.text == "PRODUCTVERSION")
+            version(&fixed[4]);
+        else if (t.text == "FILEFLAGSMASK")
+            fixed[6] = script.ExpectNumber();
+        else if (t.text == "FILEFLAGS")
+            fixed[7] = script.ExpectNumber();
+        else if (t.text == "FILEOS")
+            fixed[8] = script.ExpectNumber();
+        else if (t.text == "FILETYPE")
+            fixed[9] = script.ExpectNumber();
+        else if (t.text == "FILESUBTYPE")
+            fixed[10] = script.ExpectNumber();
+        else
+            script.Fail(t, "unknown VERSIONINFO statement " + t.text);
     }
     // Blocks nest; values inside StringFileInfo are strings, others (Translation) are numbers.
     int depth = 1;
@@ -328,8 +345,8 @@ std::string Emit(const std::vector<Resource>& resources, const std::string& sour
     o << "\nstruct RegisterResources {\n    RegisterResources() {\n"
       << "        const HMODULE module = lumacap::win::ModuleOfAddress(kResource0);\n";
     for (size_t i = 0; i < resources.size(); ++i)
-        o << "        lumacap::win::RegisterResource(module, " << resources[i].type << ", " << resources[i].id
-          << ", kResource" << i << ", sizeof(kResource" << i << "));\n";
+        o << "        lumacap::win::RegisterResource(module, " << resources[i].type << ", "
+          << resources[i].id << ", kResource" << i << ", sizeof(kResource" << i << "));\n";
     o << "    }\n} s_registerResources;\n\n}  // namespace\n";
     return o.str();
 }
@@ -341,9 +358,12 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "-I" && i + 1 < argc) dirs.emplace_back(argv[++i]);
-        else if (a.rfind("-I", 0) == 0) dirs.emplace_back(a.substr(2));
-        else files.push_back(a);
+        if (a == "-I" && i + 1 < argc)
+            dirs.emplace_back(argv[++i]);
+        else if (a.rfind("-I", 0) == 0)
+            dirs.emplace_back(a.substr(2));
+        else
+            files.push_back(a);
     }
     if (files.size() != 2) {
         std::fprintf(stderr, "usage: lumacap-rc [-I dir]... input.rc output.cpp\n");
