@@ -100,6 +100,7 @@ TEST_F(BaseClasses, PushSourceStreamsThroughAGrabberAndStopsCleanly) {
     ASSERT_EQ(control->Stop(), S_OK);
     // Everything went through the source's two buffers, in order.
     EXPECT_LE(frames.bufferPointers.size(), 2u);
+    grabber->SetCallback(nullptr, 0);  // the collector goes before the fixture's grabber
 }
 
 TEST_F(BaseClasses, EndOfStreamCompletesTheGraph) {

@@ -20,7 +20,8 @@ protected:
         graph->AddFilter(sink, L"Renderer");
         ComPtr<IPin> out(FindPinByDirection(source, PINDIR_OUTPUT));
         input.p = FindPinByDirection(sink, PINDIR_INPUT);
-        ASSERT_EQ(graph->ConnectDirect(out, input, nullptr), S_OK);
+        // Given input first, the graph asks the input pin to make the connection.
+        ASSERT_EQ(graph->ConnectDirect(input, out, nullptr), S_OK);
     }
     void TearDown() override {
         if (control) control->Stop();
