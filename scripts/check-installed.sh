@@ -8,6 +8,8 @@ prefix=$(mktemp -d /tmp/lumacap-install-XXXXXX)
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
+# The example checks the virtual camera's pictures: keep the machine's own cameras out of its way.
+export LUMACAP_V4L2_DIR=
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig${PKG_CONFIG_PATH:+:$PKG_CONFIG_PATH}"
 
 echo "== example host built with pkg-config against $prefix"

@@ -103,6 +103,8 @@ DEFINE_GUID(IID_IAMVideoProcAmp, 0xc6e13360, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0
             0x89, 0x56);
 DEFINE_GUID(IID_IAMCameraControl, 0xc6e13370, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11,
             0x89, 0x56);
+DEFINE_GUID(IID_IAMDroppedFrames, 0xc6e13344, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11,
+            0x89, 0x56);
 DEFINE_GUID(IID_IAMBufferNegotiation, 0x56ed71a0, 0xaf5f, 0x11d0, 0xb3, 0xf0, 0x00, 0xaa, 0x00,
             0x37, 0x61, 0xc5);
 DEFINE_GUID(IID_IFileSinkFilter, 0xa2104830, 0x7c70, 0x11cf, 0x8b, 0xce, 0x00, 0xaa, 0x00, 0xa3,
@@ -330,6 +332,14 @@ interface IAMStreamConfig : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* piCount, int* piSize) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt,
                                                     BYTE* pSCC) = 0;
+};
+
+interface IAMDroppedFrames : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetNumDropped(long* plDropped) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetNumNotDropped(long* plNotDropped) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDroppedInfo(long lSize, long* plArray,
+                                                     long* plNumCopied) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetAverageFrameSize(long* plAverageSize) = 0;
 };
 
 typedef enum tagVideoProcAmpProperty {

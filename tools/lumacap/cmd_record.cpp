@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -42,8 +43,9 @@ void PrintHelp() {
         "  --camera DEV[:FMT][@X,Y,W,H]\n"
         "                         a camera: DEV is its position or part of its name, FMT a\n"
         "                         format index or WxH (default: the first format); repeatable\n"
-        "  --window screen|HANDLE[@X,Y,W,H]\n"
-        "                         the whole screen, or a window by its handle; repeatable\n"
+        "  --window screen|HANDLE|TEXT[@X,Y,W,H]\n"
+        "                         the whole screen, or a window by its handle or by (part of)\n"
+        "                         its title or class (see 'lumacap windows'); repeatable\n"
         "  --size WxH             the video's size (default 640x480 for one source, 320x240\n"
         "                         per source side by side otherwise)\n"
         "  --fps 10|20|30         frames per second (default 10)\n"
@@ -162,6 +164,47 @@ bool OpenCamera(const std::string& spec, HWND parent, CDXCamera* camera, std::st
         return false;
     }
     return true;
+}
+
+// ---- windows ------------------------------------------------------------------------------------
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The window a --window value names: a handle, or the topmost other program's window whose title
+// or class contains the text (in any case); null with the reason otherwise.
+HWND FindWindowSource(const std::string& spec, std::string* error) {
+    char* end = nullptr;
+    const unsigned long long handle = std::strtoull(spec.c_str(), &end, 0);
+    if (!spec.empty() && end && *end == 0) {
+        HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
+        if (IsWindow(window)) return window;
+        *error = "'" + spec + "' is not a window (see 'lumacap windows')";
+        return nullptr;
+    }
+    std::vector<HWND> windows;
+    EnumWindows(
+        [](HWND h, LPARAM p) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    const std::string wanted = Lower(spec);
+    for (HWND h : windows) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        if (pid == GetCurrentProcessId() || !IsWindowVisible(h)) continue;  // not the tool's own
+        char title[256] = "", cls[128] = "";
+        GetWindowTextA(h, title, sizeof(title));
+        GetClassNameA(h, cls, sizeof(cls));
+        if (Lower(Utf8(title)).find(wanted) != std::string::npos ||
+            Lower(cls).find(wanted) != std::string::npos)
+            return h;
+    }
+    *error = "no window's title or class contains '" + spec + "' (see 'lumacap windows')";
+    return nullptr;
 }
 
 // ---- late frames: the library logs each one -----------------------------------------------------
@@ -307,6 +350,7 @@ int RunRecord(int argc, char** argv) {
     }
 
     CoInitialize(nullptr);
+    ReportDisplay("record");
     HWND host = CreateRecordHost();
     if (o.sources.empty()) {
         RecordSource s;
@@ -342,15 +386,7 @@ int RunRecord(int argc, char** argv) {
             recorder->AddVideoSource(cameras.back().get(), rect);
         } else {
             HWND window = nullptr;
-            if (s.spec != "screen") {
-                char* end = nullptr;
-                const unsigned long long handle = std::strtoull(s.spec.c_str(), &end, 0);
-                window = reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
-                if (!end || *end || !IsWindow(window)) {
-                    error = "'" + s.spec + "' is not a window (use 'screen' or a window handle)";
-                    break;
-                }
-            }
+            if (s.spec != "screen" && !(window = FindWindowSource(s.spec, &error))) break;
             recorder->AddWindowSource(window, rect);
         }
         std::printf("source %d: %s %s at (%ld, %ld) %ldx%ld\n", i, s.camera ? "camera" : "window",
