@@ -454,3 +454,6 @@ LUMACAP_API void WINAPI DeleteMediaType(AM_MEDIA_TYPE* pmt);
 LUMACAP_API void WINAPI FreeMediaType(AM_MEDIA_TYPE& mt);
 LUMACAP_API HRESULT WINAPI CopyMediaType(AM_MEDIA_TYPE* pmtTarget, const AM_MEDIA_TYPE* pmtSource);
 LUMACAP_API AM_MEDIA_TYPE* WINAPI CreateMediaType(const AM_MEDIA_TYPE* pSrc);
+
+// Seeking, the filter mapper, graph configuration and the second-generation interfaces.
+#include "axextend.h"

@@ -26,6 +26,9 @@
 
 #include "platform/system/codecs/Muxer.h"
 #include "platform/system/com/ClassRegistry.h"
+#include "platform/system/dshow/FilterRegistry.h"
+#include "platform/system/dshow/MuxConfig.h"
+#include "platform/system/dshow/MuxSeeking.h"
 #include "platform/system/dshow/WriterTiming.h"
 #include "platform/system/win/Trace.h"
 
@@ -178,16 +181,18 @@ public:
     HRESULT GetMediaType(int iPosition, CMediaType* pmt) override {
         if (iPosition < 0) return E_INVALIDARG;
         if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
+        // A byte stream: fixed one-byte samples, no format block.
         pmt->InitMediaType();
         pmt->SetType(&MEDIATYPE_Stream);
         pmt->SetSubtype(&MEDIASUBTYPE_Avi);
-        pmt->SetFormatType(&FORMAT_None);
-        pmt->SetVariableSize();
+        pmt->SetFormatType(&GUID_NULL);
+        pmt->SetSampleSize(1);
         return S_OK;
     }
     HRESULT CheckMediaType(const CMediaType* pmt) override {
         if (!pmt) return E_POINTER;
-        if (pmt->majortype != MEDIATYPE_Stream) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (pmt->majortype != MEDIATYPE_Stream && pmt->majortype != GUID_NULL)
+            return VFW_E_TYPE_NOT_ACCEPTED;
         return pmt->subtype == MEDIASUBTYPE_Avi || pmt->subtype == GUID_NULL
                    ? S_OK
                    : VFW_E_TYPE_NOT_ACCEPTED;
@@ -231,6 +236,15 @@ public:
         FinishSessionLocked();
     }
 
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IMediaSeeking) return GetInterface(&m_seeking, ppv);
+        if (SUCCEEDED(m_config.Answer(riid, ppv))) return S_OK;
+        return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+    }
+    MuxSeeking& Seeking() { return m_seeking; }
+
     int GetPinCount() override {
         CAutoLock lock(&m_lock);
         return 1 + static_cast<int>(m_inputs.size());
@@ -245,6 +259,7 @@ public:
     STDMETHODIMP Pause() override {
         CAutoLock lock(&m_lock);
         if (m_State == State_Stopped) {
+            m_seeking.Reset();
             const HRESULT hr = StartSession();
             if (FAILED(hr)) return hr;
         }
@@ -408,6 +423,8 @@ private:
     }
 
     CCritSec m_lock;
+    MuxSeeking m_seeking{this};
+    MuxConfig m_config{this};
     std::unique_ptr<AviMuxOutputPin> m_output;
     std::vector<std::unique_ptr<AviMuxInputPin>> m_inputs;
 
@@ -434,9 +451,12 @@ HRESULT AviMuxInputPin::CompleteConnect(IPin* pReceivePin) {
 }
 
 STDMETHODIMP AviMuxInputPin::Receive(IMediaSample* pSample) {
-    const HRESULT hr = CBaseInputPin::Receive(pSample);
+    HRESULT hr = CBaseInputPin::Receive(pSample);
     if (hr != S_OK) return hr;
-    return m_mux->Receive(this, pSample);
+    hr = m_mux->Receive(this, pSample);
+    REFERENCE_TIME start = 0, stop = 0;
+    if (SUCCEEDED(hr) && pSample->GetTime(&start, &stop) == S_OK) m_mux->Seeking().Written(stop);
+    return hr;
 }
 
 STDMETHODIMP AviMuxInputPin::EndOfStream() {
@@ -668,5 +688,11 @@ HRESULT AviMux::FinishSessionLocked() {
 }  // namespace
 
 LUMACAP_REGISTER_CLASS(CLSID_AviDest, "AVI Mux", CreateComInstance<AviMux>);
+// Installed in the legacy filter category, where the mapper finds it.
+static const BuiltinFilter s_aviMux(CLSID_AviDest, L"AVI Mux", MERIT_DO_NOT_USE,
+                                    {{REG_PINFLAG_B_MANY | REG_PINFLAG_B_ZERO,
+                                      {{MEDIATYPE_Video, GUID_NULL}, {MEDIATYPE_Audio, GUID_NULL}}},
+                                     {REG_PINFLAG_B_OUTPUT,
+                                      {{MEDIATYPE_Stream, MEDIASUBTYPE_Avi}}}});
 
 }  // namespace lumacap::dshow
