@@ -15,11 +15,11 @@
 namespace {
 
 // The media graph posts its events to the preview window as this message.
-constexpr long kGraphEventMessage = WM_USER + 100;
+constexpr LONG kGraphEventMessage = WM_USER + 100;
 
 }  // namespace
 
-long CDXCamera::Open() {
+LONG CDXCamera::Open() {
     CScopedLock lock(&m_csControl);
     LogInfo("DX Open,RenderMode:%d", static_cast<int>(m_nRenderMode));
     // A parent window is needed in every render mode: the preview window, child of the parent,
@@ -28,12 +28,12 @@ long CDXCamera::Open() {
         m_strLastError = "设备参数未初始化。";
         return 1;
     }
-    if (m_nStatus == 3) {
+    if (m_nStatus == CameraStatus_Running) {
         m_strLastError = "设备已经在运行。";
         return 0;
     }
     // Paused, stopped or disconnected: the graph is built again from scratch.
-    if (m_nStatus != 0) Close();
+    if (m_nStatus != CameraStatus_Closed) Close();
 
     HRESULT hr = InitializeGraph();
     if (FAILED(hr)) {
@@ -44,7 +44,7 @@ long CDXCamera::Open() {
     // References this call holds besides the camera's own fields.
     IBaseFilter* pGrabberFilter = nullptr;
     IBaseFilter* pRotateFilter = nullptr;
-    auto fail = [&](const char* step, HRESULT code) -> long {
+    auto fail = [&](const char* step, HRESULT code) -> LONG {
         FormatErrorMessage(step, static_cast<DWORD>(code));
         Close();
         ReleaseAndClear(pGrabberFilter);
@@ -79,13 +79,13 @@ long CDXCamera::Open() {
     hr = m_pGraph->AddFilter(pGrabberFilter, L"Sample Grabber");
     if (FAILED(hr)) return fail(" Failed to Add Sample Grabber Filter.", hr);
 
-    if (m_nRenderMode == 0) {
+    if (m_nRenderMode == RenderMode_VideoRenderer) {
         hr = CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                               reinterpret_cast<void**>(&m_pRenderer));
         if (FAILED(hr)) return fail(" Failed to create NullRenderer.", hr);
         hr = m_pGraph->AddFilter(m_pRenderer, L"VideoRender");
         if (FAILED(hr)) return fail(" Failed to Add  VideoRenderer Filter.", hr);
-    } else if (m_nRenderMode == 1 || m_nRenderMode == 2) {
+    } else if (m_nRenderMode == RenderMode_NullRenderer || m_nRenderMode == RenderMode_SelfDrawn) {
         hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC, IID_IBaseFilter,
                               reinterpret_cast<void**>(&m_pRenderer));
         if (FAILED(hr)) return fail(" Failed to create NullRenderer.", hr);
@@ -123,10 +123,10 @@ long CDXCamera::Open() {
     hr = m_pSampleGrabber->SetCallback(&m_GrabberCB, 1);  // 1: BufferCB
     if (FAILED(hr)) return fail(" Failed to SetCallback.", hr);
 
-    if (m_nRenderMode == 0) {
+    if (m_nRenderMode == RenderMode_VideoRenderer) {
         hr = InitVideoWindowPos(m_pSourceFilter);
         if (FAILED(hr)) return fail(" Failed to InitVideoWindowPos.", hr);
-    } else if (m_nRenderMode == 2) {
+    } else if (m_nRenderMode == RenderMode_SelfDrawn) {
         InitVideoPos();
     }
 
@@ -135,13 +135,13 @@ long CDXCamera::Open() {
 
     SetDeviceProperty();
     GetDeviceProperty();
-    m_nStatus = 3;
+    m_nStatus = CameraStatus_Running;
     ReleaseAndClear(pGrabberFilter);
     return 0;
 }
 
-long CDXCamera::InitializeGraph() {
-    auto fail = [&](const char* step, HRESULT code) -> long {
+LONG CDXCamera::InitializeGraph() {
+    auto fail = [&](const char* step, HRESULT code) -> LONG {
         FormatErrorMessage(step, static_cast<DWORD>(code));
         Close();
         return code;
@@ -169,7 +169,7 @@ long CDXCamera::InitializeGraph() {
     return 0;
 }
 
-long CDXCamera::BindFilter(long position, IBaseFilter** ppFilter) {
+LONG CDXCamera::BindFilter(LONG position, IBaseFilter** ppFilter) {
     if (!ppFilter) return E_POINTER;
     IMoniker* pMoniker = nullptr;
     HRESULT hr = GetVideoDeviceMoniker(position, &pMoniker);
@@ -191,12 +191,12 @@ long CDXCamera::BindFilter(long position, IBaseFilter** ppFilter) {
     return hr == S_OK ? 1 : hr;
 }
 
-long CDXCamera::InitVideoSize(IBaseFilter* pFilter, long index) {
+LONG CDXCamera::InitVideoSize(IBaseFilter* pFilter, LONG index) {
     IPin* pPin = nullptr;
     HRESULT hr = FindPIN(pFilter, PINDIR_OUTPUT, &pPin);
-    if (hr != 0) {
+    if (hr != 0 || !pPin) {
         if (pPin) pPin->Release();
-        return hr;
+        return hr != 0 ? hr : E_UNEXPECTED;
     }
     IEnumMediaTypes* pEnum = nullptr;
     hr = pPin->EnumMediaTypes(&pEnum);
@@ -206,7 +206,7 @@ long CDXCamera::InitVideoSize(IBaseFilter* pFilter, long index) {
     }
     // Positions count FORMAT_VideoInfo types only, as the camera's format list does.
     AM_MEDIA_TYPE* pRetained = nullptr;
-    long counter = 0;
+    LONG counter = 0;
     for (;;) {
         AM_MEDIA_TYPE* pmt = nullptr;
         hr = pEnum->Next(1, &pmt, nullptr);
@@ -237,7 +237,7 @@ long CDXCamera::InitVideoSize(IBaseFilter* pFilter, long index) {
     return hr;
 }
 
-long CDXCamera::FindPIN(IBaseFilter* pFilter, PIN_DIRECTION dir, IPin** ppPin) {
+LONG CDXCamera::FindPIN(IBaseFilter* pFilter, PIN_DIRECTION dir, IPin** ppPin) {
     if (!pFilter || !ppPin) return E_POINTER;
     IEnumPins* pEnum = nullptr;
     HRESULT hr = pFilter->EnumPins(&pEnum);
@@ -246,7 +246,12 @@ long CDXCamera::FindPIN(IBaseFilter* pFilter, PIN_DIRECTION dir, IPin** ppPin) {
     pEnum->Reset();
     bool found = false;
     IPin* pPin = nullptr;
-    while ((hr = pEnum->Next(1, &pPin, nullptr)) == S_OK && pPin) {
+    while ((hr = pEnum->Next(1, &pPin, nullptr)) == S_OK) {
+        // An enumerator that claims a pin and hands out none is broken: nothing to search on.
+        if (!pPin) {
+            hr = E_UNEXPECTED;
+            break;
+        }
         PIN_DIRECTION pinDir;
         // A pin that will not say its direction is skipped.
         if (pPin->QueryDirection(&pinDir) == S_OK && pinDir == dir) {
@@ -261,7 +266,7 @@ long CDXCamera::FindPIN(IBaseFilter* pFilter, PIN_DIRECTION dir, IPin** ppPin) {
     return found ? 0 : hr;
 }
 
-long CDXCamera::ConnectFilters(IBaseFilter* pUpstream, IBaseFilter* pDownstream) {
+LONG CDXCamera::ConnectFilters(IBaseFilter* pUpstream, IBaseFilter* pDownstream) {
     IPin* pOut = nullptr;
     IPin* pIn = nullptr;
     FindPIN(pUpstream, PINDIR_OUTPUT, &pOut);
@@ -273,22 +278,27 @@ long CDXCamera::ConnectFilters(IBaseFilter* pUpstream, IBaseFilter* pDownstream)
     return hr;
 }
 
-long CDXCamera::Close() {
+LONG CDXCamera::Close() {
     CScopedLock lock(&m_csControl);
-    // A stop worker still inside the graph must finish before the graph goes away; it also must
-    // not write its status after the camera is closed.
-    JoinStopWorker();
+    // Requests still queued behind a stop worker are overtaken by the close; the one in progress
+    // must finish before the graph goes away, and must not write its status afterwards.
+    EnterCriticalSection(&m_csRequests);
+    m_vecRequests.clear();
+    LeaveCriticalSection(&m_csRequests);
+    WaitForStopWorker();
 
     // No host callback is reached while the graph comes down.
     LUMACAP_BUFF_CB pfnBuffCB = m_pfnBuffCB.exchange(nullptr);
+    WideBuffCB pfnWideBuffCB = m_pfnWideBuffCB.exchange(nullptr);
     void* pBuffCBUser = m_pBuffCBUser.exchange(nullptr);
     LUMACAP_CONNECT_CB pfnConnectCB = m_pfnConnectCB.exchange(nullptr);
+    WideConnectCB pfnWideConnectCB = m_pfnWideConnectCB.exchange(nullptr);
     void* pConnectCBUser = m_pConnectCBUser.exchange(nullptr);
 
     // Marked closed under the callback lock: a recorder composing from this camera either holds
     // its own reference to the grabber already or sees the camera closed.
     EnterCriticalSection(&m_GrabberCB.m_csLock);
-    m_nStatus = 0;
+    m_nStatus = CameraStatus_Closed;
     LeaveCriticalSection(&m_GrabberCB.m_csLock);
     if (m_pMediaControl) m_pMediaControl->StopWhenReady();
     if (m_pMediaEvent) m_pMediaEvent->SetNotifyWindow(0, 0, 0);
@@ -315,8 +325,10 @@ long CDXCamera::Close() {
     ReleaseAndClear(m_pGraph);
 
     m_pfnBuffCB = pfnBuffCB;
+    m_pfnWideBuffCB = pfnWideBuffCB;
     m_pBuffCBUser = pBuffCBUser;
     m_pfnConnectCB = pfnConnectCB;
+    m_pfnWideConnectCB = pfnWideConnectCB;
     m_pConnectCBUser = pConnectCBUser;
     return 0;
 }

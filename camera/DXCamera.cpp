@@ -37,10 +37,14 @@ CDXCamera::CDXCamera()
       m_bRotatePreview(0),
       m_rcVideoPos{0, 0, 0, 0},
       m_pfnBuffCB(nullptr),
+      m_pfnWideBuffCB(nullptr),
       m_pBuffCBUser(nullptr),
       m_pfnConnectCB(nullptr),
+      m_pfnWideConnectCB(nullptr),
       m_pConnectCBUser(nullptr),
+      m_bStopWorkerActive(false),
       m_hStopWorker(nullptr) {
+    InitializeCriticalSection(&m_csRequests);
     InitializeCriticalSection(&m_csControl);
     CoInitialize(nullptr);
 }
@@ -55,7 +59,7 @@ CDXCamera& CDXCamera::operator=(const CDXCamera& other) {
     if (this == &other) return *this;
     // The target keeps its own parent and preview window, but not a graph built for its old
     // configuration.
-    if (m_nStatus != 0) Close();
+    if (m_nStatus != CameraStatus_Closed) Close();
     CopyConfiguration(other);
     return *this;
 }
@@ -64,7 +68,7 @@ void CDXCamera::CopyConfiguration(const CDXCamera& other) {
     m_lCameraIndex = other.m_lCameraIndex;
     m_lResolutionIndex = other.m_lResolutionIndex;
     // The status of a copy says what the copy holds: no graph.
-    m_nStatus = 0;
+    m_nStatus = CameraStatus_Closed;
     m_strID = other.m_strID;
     m_strName = other.m_strName;
     m_strLastError = other.m_strLastError;
@@ -82,8 +86,10 @@ void CDXCamera::CopyConfiguration(const CDXCamera& other) {
     m_bRotatePreview = other.m_bRotatePreview;
     m_rcVideoPos = other.m_rcVideoPos;
     m_pfnBuffCB = other.m_pfnBuffCB.load();
+    m_pfnWideBuffCB = other.m_pfnWideBuffCB.load();
     m_pBuffCBUser = other.m_pBuffCBUser.load();
     m_pfnConnectCB = other.m_pfnConnectCB.load();
+    m_pfnWideConnectCB = other.m_pfnWideConnectCB.load();
     m_pConnectCBUser = other.m_pConnectCBUser.load();
 }
 
@@ -91,8 +97,8 @@ CDXCamera::~CDXCamera() {
     {
         // A call another thread is making finishes first.
         CScopedLock lock(&m_csControl);
-        if (m_nStatus != 0) Close();
-        JoinStopWorker();
+        if (m_nStatus != CameraStatus_Closed) Close();
+        WaitForStopWorker();
     }
     if (m_pPreviewWnd) {
         if (m_pPreviewWnd->GetSafeHwnd()) m_pPreviewWnd->DestroyWindow();
@@ -102,15 +108,16 @@ CDXCamera::~CDXCamera() {
     Reset();
     DeleteCriticalSection(&m_csControl);
     CoUninitialize();
+    DeleteCriticalSection(&m_csRequests);
 }
 
 int CDXCamera::GetCameraStatus() {
     return m_nStatus;
 }
-long CDXCamera::GetCameraIndex() {
+LONG CDXCamera::GetCameraIndex() {
     return m_lCameraIndex;
 }
-long CDXCamera::GetResolutionIndex() {
+LONG CDXCamera::GetResolutionIndex() {
     return m_lResolutionIndex;
 }
 const char* CDXCamera::GetID() const {
@@ -126,8 +133,8 @@ const char* CDXCamera::GetLastError() {
     return m_strLastError;
 }
 
-int CDXCamera::SetResolutionIndex(long index) {
-    if (m_nStatus != 0) {
+int CDXCamera::SetResolutionIndex(LONG index) {
+    if (m_nStatus != CameraStatus_Closed) {
         m_strLastError = "设备已经在运行，请先关闭设备再设置初始化参数。";
         return 0;
     }
@@ -152,11 +159,4 @@ void CDXCamera::Reset() {
 void CDXCamera::FormatErrorMessage(const char* step, DWORD code) {
     m_strLastError.Format("%s. ErrorCode=0x%08X:%s", step ? step : "", static_cast<unsigned>(code),
                           GetErrorCodeText(code).GetString());
-}
-
-void CDXCamera::JoinStopWorker() {
-    if (!m_hStopWorker) return;
-    WaitForSingleObject(m_hStopWorker, INFINITE);
-    CloseHandle(m_hStopWorker);
-    m_hStopWorker = nullptr;
 }

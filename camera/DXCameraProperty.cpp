@@ -33,11 +33,19 @@ unsigned int CDXCAMERAPROPERTY::GetVideoInfoCount() const {
     return static_cast<unsigned int>(m_vecVideoInfo.size());
 }
 
-int CDXCAMERAPROPERTY::GetVideoSize(int index, long* width, long* height) const {
+int CDXCAMERAPROPERTY::GetVideoSize(int index, LONG* width, LONG* height) const {
     if (index < 0 || index >= static_cast<int>(m_vecVideoInfo.size())) return 0;
     if (width) *width = m_vecVideoInfo[static_cast<size_t>(index)].lWidth;
     if (height) *height = m_vecVideoInfo[static_cast<size_t>(index)].lHeight;
     return 1;
+}
+
+int CDXCAMERAPROPERTY::GetVideoSizeWide(int index, long* width, long* height) const {
+    LONG w = 0, h = 0;
+    const int ok = GetVideoSize(index, &w, &h);
+    if (ok && width) *width = w;
+    if (ok && height) *height = h;
+    return ok;
 }
 
 unsigned int CDXCAMERAPROPERTY::GetVideoFormat(int index) const {

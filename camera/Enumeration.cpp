@@ -168,7 +168,7 @@ HRESULT GetDeviceInfo(long position, CString& strID, CString& strName,
 
 // ---- CDXCamera ----------------------------------------------------------------------------------
 
-long CDXCamera::GetCameraCount() {
+LONG CDXCamera::GetCameraCount() {
     ICreateDevEnum* pDevEnum = nullptr;
     HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_ICreateDevEnum, reinterpret_cast<void**>(&pDevEnum));
@@ -180,7 +180,7 @@ long CDXCamera::GetCameraCount() {
         pDevEnum->Release();
         return 0;
     }
-    long count = 0;
+    LONG count = 0;
     pEnum->Reset();
     IMoniker* pMoniker = nullptr;
     while (pEnum->Next(1, &pMoniker, nullptr) == S_OK) {
@@ -193,7 +193,7 @@ long CDXCamera::GetCameraCount() {
     return count;
 }
 
-long CDXCamera::GetCameraProperty(int index, CDXCAMERAPROPERTY* property) {
+LONG CDXCamera::GetCameraProperty(int index, CDXCAMERAPROPERTY* property) {
     if (!property) return E_POINTER;
     property->Reset();
     IMoniker* pMoniker = nullptr;
@@ -207,8 +207,8 @@ long CDXCamera::GetCameraProperty(int index, CDXCAMERAPROPERTY* property) {
     return hr;
 }
 
-int CDXCamera::SetCameraIndex(long index) {
-    if (m_nStatus != 0) {
+int CDXCamera::SetCameraIndex(LONG index) {
+    if (m_nStatus != CameraStatus_Closed) {
         m_strLastError = "设备已经在运行，请先关闭设备再设置初始化参数。";
         return 0;
     }
@@ -228,7 +228,7 @@ unsigned int CDXCamera::GetVideoInfoCount() const {
     return static_cast<unsigned int>(m_vecVideoInfo.size());
 }
 
-int CDXCamera::GetVideoSize(int index, long* width, long* height) {
+int CDXCamera::GetVideoSize(int index, LONG* width, LONG* height) {
     if (index < 0 || index >= static_cast<int>(m_vecVideoInfo.size())) {
         m_strLastError = "错误的分辨率索引参数。";
         return 0;

@@ -13,12 +13,26 @@
 
 void CDXCamera::SetLumacapBuffCB(LUMACAP_BUFF_CB pfn, void* context) {
     m_pBuffCBUser = context;
+    m_pfnWideBuffCB = nullptr;
     m_pfnBuffCB = pfn;
+}
+
+void CDXCamera::SetWideBuffCB(WideBuffCB pfn, void* context) {
+    m_pBuffCBUser = context;
+    m_pfnBuffCB = nullptr;
+    m_pfnWideBuffCB = pfn;
 }
 
 void CDXCamera::SetLumacapConnectCB(LUMACAP_CONNECT_CB pfn, void* context) {
     m_pConnectCBUser = context;
+    m_pfnWideConnectCB = nullptr;
     m_pfnConnectCB = pfn;
+}
+
+void CDXCamera::SetWideConnectCB(WideConnectCB pfn, void* context) {
+    m_pConnectCBUser = context;
+    m_pfnConnectCB = nullptr;
+    m_pfnWideConnectCB = pfn;
 }
 
 void CDXCamera::HandleEvent() {
@@ -29,25 +43,30 @@ void CDXCamera::HandleEvent() {
         m_pMediaEvent->FreeEventParams(code, param1, param2);
         if (code != EC_DEVICE_LOST) continue;
         const int connected = param2 != 0 ? 1 : 0;
-        m_nStatus = connected ? 5 : 4;
+        m_nStatus = connected ? CameraStatus_DeviceBack : CameraStatus_DeviceLost;
         // The host may close the camera from its callback; the loop then ends on the null
         // event interface.
-        if (LUMACAP_CONNECT_CB pfn = m_pfnConnectCB.load()) pfn(connected, m_pConnectCBUser.load());
+        if (LUMACAP_CONNECT_CB pfn = m_pfnConnectCB.load())
+            pfn(connected, m_pConnectCBUser.load());
+        else if (WideConnectCB pfnWide = m_pfnWideConnectCB.load())
+            pfnWide(connected, m_pConnectCBUser.load());
     }
 }
 
 HRESULT CSampleGrabberCB::BufferCB(double, BYTE* pBuffer, long BufferLen) {
     // The host sees the frame first, without any lock held; the buffer is the grabber's.
     if (LUMACAP_BUFF_CB pfn = m_pCamera->m_pfnBuffCB.load())
-        pfn(pBuffer, BufferLen, m_pCamera->m_pBuffCBUser.load());
+        pfn(pBuffer, static_cast<LONG>(BufferLen), m_pCamera->m_pBuffCBUser.load());
+    else if (CDXCamera::WideBuffCB pfnWide = m_pCamera->m_pfnWideBuffCB.load())
+        pfnWide(pBuffer, BufferLen, m_pCamera->m_pBuffCBUser.load());
     EnterCriticalSection(&m_csLock);
-    if (m_pPreviewWnd && m_pCamera->m_nRenderMode == 2) {
-        long width = 0, height = 0;
+    if (m_pPreviewWnd && m_pCamera->m_nRenderMode == RenderMode_SelfDrawn) {
+        LONG width = 0, height = 0;
         m_pCamera->GetVideoSize(m_pCamera->m_lResolutionIndex, &width, &height);
         // A device that kept a format of its own (an index its media types do not reach) sends
         // frames of another size than the format entry: those are not drawn.
         const long stride = GDI_WIDTHBYTES(width * 24);
-        if (width > 0 && height != 0 && BufferLen >= stride * std::labs(height))
+        if (width > 0 && height != 0 && BufferLen >= stride * std::labs(static_cast<long>(height)))
             m_pPreviewWnd->PutFrame(pBuffer, BufferLen, width, height);
     }
     LeaveCriticalSection(&m_csLock);
@@ -58,10 +77,10 @@ HRESULT CSampleGrabberCB::BufferCB(double, BYTE* pBuffer, long BufferLen) {
 // size and grabber are read together under the callback lock, which Close takes to mark the camera
 // closed, and the caller gets a reference of its own: a grabber released by Close meanwhile stays
 // alive until the caller is done with it. Null while the camera has no running graph.
-ISampleGrabber* CDXCamera::AcquireLatestFrame(long* width, long* height) {
+ISampleGrabber* CDXCamera::AcquireLatestFrame(LONG* width, LONG* height) {
     ISampleGrabber* pGrabber = nullptr;
     EnterCriticalSection(&m_GrabberCB.m_csLock);
-    if (m_nStatus != 0 && m_pSampleGrabber &&
+    if (m_nStatus != CameraStatus_Closed && m_pSampleGrabber &&
         GetVideoSize(static_cast<int>(m_lResolutionIndex), width, height)) {
         pGrabber = m_pSampleGrabber;
         pGrabber->AddRef();
@@ -70,9 +89,9 @@ ISampleGrabber* CDXCamera::AcquireLatestFrame(long* width, long* height) {
     return pGrabber;
 }
 
-long CDXCamera::TakeSnapshot(unsigned char*& pBuffer, unsigned long& size) {
+LONG CDXCamera::TakeSnapshot(unsigned char*& pBuffer, DWORD& size) {
     CScopedLock lock(&m_csControl);
-    if (m_nStatus == 0 || !m_pSampleGrabber) {
+    if (m_nStatus == CameraStatus_Closed || !m_pSampleGrabber) {
         m_strLastError = "设备未运行.";
         return 1;
     }
@@ -87,7 +106,7 @@ long CDXCamera::TakeSnapshot(unsigned char*& pBuffer, unsigned long& size) {
         m_strLastError = "抓图失败, 缓冲区无数据";
         return 1;
     }
-    const unsigned long total = static_cast<unsigned long>(frameSize) + sizeof(BITMAPINFOHEADER);
+    const DWORD total = static_cast<DWORD>(frameSize) + sizeof(BITMAPINFOHEADER);
     size = total;
     auto* pImage = new (std::nothrow) unsigned char[total]();
     hr = pImage ? m_pSampleGrabber->GetCurrentBuffer(
@@ -99,7 +118,8 @@ long CDXCamera::TakeSnapshot(unsigned char*& pBuffer, unsigned long& size) {
         m_strLastError.Format("抓图失败, code2=0x%X", static_cast<unsigned>(hr));
         return hr;
     }
-    long width = 0, height = 0;
+    // A top-down format keeps its negative height: the header then describes the rows as they are.
+    LONG width = 0, height = 0;
     if (m_lResolutionIndex >= 0 &&
         static_cast<size_t>(m_lResolutionIndex) < m_vecVideoInfo.size()) {
         width = m_vecVideoInfo[static_cast<size_t>(m_lResolutionIndex)].lWidth;
@@ -124,60 +144,126 @@ void CDXCamera::FreeImageMemery(unsigned char* pBuffer) {
 
 // The refusals Run, Pause and Stop share: a camera without a graph, and a lost device.
 bool CDXCamera::RefuseGraphRequest() {
-    if (m_nStatus == 0 || !m_pMediaControl) {
+    if (m_nStatus == CameraStatus_Closed || !m_pMediaControl) {
         m_strLastError = "设备未运行.";
         return true;
     }
-    if (m_nStatus == 4) {
+    if (m_nStatus == CameraStatus_DeviceLost) {
         m_strLastError = "设备断开连接.";
         return true;
     }
     return false;
 }
 
-long CDXCamera::ChangeGraphState(OAFilterState target,
-                                 HRESULT (STDMETHODCALLTYPE IMediaControl::*change)(), int status) {
+// The status a graph state stands for once the graph has reached it.
+static int StatusOfState(OAFilterState state) {
+    return state == State_Running  ? CameraStatus_Running
+           : state == State_Paused ? CameraStatus_Paused
+                                   : CameraStatus_Stopped;
+}
+
+HRESULT CDXCamera::ApplyGraphState(OAFilterState target) {
+    IMediaControl* pControl = m_pMediaControl;
+    if (!pControl) return S_OK;
+    OAFilterState state = State_Stopped;
+    if (SUCCEEDED(pControl->GetState(0, &state)) && state == target) return S_OK;
+    // A graph that refuses leaves the status as it was; the host is not told.
+    const HRESULT hr = target == State_Running  ? pControl->Run()
+                       : target == State_Paused ? pControl->Pause()
+                                                : pControl->Stop();
+    if (SUCCEEDED(hr)) m_nStatus = StatusOfState(target);
+    return hr;
+}
+
+// Stopping a graph waits for its streaming threads, and a streaming thread may be waiting for the
+// host's thread (a frame callback that sends a message to the host's window). So Stop leaves the
+// stop to a worker and returns at once, and requests made while the worker runs are queued behind
+// it rather than waiting: the worker carries them out in the order they were made.
+bool CDXCamera::QueueBehindStopWorker(OAFilterState target) {
+    EnterCriticalSection(&m_csRequests);
+    const bool queued = m_bStopWorkerActive;
+    if (queued && (m_vecRequests.empty() || m_vecRequests.back() != target))
+        m_vecRequests.push_back(target);
+    LeaveCriticalSection(&m_csRequests);
+    return queued;
+}
+
+LONG CDXCamera::Run() {
     CScopedLock lock(&m_csControl);
     if (RefuseGraphRequest()) return 1;
-    // A stop the host asked for earlier is carried out before this request.
-    JoinStopWorker();
-    OAFilterState state = State_Stopped;
-    if (SUCCEEDED(m_pMediaControl->GetState(0, &state)) && state == target) return 0;
-    // A graph that refuses leaves the status as it was; the host is not told.
-    if (SUCCEEDED((m_pMediaControl->*change)())) m_nStatus = status;
+    if (!QueueBehindStopWorker(State_Running)) ApplyGraphState(State_Running);
     return 0;
 }
 
-long CDXCamera::Run() {
-    return ChangeGraphState(State_Running, &IMediaControl::Run, 3);
-}
-
-long CDXCamera::Pause() {
-    return ChangeGraphState(State_Paused, &IMediaControl::Pause, 2);
-}
-
-long CDXCamera::Stop() {
+LONG CDXCamera::Pause() {
     CScopedLock lock(&m_csControl);
     if (RefuseGraphRequest()) return 1;
-    // Stopping a graph waits for its streaming threads, so it happens on a worker and Stop returns
-    // at once. The camera keeps the worker's handle and joins it before the graph goes away (Close,
-    // the destructor) or before the next request, instead of letting it run on unguarded.
-    JoinStopWorker();
+    if (!QueueBehindStopWorker(State_Paused)) ApplyGraphState(State_Paused);
+    return 0;
+}
+
+LONG CDXCamera::Stop() {
+    CScopedLock lock(&m_csControl);
+    if (RefuseGraphRequest()) return 1;
+    if (QueueBehindStopWorker(State_Stopped)) return 0;
+    // The previous worker has ended; only its handle is left.
+    if (m_hStopWorker) {
+        WaitForSingleObject(m_hStopWorker, INFINITE);
+        CloseHandle(m_hStopWorker);
+        m_hStopWorker = nullptr;
+    }
+    // With no worker nothing else is inside the graph, so a graph that is stopped already can be
+    // told at once: there is nothing to hand over, and a Run right after acts at once too.
+    OAFilterState state = State_Running;
+    if (SUCCEEDED(m_pMediaControl->GetState(0, &state)) && state == State_Stopped) return 0;
+    EnterCriticalSection(&m_csRequests);
+    m_vecRequests.assign(1, State_Stopped);
+    m_bStopWorkerActive = true;
     const uintptr_t worker =
         _beginthreadex(nullptr, 0, &CDXCamera::MediaCtrlThread, this, 0, nullptr);
     // A worker that cannot start leaves the graph as it is; Stop still answers 0.
+    if (!worker) {
+        m_vecRequests.clear();
+        m_bStopWorkerActive = false;
+    }
     m_hStopWorker = reinterpret_cast<HANDLE>(worker);
+    LeaveCriticalSection(&m_csRequests);
     return 0;
 }
 
 unsigned __stdcall CDXCamera::MediaCtrlThread(void* pParam) {
     auto* pCamera = static_cast<CDXCamera*>(pParam);
-    IMediaControl* pControl = pCamera->m_pMediaControl;
-    if (!pControl) return 0;
-    OAFilterState state = State_Running;
-    if (SUCCEEDED(pControl->GetState(0, &state)) && state == State_Stopped) return 0;
-    const HRESULT hr = pControl->Stop();
-    if (FAILED(hr)) return static_cast<unsigned>(hr);
-    pCamera->m_nStatus = 1;
-    return 0;
+    HRESULT hr = S_OK;
+    for (;;) {
+        EnterCriticalSection(&pCamera->m_csRequests);
+        if (pCamera->m_vecRequests.empty()) {
+            pCamera->m_bStopWorkerActive = false;
+            LeaveCriticalSection(&pCamera->m_csRequests);
+            // The exit code is the last request's answer: a refused stop leaves its code.
+            return static_cast<unsigned>(hr);
+        }
+        const OAFilterState target = pCamera->m_vecRequests.front();
+        pCamera->m_vecRequests.erase(pCamera->m_vecRequests.begin());
+        LeaveCriticalSection(&pCamera->m_csRequests);
+        hr = pCamera->ApplyGraphState(target);
+    }
+}
+
+void CDXCamera::WaitForStopWorker() {
+    // Re-read each time: a message answered here may itself close the camera.
+    while (HANDLE hWorker = m_hStopWorker) {
+        const DWORD woken = MsgWaitForMultipleObjects(1, &hWorker, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0) {
+            if (m_hStopWorker == hWorker) {
+                CloseHandle(hWorker);
+                m_hStopWorker = nullptr;
+            }
+            return;
+        }
+        // Peeking answers the messages other threads are sending to this thread's windows;
+        // posted ones stay queued for the host.
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        if (woken == WAIT_FAILED) WaitForSingleObject(hWorker, 5);
+    }
 }

@@ -25,38 +25,38 @@ constexpr long kCameraControlBase = 100;
 
 }  // namespace
 
-void CDXCamera::SetBrgihtness(long value) {
-    m_lBrightness = static_cast<LONG>(value);
+void CDXCamera::SetBrgihtness(LONG value) {
+    m_lBrightness = value;
     m_dwPropertyFlags |= kApplyBrightness;
 }
 
-void CDXCamera::SetContrast(long value) {
-    m_lContrast = static_cast<LONG>(value);
+void CDXCamera::SetContrast(LONG value) {
+    m_lContrast = value;
     m_dwPropertyFlags |= kApplyContrast;
 }
 
-void CDXCamera::SetHue(long value) {
-    m_lHue = static_cast<LONG>(value);
+void CDXCamera::SetHue(LONG value) {
+    m_lHue = value;
     m_dwPropertyFlags |= kApplyHue;
 }
 
-void CDXCamera::SetSaturation(long value) {
-    m_lSaturation = static_cast<LONG>(value);
+void CDXCamera::SetSaturation(LONG value) {
+    m_lSaturation = value;
     m_dwPropertyFlags |= kApplySaturation;
 }
 
-void CDXCamera::SetSharpness(long value) {
-    m_lSharpness = static_cast<LONG>(value);
+void CDXCamera::SetSharpness(LONG value) {
+    m_lSharpness = value;
     m_dwPropertyFlags |= kApplySharpness;
 }
 
-void CDXCamera::SetGamma(long value) {
-    m_lGamma = static_cast<LONG>(value);
+void CDXCamera::SetGamma(LONG value) {
+    m_lGamma = value;
     m_dwPropertyFlags |= kApplyGamma;
 }
 
-void CDXCamera::SetWhiteBalance(long value, int automatic) {
-    m_lWhiteBalance = static_cast<LONG>(value);
+void CDXCamera::SetWhiteBalance(LONG value, int automatic) {
+    m_lWhiteBalance = value;
     m_dwPropertyFlags |= kApplyWhiteBalance;
     if (automatic) {
         m_dwPropertyFlags |= kWhiteBalanceAuto;
@@ -65,8 +65,8 @@ void CDXCamera::SetWhiteBalance(long value, int automatic) {
     }
 }
 
-void CDXCamera::SetExposure(long value, int automatic) {
-    m_lExposure = static_cast<LONG>(value);
+void CDXCamera::SetExposure(LONG value, int automatic) {
+    m_lExposure = value;
     m_dwPropertyFlags |= kApplyExposure;
     if (automatic) {
         m_dwPropertyFlags |= kExposureAuto;
@@ -75,31 +75,31 @@ void CDXCamera::SetExposure(long value, int automatic) {
     }
 }
 
-long CDXCamera::GetBrgihtness() {
+LONG CDXCamera::GetBrgihtness() {
     return m_lBrightness;
 }
-long CDXCamera::GetContrast() {
+LONG CDXCamera::GetContrast() {
     return m_lContrast;
 }
-long CDXCamera::GetHue() {
+LONG CDXCamera::GetHue() {
     return m_lHue;
 }
-long CDXCamera::GetSaturation() {
+LONG CDXCamera::GetSaturation() {
     return m_lSaturation;
 }
-long CDXCamera::GetSharpness() {
+LONG CDXCamera::GetSharpness() {
     return m_lSharpness;
 }
-long CDXCamera::GetGamma() {
+LONG CDXCamera::GetGamma() {
     return m_lGamma;
 }
 
-long CDXCamera::GetWhiteBalance(int& automatic) {
+LONG CDXCamera::GetWhiteBalance(int& automatic) {
     automatic = (m_dwPropertyFlags & kWhiteBalanceAuto) ? 1 : 0;
     return m_lWhiteBalance;
 }
 
-long CDXCamera::GetExposure(int& automatic) {
+LONG CDXCamera::GetExposure(int& automatic) {
     automatic = (m_dwPropertyFlags & kExposureAuto) ? 1 : 0;
     return m_lExposure;
 }
@@ -207,7 +207,7 @@ namespace {
 // number in the interface's own numbering (camera control numbers start at 100).
 class PropertyControl {
 public:
-    PropertyControl(IBaseFilter* pFilter, long property) {
+    PropertyControl(IBaseFilter* pFilter, LONG property) {
         if (!pFilter) return;
         if (property < kCameraControlBase) {
             m_property = property;
@@ -253,27 +253,50 @@ private:
     long m_property = 0;
 };
 
+// The device's interfaces take the platform's `long`; a host's 32-bit output is written from it
+// only when the device answered, and a null output stays null so the device refuses it.
+class LongOut {
+public:
+    explicit LongOut(LONG* pOut) : m_pOut(pOut) {}
+    long* Get() { return m_pOut ? &m_value : nullptr; }
+    void Store() const {
+        if (m_pOut) *m_pOut = static_cast<LONG>(m_value);
+    }
+
+private:
+    LONG* m_pOut;
+    long m_value = 0;
+};
+
 }  // namespace
 
 // The host's outputs come in the order minimum, maximum, default, step, flags; the device's
 // GetRange takes minimum, maximum, step, default, flags.
-int CDXCamera::GetVideoPropertyRange(long property, long* pMin, long* pMax, long* pDefault,
-                                     long* pStep, long* pFlags) {
+int CDXCamera::GetVideoPropertyRange(LONG property, LONG* pMin, LONG* pMax, LONG* pDefault,
+                                     LONG* pStep, LONG* pFlags) {
     PropertyControl control(m_pSourceFilter, property);
-    return control.Valid() && SUCCEEDED(control.GetRange(pMin, pMax, pStep, pDefault, pFlags)) ? 1
-                                                                                               : 0;
+    LongOut min(pMin), max(pMax), def(pDefault), step(pStep), flags(pFlags);
+    if (!control.Valid() ||
+        FAILED(control.GetRange(min.Get(), max.Get(), step.Get(), def.Get(), flags.Get())))
+        return 0;
+    for (const LongOut* out : {&min, &max, &def, &step, &flags}) out->Store();
+    return 1;
 }
 
-int CDXCamera::GetVideoPropertyValue(long property, long* pValue, long* pFlags) {
+int CDXCamera::GetVideoPropertyValue(LONG property, LONG* pValue, LONG* pFlags) {
     PropertyControl control(m_pSourceFilter, property);
-    return control.Valid() && SUCCEEDED(control.Get(pValue, pFlags)) ? 1 : 0;
+    LongOut value(pValue), flags(pFlags);
+    if (!control.Valid() || FAILED(control.Get(value.Get(), flags.Get()))) return 0;
+    value.Store();
+    flags.Store();
+    return 1;
 }
 
-int CDXCamera::SetVideoPropertyValue(long property, long value, long flags) {
+int CDXCamera::SetVideoPropertyValue(LONG property, LONG value, LONG flags) {
     PropertyControl control(m_pSourceFilter, property);
     if (!control.Valid() || FAILED(control.Set(value, flags))) return 0;
     // The cache follows what the device took; nothing is marked for the next open.
-    const LONG v = static_cast<LONG>(value);
+    const LONG v = value;
     switch (property) {
         case VideoProcAmp_Brightness:
             m_lBrightness = v;
@@ -313,12 +336,12 @@ int CDXCamera::SetVideoPropertyValue(long property, long value, long flags) {
     return 1;
 }
 
-long CDXCamera::ShowDeviceProperty() {
-    if (m_nStatus == 0 || !m_pSourceFilter) {
+LONG CDXCamera::ShowDeviceProperty() {
+    if (m_nStatus == CameraStatus_Closed || !m_pSourceFilter) {
         m_strLastError = "设备未运行.";
         return 1;
     }
-    if (m_nStatus == 4) {
+    if (m_nStatus == CameraStatus_DeviceLost) {
         m_strLastError = "设备已断开连接.";
         return 1;
     }
@@ -327,13 +350,10 @@ long CDXCamera::ShowDeviceProperty() {
                                                  reinterpret_cast<void**>(&pPages));
     if (FAILED(hr)) return hr;
     if (!pPages) return E_NOINTERFACE;
+    // A device that cannot list its pages still gets the frame (with no pages) and the re-read.
     CAUUID caGUID{0, nullptr};
-    hr = pPages->GetPages(&caGUID);
+    if (FAILED(pPages->GetPages(&caGUID))) caGUID.cElems = 0;
     pPages->Release();
-    if (FAILED(hr)) {
-        CoTaskMemFree(caGUID.pElems);
-        return hr;
-    }
     // Modal: returns when the user closes the dialog; frames keep flowing meanwhile.
     IUnknown* pObject = m_pSourceFilter;
     OleCreatePropertyFrame(m_hParentWnd, 0, 0, nullptr, 1, &pObject, caGUID.cElems, caGUID.pElems,

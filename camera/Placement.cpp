@@ -12,27 +12,29 @@
 namespace {
 
 struct Placement {
-    long left;
-    long top;
-    long width;
-    long height;
+    LONG left;
+    LONG top;
+    LONG width;
+    LONG height;
 };
 
 // Fits a w x h video into an area of W x H whose top-left corner is (originLeft, originTop):
-// as large as it fits with its aspect kept, centred in the direction it does not fill.
-Placement FitVideo(long w, long h, long W, long H, long originLeft, long originTop) {
+// as large as it fits with its aspect kept, centred in the direction it does not fill. A top-down
+// format (negative height) has the shape of its rows all the same.
+Placement FitVideo(LONG w, LONG h, LONG W, LONG H, LONG originLeft, LONG originTop) {
+    if (h < 0) h = -h;
     if (W <= 0 || H <= 0 || w <= 0 || h <= 0) return Placement{originLeft, originTop, 0, 0};
     const double videoAspect = static_cast<double>(w) / static_cast<double>(h);
     const double areaAspect = static_cast<double>(W) / static_cast<double>(H);
-    long width, height, offsetX, offsetY;
+    LONG width, height, offsetX, offsetY;
     if (videoAspect > areaAspect) {
         width = W;
-        height = static_cast<long>(static_cast<double>(W) / videoAspect);
+        height = static_cast<LONG>(static_cast<double>(W) / videoAspect);
         offsetX = 0;
         offsetY = (H - height) / 2;
     } else {
         height = H;
-        width = static_cast<long>(static_cast<double>(H) * videoAspect);
+        width = static_cast<LONG>(static_cast<double>(H) * videoAspect);
         offsetY = 0;
         offsetX = (W - width) / 2;
     }
@@ -58,7 +60,7 @@ int CDXCamera::SetParentWnd(HWND hWnd) {
     if (m_hParentWnd && m_hParentWnd == hWnd) return 1;
     if (m_pPreviewWnd && m_pPreviewWnd->GetSafeHwnd()) {
         // The graph posts its events to the preview window: it cannot move while a graph exists.
-        if (m_nStatus != 0) {
+        if (m_nStatus != CameraStatus_Closed) {
             m_strLastError = "设备正在运行。";
             return 0;
         }
@@ -91,11 +93,11 @@ int CDXCamera::SetParentWnd(HWND hWnd) {
     return 1;
 }
 
-long CDXCamera::SetVideoPos(LPRECT pRect) {
+LONG CDXCamera::SetVideoPos(LPRECT pRect) {
     if (!pRect) return 0;
     m_rcVideoPos = *pRect;
-    if (m_pVideoWindow && m_nRenderMode == 0) {
-        long w = 0, h = 0;
+    if (m_pVideoWindow && m_nRenderMode == RenderMode_VideoRenderer) {
+        LONG w = 0, h = 0;
         GetVideoSize(m_lResolutionIndex, &w, &h);
         if (m_bRotatePreview) std::swap(w, h);
         const Placement p = FitVideo(w, h, pRect->right - pRect->left, pRect->bottom - pRect->top,
@@ -105,10 +107,10 @@ long CDXCamera::SetVideoPos(LPRECT pRect) {
     return 0;
 }
 
-long CDXCamera::InitVideoWindowPos(IBaseFilter*) {
+LONG CDXCamera::InitVideoWindowPos(IBaseFilter*) {
     RECT rcArea = m_rcVideoPos;
     if (IsRectEmpty(&m_rcVideoPos)) ::GetClientRect(m_hParentWnd, &rcArea);
-    long w = 0, h = 0;
+    LONG w = 0, h = 0;
     GetVideoSize(m_lResolutionIndex, &w, &h);
     // The rotated picture is as wide as the format is high.
     if (m_bRotatePreview) std::swap(w, h);
@@ -131,20 +133,20 @@ long CDXCamera::InitVideoWindowPos(IBaseFilter*) {
 void CDXCamera::InitVideoPos() {
     if (!m_pPreviewWnd) return;
     m_pPreviewWnd->ShowWindow(SW_SHOW);
-    long w = 0, h = 0;
+    LONG w = 0, h = 0;
     GetVideoSize(m_lResolutionIndex, &w, &h);
     m_pPreviewWnd->SetFrameSize(w, h);
 }
 
-int CDXCamera::GetPreviewSize(long* width, long* height) {
-    if (m_nStatus == 0) return 0;
+int CDXCamera::GetPreviewSize(LONG* width, LONG* height) {
+    if (m_nStatus == CameraStatus_Closed) return 0;
     if (width) *width = m_GrabberCB.m_lPreviewWidth;
     if (height) *height = m_GrabberCB.m_lPreviewHeight;
     return 1;
 }
 
-int CDXCamera::GetPreviewSizeEx(long* left, long* top, long* width, long* height) {
-    if (m_nStatus == 0) return 0;
+int CDXCamera::GetPreviewSizeEx(LONG* left, LONG* top, LONG* width, LONG* height) {
+    if (m_nStatus == CameraStatus_Closed) return 0;
     GetPreviewSize(width, height);
     if (left) *left = m_GrabberCB.m_lPreviewLeft;
     if (top) *top = m_GrabberCB.m_lPreviewTop;

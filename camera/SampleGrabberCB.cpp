@@ -42,12 +42,12 @@ void CSampleGrabberCB::SetPreviewWnd(CPreviewWnd* pWnd) {
     LeaveCriticalSection(&m_csLock);
 }
 
-void CSampleGrabberCB::SetPreviewSize(long width, long height) {
-    m_lPreviewWidth = static_cast<LONG>(width);
-    m_lPreviewHeight = static_cast<LONG>(height);
+void CSampleGrabberCB::SetPreviewSize(LONG width, LONG height) {
+    m_lPreviewWidth = width;
+    m_lPreviewHeight = height;
 }
 
-void CSampleGrabberCB::SetPreviewPos(long left, long top) {
-    m_lPreviewLeft = static_cast<LONG>(left);
-    m_lPreviewTop = static_cast<LONG>(top);
+void CSampleGrabberCB::SetPreviewPos(LONG left, LONG top) {
+    m_lPreviewLeft = left;
+    m_lPreviewTop = top;
 }

@@ -25,139 +25,137 @@ bool IsInputCategory(const GUID& category) {
            IsEqualGUID(category, CLSID_AudioInputDeviceCategory);
 }
 
-}  // namespace
-
-IBaseFilter* CreateAVDevice(GUID category, int position) {
+// The monikers of a category through the system device enumerator, both lookups' first steps.
+// Failures are logged with the caller's name ("<caller>,CoCreateInstance,%x"); an empty category
+// gives S_OK and no list, which each caller treats its own way.
+HRESULT OpenCategory(const char* caller, const GUID& category, IEnumMoniker** ppEnum) {
+    *ppEnum = nullptr;
     ICreateDevEnum* pDevEnum = nullptr;
     HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_ALL, IID_ICreateDevEnum,
                                   reinterpret_cast<void**>(&pDevEnum));
     if (FAILED(hr)) {
-        LogError("CreateAVDevice,CoCreateInstance,%x", static_cast<unsigned>(hr));
-        return nullptr;
+        LogError("%s,CoCreateInstance,%x", caller, static_cast<unsigned>(hr));
+        return hr;
     }
-    IEnumMoniker* pEnum = nullptr;
-    hr = pDevEnum->CreateClassEnumerator(category, &pEnum, 0);
+    hr = pDevEnum->CreateClassEnumerator(category, ppEnum, 0);
     if (FAILED(hr)) {
-        LogError("CreateAVDevice,CreateClassEnumerator,%x", static_cast<unsigned>(hr));
-        pDevEnum->Release();
-        return nullptr;
+        LogError("%s,CreateClassEnumerator,%x", caller, static_cast<unsigned>(hr));
+        *ppEnum = nullptr;
     }
+    pDevEnum->Release();
+    if (*ppEnum) (*ppEnum)->Reset();
+    return FAILED(hr) ? hr : S_OK;
+}
+
+// The moniker's display name, converted; false (with the system's code in `hr`) when unreadable.
+bool ReadDisplayName(IMoniker* pMoniker, char* buffer, int size, HRESULT* hr) {
+    LPOLESTR pDisplayName = nullptr;
+    *hr = pMoniker->GetDisplayName(nullptr, nullptr, &pDisplayName);
+    if (FAILED(*hr)) return false;
+    ToNarrow(pDisplayName, buffer, size);
+    CoTaskMemFree(pDisplayName);
+    return true;
+}
+
+// The "FriendlyName" of a property bag, converted; false (with the code in `hr`) when unreadable.
+bool ReadFriendlyName(IPropertyBag* pBag, char* buffer, int size, HRESULT* hr) {
+    VARIANT var;
+    VariantInit(&var);
+    var.vt = VT_BSTR;
+    *hr = pBag->Read(L"FriendlyName", &var, nullptr);
+    if (SUCCEEDED(*hr)) ToNarrow(var.bstrVal, buffer, size);
+    VariantClear(&var);
+    return SUCCEEDED(*hr);
+}
+
+IPropertyBag* OpenPropertyBag(IMoniker* pMoniker, HRESULT* hr) {
+    IPropertyBag* pBag = nullptr;
+    *hr = pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                  reinterpret_cast<void**>(&pBag));
+    if (FAILED(*hr) || !pBag) return nullptr;
+    return pBag;
+}
+
+}  // namespace
+
+IBaseFilter* CreateAVDevice(GUID category, int position) {
+    IEnumMoniker* pEnum = nullptr;
+    if (FAILED(OpenCategory("CreateAVDevice", category, &pEnum))) return nullptr;
     if (!pEnum) {
         LogErrorText("CreateAVDevice,enumMoniker==null");
-        pDevEnum->Release();
         return nullptr;
     }
-
     IBaseFilter* pFilter = nullptr;
-    pEnum->Reset();
     int counter = 0;
     IMoniker* pMoniker = nullptr;
     ULONG fetched = 0;
+    // The counter counts every moniker, null ones and unreadable ones included.
     while (!pFilter && SUCCEEDED(pEnum->Next(1, &pMoniker, &fetched)) && fetched == 1) {
+        HRESULT hr = S_OK;
+        char displayName[1024];
         if (!pMoniker) {
             LogErrorText("CreateAVDevice,moniker==null");
+        } else if (!ReadDisplayName(pMoniker, displayName, sizeof(displayName), &hr)) {
+            LogError("CreateAVDevice,GetDisplayName,%x", static_cast<unsigned>(hr));
         } else {
-            LPOLESTR pDisplayName = nullptr;
-            hr = pMoniker->GetDisplayName(nullptr, nullptr, &pDisplayName);
-            if (FAILED(hr)) {
-                LogError("CreateAVDevice,GetDisplayName,%x", static_cast<unsigned>(hr));
+            char friendlyName[80];
+            if (IPropertyBag* pBag = OpenPropertyBag(pMoniker, &hr); !pBag) {
+                LogError("CreateAVDevice,BindToStorage,%x", static_cast<unsigned>(hr));
             } else {
-                char displayName[1024];
-                ToNarrow(pDisplayName, displayName, sizeof(displayName));
-                CoTaskMemFree(pDisplayName);
-                IPropertyBag* pBag = nullptr;
-                hr = pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                             reinterpret_cast<void**>(&pBag));
-                if (FAILED(hr) || !pBag) {
-                    LogError("CreateAVDevice,BindToStorage,%x", static_cast<unsigned>(hr));
+                if (!ReadFriendlyName(pBag, friendlyName, sizeof(friendlyName), &hr)) {
+                    LogError("CreateAVDevice,propertyBag->Read,%x", static_cast<unsigned>(hr));
                 } else {
-                    VARIANT var;
-                    VariantInit(&var);
-                    var.vt = VT_BSTR;
-                    hr = pBag->Read(L"FriendlyName", &var, nullptr);
-                    if (FAILED(hr)) {
-                        LogError("CreateAVDevice,propertyBag->Read,%x", static_cast<unsigned>(hr));
-                    } else {
-                        char friendlyName[80];
-                        ToNarrow(var.bstrVal, friendlyName, sizeof(friendlyName));
-                        LogInfo("CreateAVDevice,friendlyName,%s", friendlyName);
-                        if (IsInputCategory(category) && counter == position) {
-                            hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                                        reinterpret_cast<void**>(&pFilter));
-                            if (FAILED(hr)) {
-                                LogError("CreateAVDevice,BindToObject,%x",
-                                         static_cast<unsigned>(hr));
-                                pFilter = nullptr;
-                            }
+                    LogInfo("CreateAVDevice,friendlyName,%s", friendlyName);
+                    if (IsInputCategory(category) && counter == position) {
+                        hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                                    reinterpret_cast<void**>(&pFilter));
+                        if (FAILED(hr)) {
+                            LogError("CreateAVDevice,BindToObject,%x", static_cast<unsigned>(hr));
+                            pFilter = nullptr;
                         }
                     }
-                    VariantClear(&var);
-                    pBag->Release();
                 }
-                LogInfo("CreateAVDevice,GetDisplayName,%s", displayName);
+                pBag->Release();
             }
-            pMoniker->Release();
+            LogInfo("CreateAVDevice,GetDisplayName,%s", displayName);
         }
+        if (pMoniker) pMoniker->Release();
         pMoniker = nullptr;
         ++counter;
     }
     pEnum->Release();
-    pDevEnum->Release();
     return pFilter;
 }
 
 IBaseFilter* CreateHardwareFilter(GUID category, const char* friendlyName) {
     LogInfo("CreateHardwareFilter,inFriendlyName=%s", friendlyName ? friendlyName : "");
-    ICreateDevEnum* pDevEnum = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_ALL, IID_ICreateDevEnum,
-                                  reinterpret_cast<void**>(&pDevEnum));
-    if (FAILED(hr)) {
-        LogError("CreateHardwareFilter,CoCreateInstance,%x", static_cast<unsigned>(hr));
-        return nullptr;
-    }
     IEnumMoniker* pEnum = nullptr;
-    hr = pDevEnum->CreateClassEnumerator(category, &pEnum, 0);
-    if (FAILED(hr)) {
-        LogError("CreateHardwareFilter,CreateClassEnumerator,%x", static_cast<unsigned>(hr));
-        pDevEnum->Release();
-        return nullptr;
-    }
-    if (!pEnum) {
-        pDevEnum->Release();
-        return nullptr;
-    }
+    if (FAILED(OpenCategory("CreateHardwareFilter", category, &pEnum)) || !pEnum) return nullptr;
+    IBaseFilter* pFilter = FindFilterByFriendlyName(pEnum, friendlyName);
+    pEnum->Release();
+    return pFilter;
+}
 
+IBaseFilter* FindFilterByFriendlyName(IEnumMoniker* pEnum, const char* friendlyName) {
     IBaseFilter* pFilter = nullptr;
-    pEnum->Reset();
     IMoniker* pMoniker = nullptr;
     ULONG fetched = 0;
-    while (!pFilter && SUCCEEDED(pEnum->Next(1, &pMoniker, &fetched)) && fetched == 1 && pMoniker) {
-        LPOLESTR pDisplayName = nullptr;
-        hr = pMoniker->GetDisplayName(nullptr, nullptr, &pDisplayName);
-        if (SUCCEEDED(hr)) {
-            char displayName[1024];
-            ToNarrow(pDisplayName, displayName, sizeof(displayName));
-            CoTaskMemFree(pDisplayName);
+    while (!pFilter && SUCCEEDED(pEnum->Next(1, &pMoniker, &fetched)) && fetched == 1) {
+        // A null moniker is passed over: the devices after it are still searched.
+        if (!pMoniker) continue;
+        HRESULT hr = S_OK;
+        char displayName[1024];
+        if (ReadDisplayName(pMoniker, displayName, sizeof(displayName), &hr))
             LogInfo("CreateHardwareFilter,DisplayName=%s", displayName);
-        } else {
+        else
             LogError("CreateHardwareFilter,GetDisplayName,%x", static_cast<unsigned>(hr));
-        }
-        IPropertyBag* pBag = nullptr;
-        hr = pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                     reinterpret_cast<void**>(&pBag));
-        if (FAILED(hr) || !pBag) {
+        if (IPropertyBag* pBag = OpenPropertyBag(pMoniker, &hr); !pBag) {
             LogError("CreateHardwareFilter,BindToStorage,%x", static_cast<unsigned>(hr));
-            pBag = nullptr;
         } else {
-            VARIANT var;
-            VariantInit(&var);
-            var.vt = VT_BSTR;
-            hr = pBag->Read(L"FriendlyName", &var, nullptr);
-            if (FAILED(hr)) {
+            char name[256];
+            if (!ReadFriendlyName(pBag, name, sizeof(name), &hr)) {
                 LogError("CreateHardwareFilter,propertyBag->Read,%x", static_cast<unsigned>(hr));
             } else {
-                char name[256];
-                ToNarrow(var.bstrVal, name, sizeof(name));
                 LogInfo("CreateHardwareFilter,friendName=%s", name);
                 if (friendlyName && std::strcmp(name, friendlyName) == 0) {
                     hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
@@ -168,15 +166,11 @@ IBaseFilter* CreateHardwareFilter(GUID category, const char* friendlyName) {
                     }
                 }
             }
-            VariantClear(&var);
+            pBag->Release();
         }
-        if (pBag) pBag->Release();
         pMoniker->Release();
         pMoniker = nullptr;
     }
-    if (pMoniker) pMoniker->Release();
-    pEnum->Release();
-    pDevEnum->Release();
     return pFilter;
 }
 

@@ -8,6 +8,8 @@
 IBaseFilter* CreateAVDevice(GUID category, int position);
 // The first filter of the category whose friendly name is exactly `friendlyName` (one reference).
 IBaseFilter* CreateHardwareFilter(GUID category, const char* friendlyName);
+// CreateHardwareFilter's search over a category's monikers, from where the enumerator stands.
+IBaseFilter* FindFilterByFriendlyName(IEnumMoniker* pEnum, const char* friendlyName);
 // A video (nonzero `video`) or audio compressor by friendly name (one reference).
 IBaseFilter* CreateCompressor(int video, const char* name);
 // The first pin of the direction whose name contains `namePart` (any pin when null). The pin

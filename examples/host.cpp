@@ -74,9 +74,10 @@ void CaptureFromTheDefaultCamera() {
           "no parent window, no open");
     Check(camera.SetParentWnd(window) == 1,
           "the camera's preview window is made in the host's window");
-    camera.SetRenderMode(2);
+    camera.SetRenderMode(RenderMode_SelfDrawn);
     camera.SetBrgihtness(20);
-    Check(camera.Open() == 0 && camera.GetCameraStatus() == 3, "the camera opens and runs");
+    Check(camera.Open() == 0 && camera.GetCameraStatus() == CameraStatus_Running,
+          "the camera opens and runs");
     Check(camera.Open() == 0 && SameText(camera.GetLastError(), "设备已经在运行。"),
           "a second open changes nothing");
     Check(WaitForFrames(frames, 10), "frames reach the host");
@@ -90,10 +91,11 @@ void CaptureFromTheDefaultCamera() {
           "a snapshot is a bitmap header and a frame");
     camera.FreeImageMemery(image);
 
-    Check(camera.Pause() == 0 && camera.GetCameraStatus() == 2, "paused");
-    Check(camera.Run() == 0 && camera.GetCameraStatus() == 3, "running again");
+    Check(camera.Pause() == 0 && camera.GetCameraStatus() == CameraStatus_Paused, "paused");
+    Check(camera.Run() == 0 && camera.GetCameraStatus() == CameraStatus_Running, "running again");
     Check(camera.Stop() == 0, "stop answers at once");
-    Check(lumacap::sim::PumpMessagesUntil([&] { return camera.GetCameraStatus() == 1; }, 5000),
+    Check(lumacap::sim::PumpMessagesUntil(
+              [&] { return camera.GetCameraStatus() == CameraStatus_Stopped; }, 5000),
           "and the camera stops");
 
     // Image controls: the queued brightness reached the device; the device's contrast came back.
@@ -110,7 +112,7 @@ void CaptureFromTheDefaultCamera() {
               automatic == 0,
           "exposure set on the device, by hand");
 
-    Check(camera.Close() == 0 && camera.GetCameraStatus() == 0, "closed");
+    Check(camera.Close() == 0 && camera.GetCameraStatus() == CameraStatus_Closed, "closed");
     Check(camera.TakeSnapshot(image, size) == 1 && SameText(camera.GetLastError(), "设备未运行."),
           "no snapshot closed");
     const long before = frames.count.load();
@@ -172,18 +174,21 @@ void RecordAndCheck(CDXCamera& camera, HWND notify, HWND left, HWND right,
     recorder.AddWindowSource(left, RECT{160, 0, 320, 160});
     recorder.AddWindowSource(right, RECT{320, 0, 480, 160});
     g_levels = 0;
-    Check(recorder.StartRecord(path.c_str(), 0) && recorder.GetStatus() == 3,
+    Check(recorder.StartRecord(path.c_str(), 0) && recorder.GetStatus() == RecorderStatus_Running,
           (name + ": the recording starts").c_str());
     Wait(1.0);
-    Check(recorder.Pause() == 0 && recorder.GetStatus() == 2, (name + ": it pauses").c_str());
+    Check(recorder.Pause() == 0 && recorder.GetStatus() == RecorderStatus_Paused,
+          (name + ": it pauses").c_str());
     Check(recorder.Stop() == 1 && SameText(recorder.GetErrorMsg(), "录像已经暂停."),
           (name + ": paused, it cannot stop").c_str());
     Wait(1.0);
-    Check(recorder.Run() == 0 && recorder.GetStatus() == 3, (name + ": it resumes").c_str());
+    Check(recorder.Run() == 0 && recorder.GetStatus() == RecorderStatus_Running,
+          (name + ": it resumes").c_str());
     Wait(1.0);
-    Check(recorder.Stop() == 0 && recorder.GetStatus() == 1, (name + ": it stops").c_str());
+    Check(recorder.Stop() == 0 && recorder.GetStatus() == RecorderStatus_Stopped,
+          (name + ": it stops").c_str());
     recorder.CloseRecord();
-    Check(recorder.GetStatus() == 0 && recorder.GetRealFramesCount() >= 20,
+    Check(recorder.GetStatus() == RecorderStatus_Closed && recorder.GetRealFramesCount() >= 20,
           (name + ": it closes with its frames").c_str());
     Check(g_levels > 5, (name + ": sound levels reach the notify window").c_str());
 
@@ -222,8 +227,9 @@ void RecordTheCameraAndTwoWindows() {
     camera.SetCameraIndex(0);
     camera.SetResolutionIndex(0);
     camera.SetParentWnd(host);
-    camera.SetRenderMode(1);
-    Check(camera.Open() == 0 && camera.GetCameraStatus() == 3, "the camera to record opens");
+    camera.SetRenderMode(RenderMode_NullRenderer);
+    Check(camera.Open() == 0 && camera.GetCameraStatus() == CameraStatus_Running,
+          "the camera to record opens");
     char dir[] = "/tmp/lumacap-example-XXXXXX";
     if (mkdtemp(dir)) {
         for (const char* file : {"/host.avi", "/host.asf"}) {
@@ -244,7 +250,7 @@ void RecordTheCameraAndTwoWindows() {
 int main() {
     // ---- camera object ----
     CDXCamera camera;
-    Check(camera.GetCameraStatus() == 0 && camera.GetCameraIndex() == -1 &&
+    Check(camera.GetCameraStatus() == CameraStatus_Closed && camera.GetCameraIndex() == -1 &&
               camera.GetResolutionIndex() == -1,
           "a new camera is closed with no device or format");
     Check(camera.SetResolutionIndex(0) == 0 && SameText(camera.GetLastError(), "未指定设备。"),

@@ -87,13 +87,19 @@ HRESULT CVideoMergePin::FillBuffer(IMediaSample* pSample) {
     // before frame 0 is not counted: the run's clock starts only when frame 0 is begun, after
     // the wait, so counting it would put frame 0 that long before its own start.
     if (m_pRecorder && m_pRecorder->m_nStatus == RecorderStatus_Paused) {
-        const DWORD t0 = timeGetTime();
+        DWORD t0 = timeGetTime();
+        // Counted from the moment the recorder paused when that lies within the previous frame:
+        // this thread may have noticed only after holding that frame back until it was due, and
+        // that wait belongs to the pause (the sound stopped at once), not to the picture.
+        const DWORD asked = m_pRecorder->m_dwPausedAt;
+        if (asked != 0 && t0 - asked <= t0 - m_dwLastBegin) t0 = asked;
         while (m_pRecorder->m_nStatus == RecorderStatus_Paused) Sleep(1);
         if (m_iFrameNumber != 0) m_dwPausedTime += timeGetTime() - t0;
     }
 
     // The clock is read before composing: a frame leaves at its due time plus its composing time.
     const DWORD now = timeGetTime();
+    m_dwLastBegin = now;
     if (m_iFrameNumber == 0) m_dwStartTime = now;
     if (!pSample) return E_POINTER;
 

@@ -35,6 +35,7 @@ CVideoMergePin::CVideoMergePin(HRESULT* phr, CVideoMergeFilter* pFilter)
       m_pRecorder(nullptr),
       m_dwStartTime(0),
       m_dwPausedTime(0),
+      m_dwLastBegin(0),
       m_rtPreStartTime(0) {}
 
 CVideoMergePin::~CVideoMergePin() = default;
@@ -71,7 +72,9 @@ HRESULT CVideoMergePin::GetMediaType(int iPosition, CMediaType* pMediaType) {
     if (!pMediaType) return E_POINTER;
     CAutoLock lock(m_pFilter->pStateLock());
     if (iPosition < 0) return E_INVALIDARG;
-    if (iPosition > 4) return VFW_S_NO_MORE_ITEMS;
+    // Only what CheckMediaType accepts is offered: no palettised type, whose palette nobody
+    // downstream would have chosen and whose pixels a recording cannot map well onto.
+    if (iPosition > 3) return VFW_S_NO_MORE_ITEMS;
 
     LONG width = 0, height = 0;
     GetFrameSize(&width, &height);
@@ -102,19 +105,13 @@ HRESULT CVideoMergePin::GetMediaType(int iPosition, CMediaType* pMediaType) {
             pvi->TrueColorInfo.dwBitMasks[1] = 0x07E0;
             pvi->TrueColorInfo.dwBitMasks[2] = 0x001F;
             break;
-        case 3:
+        default:
             pSubtype = &MEDIASUBTYPE_RGB555;
             pvi->bmiHeader.biCompression = BI_BITFIELDS;
             pvi->bmiHeader.biBitCount = 16;
             pvi->TrueColorInfo.dwBitMasks[0] = 0x7C00;
             pvi->TrueColorInfo.dwBitMasks[1] = 0x03E0;
             pvi->TrueColorInfo.dwBitMasks[2] = 0x001F;
-            break;
-        default:
-            pSubtype = &MEDIASUBTYPE_RGB8;
-            pvi->bmiHeader.biCompression = BI_RGB;
-            pvi->bmiHeader.biBitCount = 8;
-            pvi->bmiHeader.biClrUsed = iPALETTE_COLORS;
             break;
     }
 
@@ -154,8 +151,8 @@ HRESULT CVideoMergePin::CheckMediaType(const CMediaType* pMediaType) {
     if (absHeight != height) return E_INVALIDARG;
     if (pvi->bmiHeader.biHeight < 0) return E_INVALIDARG;
     // Frames are composed as 24-bit pixels and converted for 32- and 16-bit connections. A
-    // palettised connection cannot carry them: the palette offered is empty, and mapping
-    // pictures onto another filter's palette is not worth having in a recording.
+    // palettised connection cannot carry them: mapping pictures onto another filter's palette is
+    // not worth having in a recording (and GetMediaType does not offer one).
     if (pvi->bmiHeader.biBitCount == 8 || subtype == MEDIASUBTYPE_RGB8) return E_INVALIDARG;
     return S_OK;
 }

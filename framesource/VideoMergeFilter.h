@@ -25,7 +25,8 @@ public:
     // the stream ends only when the graph stops.
     HRESULT FillBuffer(IMediaSample* pSample) override;
 
-    // The five uncompressed RGB types of the recorder's frame size, RGB24 first.
+    // The four uncompressed true-colour RGB types of the recorder's frame size, RGB24 first: the
+    // types CheckMediaType accepts.
     HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
     HRESULT CheckMediaType(const CMediaType* pMediaType) override;
     HRESULT SetMediaType(const CMediaType* pMediaType) override;
@@ -55,6 +56,8 @@ private:
     CCritSec m_cSharedState;
     DWORD m_dwStartTime;
     DWORD m_dwPausedTime;
+    // When the last frame was begun: a pause asked for after it is counted from when it was asked.
+    DWORD m_dwLastBegin;
     // Start time of this stream's previous frame. Held per pin (not once per process) so that two
     // recordings never compare their late frames with each other's stamps; reset with the timing
     // so each run after a stop compares only with its own frames.

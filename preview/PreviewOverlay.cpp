@@ -9,15 +9,11 @@
 
 namespace {
 
-// Rounds a mapped coordinate the way every mapping here does: add a half and cut toward zero.
+// Rounds a mapped value the way every mapping here does, coordinates and distances alike: add a
+// half and cut toward zero. A move to the left or up therefore comes out up to a pixel shorter
+// than the same move to the right or down; hosts see exactly this in the rectangles they get.
 LONG Round(double value) {
     return static_cast<LONG>(value + 0.5);
-}
-
-// Distances round the same way in both directions: adding a half and cutting toward zero would
-// lose a pixel on every move to the left or up.
-LONG RoundDistance(double value) {
-    return value < 0 ? -Round(-value) : Round(value);
 }
 
 CRect NormalizedRect(POINT a, POINT b) {
@@ -56,8 +52,8 @@ void CPreviewWnd::WindowToImageSize(SIZE* pSize) const {
                  dh = m_rcDisplay.bottom - m_rcDisplay.top;
     double pw = 0, ph = 0;
     if (!PictureSize(&pw, &ph) || dw <= 0 || dh <= 0) return;
-    pSize->cx = RoundDistance(pw * pSize->cx / dw);
-    pSize->cy = RoundDistance(ph * pSize->cy / dh);
+    pSize->cx = Round(pw * pSize->cx / dw);
+    pSize->cy = Round(ph * pSize->cy / dh);
 }
 
 void CPreviewWnd::ClampRect(RECT* pRect, const RECT& bounds) {
@@ -370,15 +366,12 @@ void CPreviewWnd::OnLButtonUp(UINT nFlags, CPoint point) {
                     std::abs(m_rcTrack.bottom - m_rcTrack.top) >= CPreviewItem::s_nMinTrackSize) {
                     CRect rc(m_rcTrack);
                     WindowToImageRect(&rc);
+                    // Allowed or refused, the tracking rectangle stays where the drawing ended.
                     if (!NotifyParent(PWM_NEWRECT_END, static_cast<WPARAM>(-1),
                                       reinterpret_cast<LPARAM>(&rc))) {
                         const int index = AddItem(rc);
                         Select(index);
                         SetCurrent(index);
-                        m_rcTrack = ItemClientRect(index);
-                    } else {
-                        // No rectangle came of it: nothing left to show handles for.
-                        m_rcTrack = CRect();
                     }
                 } else {
                     m_rcTrack = CRect();  // too small: dropped without asking

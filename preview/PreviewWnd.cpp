@@ -49,6 +49,8 @@ CPreviewWnd::~CPreviewWnd() {
 }
 
 void CPreviewWnd::SetFrameSize(LONG lWidth, LONG lHeight) {
+    // A top-down format (negative height) makes a picture of the same shape.
+    if (lHeight < 0) lHeight = -lHeight;
     EnterCriticalSection(&m_cs);
     m_image.Create(static_cast<DWORD>(lWidth), static_cast<DWORD>(lHeight), 24);
     LeaveCriticalSection(&m_cs);
@@ -78,10 +80,14 @@ void CPreviewWnd::SetFrameSize(LONG lWidth, LONG lHeight) {
 }
 
 void CPreviewWnd::PutFrame(const BYTE* pBuffer, LONG, LONG lWidth, LONG lHeight) {
+    // The picture is kept bottom-up: a top-down frame (negative height) is turned over as it is
+    // copied, which costs nothing more than the copy.
+    const bool topDown = lHeight < 0;
+    if (topDown) lHeight = -lHeight;
     EnterCriticalSection(&m_cs);
     const DWORD rowBytes = GDI_WIDTHBYTES(static_cast<DWORD>(lWidth) * 24);
     m_image.CreateFromPixels(pBuffer, static_cast<DWORD>(lWidth), static_cast<DWORD>(lHeight), 24,
-                             rowBytes, false);
+                             rowBytes, topDown);
     LeaveCriticalSection(&m_cs);
     // Repaint requests from many frames collapse into one paint on the window's thread.
     if (m_hWnd) InvalidateRect(nullptr, TRUE);

@@ -26,8 +26,8 @@ public:
     // margin where it touches the edges. Call after the window has its final size and before
     // frames arrive.
     void SetFrameSize(LONG lWidth, LONG lHeight);
-    // Copies one frame (24-bit, bottom-up rows padded to 4 bytes) and asks for a repaint. Any
-    // thread; never while holding m_cs.
+    // Copies one frame (24-bit rows padded to 4 bytes, bottom-up, or top-down for a negative
+    // height) and asks for a repaint. Any thread; never while holding m_cs.
     void PutFrame(const BYTE* pBuffer, LONG lLength, LONG lWidth, LONG lHeight);
     // Empties the picture: the window paints black.
     void ClearFrame();

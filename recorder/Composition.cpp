@@ -29,7 +29,7 @@ BITMAPINFO Header24(LONG width, LONG height) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = RowBytes24(width) * static_cast<DWORD>(height);
+    info.bmiHeader.biSizeImage = RowBytes24(width) * static_cast<DWORD>(std::abs(height));
     return info;
 }
 
@@ -66,7 +66,9 @@ BOOL CDXRecorder::GetImageBuffer(BYTE* pBuffer) {
     }
 
     if (DXRECORDER_BUFF_CB pfn = m_pfnBuffCB.load())
-        pfn(pBuffer, static_cast<long>(frameSize), m_pBuffCBUser.load());
+        pfn(pBuffer, static_cast<LONG>(frameSize), m_pBuffCBUser.load());
+    else if (WideBuffCB pfnWide = m_pfnWideBuffCB.load())
+        pfnWide(pBuffer, static_cast<long>(frameSize), m_pBuffCBUser.load());
 
     // One composed frame on disk every 11 seconds at most, for looking at a recording from
     // outside. A wall clock that went backwards writes at once rather than waiting to catch up.
@@ -121,13 +123,15 @@ void CDXRecorder::DrawCameraSource(GpGraphics* pGraphics, const RecorderSource& 
                                    int height) {
     CDXCamera* pCamera = static_cast<CDXCamera*>(source.core);
     if (!pCamera) return;
-    long w = 0, h = 0;
+    LONG w = 0, h = 0;
     // The host may close or reopen the camera meanwhile: the grabber comes with a reference of
     // this frame's own, or not at all once the camera is closed.
     ISampleGrabber* pGrabber = pCamera->AcquireLatestFrame(&w, &h);
     if (!pGrabber) return;
-    // Devices may report bottom-up heights as negative; the grabber's frames are bottom-up.
-    if (h < 0) h = -h;
+    // A top-down format (negative height) reaches the grabber as it is, its top row first; the
+    // reduction keeps the row order, and the bitmap wrapped around the frame says it.
+    const bool topDown = h < 0;
+    if (topDown) h = -h;
     if (w <= 0 || h <= 0 || w > 16384 || h > 16384) {
         pGrabber->Release();
         return;
@@ -156,7 +160,7 @@ void CDXRecorder::DrawCameraSource(GpGraphics* pGraphics, const RecorderSource& 
         h = height;
     }
 
-    BITMAPINFO info = Header24(w, h);
+    BITMAPINFO info = Header24(w, topDown ? -h : h);
     GpBitmap* pImage = nullptr;
     if (GdipCreateBitmapFromGdiDib(&info, frame.data(), &pImage) == Ok) {
         // Cameras fill their rectangle exactly, whatever its shape.

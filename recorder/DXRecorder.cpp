@@ -5,10 +5,12 @@
 
 CDXRecorder::CDXRecorder()
     : m_pfnBuffCB(nullptr),
+      m_pfnWideBuffCB(nullptr),
       m_pBuffCBUser(nullptr),
       m_nVideoWidth(640),
       m_nVideoHeight(480),
       m_nStatus(RecorderStatus_Closed),
+      m_dwPausedAt(0),
       m_bAudioRecord(FALSE),
       m_nRealFrames(0),
       m_pGraph(nullptr),
@@ -44,6 +46,7 @@ CDXRecorder& CDXRecorder::operator=(const CDXRecorder& other) {
 
 void CDXRecorder::CopySettings(const CDXRecorder& other) {
     m_pfnBuffCB = other.m_pfnBuffCB.load();
+    m_pfnWideBuffCB = other.m_pfnWideBuffCB.load();
     m_pBuffCBUser = other.m_pBuffCBUser.load();
     m_vecSources = other.m_vecSources;
     m_nVideoWidth = other.m_nVideoWidth;
@@ -209,7 +212,14 @@ void CDXRecorder::SetNotifyWnd(HWND hWnd) {
 
 void CDXRecorder::SetDxRecorderBuffCB(DXRECORDER_BUFF_CB pfn, void* context) {
     m_pBuffCBUser = context;
+    m_pfnWideBuffCB = nullptr;
     m_pfnBuffCB = pfn;
+}
+
+void CDXRecorder::SetWideBuffCB(WideBuffCB pfn, void* context) {
+    m_pBuffCBUser = context;
+    m_pfnBuffCB = nullptr;
+    m_pfnWideBuffCB = pfn;
 }
 
 // ---- state ----

@@ -3,6 +3,8 @@
 // would hold the stop until the pause ended.
 #include <lumacap/DXRecorder.h>
 
+#include <mmsystem.h>
+
 #include "app/ScopedLock.h"
 #include "framesource/VideoMergeFilter.h"
 
@@ -39,7 +41,13 @@ int CDXRecorder::Pause() {
         return 1;
     }
     if (GraphState(m_pMediaControl) == State_Paused) return 0;
-    if (SUCCEEDED(m_pMediaControl->Pause())) m_nStatus = RecorderStatus_Paused;
+    // The moment of the pause, for the frame source: the sound stops here, so the picture's
+    // paused time counts from here too.
+    const DWORD asked = timeGetTime();
+    if (SUCCEEDED(m_pMediaControl->Pause())) {
+        m_dwPausedAt = asked;
+        m_nStatus = RecorderStatus_Paused;
+    }
     return 0;
 }
 

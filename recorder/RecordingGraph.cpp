@@ -175,14 +175,11 @@ HRESULT CDXRecorder::InitializeGraph() {
         m_pVideoMergeFilter->NonDelegatingRelease();
     }
 
-    // A failed addition of the frame source is reported only when nothing else follows; otherwise
-    // the video chain cannot be connected and that step reports it.
+    // A failed addition of the frame source is the answer only when nothing else follows, and
+    // it has no text of its own; otherwise the video chain cannot be connected and that step
+    // reports it.
     const bool more = !m_strVideoCompressor.IsEmpty() || m_bAudioRecord;
-    if (!more) {
-        if (FAILED(hrAdd))
-            FormatErrorMessage("Failed to Add VideoMergeFilter.", static_cast<DWORD>(hrAdd));
-        return hrAdd;
-    }
+    if (!more) return hrAdd;
 
     hr = S_OK;
     if (!m_strVideoCompressor.IsEmpty()) {

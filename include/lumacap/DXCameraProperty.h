@@ -8,6 +8,8 @@
 
 #include <lumacap_export.h>
 
+#include "LongSpelling.h"
+
 // One capture format of a device.
 struct CAMERAVIDEOINFO {
     LONG lWidth;   // frame width in pixels
@@ -30,7 +32,11 @@ public:
     const char* GetName() const;
     unsigned int GetVideoInfoCount() const;
     // 1 and the size for a valid index; 0, writing nothing, otherwise.
-    int GetVideoSize(int index, long* width, long* height) const;
+    int GetVideoSize(int index, LONG* width, LONG* height) const;
+    template <class L, LUMACAP_IF_WIDE_LONG(L)>
+    int GetVideoSize(int index, L* width, L* height) const {
+        return GetVideoSizeWide(index, width, height);
+    }
     // The format code for a valid index, otherwise 0.
     unsigned int GetVideoFormat(int index) const;
 
@@ -38,6 +44,8 @@ public:
 
 protected:
     void Reset();
+    // GetVideoSize for hosts that write `long`.
+    int GetVideoSizeWide(int index, long* width, long* height) const;
 
     CString m_strID;
     CString m_strName;

@@ -25,7 +25,7 @@ class GpGraphics;
 
 // Called with every composed frame (24-bit RGB, bottom-up rows padded to 4 bytes) on the
 // recording thread; the bytes belong to the frame being recorded and may be changed.
-typedef long(__cdecl* DXRECORDER_BUFF_CB)(unsigned char* buffer, long length, void* context);
+typedef LONG(__cdecl* DXRECORDER_BUFF_CB)(unsigned char* buffer, LONG length, void* context);
 
 enum RecorderStatus : int {
     RecorderStatus_Closed = 0,
@@ -75,6 +75,9 @@ private:
 };
 
 class LUMACAP_API CDXRecorder {
+    // The callback types as hosts that write `long` declare them (the same types on Windows).
+    typedef long(__cdecl* WideBuffCB)(unsigned char* buffer, long length, void* context);
+
 public:
     CDXRecorder();
     // Copies are safe only while the recorder is closed; a copy never shares a graph.
@@ -106,6 +109,11 @@ public:
     void SetVideoCompressor(const char* friendlyName);
     void SetNotifyWnd(HWND hWnd);
     void SetDxRecorderBuffCB(DXRECORDER_BUFF_CB pfn, void* context);
+    // The same for a callback declared with `long` where the SDK writes LONG.
+    template <class F, LUMACAP_IF_WIDE_CALLBACK(F, WideBuffCB, DXRECORDER_BUFF_CB)>
+    void SetDxRecorderBuffCB(F pfn, void* context) {
+        SetWideBuffCB(static_cast<WideBuffCB>(pfn), context);
+    }
 
     // ---- recording ----
     BOOL StartRecord(const char* path, int format);
@@ -140,8 +148,8 @@ protected:
 private:
     friend class CVideoMergeFilter;
     friend class CVideoMergePin;
-    friend struct CDXRecorderTestAccess;
 
+    void SetWideBuffCB(WideBuffCB pfn, void* context);
     void CopySettings(const CDXRecorder& other);
     // The size frames are composed at: fixed at StartRecord for the life of the recording graph
     // (its media samples were sized for it), the current setting otherwise.
@@ -152,13 +160,17 @@ private:
                           int height);
     void ReleaseGraph();
 
+    // At most one is set: the host's callback in the spelling it was declared with.
     std::atomic<DXRECORDER_BUFF_CB> m_pfnBuffCB;
+    std::atomic<WideBuffCB> m_pfnWideBuffCB;
     std::atomic<void*> m_pBuffCBUser;
     std::vector<RecorderSource> m_vecSources;
     int m_nVideoWidth;
     int m_nVideoHeight;
     // Written by the host, read by the recording thread.
     std::atomic<int> m_nStatus;
+    // The tick at which the last Pause was asked for; written before the status says Paused.
+    std::atomic<DWORD> m_dwPausedAt;
     BOOL m_bAudioRecord;
     CString m_strLastError;
     std::atomic<int> m_nRealFrames;

@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 #include <vector>
+#include <utility>
 
 #include <windows.h>
 
@@ -116,6 +117,88 @@ LUMACAP_API bool ConfigureMicrophone(int position, const VirtualMicrophoneConfig
 LUMACAP_API VirtualMicrophoneConfig GetMicrophoneConfig(int position);
 LUMACAP_API bool UnplugMicrophone(int position);
 LUMACAP_API bool ReplugMicrophone(int position);
+
+// ---- V4L2 cameras -------------------------------------------------------------------------------
+// Real cameras are the kernel's video capture nodes in a directory: $LUMACAP_V4L2_DIR (/dev when
+// unset, none when set but empty), with their sysfs attributes under $LUMACAP_V4L2_SYSFS (/sys).
+// They enumerate before the virtual cameras. Reset turns them off, so a test sees the machine's own
+// cameras only when it asks for them.
+
+// One pixel format of a camera double: its four-character code ("YUYV", "MJPG", "NV12", "YU12",
+// "RGB3", "BGR3"), its discrete sizes or, when maxWidth > 0, a stepwise range of sizes (steps of 1:
+// continuous), each offered at the listed frame rates (fastest first).
+struct V4l2FormatSpec {
+    std::string fourcc = "YUYV";
+    std::vector<std::pair<long, long>> sizes = {{640, 480}};
+    long minWidth = 0, maxWidth = 0, stepWidth = 1;
+    long minHeight = 0, maxHeight = 0, stepHeight = 1;
+    std::vector<double> framesPerSecond = {30.0};
+};
+
+// One control, by the name v4l2-ctl gives it ("brightness", "white_balance_automatic",
+// "white_balance_temperature", "auto_exposure", "exposure_time_absolute", "pan_absolute", ...).
+// A menu control offers the items in `menuItems` (all from minimum to maximum when empty).
+struct V4l2ControlSpec {
+    std::string name;
+    long minimum = 0, maximum = 0, step = 1, defaultValue = 0;
+    std::vector<long> menuItems;
+};
+
+// Misbehaviour of a camera double; changeable while it streams.
+struct V4l2Faults {
+    bool denyOpen = false;     // open answers EACCES (permission denied)
+    std::string refuseFourcc;  // S_FMT answers with another format when this listed one is asked
+    int errorEvery = 0;        // every n-th frame comes flagged V4L2_BUF_FLAG_ERROR
+    int emptyEvery = 0;        // every n-th frame carries no bytes
+    int truncatedEvery = 0;    // every n-th frame carries half its bytes
+    int corruptEvery = 0;      // every n-th compressed frame is not a picture
+    // "S_FMT", "REQBUFS" or "STREAMON": the camera is unplugged when that request comes.
+    std::string unplugAt;
+};
+
+struct V4l2CameraConfig {
+    std::string card = "Lumacap Test Webcam";  // what VIDIOC_QUERYCAP calls it
+    std::string driver = "uvcvideo";
+    std::string busInfo = "usb-0000:00:14.0-1";
+    unsigned vendorId = 0x046D;  // 0: not a USB device
+    unsigned productId = 0x0825;
+    std::vector<V4l2FormatSpec> formats;
+    std::vector<V4l2ControlSpec> controls;
+    // A second, metadata-only node, as UVC webcams create.
+    bool metadataNode = true;
+    V4l2Faults faults;
+};
+
+// A typical webcam: YUYV and MJPG at common sizes, and the usual controls.
+LUMACAP_API V4l2CameraConfig DefaultV4l2CameraConfig();
+
+// Real cameras from a directory of device nodes (the system calls), sysfs under `sysfsRoot` (/sys
+// when null).
+LUMACAP_API void UseV4l2Directory(const char* directory, const char* sysfsRoot = nullptr);
+// Cameras from the in-process double instead, behaving as the kernel's vivid driver does.
+LUMACAP_API void UseV4l2Double();
+LUMACAP_API void DisableV4l2();
+// Adds a camera to the in-process double; returns its capture node's name ("video0").
+LUMACAP_API std::string AddV4l2Camera(const V4l2CameraConfig& config);
+// Pulls the camera out (its nodes vanish, open handles answer ENODEV) or plugs it back in.
+LUMACAP_API bool UnplugV4l2Camera(const std::string& node);
+LUMACAP_API bool ReplugV4l2Camera(const std::string& node);
+LUMACAP_API bool SetV4l2Faults(const std::string& node, const V4l2Faults& faults);
+
+// ---- microphones of the sound server ------------------------------------------------------------
+// Real microphones are the sources of the sound server (PulseAudio, or PipeWire through its
+// PulseAudio service), listed before the virtual ones: the server's default source first, monitors
+// of its outputs only when the environment has LUMACAP_AUDIO_MONITORS=1. A process starts by
+// asking the server its environment names; Reset asks none, so that tests see only virtual
+// microphones unless they name a server.
+//
+// Asks `server` ("unix:/path/to/native", "tcp:host"; null or empty: the environment's) at each
+// enumeration; a server that cannot be reached simply lists nothing.
+LUMACAP_API void UseSoundServer(const char* server = nullptr);
+LUMACAP_API void UseNoSoundServer();
+// Lists the server's microphone with this display name first instead of the server's default
+// (null: the default again), as choosing the default recording device in the system's settings.
+LUMACAP_API void PreferSoundServerMicrophone(const char* displayName);
 
 // ---- reading pictures back
 // --------------------------------------------------------------------------- The frame number a

@@ -49,13 +49,39 @@ LUMACAP_API Pixels ReadWindowClient(HWND hwnd);
 // A window's own backing surface: what it drew, without children or overlapping windows.
 LUMACAP_API Pixels ReadWindowSurface(HWND hwnd);
 
-// ---- pointer ------------------------------------------------------------------------------------
+// ---- display ------------------------------------------------------------------------------------
+// Windows are shown on an X server when DISPLAY names one that answers (LUMACAP_DISPLAY=x11 or
+// headless forces the choice), else on a screen kept in memory. Everything below works on both.
+// "headless", or "x11 " and the display's name.
+LUMACAP_API std::string DisplayName();
+// Shows windows on the X server `name` (null: $DISPLAY) from now on; false, with the reason in
+// `error`, when it cannot be reached. Windows that exist move to it.
+LUMACAP_API bool UseX11Display(const char* name = nullptr, std::string* error = nullptr);
+LUMACAP_API void UseHeadlessDisplay();
+// Why the display is headless though an X server was asked for (unreachable at start-up, or gone
+// while running); empty otherwise.
+LUMACAP_API std::string DisplayNote();
+// True once the X server in use went away; windows then live on in memory.
+LUMACAP_API bool DisplayLost();
+// Returns when the display shows everything windows drew so far and the input it produced so far
+// has been queued (a no-op without an X server).
+LUMACAP_API void SyncDisplay();
+
+// ---- pointer and keyboard -----------------------------------------------------------------------
 // Moves the pointer (screen coordinates; confined by the screen and ClipCursor) and presses or
-// releases its left button. The window under the pointer (or the capturing one) receives the
-// mouse messages on its own thread.
+// releases its buttons. The window under the pointer (or the capturing one) receives the mouse
+// messages on its own thread. On an X server these go through the server's own input, as a
+// user's would.
+enum class MouseButton { Left, Right, Middle };
 LUMACAP_API void MovePointer(int x, int y);
-LUMACAP_API void PressButton();
-LUMACAP_API void ReleaseButton();
+LUMACAP_API void PressButton(MouseButton button = MouseButton::Left);
+LUMACAP_API void ReleaseButton(MouseButton button = MouseButton::Left);
+// Turns the wheel by `delta` (WHEEL_DELTA per notch; positive away from the user, or right).
+LUMACAP_API void TurnWheel(int delta, bool horizontal = false);
+// Keys by virtual-key code (VK_xxx, 'A', '0'); the focus window receives them.
+LUMACAP_API void PressKey(UINT vk);
+LUMACAP_API void ReleaseKey(UINT vk);
+LUMACAP_API void TypeKey(UINT vk);
 // Moves the pointer to a point given in a window's client coordinates.
 LUMACAP_API bool MovePointerToClient(HWND hwnd, int x, int y);
 LUMACAP_API POINT PointerPosition();

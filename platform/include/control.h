@@ -56,6 +56,9 @@ interface IMediaEvent : public IDispatch {
                                                       LONG_PTR lParam2) = 0;
 };
 
+// IMediaEventEx::SetNotifyFlags: no events are queued (and those queued are dropped).
+#define AM_MEDIAEVENT_NONOTIFY 0x01
+
 interface IMediaEventEx : public IMediaEvent {
     // Posts `lMsg` (wParam 0, lParam lInstanceData) to the window for every event queued.
     virtual HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND hwnd, long lMsg,
@@ -108,4 +111,81 @@ interface IVideoWindow : public IDispatch {
                                                          long* pHeight) = 0;
     virtual HRESULT STDMETHODCALLTYPE HideCursor(long HideCursor) = 0;
     virtual HRESULT STDMETHODCALLTYPE IsCursorHidden(long* CursorHidden) = 0;
+};
+
+typedef double REFTIME;
+
+DEFINE_GUID(IID_IMediaPosition, 0x56a868b2, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b,
+            0xa7, 0x70);
+DEFINE_GUID(IID_IBasicAudio, 0x56a868b3, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IBasicVideo, 0x56a868b5, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
+DEFINE_GUID(IID_IBasicVideo2, 0x329bb360, 0xf6ea, 0x11d1, 0x90, 0x38, 0x00, 0xa0, 0xc9, 0x69, 0x72,
+            0x98);
+
+// Positions in seconds, for automation clients.
+interface IMediaPosition : public IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE get_Duration(REFTIME* plength) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_CurrentPosition(REFTIME llTime) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_CurrentPosition(REFTIME* pllTime) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_StopTime(REFTIME* pllTime) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_StopTime(REFTIME llTime) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_PrerollTime(REFTIME* pllTime) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_PrerollTime(REFTIME llTime) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_Rate(double dRate) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Rate(double* pdRate) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CanSeekForward(long* pCanSeekForward) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CanSeekBackward(long* pCanSeekBackward) = 0;
+};
+
+interface IBasicAudio : public IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE put_Volume(long lVolume) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Volume(long* plVolume) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_Balance(long lBalance) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Balance(long* plBalance) = 0;
+};
+
+interface IBasicVideo : public IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE get_AvgTimePerFrame(REFTIME* pAvgTimePerFrame) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_BitRate(long* pBitRate) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_BitErrorRate(long* pBitErrorRate) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_VideoWidth(long* pVideoWidth) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_VideoHeight(long* pVideoHeight) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_SourceLeft(long SourceLeft) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_SourceLeft(long* pSourceLeft) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_SourceWidth(long SourceWidth) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_SourceWidth(long* pSourceWidth) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_SourceTop(long SourceTop) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_SourceTop(long* pSourceTop) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_SourceHeight(long SourceHeight) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_SourceHeight(long* pSourceHeight) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_DestinationLeft(long DestinationLeft) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_DestinationLeft(long* pDestinationLeft) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_DestinationWidth(long DestinationWidth) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_DestinationWidth(long* pDestinationWidth) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_DestinationTop(long DestinationTop) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_DestinationTop(long* pDestinationTop) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_DestinationHeight(long DestinationHeight) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_DestinationHeight(long* pDestinationHeight) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetSourcePosition(long Left, long Top, long Width,
+                                                        long Height) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSourcePosition(long* pLeft, long* pTop, long* pWidth,
+                                                        long* pHeight) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetDefaultSourcePosition() = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetDestinationPosition(long Left, long Top, long Width,
+                                                             long Height) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDestinationPosition(long* pLeft, long* pTop, long* pWidth,
+                                                             long* pHeight) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetDefaultDestinationPosition() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetVideoSize(long* pWidth, long* pHeight) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetVideoPaletteEntries(long StartIndex, long Entries,
+                                                             long* pRetrieved, long* pPalette) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetCurrentImage(long* pBufferSize, long* pDIBImage) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsUsingDefaultSource() = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsUsingDefaultDestination() = 0;
+};
+
+interface IBasicVideo2 : public IBasicVideo {
+    virtual HRESULT STDMETHODCALLTYPE GetPreferredAspectRatio(long* plAspectX, long* plAspectY) = 0;
 };

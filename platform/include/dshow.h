@@ -7,5 +7,6 @@
 #include "control.h"
 #include "evcode.h"
 #include "mmreg.h"
+#include "ocidl.h"
 #include "strmif.h"
 #include "uuids.h"

@@ -27,9 +27,28 @@ typedef enum tagCOINIT {
 LUMACAP_API HRESULT WINAPI CoInitialize(LPVOID pvReserved);
 LUMACAP_API HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 LUMACAP_API void WINAPI CoUninitialize();
-// Unknown classes answer REGDB_E_CLASSNOTREG.
+// Unknown classes answer REGDB_E_CLASSNOTREG. A class object registered by the process comes
+// before the class the system provides.
 LUMACAP_API HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter,
                                             DWORD dwClsContext, REFIID riid, LPVOID* ppv);
+
+typedef enum tagREGCLS {
+    REGCLS_SINGLEUSE = 0,
+    REGCLS_MULTIPLEUSE = 1,
+    REGCLS_MULTI_SEPARATE = 2,
+    REGCLS_SUSPENDED = 4,
+    REGCLS_SURROGATE = 8,
+} REGCLS;
+typedef struct _COSERVERINFO COSERVERINFO;
+
+// A class object (an IClassFactory) of the process's own: CoCreateInstance and CoGetClassObject
+// use it for `rclsid` until it is revoked with the cookie.
+LUMACAP_API HRESULT WINAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk,
+                                                 DWORD dwClsContext, DWORD flags,
+                                                 LPDWORD lpdwRegister);
+LUMACAP_API HRESULT WINAPI CoRevokeClassObject(DWORD dwRegister);
+LUMACAP_API HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext,
+                                            COSERVERINFO* pServerInfo, REFIID riid, LPVOID* ppv);
 LUMACAP_API LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb);
 LUMACAP_API LPVOID WINAPI CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
 LUMACAP_API void WINAPI CoTaskMemFree(LPVOID pv);

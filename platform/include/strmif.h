@@ -103,6 +103,8 @@ DEFINE_GUID(IID_IAMVideoProcAmp, 0xc6e13360, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0
             0x89, 0x56);
 DEFINE_GUID(IID_IAMCameraControl, 0xc6e13370, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11,
             0x89, 0x56);
+DEFINE_GUID(IID_IAMDroppedFrames, 0xc6e13344, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11,
+            0x89, 0x56);
 DEFINE_GUID(IID_IAMBufferNegotiation, 0x56ed71a0, 0xaf5f, 0x11d0, 0xb3, 0xf0, 0x00, 0xaa, 0x00,
             0x37, 0x61, 0xc5);
 DEFINE_GUID(IID_IFileSinkFilter, 0xa2104830, 0x7c70, 0x11cf, 0x8b, 0xce, 0x00, 0xaa, 0x00, 0xa3,
@@ -332,6 +334,14 @@ interface IAMStreamConfig : public IUnknown {
                                                     BYTE* pSCC) = 0;
 };
 
+interface IAMDroppedFrames : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetNumDropped(long* plDropped) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetNumNotDropped(long* plNotDropped) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDroppedInfo(long lSize, long* plArray,
+                                                     long* plNumCopied) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetAverageFrameSize(long* plAverageSize) = 0;
+};
+
 typedef enum tagVideoProcAmpProperty {
     VideoProcAmp_Brightness = 0,
     VideoProcAmp_Contrast = 1,
@@ -444,3 +454,6 @@ LUMACAP_API void WINAPI DeleteMediaType(AM_MEDIA_TYPE* pmt);
 LUMACAP_API void WINAPI FreeMediaType(AM_MEDIA_TYPE& mt);
 LUMACAP_API HRESULT WINAPI CopyMediaType(AM_MEDIA_TYPE* pmtTarget, const AM_MEDIA_TYPE* pmtSource);
 LUMACAP_API AM_MEDIA_TYPE* WINAPI CreateMediaType(const AM_MEDIA_TYPE* pSrc);
+
+// Seeking, the filter mapper, graph configuration and the second-generation interfaces.
+#include "axextend.h"

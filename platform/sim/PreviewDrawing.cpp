@@ -7,6 +7,8 @@
 
 #include <lumacap/sim.h>
 
+#include "platform/system/ui/Input.h"
+
 namespace lumacap::sim {
 
 bool DrawPreviewRect(HWND hPreview, const RECT& rcPicture) {
@@ -31,6 +33,8 @@ bool DrawPreviewRect(HWND hPreview, const RECT& rcPicture) {
 
     MovePointerToClient(hPreview, from.x, from.y);
     PumpMessages();
+    // A user drawing a rectangle clicks once: this press never ends a double click.
+    ui::ForgetLastClick();
     PressButton();
     PumpMessages();
     // The first move only starts the drawing; the ones after it stretch the rectangle.

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "preview/PreviewWnd.h"
@@ -12,7 +13,9 @@ namespace lumacap::test {
 
 long FrameLog::Callback(unsigned char* buffer, long length, void* context) {
     auto* log = static_cast<FrameLog*>(context);
-    const long number = sim::ReadFrameNumber(buffer, log->m_width, log->m_height);
+    const long number = log->m_height > 0
+                            ? sim::ReadFrameNumber(buffer, log->m_width, log->m_height)
+                            : ReadTopDownFrameNumber(buffer, log->m_width, -log->m_height);
     std::unique_lock<std::mutex> lock(log->m_mutex);
     log->m_numbers.push_back(number);
     log->m_lengths.push_back(length);
@@ -86,6 +89,11 @@ size_t ConnectLog::Count() {
 
 void CaptureTest::SetUp() {
     UiTest::SetUp();
+    // The default camera with two formats more: top-down RGB and NV12.
+    sim::VirtualCameraConfig config = sim::DefaultCameraConfig();
+    config.capabilities.push_back({"RGB24", 320, -240, 30.0, false});
+    config.capabilities.push_back({"NV12", 640, 480, 30.0, false});
+    sim::ConfigureCamera(0, config);
     m_parent = MakeParent(800, 400);
 }
 
@@ -143,6 +151,15 @@ bool IsBarColor(COLORREF c, int bar, int tolerance) {
 
 bool IsBlack(COLORREF c) {
     return GetRValue(c) < 8 && GetGValue(c) < 8 && GetBValue(c) < 8;
+}
+
+long ReadTopDownFrameNumber(const uint8_t* rows, long width, long height) {
+    const size_t stride = static_cast<size_t>(Stride(width));
+    std::vector<uint8_t> bottomUp(stride * static_cast<size_t>(height));
+    for (long y = 0; y < height; ++y)
+        std::memcpy(bottomUp.data() + static_cast<size_t>(height - 1 - y) * stride,
+                    rows + static_cast<size_t>(y) * stride, stride);
+    return sim::ReadFrameNumber(bottomUp.data(), width, height);
 }
 
 std::string StepText(const char* step, HRESULT code) {

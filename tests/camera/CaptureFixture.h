@@ -25,13 +25,16 @@ constexpr long kYuy2_1280x720 = 4;
 constexpr long kMjpg_640x480 = 6;
 constexpr long kMjpg_1280x720 = 9;
 constexpr long kRgb24_640x480 = 11;
+// Added by the fixture: top-down RGB (its height reported as -240) and NV12.
+constexpr long kRgb24TopDown_320x240 = 13;
+constexpr long kNv12_640x480 = 14;
 
 inline long Stride(long width) {
     return GDI_WIDTHBYTES(width * 24);
 }
 
 // What a host frame callback saw: frame numbers read from the pixels, lengths, threads, and a copy
-// of the last frame.
+// of the last frame. A negative height reads top-down frames.
 class FrameLog {
 public:
     FrameLog(long width, long height) : m_width(width), m_height(height) {}
@@ -95,6 +98,8 @@ protected:
 // Whether a read-back pixel is within `tolerance` of a test-pattern bar's colour.
 bool IsBarColor(COLORREF c, int bar, int tolerance = 12);
 bool IsBlack(COLORREF c);
+// The frame number of a 24-bit frame whose rows run from the top.
+long ReadTopDownFrameNumber(const uint8_t* rows, long width, long height);
 // The expected last-error text of a failed step, as the camera composes it.
 std::string StepText(const char* step, HRESULT code);
 

@@ -77,7 +77,7 @@ TEST_F(CaptureGraphTest, OpenRefusesAnUnconfiguredCameraAndLogsFirst) {
         // Without a parent window, in every render mode.
         EXPECT_EQ(camera.Open(), 1);
         EXPECT_STREQ(camera.GetLastError(), "设备参数未初始化。");
-        EXPECT_EQ(camera.GetCameraStatus(), 0);
+        EXPECT_EQ(camera.GetCameraStatus(), CameraStatus_Closed);
     }
     CDXCamera noFormat;
     noFormat.SetCameraIndex(0);
@@ -94,7 +94,7 @@ TEST_F(CaptureGraphTest, OpenRefusesAnUnconfiguredCameraAndLogsFirst) {
 }
 
 TEST_F(CaptureGraphTest, OpenOnARunningCameraKeepsItsGraph) {
-    auto camera = MakeCamera(kYuy2_640x480, 1);
+    auto camera = MakeCamera(kYuy2_640x480, RenderMode_NullRenderer);
     ASSERT_EQ(camera->Open(), 0);
     IGraphBuilder* graph = CDXCameraTestAccess::Graph(*camera);
     EXPECT_EQ(camera->Open(), 0);
@@ -103,7 +103,7 @@ TEST_F(CaptureGraphTest, OpenOnARunningCameraKeepsItsGraph) {
     // Paused, it is built again from scratch.
     ASSERT_EQ(camera->Pause(), 0);
     ASSERT_EQ(camera->Open(), 0);
-    EXPECT_EQ(camera->GetCameraStatus(), 3);
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Running);
 }
 
 struct FailureCase {
@@ -188,7 +188,7 @@ TEST_F(CaptureGraphTest, EveryFailingStepLeavesItsTextAClosedCameraAndNoObjects)
         sim::DisarmFaults();
         EXPECT_EQ(sim::GbkToUtf8(camera->GetLastError()),
                   sim::GbkToUtf8(StepText(c.step, c.code).c_str()));
-        EXPECT_EQ(camera->GetCameraStatus(), 0);
+        EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Closed);
         EXPECT_FALSE(CDXCameraTestAccess::HoldsAnyInterface(*camera));
         EXPECT_EQ(sim::LiveObjects(), baseline) << "objects left by the failed open";
         EXPECT_FALSE(IsWindowVisible(PreviewOf(*camera)));
@@ -197,7 +197,7 @@ TEST_F(CaptureGraphTest, EveryFailingStepLeavesItsTextAClosedCameraAndNoObjects)
 }
 
 TEST_F(CaptureGraphTest, OnlyTheChosenDeviceIsOpened) {
-    auto camera = MakeCamera(kYuy2_640x480, 1);
+    auto camera = MakeCamera(kYuy2_640x480, RenderMode_NullRenderer);
     // The identifier is compared without regard to case.
     std::string lower = camera->GetID();
     ASSERT_EQ(lower, "VID_1D6B&PID_0102");
@@ -212,7 +212,7 @@ TEST_F(CaptureGraphTest, OnlyTheChosenDeviceIsOpened) {
     sim::AddCamera(other, 0);
     EXPECT_EQ(camera->Open(), 1);
     EXPECT_STREQ(camera->GetLastError(), "指定的设备未找到。");
-    EXPECT_EQ(camera->GetCameraStatus(), 0);
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Closed);
     EXPECT_FALSE(CDXCameraTestAccess::HoldsAnyInterface(*camera));
 
     // Nothing at all at the position.
@@ -224,7 +224,7 @@ TEST_F(CaptureGraphTest, OnlyTheChosenDeviceIsOpened) {
 TEST_F(CaptureGraphTest, TopologiesWithAndWithoutTheRotateFilter) {
     // Without rotation the builder renders the preview stream: the device has only a capture pin,
     // so a smart tee splits it, and a converter makes RGB for the grabber.
-    auto plain = MakeCamera(kYuy2_640x480, 1);
+    auto plain = MakeCamera(kYuy2_640x480, RenderMode_NullRenderer);
     ASSERT_EQ(plain->Open(), 0);
     std::vector<std::string> names = FilterNames(CDXCameraTestAccess::Graph(*plain));
     for (const char* n :
@@ -235,7 +235,7 @@ TEST_F(CaptureGraphTest, TopologiesWithAndWithoutTheRotateFilter) {
     plain->Close();
 
     // With rotation: capture -> grabber -> rotate -> renderer.
-    auto rotated = MakeCamera(kMjpg_640x480, 1);
+    auto rotated = MakeCamera(kMjpg_640x480, RenderMode_NullRenderer);
     rotated->SetRotatePreview(1);
     ASSERT_EQ(rotated->Open(), 0);
     IGraphBuilder* graph = CDXCameraTestAccess::Graph(*rotated);
@@ -251,7 +251,7 @@ TEST_F(CaptureGraphTest, TopologiesWithAndWithoutTheRotateFilter) {
 
 TEST_F(CaptureGraphTest, AFormatTheMediaTypesDoNotReachOpensInTheDevicesFormat) {
     FrameLog log(640, 480);  // outlives the camera, which streams into it until destroyed
-    auto camera = MakeCamera(kYuy2_640x480, 2);
+    auto camera = MakeCamera(kYuy2_640x480, RenderMode_SelfDrawn);
     // The camera's list claims one more format than the device's pin offers.
     auto& list = CDXCameraTestAccess::VideoInfo(*camera);
     list.push_back({1024, 768, 1});
@@ -265,9 +265,48 @@ TEST_F(CaptureGraphTest, AFormatTheMediaTypesDoNotReachOpensInTheDevicesFormat) 
     PumpUntil([] { return false; }, 100);
 }
 
+// A filter whose pin list answers S_OK without handing out a pin, as a broken driver's may.
+class PinlessFilter : public IBaseFilter, public IEnumPins {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetClassID(CLSID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Stop() override { return E_NOTIMPL; }
+    STDMETHODIMP Pause() override { return E_NOTIMPL; }
+    STDMETHODIMP Run(REFERENCE_TIME) override { return E_NOTIMPL; }
+    STDMETHODIMP GetState(DWORD, FILTER_STATE*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetSyncSource(IReferenceClock*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetSyncSource(IReferenceClock**) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumPins(IEnumPins** ppEnum) override {
+        *ppEnum = this;
+        return S_OK;
+    }
+    STDMETHODIMP FindPin(LPCWSTR, IPin**) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO*) override { return E_NOTIMPL; }
+    STDMETHODIMP JoinFilterGraph(IFilterGraph*, LPCWSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP Next(ULONG, IPin** pins, ULONG* fetched) override {
+        pins[0] = nullptr;
+        if (fetched) *fetched = 1;
+        return S_OK;
+    }
+    STDMETHODIMP Skip(ULONG) override { return E_NOTIMPL; }
+    STDMETHODIMP Reset() override { return S_OK; }
+    STDMETHODIMP Clone(IEnumPins**) override { return E_NOTIMPL; }
+};
+
+TEST_F(CaptureGraphTest, APinListWithoutPinsIsAFailureNotACrash) {
+    PinlessFilter filter;
+    IPin* pin = reinterpret_cast<IPin*>(0x1);
+    EXPECT_LT(CDXCameraTestAccess::FindPIN(&filter, PINDIR_OUTPUT, &pin), 0);
+    EXPECT_EQ(pin, reinterpret_cast<IPin*>(0x1)) << "nothing handed out";
+    EXPECT_LT(CDXCameraTestAccess::InitVideoSize(&filter, 0), 0);
+}
+
 TEST_F(CaptureGraphTest, CloseKeepsTheConfigurationAndTheCallbacks) {
     FrameLog log(320, 240);
-    auto camera = MakeCamera(kYuy2_320x240, 1);
+    auto camera = MakeCamera(kYuy2_320x240, RenderMode_NullRenderer);
     EXPECT_EQ(camera->Close(), 0) << "closing a closed camera is harmless";
     camera->SetResolutionIndex(99);  // leaves a last error
     camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
@@ -277,7 +316,7 @@ TEST_F(CaptureGraphTest, CloseKeepsTheConfigurationAndTheCallbacks) {
     ASSERT_EQ(camera->Open(), 0);
     ASSERT_TRUE(log.WaitFor(2));
     EXPECT_EQ(camera->Close(), 0);
-    EXPECT_EQ(camera->GetCameraStatus(), 0);
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Closed);
     EXPECT_FALSE(CDXCameraTestAccess::HoldsAnyInterface(*camera));
     EXPECT_EQ(camera->GetCameraIndex(), 0);
     EXPECT_EQ(camera->GetResolutionIndex(), kYuy2_320x240);

@@ -26,7 +26,7 @@ TEST_F(DeviceEventsTest, UnplugAndReplugReachTheConnectCallbackOnTheWindowsThrea
 
         ASSERT_TRUE(sim::UnplugCamera(0));
         ASSERT_TRUE(PumpUntil([&] { return connects.Count() >= 1; }));
-        EXPECT_EQ(camera->GetCameraStatus(), 4);
+        EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_DeviceLost);
         for (auto call : {&CDXCamera::Run, &CDXCamera::Pause, &CDXCamera::Stop}) {
             EXPECT_EQ((camera.get()->*call)(), 1);
             EXPECT_STREQ(camera->GetLastError(), "设备断开连接.");
@@ -41,7 +41,7 @@ TEST_F(DeviceEventsTest, UnplugAndReplugReachTheConnectCallbackOnTheWindowsThrea
 
         ASSERT_TRUE(sim::ReplugCamera(0));
         ASSERT_TRUE(PumpUntil([&] { return connects.Count() >= 2; }));
-        EXPECT_EQ(camera->GetCameraStatus(), 5);
+        EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_DeviceBack);
         {
             std::lock_guard<std::mutex> lock(connects.mutex);
             ASSERT_EQ(connects.calls.size(), 2u);
@@ -57,7 +57,7 @@ TEST_F(DeviceEventsTest, UnplugAndReplugReachTheConnectCallbackOnTheWindowsThrea
 }
 
 TEST_F(DeviceEventsTest, OtherEventsAreConsumedWithoutEffect) {
-    auto camera = MakeCamera(kYuy2_320x240, 1);
+    auto camera = MakeCamera(kYuy2_320x240, RenderMode_NullRenderer);
     ConnectLog connects;
     camera->SetLumacapConnectCB(&ConnectLog::Callback, &connects);
     ASSERT_EQ(camera->Open(), 0);
@@ -74,7 +74,7 @@ TEST_F(DeviceEventsTest, OtherEventsAreConsumedWithoutEffect) {
     long code = 0;
     LONG_PTR p1 = 0, p2 = 0;
     EXPECT_EQ(CDXCameraTestAccess::MediaEvent(*camera)->GetEvent(&code, &p1, &p2, 0), E_ABORT);
-    EXPECT_EQ(camera->GetCameraStatus(), 3);
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Running);
     EXPECT_EQ(connects.Count(), 0u);
     EXPECT_TRUE(IsWindow(preview));
 }
@@ -86,16 +86,16 @@ long __cdecl CloseOnLoss(int connected, void* context) {
 }
 
 TEST_F(DeviceEventsTest, TheHostMayCloseTheCameraFromItsConnectCallback) {
-    auto camera = MakeCamera(kYuy2_320x240, 1);
+    auto camera = MakeCamera(kYuy2_320x240, RenderMode_NullRenderer);
     camera->SetLumacapConnectCB(&CloseOnLoss, camera.get());
     ASSERT_EQ(camera->Open(), 0);
     ASSERT_TRUE(sim::UnplugCamera(0));
-    EXPECT_TRUE(PumpUntil([&] { return camera->GetCameraStatus() == 0; }));
+    EXPECT_TRUE(PumpUntil([&] { return camera->GetCameraStatus() == CameraStatus_Closed; }));
     EXPECT_FALSE(CDXCameraTestAccess::HoldsAnyInterface(*camera));
     // Replugged while closed: no graph, nobody told.
     ASSERT_TRUE(sim::ReplugCamera(0));
     PumpUntil([] { return false; }, 100);
-    EXPECT_EQ(camera->GetCameraStatus(), 0);
+    EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Closed);
     ASSERT_EQ(camera->Open(), 0);
 }
 

@@ -28,6 +28,7 @@ TEST_F(PlacementTest, TheRendererWindowIsFittedIntoTheParent) {
         bool rotate;
         RECT videoPos;
         RECT expected;  // left, top, right, bottom in the parent
+        long format = kYuy2_640x480;
     } cases[] = {
         {800, 400, false, {0, 0, 0, 0}, {133, 0, 666, 400}},  // wider area: full height, centred
         {400, 400, false, {0, 0, 0, 0}, {0, 50, 400, 350}},   // taller area: full width, centred
@@ -35,11 +36,13 @@ TEST_F(PlacementTest, TheRendererWindowIsFittedIntoTheParent) {
         {800, 400, true, {0, 0, 0, 0}, {250, 0, 550, 400}},   // rotated: fitted as 480 x 640
         // A stored rectangle is the area, its corner the origin.
         {800, 400, false, {10, 20, 410, 420}, {10, 70, 410, 370}},
+        // A top-down format has the shape of its rows.
+        {800, 400, false, {0, 0, 0, 0}, {133, 0, 666, 400}, kRgb24TopDown_320x240},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Text(c.expected));
         HWND parent = MakeParent(c.cw, c.ch);
-        auto camera = MakeCamera(kYuy2_640x480, 0, parent);
+        auto camera = MakeCamera(c.format, RenderMode_VideoRenderer, parent);
         camera->SetRotatePreview(c.rotate);
         RECT pos = c.videoPos;
         EXPECT_EQ(camera->SetVideoPos(&pos), 0);
@@ -63,7 +66,7 @@ TEST_F(PlacementTest, TheRendererWindowIsFittedIntoTheParent) {
 }
 
 TEST_F(PlacementTest, TheRendererShowsTheFramesWhereItWasPlaced) {
-    auto camera = MakeCamera(kYuy2_640x480, 0);
+    auto camera = MakeCamera(kYuy2_640x480, RenderMode_VideoRenderer);
     ASSERT_EQ(camera->Open(), 0);
     // 533 x 400 at (133, 0): the bars across, black beside.
     auto barsAcross = [&] {
@@ -94,7 +97,7 @@ TEST_F(PlacementTest, TheRendererShowsTheFramesWhereItWasPlaced) {
 }
 
 TEST_F(PlacementTest, RotationTurnsOnlyTheRenderersPicture) {
-    auto camera = MakeCamera(kYuy2_640x480, 0);
+    auto camera = MakeCamera(kYuy2_640x480, RenderMode_VideoRenderer);
     camera->SetRotatePreview(1);
     FrameLog log(640, 480);
     camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
@@ -114,21 +117,6 @@ TEST_F(PlacementTest, RotationTurnsOnlyTheRenderersPicture) {
         return true;
     };
     EXPECT_TRUE(PumpUntil(barsDown));
-}
-
-TEST_F(PlacementTest, PreviewSizeQueries) {
-    auto camera = MakeCamera(kYuy2_640x480, 1);
-    long l = -7, t = -7, w = -7, h = -7;
-    EXPECT_EQ(camera->GetPreviewSize(&w, &h), 0);
-    EXPECT_EQ(camera->GetPreviewSizeEx(&l, &t, &w, &h), 0);
-    EXPECT_EQ(w, -7);
-    EXPECT_EQ(l, -7);
-    ASSERT_EQ(camera->Open(), 0);
-    EXPECT_EQ(camera->GetPreviewSizeEx(&l, &t, &w, &h), 1);
-    EXPECT_EQ(w, 0);
-    EXPECT_EQ(h, 0);
-    EXPECT_EQ(l, -1) << "never placed";
-    EXPECT_EQ(t, -1);
 }
 
 TEST_F(PlacementTest, ParentWindowAndThePreviewWindowUnderIt) {

@@ -9,6 +9,86 @@
 
 namespace lumacap::test {
 
+void GraphTest::SetUp() {
+    SimTest::SetUp();
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               graph.Out()),
+              S_OK);
+    ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.Out()), S_OK);
+    ASSERT_EQ(graph->QueryInterface(IID_IMediaEventEx, events.Out()), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICaptureGraphBuilder2, builder.Out()),
+              S_OK);
+    ASSERT_EQ(builder->SetFiltergraph(graph), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ISampleGrabber, grabber.Out()),
+              S_OK);
+    ASSERT_EQ(grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out()), S_OK);
+    renderer.p = Create(CLSID_NullRenderer);
+}
+
+void GraphTest::TearDown() {
+    if (grabber) grabber->SetCallback(nullptr, 0);
+    if (control) control->Stop();
+    renderer.Reset();
+    grabberFilter.Reset();
+    camera.Reset();
+    grabber.Reset();
+    builder.Reset();
+    events.Reset();
+    control.Reset();
+    graph.Reset();
+    SimTest::TearDown();
+}
+
+IBaseFilter* GraphTest::Create(REFCLSID clsid) {
+    IBaseFilter* f = nullptr;
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               reinterpret_cast<void**>(&f)),
+              S_OK);
+    return f;
+}
+
+int GraphTest::FilterCount() {
+    ComPtr<IEnumFilters> e;
+    graph->EnumFilters(&e);
+    int n = 0;
+    ComPtr<IBaseFilter> f;
+    while (e->Next(1, &f, nullptr) == S_OK) ++n;
+    return n;
+}
+
+bool GraphTest::HasFilter(const wchar_t* name) {
+    ComPtr<IBaseFilter> f;
+    return graph->FindFilterByName(name, &f) == S_OK;
+}
+
+HRESULT GraphTest::BuildCameraGraph(int position, const char* subtype, long width, long height) {
+    camera.p = BindDevice(CLSID_VideoInputDeviceCategory, position);
+    if (!camera || FAILED(graph->AddFilter(camera, L"Video Capture"))) return E_FAIL;
+    if (subtype) {
+        AM_MEDIA_TYPE* mt = CameraCapability(camera, subtype, width, height);
+        ComPtr<IAMStreamConfig> config;
+        const HRESULT hr = mt ? builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+                                                       camera, IID_IAMStreamConfig, config.Out())
+                              : E_FAIL;
+        if (SUCCEEDED(hr)) {
+            EXPECT_EQ(config->SetFormat(mt), S_OK);
+        }
+        if (mt) DeleteMediaType(mt);
+        if (FAILED(hr)) return hr;
+    }
+    AM_MEDIA_TYPE rgb{};
+    rgb.majortype = MEDIATYPE_Video;
+    rgb.subtype = MEDIASUBTYPE_RGB24;
+    grabber->SetMediaType(&rgb);
+    if (FAILED(graph->AddFilter(grabberFilter, L"Sample Grabber")) ||
+        FAILED(graph->AddFilter(renderer, L"VideoRender")))
+        return E_FAIL;
+    return builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera, grabberFilter,
+                                 renderer);
+}
+
 MessageWindow::MessageWindow() {
     WNDCLASSA wc{};
     wc.lpfnWndProc = DefWindowProcA;
@@ -99,6 +179,8 @@ AM_MEDIA_TYPE* CameraCapability(IBaseFilter* camera, const char* subtype, long w
 
 STDMETHODIMP FrameCollector::SampleCB(double, IMediaSample* sample) {
     ++active;
+    REFERENCE_TIME start, stop;
+    if (SUCCEEDED(sample->GetTime(&start, &stop))) ++timed;
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     {

@@ -37,6 +37,33 @@ struct ComPtr {
     void** Out() { return reinterpret_cast<void**>(&*this); }
 };
 
+// A test with a filter graph, its control and events, a capture graph builder working on it, and
+// a sample grabber and a null renderer not yet in it. BuildCameraGraph adds the graph the library
+// builds for a camera; TearDown stops the graph and releases everything in order.
+class GraphTest : public SimTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    IBaseFilter* Create(REFCLSID clsid);
+    int FilterCount();
+    bool HasFilter(const wchar_t* name);
+    // The camera at `position` (in the capability named, when one is) rendered as a preview
+    // through an RGB24 sample grabber to a null renderer by a capture graph builder; answers
+    // RenderStream's result.
+    HRESULT BuildCameraGraph(int position = 0, const char* subtype = nullptr, long width = 0,
+                             long height = 0);
+
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEventEx> events;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ComPtr<IBaseFilter> camera;
+    ComPtr<ISampleGrabber> grabber;
+    ComPtr<IBaseFilter> grabberFilter;
+    ComPtr<IBaseFilter> renderer;
+};
+
 // Members of a device category now (0 when the category answers S_FALSE).
 int CountDevices(REFCLSID category);
 // The filter of the device at `position` in a category, or null.
@@ -84,6 +111,7 @@ public:
     std::atomic<long> refs{0};
     std::atomic<int> sleepMs{0};
     std::atomic<int> active{0};               // callbacks running right now
+    std::atomic<int> timed{0};                // mode 0: samples that carried a time stamp
     std::vector<const void*> samplePointers;  // mode 0: distinct IMediaSample objects seen
     std::vector<const void*> bufferPointers;
 

@@ -12,8 +12,17 @@
 #include <thread>
 
 namespace lumacap::test {
+namespace {
+// The suite never depends on a display, even where DISPLAY names one: a test that wants an X
+// server starts its own (tests/x11).
+const bool s_headless = [] {
+    setenv("LUMACAP_DISPLAY", "headless", 1);
+    return true;
+}();
+}  // namespace
 
 void SimTest::SetUp() {
+    sim::UseHeadlessDisplay();
     sim::Reset();
     const char* base = std::getenv("TMPDIR");
     std::string templ = std::string(base && *base ? base : "/tmp") + "/lumacap-test-XXXXXX";

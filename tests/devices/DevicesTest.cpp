@@ -136,6 +136,42 @@ TEST_F(Lookup, FailuresAreLoggedWithTheirCodes) {
     EXPECT_TRUE(Logged("CreateHardwareFilter,GetDisplayName,80004005"));
 }
 
+// A moniker list whose first answer is S_OK with no moniker, as a broken driver's may be.
+class NullFirstMonikers : public IEnumMoniker {
+public:
+    explicit NullFirstMonikers(IEnumMoniker* real) : m_real(real) {}
+    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
+        if (m_nullGiven) return m_real->Next(count, monikers, fetched);
+        m_nullGiven = true;
+        monikers[0] = nullptr;
+        if (fetched) *fetched = 1;
+        return S_OK;
+    }
+    STDMETHODIMP Skip(ULONG) override { return E_NOTIMPL; }
+    STDMETHODIMP Reset() override { return E_NOTIMPL; }
+    STDMETHODIMP Clone(IEnumMoniker**) override { return E_NOTIMPL; }
+
+private:
+    IEnumMoniker* m_real;
+    bool m_nullGiven = false;
+};
+
+TEST_F(Lookup, ANullMonikerIsPassedOverWithoutALogLine) {
+    ComPtr<ICreateDevEnum> devices;
+    ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_ALL, IID_ICreateDevEnum,
+                               devices.Out()),
+              S_OK);
+    ComPtr<IEnumMoniker> cameras;
+    ASSERT_EQ(devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &cameras, 0), S_OK);
+    NullFirstMonikers list(cameras);
+    ComPtr<IBaseFilter> found(FindFilterByFriendlyName(&list, "Lumacap Virtual Camera"));
+    EXPECT_NE(found.p, nullptr);
+    EXPECT_FALSE(Logged("moniker==null"));
+}
+
 TEST_F(Lookup, PinsByDirectionAndNamePart) {
     ComPtr<IBaseFilter> tee;
     ASSERT_EQ(

@@ -70,25 +70,11 @@ IBaseFilter* NewCountingSource(CountingPin** pin) {
     return filter;
 }
 
-class BaseClasses : public SimTest {};
+class BaseClasses : public GraphTest {};
 
 TEST_F(BaseClasses, PushSourceStreamsThroughAGrabberAndStopsCleanly) {
     CountingPin* pin = nullptr;
     ComPtr<IBaseFilter> source(NewCountingSource(&pin));
-    ComPtr<IGraphBuilder> graph;
-    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                               graph.Out()),
-              S_OK);
-    ComPtr<ISampleGrabber> grabber;
-    ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_ISampleGrabber, grabber.Out()),
-              S_OK);
-    ComPtr<IBaseFilter> grabberFilter;
-    grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out());
-    ComPtr<IBaseFilter> renderer;
-    ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                               renderer.Out()),
-              S_OK);
     ASSERT_EQ(graph->AddFilter(source, L"Source"), S_OK);
     ASSERT_EQ(graph->AddFilter(grabberFilter, L"Grabber"), S_OK);
     ASSERT_EQ(graph->AddFilter(renderer, L"Renderer"), S_OK);
@@ -103,8 +89,6 @@ TEST_F(BaseClasses, PushSourceStreamsThroughAGrabberAndStopsCleanly) {
 
     FrameCollector frames;
     ASSERT_EQ(grabber->SetCallback(&frames, 0), S_OK);
-    ComPtr<IMediaControl> control;
-    graph->QueryInterface(IID_IMediaControl, control.Out());
     // A push source delivers while paused: the renderer holds the first sample and the pause
     // completes.
     EXPECT_TRUE(SUCCEEDED(control->Pause()));
@@ -116,31 +100,20 @@ TEST_F(BaseClasses, PushSourceStreamsThroughAGrabberAndStopsCleanly) {
     ASSERT_EQ(control->Stop(), S_OK);
     // Everything went through the source's two buffers, in order.
     EXPECT_LE(frames.bufferPointers.size(), 2u);
-    grabber->SetCallback(nullptr, 0);
+    grabber->SetCallback(nullptr, 0);  // the collector goes before the fixture's grabber
 }
 
 TEST_F(BaseClasses, EndOfStreamCompletesTheGraph) {
     CountingPin* pin = nullptr;
     ComPtr<IBaseFilter> source(NewCountingSource(&pin));
     pin->m_limit = 5;
-    ComPtr<IGraphBuilder> graph;
-    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                               graph.Out()),
-              S_OK);
-    ComPtr<IBaseFilter> renderer;
-    ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                               renderer.Out()),
-              S_OK);
     graph->AddFilter(source, L"Source");
     graph->AddFilter(renderer, L"Renderer");
     ComPtr<IPin> out(FindPinByDirection(source, PINDIR_OUTPUT));
     ComPtr<IPin> in(FindPinByDirection(renderer, PINDIR_INPUT));
     ASSERT_EQ(graph->ConnectDirect(out, in, nullptr), S_OK);
-    ComPtr<IMediaControl> control;
-    ComPtr<IMediaEvent> events;
-    graph->QueryInterface(IID_IMediaControl, control.Out());
-    graph->QueryInterface(IID_IMediaEvent, events.Out());
-    ASSERT_EQ(control->Run(), S_OK);
+    // S_FALSE: the run begins once the renderer holds the first sample.
+    ASSERT_EQ(control->Run(), S_FALSE);
     long code = 0;
     ASSERT_EQ(events->WaitForCompletion(5000, &code), S_OK);
     EXPECT_EQ(code, EC_COMPLETE);
@@ -178,12 +151,65 @@ TEST_F(BaseClasses, MediaTypesCopyCompareAndMatchPartially) {
     EXPECT_EQ(CreateMediaType(nullptr), nullptr);
 }
 
+TEST_F(BaseClasses, PinAndTypeEnumeratorsStepSkipResetAndClone) {
+    ComPtr<IBaseFilter> tee(Create(CLSID_SmartTee));
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(tee->EnumPins(&pins), S_OK);
+    IPin* got[3] = {};
+    ULONG n = 0;
+    EXPECT_EQ(pins->Next(2, got, nullptr), E_INVALIDARG);
+    ASSERT_EQ(pins->Next(2, got, &n), S_OK);
+    EXPECT_EQ(n, 2u);
+    for (ULONG i = 0; i < n; ++i) got[i]->Release();
+    ComPtr<IEnumPins> clone;
+    ASSERT_EQ(pins->Clone(&clone), S_OK);
+    EXPECT_EQ(pins->Next(2, got, &n), S_FALSE);
+    ASSERT_EQ(n, 1u);
+    got[0]->Release();
+    EXPECT_EQ(pins->Skip(1), S_FALSE);
+    // The clone kept its own place: the third pin is still ahead of it.
+    ASSERT_EQ(clone->Next(1, got, nullptr), S_OK);
+    LPWSTR id = nullptr;
+    got[0]->QueryId(&id);
+    EXPECT_STREQ(id, L"Preview");
+    CoTaskMemFree(id);
+    got[0]->Release();
+    ASSERT_EQ(pins->Reset(), S_OK);
+    EXPECT_EQ(pins->Skip(3), S_OK);
+    EXPECT_EQ(pins->Next(1, got, &n), S_FALSE);
+    EXPECT_EQ(n, 0u);
+
+    ComPtr<IBaseFilter> cam(BindDevice(CLSID_VideoInputDeviceCategory, 0));
+    ComPtr<IPin> out(FindPinByDirection(cam, PINDIR_OUTPUT));
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(out->EnumMediaTypes(&types), S_OK);
+    AM_MEDIA_TYPE* mt = nullptr;
+    ULONG count = 0;
+    while (types->Next(1, &mt, nullptr) == S_OK) {
+        DeleteMediaType(mt);
+        ++count;
+    }
+    ASSERT_GT(count, 2u);
+    ASSERT_EQ(types->Reset(), S_OK);
+    EXPECT_EQ(types->Skip(count - 1), S_OK);
+    ComPtr<IEnumMediaTypes> typesClone;
+    ASSERT_EQ(types->Clone(&typesClone), S_OK);
+    EXPECT_EQ(types->Skip(2), S_FALSE);
+    ASSERT_EQ(typesClone->Next(1, &mt, nullptr), S_OK);  // the last type
+    DeleteMediaType(mt);
+    EXPECT_EQ(typesClone->Next(1, &mt, nullptr), S_FALSE);
+}
+
 TEST_F(BaseClasses, AllocatorPoolsBlocksAndWakesWaitersOnDecommit) {
     HRESULT hr = S_OK;
     auto* raw = new CMemAllocator(NAME("test allocator"), nullptr, &hr);
     ComPtr<IMemAllocator> alloc;
     ASSERT_EQ(raw->NonDelegatingQueryInterface(IID_IMemAllocator, alloc.Out()), S_OK);
-    ALLOCATOR_PROPERTIES request{2, 1000, 16, 0}, actual{};
+    ALLOCATOR_PROPERTIES request{2, 1000, 0, 0}, actual{};
+    ASSERT_EQ(alloc->GetProperties(&actual), S_OK);
+    EXPECT_EQ(actual.cBuffers + actual.cbBuffer + actual.cbAlign, 0);
+    EXPECT_EQ(alloc->SetProperties(&request, &actual), VFW_E_BADALIGN);  // no alignment at all
+    request.cbAlign = 16;
     ASSERT_EQ(alloc->SetProperties(&request, &actual), S_OK);
     EXPECT_EQ(actual.cBuffers, 2);
     EXPECT_GE(actual.cbBuffer, 1000);
@@ -253,6 +279,14 @@ TEST_F(BaseClasses, SampleKeepsTimesFlagsAndLength) {
     EXPECT_EQ(s->GetTime(&start, &stop), S_OK);
     EXPECT_EQ(start, 100);
     EXPECT_EQ(stop, 200);
+    ComPtr<IMediaSample2> second;
+    ASSERT_EQ(s->QueryInterface(IID_IMediaSample2, second.Out()), S_OK);
+    AM_SAMPLE2_PROPERTIES props{};
+    ASSERT_EQ(second->GetProperties(sizeof(props), reinterpret_cast<BYTE*>(&props)), S_OK);
+    EXPECT_EQ(props.tStart, 100);
+    EXPECT_EQ(props.dwSampleFlags & (AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID),
+              static_cast<DWORD>(AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID));
+    second.Reset();
     EXPECT_EQ(s->SetActualDataLength(101), VFW_E_BUFFER_OVERFLOW);
     EXPECT_EQ(s->SetActualDataLength(50), S_OK);
     EXPECT_EQ(s->GetActualDataLength(), 50);

@@ -10,60 +10,6 @@
 namespace lumacap::test {
 namespace {
 
-struct Graph {
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<ICaptureGraphBuilder2> builder;
-    ComPtr<IMediaControl> control;
-    ComPtr<IBaseFilter> camera;
-    ComPtr<ISampleGrabber> grabber;
-    ComPtr<IBaseFilter> grabberFilter;
-    ComPtr<IBaseFilter> renderer;
-
-    void Build(const char* subtype, long width, long height, HRESULT* renderResult) {
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IGraphBuilder, graph.Out()),
-                  S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ICaptureGraphBuilder2, builder.Out()),
-                  S_OK);
-        ASSERT_EQ(builder->SetFiltergraph(graph), S_OK);
-        ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.Out()), S_OK);
-        camera.p = BindDevice(CLSID_VideoInputDeviceCategory, 0);
-        ASSERT_NE(camera.p, nullptr);
-        ASSERT_EQ(graph->AddFilter(camera, L"Video Capture"), S_OK);
-        if (subtype) {
-            AM_MEDIA_TYPE* mt = CameraCapability(camera, subtype, width, height);
-            ASSERT_NE(mt, nullptr);
-            ComPtr<IAMStreamConfig> config;
-            ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera,
-                                             IID_IAMStreamConfig, config.Out()),
-                      S_OK);
-            EXPECT_EQ(config->SetFormat(mt), S_OK);
-            DeleteMediaType(mt);
-        }
-        ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ISampleGrabber, grabber.Out()),
-                  S_OK);
-        AM_MEDIA_TYPE rgb{};
-        rgb.majortype = MEDIATYPE_Video;
-        rgb.subtype = MEDIASUBTYPE_RGB24;
-        ASSERT_EQ(grabber->SetMediaType(&rgb), S_OK);
-        ASSERT_EQ(grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out()), S_OK);
-        ASSERT_EQ(graph->AddFilter(grabberFilter, L"Sample Grabber"), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IBaseFilter, renderer.Out()),
-                  S_OK);
-        ASSERT_EQ(graph->AddFilter(renderer, L"VideoRender"), S_OK);
-        *renderResult = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera,
-                                              grabberFilter, renderer);
-    }
-
-    bool HasFilter(const wchar_t* name) {
-        ComPtr<IBaseFilter> f;
-        return graph->FindFilterByName(name, &f) == S_OK;
-    }
-};
-
 struct FormatCase {
     const char* subtype;
     long width;
@@ -72,23 +18,21 @@ struct FormatCase {
     int tolerance;             // colour error allowed by the format's coding
 };
 
-class CameraToGrabber : public SimTest, public ::testing::WithParamInterface<FormatCase> {};
+class CameraToGrabber : public GraphTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(CameraToGrabber, DeliversNumberedFramesWithThePatternColours) {
     const FormatCase c = GetParam();
-    Graph g;
-    HRESULT hr = E_FAIL;
-    g.Build(c.subtype, c.width, c.height, &hr);
+    const HRESULT hr = BuildCameraGraph(0, c.subtype, c.width, c.height);
     // The device has no preview pin: the builder renders the preview through a smart tee.
     ASSERT_EQ(hr, VFW_S_NOPREVIEWPIN);
-    EXPECT_TRUE(g.HasFilter(L"Smart Tee"));
+    EXPECT_TRUE(HasFilter(L"Smart Tee"));
     if (c.converter) {
-        EXPECT_TRUE(g.HasFilter(c.converter));
+        EXPECT_TRUE(HasFilter(c.converter));
     }
-    EXPECT_FALSE(c.converter == nullptr && g.HasFilter(L"Color Space Converter"));
+    EXPECT_FALSE(c.converter == nullptr && HasFilter(L"Color Space Converter"));
 
     AM_MEDIA_TYPE connected{};
-    ASSERT_EQ(g.grabber->GetConnectedMediaType(&connected), S_OK);
+    ASSERT_EQ(grabber->GetConnectedMediaType(&connected), S_OK);
     EXPECT_EQ(connected.subtype, MEDIASUBTYPE_RGB24);
     const auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(connected.pbFormat);
     EXPECT_EQ(vih->bmiHeader.biWidth, c.width);
@@ -98,11 +42,11 @@ TEST_P(CameraToGrabber, DeliversNumberedFramesWithThePatternColours) {
     FrameCollector frames;
     frames.width = c.width;
     frames.height = c.height;
-    ASSERT_EQ(g.grabber->SetBufferSamples(TRUE), S_OK);
-    ASSERT_EQ(g.grabber->SetCallback(&frames, 1), S_OK);
-    ASSERT_EQ(g.control->Run(), S_OK);
+    ASSERT_EQ(grabber->SetBufferSamples(TRUE), S_OK);
+    ASSERT_EQ(grabber->SetCallback(&frames, 1), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
     ASSERT_TRUE(frames.WaitFor(8)) << "no frames arrived";
-    ASSERT_EQ(g.control->Stop(), S_OK);
+    ASSERT_EQ(control->Stop(), S_OK);
 
     const std::vector<long> numbers = frames.FrameNumbers();
     for (size_t i = 0; i < numbers.size(); ++i)
@@ -125,9 +69,9 @@ TEST_P(CameraToGrabber, DeliversNumberedFramesWithThePatternColours) {
     }
 
     long size = 0;
-    ASSERT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), S_OK);
+    ASSERT_EQ(grabber->GetCurrentBuffer(&size, nullptr), S_OK);
     EXPECT_EQ(size, stride * c.height);
-    g.grabber->SetCallback(nullptr, 1);
+    grabber->SetCallback(nullptr, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, CameraToGrabber,

@@ -14,39 +14,7 @@
 namespace lumacap::test {
 namespace {
 
-class GraphBuilding : public SimTest {
-protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IGraphBuilder, graph.Out()),
-                  S_OK);
-        ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.Out()), S_OK);
-    }
-    void TearDown() override {
-        if (control) control->Stop();
-        control.Reset();
-        graph.Reset();
-        SimTest::TearDown();
-    }
-    IBaseFilter* Create(REFCLSID clsid) {
-        IBaseFilter* f = nullptr;
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                   reinterpret_cast<void**>(&f)),
-                  S_OK);
-        return f;
-    }
-    int FilterCount() {
-        ComPtr<IEnumFilters> e;
-        graph->EnumFilters(&e);
-        int n = 0;
-        ComPtr<IBaseFilter> f;
-        while (e->Next(1, &f, nullptr) == S_OK) ++n;
-        return n;
-    }
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<IMediaControl> control;
-};
+class GraphBuilding : public GraphTest {};
 
 TEST_F(GraphBuilding, NamesAreUniqueAndFiltersCanBeFoundAndRemoved) {
     ComPtr<IBaseFilter> a(Create(CLSID_NullRenderer));
@@ -104,8 +72,8 @@ TEST_F(GraphBuilding, ConnectInsertsAConverterForTheVideoRendererAndTheWindowFol
          {"connected Video Capture.Capture -> Color Space Converter.XForm In: Video YUY2 640x480 "
           "16-bit",
           "allocator of Color Space Converter.XForm Out: ",
-          "connected Color Space Converter.XForm Out -> VideoRender.In: Video RGB",
-          "inserted Color Space Converter between Video Capture.Capture and VideoRender.In"})
+          "connected Color Space Converter.XForm Out -> VideoRender.Input: Video RGB",
+          "inserted Color Space Converter between Video Capture.Capture and VideoRender.Input"})
         EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
 
     ASSERT_EQ(window->put_Owner(0x5678), S_OK);
@@ -132,8 +100,9 @@ TEST_F(GraphBuilding, FailedConnectLeavesNoConverterBehind) {
     ComPtr<IPin> in(FindPinByDirection(renderer, PINDIR_INPUT));
     EXPECT_EQ(graph->Connect(out, in), VFW_E_CANNOT_CONNECT);
     EXPECT_EQ(FilterCount(), 2);
-    // Wrong directions and pins outside the graph are refused.
-    EXPECT_EQ(graph->Connect(in, out), VFW_E_INVALID_DIRECTION);
+    // The pins may come in either order; two inputs and pins outside the graph are refused.
+    EXPECT_EQ(graph->Connect(in, out), VFW_E_CANNOT_CONNECT);
+    EXPECT_EQ(graph->Connect(in, in), VFW_E_INVALID_DIRECTION);
     ComPtr<IBaseFilter> stray(Create(CLSID_NullRenderer));
     ComPtr<IPin> strayIn(FindPinByDirection(stray, PINDIR_INPUT));
     EXPECT_EQ(graph->Connect(out, strayIn), VFW_E_NOT_IN_GRAPH);
@@ -239,6 +208,26 @@ TEST_F(GraphBuilding, FindInterfaceFollowsPinCategories) {
               S_OK);
     EXPECT_EQ(builder->FindInterface(nullptr, nullptr, nullptr, IID_IAMVideoProcAmp, procAmp.Out()),
               E_POINTER);
+}
+
+TEST_F(GraphBuilding, FindInterfaceLooksAtTheFilterThenDownstreamThenUpstream) {
+    ASSERT_TRUE(SUCCEEDED(BuildCameraGraph()));
+    ComPtr<IAMStreamConfig> config;
+    EXPECT_EQ(GraphTest::builder->FindInterface(nullptr, nullptr, grabberFilter,
+                                                IID_IAMStreamConfig, config.Out()),
+              S_OK);  // on the camera's pin, upstream
+    EXPECT_EQ(GraphTest::builder->FindInterface(&LOOK_DOWNSTREAM_ONLY, nullptr, grabberFilter,
+                                                IID_IAMStreamConfig, config.Out()),
+              E_FAIL);
+    ComPtr<ISampleGrabber> found;
+    EXPECT_EQ(GraphTest::builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, renderer,
+                                                IID_ISampleGrabber, found.Out()),
+              S_OK);
+    EXPECT_EQ(found.p, grabber.p);
+    // Only-upstream searches leave the filter itself out.
+    EXPECT_EQ(GraphTest::builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, grabberFilter,
+                                                IID_ISampleGrabber, found.Out()),
+              E_FAIL);
 }
 
 TEST_F(GraphBuilding, CaptureAndPreviewShareOneSmartTee) {

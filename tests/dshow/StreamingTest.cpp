@@ -11,72 +11,19 @@
 namespace lumacap::test {
 namespace {
 
-class Streaming : public SimTest {
+class Streaming : public GraphTest {
 protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IGraphBuilder, graph.Out()),
-                  S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ICaptureGraphBuilder2, builder.Out()),
-                  S_OK);
-        ASSERT_EQ(builder->SetFiltergraph(graph), S_OK);
-        ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.Out()), S_OK);
-        ASSERT_EQ(graph->QueryInterface(IID_IMediaEventEx, events.Out()), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ISampleGrabber, grabber.Out()),
-                  S_OK);
-        ASSERT_EQ(grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Out()), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IBaseFilter, renderer.Out()),
-                  S_OK);
-    }
-
     // Camera (default format, 640x480 YUY2) -> converter -> RGB24 grabber -> null renderer.
-    void BuildCameraGraph(int cameraPosition = 0) {
-        camera.p = BindDevice(CLSID_VideoInputDeviceCategory, cameraPosition);
-        ASSERT_NE(camera.p, nullptr);
-        ASSERT_EQ(graph->AddFilter(camera, L"Video Capture"), S_OK);
-        AM_MEDIA_TYPE rgb{};
-        rgb.majortype = MEDIATYPE_Video;
-        rgb.subtype = MEDIASUBTYPE_RGB24;
-        ASSERT_EQ(grabber->SetMediaType(&rgb), S_OK);
-        ASSERT_EQ(graph->AddFilter(grabberFilter, L"Sample Grabber"), S_OK);
-        ASSERT_EQ(graph->AddFilter(renderer, L"VideoRender"), S_OK);
-        ASSERT_TRUE(SUCCEEDED(builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, camera,
-                                                    grabberFilter, renderer)));
+    void BuildCamera(int position = 0) {
+        ASSERT_TRUE(SUCCEEDED(BuildCameraGraph(position)));
         frames.width = 640;
         frames.height = 480;
     }
-
-    void TearDown() override {
-        if (grabber) grabber->SetCallback(nullptr, 0);
-        if (control) control->Stop();
-        camera.Reset();
-        renderer.Reset();
-        grabberFilter.Reset();
-        grabber.Reset();
-        events.Reset();
-        control.Reset();
-        builder.Reset();
-        graph.Reset();
-        SimTest::TearDown();
-    }
-
     FrameCollector frames;
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<ICaptureGraphBuilder2> builder;
-    ComPtr<IMediaControl> control;
-    ComPtr<IMediaEventEx> events;
-    ComPtr<ISampleGrabber> grabber;
-    ComPtr<IBaseFilter> grabberFilter;
-    ComPtr<IBaseFilter> renderer;
-    ComPtr<IBaseFilter> camera;
 };
 
 TEST_F(Streaming, SamplesComeFromAPoolAndAreReused) {
-    BuildCameraGraph();
+    BuildCamera();
     // Mode 0 hands the sample objects themselves to the callback.
     ASSERT_EQ(grabber->SetCallback(&frames, 0), S_OK);
     ASSERT_EQ(control->Run(), S_OK);
@@ -90,7 +37,7 @@ TEST_F(Streaming, SamplesComeFromAPoolAndAreReused) {
 }
 
 TEST_F(Streaming, StopReturnsOnlyAfterTheStreamingThreadHasFinished) {
-    BuildCameraGraph();
+    BuildCamera();
     // A slow consumer: the streaming thread spends most of its time inside the callback.
     frames.sleepMs = 30;
     ASSERT_EQ(grabber->SetCallback(&frames, 1), S_OK);
@@ -114,7 +61,7 @@ TEST_F(Streaming, StopReturnsOnlyAfterTheStreamingThreadHasFinished) {
 }
 
 TEST_F(Streaming, GetStateReportsTransitionsAndStopWhenReadyStops) {
-    BuildCameraGraph();
+    BuildCamera();
     OAFilterState state = -1;
     ASSERT_EQ(control->GetState(0, &state), S_OK);
     EXPECT_EQ(state, State_Stopped);
@@ -142,7 +89,7 @@ TEST_F(Streaming, GrabberBuffersTheLatestSampleAndAnswersLikeTheRealOne) {
     EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), VFW_E_NOT_CONNECTED);
     AM_MEDIA_TYPE mt{};
     EXPECT_EQ(grabber->GetConnectedMediaType(&mt), VFW_E_NOT_CONNECTED);
-    BuildCameraGraph();
+    BuildCamera();
     EXPECT_EQ(grabber->GetCurrentBuffer(nullptr, nullptr), E_POINTER);
     // Not buffering.
     EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), E_INVALIDARG);
@@ -172,7 +119,7 @@ TEST_F(Streaming, GrabberBuffersTheLatestSampleAndAnswersLikeTheRealOne) {
 }
 
 TEST_F(Streaming, OneShotGrabberTakesOneFrameAndCompletes) {
-    BuildCameraGraph();
+    BuildCamera();
     ASSERT_EQ(grabber->SetOneShot(TRUE), S_OK);
     ASSERT_EQ(grabber->SetCallback(&frames, 1), S_OK);
     ASSERT_EQ(control->Run(), S_OK);
@@ -185,7 +132,7 @@ TEST_F(Streaming, OneShotGrabberTakesOneFrameAndCompletes) {
 }
 
 TEST_F(Streaming, EventsAreQueuedAndPostedToTheNotifyWindow) {
-    BuildCameraGraph();
+    BuildCamera();
     long code = 0;
     LONG_PTR p1 = 0, p2 = 0;
     EXPECT_EQ(events->GetEvent(&code, &p1, &p2, 0), E_ABORT);
@@ -238,7 +185,7 @@ TEST_F(Streaming, EventsAreQueuedAndPostedToTheNotifyWindow) {
 }
 
 TEST_F(Streaming, UnplugSurfacesAsDeviceLostThenBack) {
-    BuildCameraGraph();
+    BuildCamera();
     MessageWindow window;
     ASSERT_EQ(events->SetNotifyWindow(reinterpret_cast<OAHWND>(window.Handle()), 0x464, 0), S_OK);
     ASSERT_EQ(grabber->SetCallback(&frames, 1), S_OK);
@@ -273,7 +220,7 @@ TEST_F(Streaming, UnplugSurfacesAsDeviceLostThenBack) {
 }
 
 TEST_F(Streaming, BrightnessAndContrastChangeTheFramesWhileStreaming) {
-    BuildCameraGraph();
+    BuildCamera();
     ASSERT_EQ(grabber->SetCallback(&frames, 1), S_OK);
     ASSERT_EQ(control->Run(), S_OK);
     ASSERT_TRUE(frames.WaitFor(2));
@@ -302,9 +249,30 @@ TEST_F(Streaming, BrightnessAndContrastChangeTheFramesWhileStreaming) {
     ASSERT_EQ(control->Stop(), S_OK);
 }
 
+TEST_F(Streaming, TheTeeAnswersOnceItsInputIsConnectedAndSendsPreviewsUntimed) {
+    ComPtr<IBaseFilter> tee(Create(CLSID_SmartTee));
+    ComPtr<IPin> preview;
+    ASSERT_EQ(tee->FindPin(L"Preview", &preview), S_OK);
+    ComPtr<IEnumMediaTypes> types;
+    EXPECT_EQ(preview->EnumMediaTypes(&types), VFW_E_NOT_CONNECTED);
+    EXPECT_EQ(types.p, nullptr);
+    FILTER_STATE state;
+    ASSERT_EQ(tee->Pause(), S_OK);
+    EXPECT_EQ(tee->GetState(0, &state), VFW_S_CANT_CUE);
+    ASSERT_EQ(tee->Stop(), S_OK);
+
+    // RGB24 needs no converter: the grabber takes the tee's preview samples themselves.
+    ASSERT_EQ(BuildCameraGraph(0, "RGB24", 320, 240), VFW_S_NOPREVIEWPIN);
+    ASSERT_EQ(grabber->SetCallback(&frames, 0), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_TRUE(frames.WaitFor(3));
+    ASSERT_EQ(control->Stop(), S_OK);
+    EXPECT_EQ(frames.timed, 0);
+}
+
 TEST_F(Streaming, UnreadEventsDoNotKeepTheDeviceAlive) {
     // The graph holds the lost device in its queue; releasing the graph frees it.
-    BuildCameraGraph();
+    BuildCamera();
     ASSERT_EQ(control->Run(), S_OK);
     ASSERT_TRUE(sim::UnplugCamera(0));
     ASSERT_EQ(control->Stop(), S_OK);

@@ -1,6 +1,7 @@
 // Frame pacing against the manual clock: stamps, holds, late frames and their log lines, pauses.
 // The first tests fill samples on the test's own thread (Sleep advances the clock, so each call's
 // hold is the clock's advance); the last ones run the pin's real streaming thread in a graph.
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -251,6 +252,35 @@ TEST_F(PausedPacingTest, PausesAddToThePausedTimeAndLeaveNoGapInTheStamps) {
     f = Fill();
     EXPECT_EQ(f.start, 0);
     EXPECT_TRUE(f.logs.empty());
+}
+
+TEST_F(PausedPacingTest, APauseCountsFromWhenTheRecorderPausedNotFromWhenTheFrameWasDone) {
+    for (int i = 0; i <= 5; ++i) Fill(100 * i);
+    // The recorder paused at 540, while frame 5 was still shown; the next fill begins at 600.
+    CDXRecorderTestAccess::PausedAt(m_recorder) = m_t0 + 540;
+    sim::AdvanceClock(100);
+    CDXRecorderTestAccess::Status(m_recorder) = RecorderStatus_Paused;
+    std::atomic<bool> done{false};
+    std::thread filler([&] {
+        m_pin->FillBuffer(&m_sample);
+        done = true;
+    });
+    ASSERT_TRUE(sim::WaitForClockSleepers(1));
+    CDXRecorderTestAccess::Status(m_recorder) = RecorderStatus_Running;
+    const int composed = m_recorder.GetRealFramesCount();
+    sim::AdvanceClock(1000);
+    // Once the fill has counted the pause and composed frame 6, it holds the frame for the 60 ms
+    // of it the pause took: the clock then moves on a millisecond at a time until it is let go.
+    for (int i = 0; i < 5000 && m_recorder.GetRealFramesCount() == composed; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 5000 && !done; ++i) {
+        sim::AdvanceClock(1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    filler.join();
+    EXPECT_EQ(Access::PausedTime(*m_pin), 1060u);
+    EXPECT_EQ(m_sample.start, 6000000);
+    EXPECT_TRUE(WarnLines().empty()) << "frame 6 is not late";
 }
 
 TEST_F(PausedPacingTest, APauseInForceBeforeFrameZeroIsNotCounted) {

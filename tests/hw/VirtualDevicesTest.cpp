@@ -13,6 +13,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace lumacap::test {
@@ -206,6 +207,34 @@ TEST_F(VirtualDevices, FrameNumberSurvivesScalingAndCompression) {
     EXPECT_EQ(sim::ReadFrameNumber(grey.data(), 640, 480), -1);
     EXPECT_EQ(sim::ReadFrameNumber(nullptr, 640, 480), -1);
     EXPECT_EQ(sim::ReadFrameNumber(grey.data(), 8, 8), -1);
+}
+
+// Every uncompressed layout the camera may list carries a readable stamp, RGB in either row order.
+TEST_F(VirtualDevices, EveryDrawableLayoutCarriesTheStamp) {
+    struct Case {
+        AVPixelFormat format;
+        bool bottomUp;
+    };
+    for (const Case& c : {Case{AV_PIX_FMT_BGR24, false},
+                          {AV_PIX_FMT_BGRA, true},
+                          {AV_PIX_FMT_UYVY422, true},
+                          {AV_PIX_FMT_YUV420P, true},
+                          {AV_PIX_FMT_NV12, true}}) {
+        SCOPED_TRACE(av_get_pix_fmt_name(c.format));
+        hw::FrameRenderer renderer;
+        ASSERT_TRUE(renderer.Configure(c.format, false, 320, 240, {}, c.bottomUp));
+        std::vector<uint8_t> frame(static_cast<size_t>(renderer.MaxSize()));
+        ASSERT_GT(renderer.Render(4321, frame.data(), static_cast<long>(frame.size())), 0);
+        std::vector<uint8_t> bgr(codecs::BufferSize(AV_PIX_FMT_BGR24, 320, 240));
+        uint8_t *src[4], *dst[4];
+        int srcStride[4], dstStride[4];
+        codecs::DescribeBuffer(c.format, 320, 240, c.bottomUp, frame.data(), src, srcStride);
+        codecs::DescribeBuffer(AV_PIX_FMT_BGR24, 320, 240, true, bgr.data(), dst, dstStride);
+        codecs::Scaler scaler;
+        ASSERT_TRUE(scaler.Convert(c.format, 320, 240, src, srcStride, AV_PIX_FMT_BGR24, 320, 240,
+                                   dst, dstStride));
+        EXPECT_EQ(sim::ReadFrameNumber(bgr.data(), 320, 240), 4321);
+    }
 }
 
 TEST_F(VirtualDevices, MicrophoneHonoursFormatAndBufferNegotiation) {

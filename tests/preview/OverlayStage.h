@@ -30,6 +30,9 @@ public:
     static constexpr COLORREF kPicture = RGB(0, 80, 0);
 
     Stage(int cw, int ch, int pw, int ph) {
+        // The preview's class takes double clicks: presses here are a user's separate clicks,
+        // so time passes between them (Press).
+        sim::UseManualClock(2024, 5, 6, 12, 0, 0);
         parent = CreateRecorder(WS_POPUP | WS_VISIBLE, 60, 50, cw, ch);
         // Logged as N (new) or E (edit) with the signed wParam, and "=rect" for the END messages,
         // whose rectangles live only during the call.
@@ -73,7 +76,10 @@ public:
     void Move(int x, int y) {
         sim::MovePointerToClient(preview->m_hWnd, x, y), sim::PumpMessages();
     }
-    void Press() { sim::PressButton(), down = true, sim::PumpMessages(); }
+    void Press() {
+        sim::AdvanceClock(GetDoubleClickTime() + 1);
+        sim::PressButton(), down = true, sim::PumpMessages();
+    }
     void Release() { sim::ReleaseButton(), down = false, sim::PumpMessages(); }
     // Press at `from`, nudge one pixel towards `to` (the move that starts a drag), go there in
     // four steps, and release unless told otherwise.

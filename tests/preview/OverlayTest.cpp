@@ -90,7 +90,9 @@ TEST_F(OverlayTest, PressingSelectsTheInnerOfNestedRectanglesAndTheFirstOfOverla
     s.Drag(240, 40, 280, 80);  // 1, moved wholly inside 0 (a move left and down)
     s.Drag(260, 60, 120, 120);
     s.Drag(300, 150, 150, 230);  // 2, overlapping 0's lower right part
-    EXPECT_EQ(s.ItemText(1), "99,99,139,139");
+    // Moved by (-140, 60): each distance gets a half added and is cut toward zero, so the move
+    // to the left comes out a pixel shorter.
+    EXPECT_EQ(s.ItemText(1), "100,99,140,139");
     s.Take();
     std::string picked;
     for (const POINT p : {POINT{120, 120}, {60, 60}, {175, 175}, {250, 210}, {20, 220}}) {
@@ -139,11 +141,13 @@ TEST_F(OverlayTest, EachRefusalKeepsThingsAsTheyWere) {
     s.DragTo(POINT{150, 150}, POINT{200, 200}, false);
     EXPECT_EQ(CountColor(s.Shot(), kGray), 0);  // no rubber band
     s.Release();
-    // A refused new rectangle is not added.
+    // A refused new rectangle is not added; the tracking rectangle stays where the drawing
+    // ended, so its corner under the pointer still shows the sizing arrow.
     s.refusals = {{PWM_NEWRECT_END, 1}};
     s.Drag(150, 150, 200, 200);
     EXPECT_EQ(s.Take(), "N0 N0 N0 N0 N0 N0 N-1=149,149,199,199");
     EXPECT_EQ(s.Items().size(), 1u);
+    EXPECT_EQ(sim::CurrentCursor(), Cursor(IDC_LUMACAP_SIZENWSE));
     // A refused move or resize is asked about at every move, and the arrow shows meanwhile.
     s.refusals = {{PWM_EDITRECT_BEGIN, 100}};
     s.DragTo(POINT{70, 70}, POINT{80, 80}, false);

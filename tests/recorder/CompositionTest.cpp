@@ -74,10 +74,10 @@ struct FakeCamera {
         CDXCameraTestAccess::VideoInfo(camera) = {{320, 240, 2}, {width, height, 2}};
         CDXCameraTestAccess::ResolutionIndex(camera) = 1;
         CDXCameraTestAccess::SampleGrabber(camera) = &grabber;
-        CDXCameraTestAccess::Status(camera) = 3;
+        CDXCameraTestAccess::Status(camera) = CameraStatus_Running;
     }
     ~FakeCamera() {
-        CDXCameraTestAccess::Status(camera) = 0;
+        CDXCameraTestAccess::Status(camera) = CameraStatus_Closed;
         CDXCameraTestAccess::SampleGrabber(camera) = nullptr;
     }
     void Fill(BYTE blue, BYTE green, BYTE red) {
@@ -235,12 +235,23 @@ TEST_F(CompositionTest, CamerasFillTheirRectangleOutOfShape) {
     EXPECT_EQ(f.At(110, 150), kUntouched);
     EXPECT_EQ(f.At(60, 19), kUntouched);
     EXPECT_EQ(f.At(60, 280), kUntouched);
+
+    // A top-down format (height -2): the first row the grabber holds is the picture's top.
+    FakeCamera topDown(4, -2);
+    topDown.grabber.frame.assign(Stride(4) * 2, 0);
+    for (size_t x = 0; x < 4; ++x) topDown.grabber.frame[x * 3 + 2] = 255;
+    CDXRecorder other;
+    other.SetVideoSize(4, 2);
+    other.AddVideoSource(&topDown.camera, RECT{0, 0, 4, 2});
+    const Frame g = Compose(other);
+    EXPECT_EQ(g.At(0, 0), RGB(255, 0, 0));
+    EXPECT_EQ(g.At(3, 1), RGB(0, 0, 0));
 }
 
 TEST_F(CompositionTest, AStoppedCameraIsSkippedAndOneWithoutAFramePaintsBlack) {
     FakeCamera stopped(320, 240), waiting(320, 240);
     stopped.Fill(255, 255, 255);
-    CDXCameraTestAccess::Status(stopped.camera) = 0;
+    CDXCameraTestAccess::Status(stopped.camera) = CameraStatus_Closed;
     CDXRecorder recorder;
     recorder.SetVideoSize(200, 100);
     recorder.AddVideoSource(&stopped.camera, RECT{0, 0, 100, 100});

@@ -106,6 +106,19 @@ std::vector<std::vector<uint8_t>> DecodeFrames(const std::string& path, int widt
     return frames;
 }
 
+double VideoStreamBytes(const std::string& path) {
+    const std::string command = Tool("LUMACAP_TEST_FFPROBE", "ffprobe") +
+                                " -v error -select_streams v:0 -show_entries packet=size -of "
+                                "csv=p=0 " +
+                                Quote(path) + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    double bytes = 0;
+    char line[64];
+    while (std::fgets(line, sizeof(line), pipe)) bytes += std::atof(line);
+    return pclose(pipe) == 0 ? bytes : -1;
+}
+
 double DecodedSoundSeconds(const std::string& path, int rate) {
     const std::string command = Tool("LUMACAP_TEST_FFMPEG", "ffmpeg") + " -v error -i " +
                                 Quote(path) + " -map 0:a:0 -ac 1 -ar " + std::to_string(rate) +

@@ -27,6 +27,9 @@ Probe ProbeFile(const std::string& path);
 // rows padded to 4 bytes (the library's own layout).
 std::vector<std::vector<uint8_t>> DecodeFrames(const std::string& path, int width, int height);
 
+// The bytes of the file's first video stream (its packets' sizes added up; -1 when unreadable).
+double VideoStreamBytes(const std::string& path);
+
 // The length in seconds of the file's first sound stream, decoded by ffmpeg to 16-bit samples at
 // `rate` samples a second (-1 when it cannot be decoded).
 double DecodedSoundSeconds(const std::string& path, int rate);

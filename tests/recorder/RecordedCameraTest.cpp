@@ -29,7 +29,7 @@ public:
         camera.SetCameraIndex(0);
         camera.SetResolutionIndex(0);
         camera.SetParentWnd(m_parent);
-        camera.SetRenderMode(1);
+        camera.SetRenderMode(RenderMode_NullRenderer);
         camera.Open();
     }
     ~CameraSource() {
@@ -54,7 +54,8 @@ protected:
 
 TEST_P(RecordedCameraTest, TheCamerasOwnFrameNumbersComeBackInOrder) {
     CameraSource source;
-    ASSERT_EQ(source.camera.GetCameraStatus(), 3) << sim::GbkToUtf8(source.camera.GetLastError());
+    ASSERT_EQ(source.camera.GetCameraStatus(), CameraStatus_Running)
+        << sim::GbkToUtf8(source.camera.GetLastError());
     CDXRecorder recorder;
     recorder.SetVideoSize(320, 240);
     recorder.SetVideoCompressor(GetParam().compressor);

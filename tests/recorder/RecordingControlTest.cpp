@@ -42,38 +42,38 @@ TEST_F(RecordingControlTest, StatusFollowsRunPauseAndStopWithTheirRefusals) {
         EXPECT_STREQ(m_recorder.GetErrorMsg(), "尚未开始录像.");
     }
     ASSERT_TRUE(m_recorder.StartRecord(Path("control.avi").c_str(), 0)) << m_recorder.GetErrorMsg();
-    EXPECT_EQ(m_recorder.GetStatus(), 3);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Running);
     EXPECT_FALSE(m_recorder.StartRecord(Path("other.avi").c_str(), 0)) << "one graph at a time";
     EXPECT_STREQ(m_recorder.GetErrorMsg(), "设备正在运行。");
-    EXPECT_EQ(m_recorder.GetStatus(), 3);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Running);
     ASSERT_TRUE(Eventually([&] { return m_recorder.GetRealFramesCount() >= 3; }));
 
     EXPECT_EQ(m_recorder.Pause(), 0);
-    EXPECT_EQ(m_recorder.GetStatus(), 2);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Paused);
     EXPECT_EQ(m_recorder.Pause(), 1);
     EXPECT_STREQ(m_recorder.GetErrorMsg(), "录像已经停止.");
     EXPECT_EQ(m_recorder.Stop(), 1) << "a paused recording cannot be stopped";
     EXPECT_STREQ(m_recorder.GetErrorMsg(), "录像已经暂停.");
-    EXPECT_EQ(m_recorder.GetStatus(), 2);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Paused);
 
     EXPECT_EQ(m_recorder.Run(), 0);
-    EXPECT_EQ(m_recorder.GetStatus(), 3);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Running);
     EXPECT_EQ(m_recorder.Run(), 0) << "running already: nothing changes";
-    EXPECT_EQ(m_recorder.GetStatus(), 3);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Running);
 
     EXPECT_EQ(m_recorder.Stop(), 0);
-    EXPECT_EQ(m_recorder.GetStatus(), 1);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Stopped);
     EXPECT_EQ(FrameNumber(), 0) << "the next run numbers its frames from 0";
     EXPECT_EQ(m_recorder.Stop(), 0) << "stopped already: nothing changes";
     EXPECT_EQ(m_recorder.Pause(), 0);
-    EXPECT_EQ(m_recorder.GetStatus(), 2);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Paused);
     EXPECT_EQ(m_recorder.Run(), 0);
-    EXPECT_EQ(m_recorder.GetStatus(), 3);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Running);
     ASSERT_TRUE(Eventually([&] { return FrameNumber() >= 2; }));
 
     // Closing keeps the count; the next recording counts from 0 again.
     m_recorder.CloseRecord();
-    EXPECT_EQ(m_recorder.GetStatus(), 0);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Closed);
     for (const void* p : Access::Interfaces(m_recorder)) EXPECT_EQ(p, nullptr);
     const int frames = m_recorder.GetRealFramesCount();
     EXPECT_GE(frames, 5);
@@ -82,7 +82,7 @@ TEST_F(RecordingControlTest, StatusFollowsRunPauseAndStopWithTheirRefusals) {
     ASSERT_TRUE(m_recorder.StartRecord(Path("again.avi").c_str(), 0));
     EXPECT_LT(m_recorder.GetRealFramesCount(), 3);
     EXPECT_EQ(m_recorder.Run(), 0);
-    EXPECT_EQ(m_recorder.GetStatus(), 3);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Running);
 }
 
 TEST_F(RecordingControlTest, ClosingWhilePausedAndDestroyingWhileRecordingFinishTheFile) {
@@ -90,7 +90,7 @@ TEST_F(RecordingControlTest, ClosingWhilePausedAndDestroyingWhileRecordingFinish
     ASSERT_TRUE(Eventually([&] { return m_recorder.GetRealFramesCount() >= 3; }));
     EXPECT_EQ(m_recorder.Pause(), 0);
     m_recorder.CloseRecord();
-    EXPECT_EQ(m_recorder.GetStatus(), 0);
+    EXPECT_EQ(m_recorder.GetStatus(), RecorderStatus_Closed);
     EXPECT_TRUE(ProbeFile(Path("paused.avi")).Ok());
     {
         CDXRecorder scoped;

@@ -93,6 +93,10 @@ TEST(ToolOptions, RecordSourcesPlacementsAndLimits) {
     EXPECT_TRUE(o.audio);
     EXPECT_DOUBLE_EQ(o.seconds, 1.5);
     EXPECT_EQ(o.bitrate, 400u);
+    RecordOptions named;
+    Parse(ParseRecord, {"record", "-o", "r.avi", "--microphone", "Headset"}, &named);
+    EXPECT_TRUE(named.audio) << "a named microphone records sound";
+    EXPECT_EQ(named.microphone, "Headset");
 
     const std::vector<std::pair<std::vector<const char*>, const char*>> refused = {
         {{"record"}, "no output file (-o FILE)"},
@@ -100,6 +104,7 @@ TEST(ToolOptions, RecordSourcesPlacementsAndLimits) {
          "--camera: bad rectangle in '0@1,2,0,4' (use @X,Y,W,H)"},
         {{"record", "-o", "r.avi", "--window", "@1,2,3,4"}, "--window: '@1,2,3,4' names no source"},
         {{"record", "-o", "r.avi", "--fps", "25"}, "--fps takes 10, 20 or 30"},
+        {{"record", "-o", "r.avi", "--microphone", ""}, "--microphone needs a name"},
         {{"record", "-o", "r.avi", "--size", "640"}, "--size needs WxH, for example 1280x720"},
         {{"record", "-o", "r.avi", "--seconds", "0"}, "--seconds: '0' is not a duration"},
         {{"record", "-o", "r.avi", "--seconds", ""}, "--seconds: '' is not a duration"},

@@ -2,6 +2,7 @@
 // destruction order, and what happens when a window's thread ends.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <thread>
 
@@ -267,6 +268,93 @@ TEST_F(MessagesTest, PostedGraphEventsArriveThroughThePlatformSeam) {
     ASSERT_TRUE(sim::PumpMessagesUntil(
         [&] { return MessageLog::Get().Count(WM_USER + 100, w) == 1; }, 2000));
     EXPECT_EQ(MessageLog::Get().Snapshot().back().lParam, 42);
+    DestroyWindow(w);
+}
+
+TEST_F(MessagesTest, TimersFollowThePlatformClockAndWaitsWakeForMessagesOrObjects) {
+    sim::UseManualClock(2024, 5, 6, 12, 0, 0);
+    HWND w = CreateRecorder(WS_OVERLAPPED, 0, 0, 10, 10);
+    static int s_procCalls = 0;
+    s_procCalls = 0;
+    ASSERT_EQ(SetTimer(w, 5, 100, nullptr), 5u);
+    const UINT_PTR threadTimer =
+        SetTimer(nullptr, 0, 30, [](HWND, UINT, UINT_PTR, DWORD) { ++s_procCalls; });
+    ASSERT_NE(threadTimer, 0u);
+    sim::PumpMessages();
+    EXPECT_EQ(MessageLog::Get().Count(WM_TIMER, w), 0);
+    sim::AdvanceClock(350);  // three periods late: still one message
+    sim::PumpMessages();
+    EXPECT_EQ(MessageLog::Get().Count(WM_TIMER, w), 1);
+    EXPECT_EQ(MessageLog::Get().Snapshot().back().wParam, 5u);
+    EXPECT_EQ(s_procCalls, 1);
+    sim::AdvanceClock(99);
+    sim::PumpMessages();
+    EXPECT_EQ(MessageLog::Get().Count(WM_TIMER, w), 1);
+    sim::AdvanceClock(1);
+    sim::PumpMessages();
+    EXPECT_EQ(MessageLog::Get().Count(WM_TIMER, w), 2);
+    EXPECT_TRUE(KillTimer(w, 5));
+    EXPECT_FALSE(KillTimer(w, 5));
+    EXPECT_TRUE(KillTimer(nullptr, threadTimer));
+    sim::AdvanceClock(1000);
+    sim::PumpMessages();
+    EXPECT_EQ(MessageLog::Get().Count(WM_TIMER, w), 2);
+
+    // A timer also ends a wait of GetMessage and of MsgWaitForMultipleObjects.
+    SetTimer(w, 6, 50, nullptr);
+    std::thread clock([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        sim::AdvanceClock(60);
+    });
+    MSG msg;
+    ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_TIMER));
+    clock.join();
+    KillTimer(w, 6);
+
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 20, QS_ALLINPUT),
+              static_cast<DWORD>(WAIT_TIMEOUT));
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        PostMessageA(w, kPing, 0, 0);
+    });
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 5000, QS_POSTMESSAGE), 1u);
+    poster.join();
+    // The posted message is not new any more, unless asked for what is waiting.
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 0, QS_POSTMESSAGE),
+              static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, &event, 0, QS_POSTMESSAGE, MWMO_INPUTAVAILABLE), 1u);
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        SetEvent(event);
+    });
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 5000, QS_KEY), WAIT_OBJECT_0);
+    setter.join();
+    CloseHandle(event);
+    DestroyWindow(w);
+}
+
+TEST_F(MessagesTest, APaintChangesOnlyTheInvalidRegionNotItsBoundingBox) {
+    HWND w = CreateRecorder(WS_POPUP | WS_VISIBLE, 0, 0, 100, 100);
+    sim::PumpMessages();
+    RECT a{0, 0, 10, 10}, b{90, 90, 100, 100};
+    InvalidateRect(w, &a, FALSE);
+    InvalidateRect(w, &b, FALSE);
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(w, &ps);
+    const RECT bounds{0, 0, 100, 100};
+    EXPECT_TRUE(EqualRect(&ps.rcPaint, &bounds));
+    HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+    RECT all{0, 0, 100, 100};
+    FillRect(dc, &all, red);
+    EndPaint(w, &ps);
+    DeleteObject(red);
+    const sim::Pixels px = sim::ReadWindowSurface(w);
+    EXPECT_EQ(px.ColorAt(5, 5), RGB(255, 0, 0));
+    EXPECT_EQ(px.ColorAt(95, 95), RGB(255, 0, 0));
+    EXPECT_EQ(px.ColorAt(50, 50), RGB(255, 255, 255));  // between them: untouched
+    EXPECT_EQ(px.ColorAt(95, 5), RGB(255, 255, 255));
     DestroyWindow(w);
 }
 

@@ -78,6 +78,15 @@ HWND CreateHostWindow(const char* title, int w, int h, bool visible) {
                            nullptr, nullptr);
 }
 
+void ReportDisplay(const char* command) {
+    const std::string note = sim::DisplayNote();
+    if (!note.empty()) std::fprintf(stderr, "lumacap %s: %s\n", command, note.c_str());
+}
+
+bool OnRealDisplay() {
+    return sim::DisplayName() != "headless";
+}
+
 long FrameCounter::Callback(unsigned char*, long, void* context) {
     auto* counter = static_cast<FrameCounter*>(context);
     const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(

@@ -19,6 +19,11 @@ bool ChooseCamera(const char* command, CDXCamera& camera, long device, long form
 // A top-level window of the tool, `w` x `h` client pixels, shown or hidden; null on failure.
 HWND CreateHostWindow(const char* title, int w, int h, bool visible);
 
+// Says on stderr, once, why windows are kept in memory though an X display was asked for.
+void ReportDisplay(const char* command);
+// Whether windows show on a real display (X11) rather than in memory.
+bool OnRealDisplay();
+
 // Counts the frames a camera hands to its host, with the time of the first and the last.
 struct FrameCounter {
     std::atomic<long> frames{0};

@@ -9,5 +9,6 @@ int RunDevices(int argc, char** argv);
 int RunSnapshot(int argc, char** argv);
 int RunPreview(int argc, char** argv);
 int RunRecord(int argc, char** argv);
+int RunWindows(int argc, char** argv);
 
 }  // namespace lumacap::tool

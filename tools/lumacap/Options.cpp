@@ -187,6 +187,10 @@ Parsed ParseRecord(int argc, const char* const* argv, RecordOptions* o) {
             o->fps = static_cast<unsigned>(std::atoi(v.c_str()));
         } else if (args.Is("--audio")) {
             o->audio = true;
+        } else if (args.Is("--microphone")) {
+            if (!args.Value(&o->microphone) || o->microphone.empty())
+                return Error("--microphone needs a name");
+            o->audio = true;
         } else if (args.Is("--compressor")) {
             if (!args.Value(&o->compressor) || o->compressor.empty())
                 return Error("--compressor needs a name");

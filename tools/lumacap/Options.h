@@ -26,8 +26,8 @@ struct SnapshotOptions {
 struct PreviewOptions {
     long device = 0;
     long format = -1;
-    long seconds = 5;
-    long mode = 2;  // the library draws the preview itself
+    long seconds = -1;  // unset: until the window is closed on a display, 5 without one
+    long mode = 2;      // the library draws the preview itself
     bool rotate = false;
     std::vector<RECT> rects;  // overlay rectangles in picture pixels
     std::string shot;
@@ -35,7 +35,7 @@ struct PreviewOptions {
 
 struct RecordSource {
     bool camera = false;
-    std::string spec;  // DEV[:FMT] for a camera, "screen" or a handle for a window
+    std::string spec;  // DEV[:FMT] for a camera; "screen", a handle, a title or class for a window
     bool hasRect = false;
     RECT rect{};
 };
@@ -47,6 +47,7 @@ struct RecordOptions {
     int width = 0, height = 0;  // 0: from the number of sources
     unsigned fps = 10;
     bool audio = false;
+    std::string microphone;  // recorded instead of the first one (implies audio)
     std::string compressor;
     unsigned bitrate = 185;  // kbit/s, ASF only
 };

@@ -1,7 +1,8 @@
-// lumacap preview: shows a camera in a window of the tool for a while, pumping the window's
-// messages, and reports the frames received and their rate. Overlay rectangles can be drawn on
-// the self-drawn preview, and a picture of the window written at the end, so a user without a
-// display sees what it showed.
+// lumacap preview: shows a camera in a window of the tool, pumping the window's messages, and
+// reports the frames received and their rate. On a display the window is real: the user draws,
+// moves and resizes overlay rectangles with the mouse and each notification is printed as it
+// happens, until the window is closed. Rectangles can also be drawn from the command line, and a
+// picture of the window written at the end, so a user without a display sees what it showed.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -26,12 +27,15 @@ void PrintHelp() {
         "usage: lumacap preview [-d DEVICE] [-f FORMAT] [--seconds N] [--mode 0|1|2] [--rotate]\n"
         "                       [--rect L,T,R,B]... [--shot FILE.bmp]\n"
         "\n"
-        "Previews a camera in an %d x %d window for N seconds and reports how many frames arrived\n"
-        "and at what rate.\n"
+        "Previews a camera in an %d x %d window and reports how many frames arrived and at what\n"
+        "rate. With an X display (DISPLAY) the window is on the screen until it is closed: drag\n"
+        "on the picture to draw a rectangle, drag a rectangle to move it and its handles to\n"
+        "resize it; each notification to the window's owner is printed as it comes.\n"
         "\n"
         "  -d, --device DEVICE   camera position (default 0)\n"
         "  -f, --format FORMAT   capture format index (default 0)\n"
-        "  --seconds N           how long to preview (default 5)\n"
+        "  --seconds N           how long to preview (default 5; on a display, until the window\n"
+        "                        is closed)\n"
         "  --mode M              0: the platform's video renderer draws; 1: nothing is drawn "
         "(frames\n"
         "                        are only counted); 2: the library draws itself (default)\n"
@@ -42,6 +46,68 @@ void PrintHelp() {
         kWindowWidth, kWindowHeight);
 }
 
+// The notifications the preview sends its owner: each is printed and allowed.
+bool g_closed = false;
+
+void PrintRect(const char* what, LPARAM lParam) {
+    const RECT* r = reinterpret_cast<const RECT*>(lParam);
+    if (r)
+        std::printf("%s %ld,%ld,%ld,%ld\n", what, static_cast<long>(r->left),
+                    static_cast<long>(r->top), static_cast<long>(r->right),
+                    static_cast<long>(r->bottom));
+}
+
+LRESULT CALLBACK PreviewHostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case PWM_NEWRECT_BEGIN:
+            std::printf("  [%u] new rectangle from %d,%d\n", message,
+                        static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+            break;
+        case PWM_NEWRECT_END:
+            std::printf("  [%u]", message);
+            PrintRect(" new rectangle", lParam);
+            break;
+        case PWM_EDITRECT_BEGIN:
+            std::printf("  [%u] rectangle %d is being edited\n", message, static_cast<int>(wParam));
+            break;
+        case PWM_EDITRECT_END:
+            std::printf("  [%u] rectangle %d", message, static_cast<int>(wParam));
+            PrintRect(" becomes", lParam);
+            break;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            if (HDC dc = BeginPaint(hwnd, &ps)) {
+                FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+                EndPaint(hwnd, &ps);
+            }
+            return 0;
+        }
+        case WM_DESTROY:
+            g_closed = true;
+            return 0;
+        default:
+            return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+// The preview's owner: a framed window of `w` x `h` client pixels, closed by the user when it is
+// on a display.
+HWND CreatePreviewHost(int w, int h) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = PreviewHostProc;
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.lpszClassName = "LumacapPreviewHost";
+    RegisterClassA(&wc);
+    const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    RECT r{0, 0, w, h};
+    AdjustWindowRect(&r, style, FALSE);
+    g_closed = false;
+    return CreateWindowExA(0, "LumacapPreviewHost", "lumacap preview", style | WS_VISIBLE, 40, 40,
+                           r.right - r.left, r.bottom - r.top, nullptr, nullptr, nullptr, nullptr);
+}
+
 }  // namespace
 
 int RunPreview(int argc, char** argv) {
@@ -49,14 +115,24 @@ int RunPreview(int argc, char** argv) {
     if (const int status = ReportParsed("preview", ParsePreview(argc, argv, &o), PrintHelp);
         status >= 0)
         return status;
-    const long device = o.device, format = o.format, seconds = o.seconds, mode = o.mode;
+    const long device = o.device, format = o.format, mode = o.mode;
+    long seconds = o.seconds;
     const bool rotate = o.rotate;
     const std::vector<RECT>& rects = o.rects;
     const std::string& shot = o.shot;
 
+    ReportDisplay("preview");
+    const bool real = OnRealDisplay();
+    if (seconds < 0) seconds = real ? 0 : 5;  // 0: until the window is closed
+    if (seconds == 0 && !real) {
+        std::fprintf(stderr,
+                     "lumacap preview: without a display no one can close the window: give "
+                     "--seconds N\n");
+        return 2;
+    }
     CDXCamera camera;
     if (!ChooseCamera("preview", camera, device, format)) return 1;
-    HWND window = CreateHostWindow("lumacap preview", kWindowWidth, kWindowHeight, true);
+    HWND window = CreatePreviewHost(kWindowWidth, kWindowHeight);
     if (!window || !camera.SetParentWnd(window)) {
         std::fprintf(stderr, "lumacap preview: cannot create the preview window\n");
         if (window) DestroyWindow(window);
@@ -69,10 +145,14 @@ int RunPreview(int argc, char** argv) {
     const int index = static_cast<int>(camera.GetResolutionIndex());
     long width = 0, height = 0;
     camera.GetVideoSize(index, &width, &height);
-    std::printf("Camera %ld: %s, format %d (%ld x %ld %s), render mode %ld%s, %ld s\n", device,
-                Utf8(camera.GetName()).c_str(), index, width, height,
-                SubtypeName(camera.GetVideoFormat(index)), mode, rotate ? ", rotated" : "",
-                seconds);
+    std::printf(
+        "Camera %ld: %s, format %d (%ld x %ld %s), render mode %ld%s, %s\n", device,
+        Utf8(camera.GetName()).c_str(), index, width, height,
+        SubtypeName(camera.GetVideoFormat(index)), mode, rotate ? ", rotated" : "",
+        seconds > 0 ? (std::to_string(seconds) + " s").c_str() : "until the window is closed");
+    if (real)
+        std::printf("On %s: draw rectangles on the picture with the mouse.\n",
+                    sim::DisplayName().c_str());
     if (camera.Open() != 0) {
         std::fprintf(stderr, "lumacap preview: the camera does not open: %s\n",
                      Utf8(camera.GetLastError()).c_str());
@@ -86,8 +166,13 @@ int RunPreview(int argc, char** argv) {
     bool overlaysDrawn = rects.empty();
     long reported = 0;
     int status = 0;
-    while (std::chrono::steady_clock::now() < end) {
-        sim::PumpMessagesUntil([] { return false; }, 100);
+    while (!g_closed && (seconds == 0 || std::chrono::steady_clock::now() < end)) {
+        sim::PumpMessagesUntil([] { return g_closed; }, 100);
+        if (sim::DisplayLost()) {
+            std::fprintf(stderr, "lumacap preview: %s\n", sim::DisplayNote().c_str());
+            status = 1;
+            break;
+        }
         if (camera.GetCameraStatus() == 4) {
             std::fprintf(stderr, "lumacap preview: the camera was disconnected\n");
             status = 1;
@@ -120,8 +205,10 @@ int RunPreview(int argc, char** argv) {
         std::fprintf(stderr, "lumacap preview: the camera delivered no frame\n");
         status = 1;
     }
-    if (!shot.empty()) {
+    if (g_closed) std::printf("The window was closed.\n");
+    if (!shot.empty() && !g_closed) {
         sim::PumpMessages();  // the last frame painted
+        sim::SyncDisplay();
         const sim::Pixels pixels = sim::ReadWindowClient(window);
         if (!pixels.Empty() &&
             WriteBmp24(shot, pixels.ToBgr24BottomUp(), pixels.width, pixels.height)) {
@@ -133,7 +220,7 @@ int RunPreview(int argc, char** argv) {
         }
     }
     camera.Close();
-    DestroyWindow(window);
+    if (IsWindow(window)) DestroyWindow(window);
     return status;
 }
 

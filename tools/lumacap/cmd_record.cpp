@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -24,6 +25,7 @@
 
 #include "CaptureCommon.h"
 #include "Commands.h"
+#include "Microphones.h"
 #include "Options.h"
 
 namespace lumacap::tool {
@@ -41,12 +43,16 @@ void PrintHelp() {
         "  --camera DEV[:FMT][@X,Y,W,H]\n"
         "                         a camera: DEV is its position or part of its name, FMT a\n"
         "                         format index or WxH (default: the first format); repeatable\n"
-        "  --window screen|HANDLE[@X,Y,W,H]\n"
-        "                         the whole screen, or a window by its handle; repeatable\n"
+        "  --window screen|HANDLE|TEXT[@X,Y,W,H]\n"
+        "                         the whole screen, or a window by its handle or by (part of)\n"
+        "                         its title or class (see 'lumacap windows'); repeatable\n"
         "  --size WxH             the video's size (default 640x480 for one source, 320x240\n"
         "                         per source side by side otherwise)\n"
         "  --fps 10|20|30         frames per second (default 10)\n"
-        "  --audio                record sound from the first microphone\n"
+        "  --audio                record sound from the first microphone (the sound server's\n"
+        "                         default one when a server is reachable)\n"
+        "  --microphone NAME      record sound from this microphone instead (its name, part of\n"
+        "                         it, or its display name; see 'lumacap devices')\n"
         "  --compressor NAME      video compressor by name (see 'lumacap devices'); AVI only\n"
         "                         (ASF files are always Windows Media Video)\n"
         "  --bitrate KBPS         ASF video bit rate (default 185)\n"
@@ -158,6 +164,47 @@ bool OpenCamera(const std::string& spec, HWND parent, CDXCamera* camera, std::st
         return false;
     }
     return true;
+}
+
+// ---- windows ------------------------------------------------------------------------------------
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The window a --window value names: a handle, or the topmost other program's window whose title
+// or class contains the text (in any case); null with the reason otherwise.
+HWND FindWindowSource(const std::string& spec, std::string* error) {
+    char* end = nullptr;
+    const unsigned long long handle = std::strtoull(spec.c_str(), &end, 0);
+    if (!spec.empty() && end && *end == 0) {
+        HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
+        if (IsWindow(window)) return window;
+        *error = "'" + spec + "' is not a window (see 'lumacap windows')";
+        return nullptr;
+    }
+    std::vector<HWND> windows;
+    EnumWindows(
+        [](HWND h, LPARAM p) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    const std::string wanted = Lower(spec);
+    for (HWND h : windows) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        if (pid == GetCurrentProcessId() || !IsWindowVisible(h)) continue;  // not the tool's own
+        char title[256] = "", cls[128] = "";
+        GetWindowTextA(h, title, sizeof(title));
+        GetClassNameA(h, cls, sizeof(cls));
+        if (Lower(Utf8(title)).find(wanted) != std::string::npos ||
+            Lower(cls).find(wanted) != std::string::npos)
+            return h;
+    }
+    *error = "no window's title or class contains '" + spec + "' (see 'lumacap windows')";
+    return nullptr;
 }
 
 // ---- late frames: the library logs each one -----------------------------------------------------
@@ -303,6 +350,7 @@ int RunRecord(int argc, char** argv) {
     }
 
     CoInitialize(nullptr);
+    ReportDisplay("record");
     HWND host = CreateRecordHost();
     if (o.sources.empty()) {
         RecordSource s;
@@ -338,15 +386,7 @@ int RunRecord(int argc, char** argv) {
             recorder->AddVideoSource(cameras.back().get(), rect);
         } else {
             HWND window = nullptr;
-            if (s.spec != "screen") {
-                char* end = nullptr;
-                const unsigned long long handle = std::strtoull(s.spec.c_str(), &end, 0);
-                window = reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
-                if (!end || *end || !IsWindow(window)) {
-                    error = "'" + s.spec + "' is not a window (use 'screen' or a window handle)";
-                    break;
-                }
-            }
+            if (s.spec != "screen" && !(window = FindWindowSource(s.spec, &error))) break;
             recorder->AddWindowSource(window, rect);
         }
         std::printf("source %d: %s %s at (%ld, %ld) %ldx%ld\n", i, s.camera ? "camera" : "window",
@@ -355,7 +395,22 @@ int RunRecord(int argc, char** argv) {
                     static_cast<long>(rect.bottom - rect.top));
     }
 
+    if (error.empty() && o.audio) {
+        Microphone microphone;
+        if (!o.microphone.empty()) {
+            ChooseMicrophone(o.microphone, &microphone, &error);
+        } else {
+            const std::vector<Microphone> all = ListMicrophones();
+            if (all.empty())
+                error = "no microphone to record sound from";
+            else
+                microphone = all.front();
+        }
+        if (error.empty()) std::printf("sound from: %s\n", microphone.name.c_str());
+    }
+
     LateFrameCounter late;
+    bool stalled = false;
     if (error.empty()) {
         late.Start();
         std::printf("recording %dx%d at %u fps%s to %s for %.1f s\n", o.width, o.height,
@@ -367,11 +422,24 @@ int RunRecord(int argc, char** argv) {
         const bool tty = isatty(STDOUT_FILENO);
         const auto start = std::chrono::steady_clock::now();
         double elapsed = 0, lastPrinted = -1;
+        // The recorder is not told when its graph fails (a full disk ends the file's stream): its
+        // frame count then stops advancing, which is what is watched here.
+        int lastFrames = -1;
+        double lastAdvance = 0;
+        const double stallLimit = 1.5;
         while (elapsed < o.seconds) {
             sim::PumpMessages();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const int frames = recorder->GetRealFramesCount();
+            if (frames != lastFrames) {
+                lastFrames = frames;
+                lastAdvance = elapsed;
+            } else if (elapsed - lastAdvance >= stallLimit) {
+                stalled = true;
+                break;
+            }
             if (tty ? elapsed - lastPrinted >= 0.2
                     : std::floor(elapsed) > std::floor(lastPrinted)) {
                 lastPrinted = elapsed;
@@ -385,6 +453,13 @@ int RunRecord(int argc, char** argv) {
         sim::PumpMessages();
         std::printf("%sdone: %d frames composed, %d late\n", tty ? "\n" : "",
                     recorder->GetRealFramesCount(), late.Count());
+        if (stalled) {
+            std::fprintf(stderr,
+                         "lumacap record: the recording stopped advancing after %d frames "
+                         "(%.1f s); the file was closed with what had been written\n",
+                         lastFrames, lastAdvance);
+            status = 1;
+        }
     }
     recorder.reset();
     for (auto& camera : cameras) camera->Close();

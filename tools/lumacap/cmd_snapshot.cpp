@@ -57,7 +57,8 @@ int RunSnapshot(int argc, char** argv) {
     long width = 0, height = 0;
     camera.GetVideoSize(static_cast<int>(camera.GetResolutionIndex()), &width, &height);
     std::printf("Camera %ld: %s, format %ld (%ld x %ld %s)\n", device,
-                Utf8(camera.GetName()).c_str(), camera.GetResolutionIndex(), width, height,
+                Utf8(camera.GetName()).c_str(), static_cast<long>(camera.GetResolutionIndex()),
+                width, height,
                 SubtypeName(camera.GetVideoFormat(static_cast<int>(camera.GetResolutionIndex()))));
 
     int status = 1;

@@ -17,6 +17,7 @@ const Command kCommands[] = {
     {"snapshot", lumacap::tool::RunSnapshot, "take a snapshot from a camera into a BMP file"},
     {"preview", lumacap::tool::RunPreview, "preview a camera in a window"},
     {"record", lumacap::tool::RunRecord, "record cameras and windows, with sound, to AVI or ASF"},
+    {"windows", lumacap::tool::RunWindows, "list the windows on the display, to record them"},
     {"version", lumacap::tool::RunVersion, "show the library's version record"},
 };
 

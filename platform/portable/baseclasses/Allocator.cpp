@@ -3,6 +3,8 @@
 // so streaming allocates nothing per frame.
 #include <streams.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -23,8 +25,8 @@ CMediaSample::~CMediaSample() {
 
 STDMETHODIMP CMediaSample::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IMediaSample || riid == IID_IUnknown)
-        return GetInterface(static_cast<IMediaSample*>(this), ppv);
+    if (riid == IID_IMediaSample || riid == IID_IMediaSample2 || riid == IID_IUnknown)
+        return GetInterface(static_cast<IMediaSample2*>(this), ppv);
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
@@ -187,6 +189,46 @@ STDMETHODIMP CMediaSample::SetMediaTime(LONGLONG* pTimeStart, LONGLONG* pTimeEnd
     return NOERROR;
 }
 
+// The second-generation view of the same properties. The flags are the framework's sample flags,
+// less the media-time flag, which IMediaSample2 does not carry.
+STDMETHODIMP CMediaSample::GetProperties(DWORD cbProperties, BYTE* pbProperties) {
+    if (!cbProperties) return S_OK;
+    if (!pbProperties) return E_POINTER;
+    AM_SAMPLE2_PROPERTIES props{};
+    props.cbData = std::min<DWORD>(cbProperties, sizeof(props));
+    props.dwSampleFlags = m_dwFlags & ~static_cast<DWORD>(Sample_MediaTimeValid);
+    props.lActual = m_lActual;
+    props.tStart = m_Start;
+    props.tStop = m_End;
+    props.dwStreamId = AM_STREAM_MEDIA;
+    props.pMediaType = (m_dwFlags & Sample_TypeChanged) ? m_pMediaType : nullptr;
+    props.pbBuffer = m_pBuffer;
+    props.cbBuffer = m_cbBuffer;
+    std::memcpy(pbProperties, &props, props.cbData);
+    return S_OK;
+}
+
+STDMETHODIMP CMediaSample::SetProperties(DWORD cbProperties, const BYTE* pbProperties) {
+    if (!cbProperties) return S_OK;
+    if (!pbProperties) return E_POINTER;
+    if (cbProperties < offsetof(AM_SAMPLE2_PROPERTIES, pbBuffer)) return E_INVALIDARG;
+    AM_SAMPLE2_PROPERTIES props{};
+    std::memcpy(&props, pbProperties, std::min<size_t>(cbProperties, sizeof(props)));
+    if (props.dwSampleFlags & AM_SAMPLE_TYPECHANGED) {
+        const HRESULT hr = SetMediaType(props.pMediaType);
+        if (FAILED(hr)) return hr;
+    }
+    if (props.lActual < 0 || props.lActual > m_cbBuffer) return VFW_E_BUFFER_OVERFLOW;
+    const DWORD kept = m_dwFlags & (Sample_MediaTimeValid | Sample_TypeChanged);
+    m_dwFlags =
+        (props.dwSampleFlags & ~static_cast<DWORD>(Sample_MediaTimeValid | Sample_TypeChanged)) |
+        kept;
+    m_lActual = props.lActual;
+    m_Start = props.tStart;
+    m_End = props.tStop;
+    return S_OK;
+}
+
 // ---- CBaseAllocator -----------------------------------------------------------------------------
 
 CBaseAllocator::CBaseAllocator(LPCTSTR pName, LPUNKNOWN pUnk, HRESULT* phr, BOOL, BOOL)
@@ -319,10 +361,9 @@ STDMETHODIMP CMemAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest,
                                           ALLOCATOR_PROPERTIES* pActual) {
     if (!pRequest || !pActual) return E_POINTER;
     ALLOCATOR_PROPERTIES req = *pRequest;
-    if (req.cbAlign <= 0) req.cbAlign = 1;
-    // The alignment must be a power of two.
-    if (req.cbAlign & (req.cbAlign - 1)) return VFW_E_BADALIGN;
-    if (req.cBuffers <= 0) req.cBuffers = 1;
+    // No alignment at all is refused; otherwise the alignment must fit the 64 KiB allocation
+    // granularity (an audio block of 6 bytes is fine, 0x20000 is not).
+    if (req.cbAlign <= 0 || (0x10000 & (req.cbAlign - 1)) != 0) return VFW_E_BADALIGN;
     if (req.cbPrefix < 0) req.cbPrefix = 0;
     // Round each buffer (with its prefix) up to the alignment.
     LONG size = req.cbBuffer + req.cbPrefix;

@@ -49,6 +49,26 @@ HRESULT GetInterface(LPUNKNOWN pUnk, void** ppv) {
     return NOERROR;
 }
 
+// ---- CAggregationScope --------------------------------------------------------------------------
+
+namespace {
+thread_local LPUNKNOWN t_pendingOuter = nullptr;
+}
+
+CAggregationScope::CAggregationScope(LPUNKNOWN outer) : m_previous(t_pendingOuter) {
+    t_pendingOuter = outer;
+}
+
+CAggregationScope::~CAggregationScope() {
+    t_pendingOuter = m_previous;
+}
+
+LPUNKNOWN CAggregationScope::Take() {
+    LPUNKNOWN outer = t_pendingOuter;
+    t_pendingOuter = nullptr;
+    return outer;
+}
+
 // ---- CAMEvent -----------------------------------------------------------------------------------
 
 CAMEvent::CAMEvent(BOOL fManualReset, HRESULT* phr) : m_bManualReset(fManualReset != FALSE) {

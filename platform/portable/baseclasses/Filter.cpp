@@ -117,23 +117,31 @@ HRESULT CBaseFilter::StreamTime(REFERENCE_TIME& rtStream) {
 STDMETHODIMP CBaseFilter::EnumPins(IEnumPins** ppEnum) {
     LUMACAP_FAULT_POINT("IBaseFilter::EnumPins");
     if (!ppEnum) return E_POINTER;
-    *ppEnum = new CEnumPins(this, nullptr);
+    auto* e = new CEnumPins(this, nullptr);
+    e->AddRef();
+    *ppEnum = e;
     return NOERROR;
 }
 
+// Pins are found by their identifier (IPin::QueryId), never by their display name.
 STDMETHODIMP CBaseFilter::FindPin(LPCWSTR Id, IPin** ppPin) {
-    if (!ppPin || !Id) return E_POINTER;
+    if (!ppPin) return E_POINTER;
+    *ppPin = nullptr;
+    if (!Id) return E_POINTER;
     CAutoLock lock(m_pLock);
     const int count = GetPinCount();
     for (int i = 0; i < count; ++i) {
         CBasePin* pin = GetPin(i);
-        if (pin && pin->Name() && std::wcscmp(pin->Name(), Id) == 0) {
+        LPWSTR id = nullptr;
+        if (!pin || FAILED(pin->QueryId(&id)) || !id) continue;
+        const bool match = std::wcscmp(id, Id) == 0;
+        CoTaskMemFree(id);
+        if (match) {
             *ppPin = pin;
             pin->AddRef();
             return S_OK;
         }
     }
-    *ppPin = nullptr;
     return VFW_E_NOT_FOUND;
 }
 

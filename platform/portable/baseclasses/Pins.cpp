@@ -1,5 +1,5 @@
 // Pins: the connection protocol (media-type agreement, allocator negotiation), the output pin that
-// delivers samples, the input pin that receives them, and the pin and media-type enumerators.
+// delivers samples and the input pin that receives them.
 #include <streams.h>
 
 #include <cstring>
@@ -252,7 +252,9 @@ STDMETHODIMP CBasePin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
 STDMETHODIMP CBasePin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
     LUMACAP_FAULT_POINT("IPin::EnumMediaTypes");
     if (!ppEnum) return E_POINTER;
-    *ppEnum = new CEnumMediaTypes(this, nullptr);
+    auto* e = new CEnumMediaTypes(this, nullptr);
+    e->AddRef();
+    *ppEnum = e;
     return NOERROR;
 }
 
@@ -535,177 +537,4 @@ HRESULT CBaseInputPin::Inactive() {
     if (!m_pAllocator) return VFW_E_NO_ALLOCATOR;
     m_bFlushing = FALSE;
     return m_pAllocator->Decommit();
-}
-
-// ---- CEnumPins ----------------------------------------------------------------------------------
-
-CEnumPins::CEnumPins(CBaseFilter* pFilter, CEnumPins* pEnumPins)
-    : CBaseObject(NAME("Pin Enumerator")), m_pFilter(pFilter) {
-    m_pFilter->AddRef();
-    if (pEnumPins) {
-        m_Position = pEnumPins->m_Position;
-        m_PinCount = pEnumPins->m_PinCount;
-        m_Version = pEnumPins->m_Version;
-    } else {
-        m_PinCount = m_pFilter->GetPinCount();
-        m_Version = m_pFilter->GetPinVersion();
-    }
-}
-
-CEnumPins::~CEnumPins() {
-    m_pFilter->Release();
-}
-
-STDMETHODIMP CEnumPins::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IEnumPins || riid == IID_IUnknown)
-        return GetInterface(static_cast<IEnumPins*>(this), ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumPins::AddRef() {
-    return static_cast<ULONG>(++m_cRef);
-}
-
-STDMETHODIMP_(ULONG) CEnumPins::Release() {
-    const LONG ref = --m_cRef;
-    if (ref == 0) delete this;
-    return static_cast<ULONG>(ref);
-}
-
-BOOL CEnumPins::AreWeOutOfSync() {
-    return m_pFilter->GetPinVersion() != m_Version;
-}
-
-STDMETHODIMP CEnumPins::Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) {
-    LUMACAP_FAULT_POINT("IEnumPins::Next");
-    if (!ppPins) return E_POINTER;
-    if (cPins != 1 && !pcFetched) return E_INVALIDARG;
-    if (pcFetched) *pcFetched = 0;
-    if (AreWeOutOfSync()) return VFW_E_ENUM_OUT_OF_SYNC;
-    ULONG fetched = 0;
-    while (fetched < cPins) {
-        // Filters such as a multiplexer grow new pins as they connect.
-        const int count = m_pFilter->GetPinCount();
-        if (m_Position >= count) break;
-        CBasePin* pin = m_pFilter->GetPin(m_Position++);
-        if (!pin) break;
-        ppPins[fetched] = pin;
-        pin->AddRef();
-        ++fetched;
-    }
-    if (pcFetched) *pcFetched = fetched;
-    return fetched == cPins ? NOERROR : S_FALSE;
-}
-
-STDMETHODIMP CEnumPins::Skip(ULONG cPins) {
-    if (AreWeOutOfSync()) return VFW_E_ENUM_OUT_OF_SYNC;
-    const int count = m_pFilter->GetPinCount();
-    if (static_cast<ULONG>(count - m_Position) < cPins) return S_FALSE;
-    m_Position += static_cast<int>(cPins);
-    return NOERROR;
-}
-
-STDMETHODIMP CEnumPins::Reset() {
-    LUMACAP_FAULT_POINT("IEnumPins::Reset");
-    m_Version = m_pFilter->GetPinVersion();
-    m_PinCount = m_pFilter->GetPinCount();
-    m_Position = 0;
-    return S_OK;
-}
-
-STDMETHODIMP CEnumPins::Clone(IEnumPins** ppEnum) {
-    if (!ppEnum) return E_POINTER;
-    if (AreWeOutOfSync()) {
-        *ppEnum = nullptr;
-        return VFW_E_ENUM_OUT_OF_SYNC;
-    }
-    *ppEnum = new CEnumPins(m_pFilter, this);
-    return NOERROR;
-}
-
-// ---- CEnumMediaTypes ----------------------------------------------------------------------------
-
-CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, CEnumMediaTypes* pEnum)
-    : CBaseObject(NAME("Media Type Enumerator")), m_pPin(pPin) {
-    m_pPin->AddRef();
-    if (pEnum) {
-        m_Position = pEnum->m_Position;
-        m_Version = pEnum->m_Version;
-    } else {
-        m_Version = m_pPin->GetMediaTypeVersion();
-    }
-}
-
-CEnumMediaTypes::~CEnumMediaTypes() {
-    m_pPin->Release();
-}
-
-STDMETHODIMP CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IEnumMediaTypes || riid == IID_IUnknown)
-        return GetInterface(static_cast<IEnumMediaTypes*>(this), ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::AddRef() {
-    return static_cast<ULONG>(++m_cRef);
-}
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::Release() {
-    const LONG ref = --m_cRef;
-    if (ref == 0) delete this;
-    return static_cast<ULONG>(ref);
-}
-
-BOOL CEnumMediaTypes::AreWeOutOfSync() {
-    return m_pPin->GetMediaTypeVersion() != m_Version;
-}
-
-STDMETHODIMP CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes,
-                                   ULONG* pcFetched) {
-    LUMACAP_FAULT_POINT("IEnumMediaTypes::Next");
-    if (!ppMediaTypes) return E_POINTER;
-    if (cMediaTypes != 1 && !pcFetched) return E_INVALIDARG;
-    if (pcFetched) *pcFetched = 0;
-    if (AreWeOutOfSync()) return VFW_E_ENUM_OUT_OF_SYNC;
-    ULONG fetched = 0;
-    while (fetched < cMediaTypes) {
-        CMediaType mt;
-        const HRESULT hr = m_pPin->GetMediaType(m_Position++, &mt);
-        if (hr != S_OK) break;
-        AM_MEDIA_TYPE* copy = CreateMediaType(&mt);
-        if (!copy) break;
-        ppMediaTypes[fetched++] = copy;
-    }
-    if (pcFetched) *pcFetched = fetched;
-    return fetched == cMediaTypes ? NOERROR : S_FALSE;
-}
-
-STDMETHODIMP CEnumMediaTypes::Skip(ULONG cMediaTypes) {
-    if (AreWeOutOfSync()) return VFW_E_ENUM_OUT_OF_SYNC;
-    while (cMediaTypes--) {
-        CMediaType mt;
-        if (m_pPin->GetMediaType(m_Position, &mt) != S_OK) return S_FALSE;
-        ++m_Position;
-    }
-    return S_OK;
-}
-
-STDMETHODIMP CEnumMediaTypes::Reset() {
-    m_Position = 0;
-    m_Version = m_pPin->GetMediaTypeVersion();
-    return NOERROR;
-}
-
-STDMETHODIMP CEnumMediaTypes::Clone(IEnumMediaTypes** ppEnum) {
-    if (!ppEnum) return E_POINTER;
-    if (AreWeOutOfSync()) {
-        *ppEnum = nullptr;
-        return VFW_E_ENUM_OUT_OF_SYNC;
-    }
-    *ppEnum = new CEnumMediaTypes(m_pPin, this);
-    return NOERROR;
 }

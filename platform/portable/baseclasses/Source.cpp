@@ -3,8 +3,6 @@
 // stop. Stopping the filter joins the thread before Stop returns.
 #include <streams.h>
 
-#include <cstring>
-#include <cwchar>
 #include <new>
 
 CSource::CSource(LPCTSTR pName, LPUNKNOWN lpunk, CLSID clsid, HRESULT* phr)
@@ -60,28 +58,6 @@ CBasePin* CSource::GetPin(int n) {
     return nullptr;
 }
 
-STDMETHODIMP CSource::FindPin(LPCWSTR Id, IPin** ppPin) {
-    if (!ppPin || !Id) return E_POINTER;
-    CAutoLock lock(&m_cStateLock);
-    for (int i = 0; i < m_iPins; ++i) {
-        if (m_paStreams[i]->Name() && std::wcscmp(m_paStreams[i]->Name(), Id) == 0) {
-            *ppPin = m_paStreams[i];
-            (*ppPin)->AddRef();
-            return S_OK;
-        }
-    }
-    // The framework's pins also answer to their position, "1" for the first.
-    wchar_t* end = nullptr;
-    const long index = std::wcstol(Id, &end, 10);
-    if (end && *end == 0 && index >= 1 && index <= m_iPins) {
-        *ppPin = m_paStreams[index - 1];
-        (*ppPin)->AddRef();
-        return S_OK;
-    }
-    *ppPin = nullptr;
-    return VFW_E_NOT_FOUND;
-}
-
 int CSource::FindPinNumber(IPin* iPin) {
     for (int i = 0; i < m_iPins; ++i)
         if (static_cast<IPin*>(m_paStreams[i]) == iPin) return i;
@@ -106,19 +82,6 @@ CSourceStream::~CSourceStream() {
         Close();
     }
     m_pFilter->RemovePin(this);
-}
-
-STDMETHODIMP CSourceStream::QueryId(LPWSTR* Id) {
-    if (!Id) return E_POINTER;
-    const int i = m_pFilter->FindPinNumber(static_cast<IPin*>(this));
-    if (i < 0) return VFW_E_NOT_FOUND;
-    wchar_t text[16];
-    std::swprintf(text, 16, L"%d", i + 1);
-    const size_t n = std::wcslen(text) + 1;
-    *Id = static_cast<LPWSTR>(CoTaskMemAlloc(n * sizeof(WCHAR)));
-    if (!*Id) return E_OUTOFMEMORY;
-    std::memcpy(*Id, text, n * sizeof(WCHAR));
-    return NOERROR;
 }
 
 HRESULT CSourceStream::Active() {

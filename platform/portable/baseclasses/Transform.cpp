@@ -98,6 +98,25 @@ CTransformOutputPin::CTransformOutputPin(LPCTSTR pObjectName, CTransformFilter* 
     : CBaseOutputPin(pObjectName, pTransformFilter, &pTransformFilter->m_csFilter, phr, pName),
       m_pTransformFilter(pTransformFilter) {}
 
+CTransformOutputPin::~CTransformOutputPin() {
+    delete m_pPosition;
+}
+
+STDMETHODIMP CTransformOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition) {
+        CAutoLock lock(m_pLock);
+        if (!m_pPosition) {
+            HRESULT hr = S_OK;
+            // The pin is the object's outer unknown: the interfaces belong to the pin.
+            m_pPosition = new CPosPassThru(NAME("Transform position"), static_cast<IPin*>(this),
+                                           &hr, m_pTransformFilter->m_pInput);
+        }
+        return m_pPosition->NonDelegatingQueryInterface(riid, ppv);
+    }
+    return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
+}
+
 STDMETHODIMP CTransformOutputPin::QueryId(LPWSTR* Id) {
     if (!Id) return E_POINTER;
     *Id = static_cast<LPWSTR>(CoTaskMemAlloc(4 * sizeof(WCHAR)));
@@ -185,20 +204,6 @@ CBasePin* CTransformFilter::GetPin(int n) {
     if (n == 0) return m_pInput;
     if (n == 1) return m_pOutput;
     return nullptr;
-}
-
-STDMETHODIMP CTransformFilter::FindPin(LPCWSTR Id, IPin** ppPin) {
-    if (!ppPin || !Id) return E_POINTER;
-    if (std::wcscmp(Id, L"In") == 0) {
-        *ppPin = GetPin(0);
-    } else if (std::wcscmp(Id, L"Out") == 0) {
-        *ppPin = GetPin(1);
-    } else {
-        return CBaseFilter::FindPin(Id, ppPin);
-    }
-    if (!*ppPin) return VFW_E_NOT_FOUND;
-    (*ppPin)->AddRef();
-    return S_OK;
 }
 
 STDMETHODIMP CTransformFilter::Stop() {
@@ -361,32 +366,48 @@ CTransInPlaceOutputPin::CTransInPlaceOutputPin(LPCTSTR pObjectName, CTransInPlac
                                                HRESULT* phr, LPCWSTR pName)
     : CTransformOutputPin(pObjectName, pFilter, phr, pName), m_pTIPFilter(pFilter) {}
 
-// The output can carry only the type its input is connected with, so that is all it offers. It
-// does not ask the upstream pin: that would take the upstream filter's lock while this filter's is
-// held, the reverse of the order in which the upstream pin connected to the input.
 STDMETHODIMP CTransInPlaceOutputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
     if (!ppEnum) return E_POINTER;
-    if (!m_pTIPFilter->m_pInput || !m_pTIPFilter->m_pInput->IsConnected()) {
+    IPin* upstream = m_pTIPFilter->m_pInput ? m_pTIPFilter->m_pInput->GetConnected() : nullptr;
+    if (!upstream) {
         *ppEnum = nullptr;
         return VFW_E_NOT_CONNECTED;
     }
-    return CBasePin::EnumMediaTypes(ppEnum);
+    return upstream->EnumMediaTypes(ppEnum);
 }
 
-HRESULT CTransInPlaceOutputPin::GetMediaType(int iPosition, CMediaType* pMediaType) {
-    if (!pMediaType) return E_POINTER;
-    if (iPosition < 0) return E_INVALIDARG;
-    if (!m_pTIPFilter->m_pInput || !m_pTIPFilter->m_pInput->IsConnected() || iPosition > 0)
-        return VFW_S_NO_MORE_ITEMS;
-    *pMediaType = m_pTIPFilter->m_pInput->CurrentMediaType();
-    return S_OK;
-}
-
+// Samples pass through unchanged: a connection carries exactly the input's type.
 HRESULT CTransInPlaceOutputPin::CheckMediaType(const CMediaType* pmt) {
-    // Samples pass through unchanged: the output carries exactly the input's type.
-    if (!m_pTIPFilter->m_pInput || !m_pTIPFilter->m_pInput->IsConnected())
-        return VFW_E_NOT_CONNECTED;
-    return m_pTIPFilter->m_pInput->CurrentMediaType() == *pmt ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    CTransformInputPin* input = m_pTIPFilter->m_pInput;
+    if (!input || !input->IsConnected()) return VFW_E_NOT_CONNECTED;
+    return input->CurrentMediaType() == *pmt ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+// Asked outside a connection, the output accepts what the filter takes on its input and the
+// upstream pin could produce (after a reconnection of the input). The upstream pin is asked with
+// no lock of ours held: its filter's lock comes before ours when it connects to our input.
+STDMETHODIMP CTransInPlaceOutputPin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
+    if (!pmt) return E_POINTER;
+    CTransformInputPin* input = m_pTIPFilter->m_pInput;
+    IPin* upstream = input ? input->GetConnected() : nullptr;
+    if (!upstream) return S_FALSE;
+    const CMediaType mt(*pmt);
+    if (input->CurrentMediaType() == mt) return S_OK;
+    if (m_pTIPFilter->CheckInputType(&mt) != S_OK) return S_FALSE;
+    return upstream->QueryAccept(pmt) == S_OK ? S_OK : S_FALSE;
+}
+
+HRESULT CTransInPlaceOutputPin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
+    CTransformInputPin* input = m_pTIPFilter->m_pInput;
+    const bool partial = !pmt || pmt->majortype == GUID_NULL || pmt->subtype == GUID_NULL ||
+                         pmt->formattype == GUID_NULL;
+    if (partial && input && input->IsConnected()) {
+        const CMediaType& current = input->CurrentMediaType();
+        if ((!pmt || current.MatchesPartial(pmt)) &&
+            SUCCEEDED(AttemptConnection(pReceivePin, &current)))
+            return S_OK;
+    }
+    return CTransformOutputPin::AgreeMediaType(pReceivePin, pmt);
 }
 
 HRESULT CTransInPlaceOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {

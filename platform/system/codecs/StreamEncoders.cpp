@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cmath>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -77,9 +79,12 @@ int VideoStreamEncoder::Open(const VideoEncoderSettings& settings) {
             : static_cast<int>(std::clamp<int64_t>(30000000 / frameLength, 1, 300));
     m_context->max_b_frames = 0;
     m_context->thread_count = 1;
-    if (settings.quality > 0) {
+    m_holdRate = settings.quality <= 0 && settings.bitRate > 0 && settings.holdBitRate;
+    if (settings.quality > 0 || m_holdRate) {
+        // A fixed quantiser, or one chosen here for every frame.
         m_context->flags |= AV_CODEC_FLAG_QSCALE;
-        m_context->global_quality = FF_QP2LAMBDA * settings.quality;
+        m_context->global_quality = FF_QP2LAMBDA * std::max(settings.quality, 2);
+        m_context->bit_rate = settings.bitRate;
     } else if (settings.bitRate > 0) {
         m_context->bit_rate = settings.bitRate;
         m_context->qmin = 2;
@@ -105,12 +110,22 @@ int VideoStreamEncoder::Open(const VideoEncoderSettings& settings) {
     ret = av_frame_get_buffer(m_frame, 0);
     if (ret < 0) return ret;
     if (settings.quality > 0) m_quality = m_context->global_quality;
+    if (m_holdRate) m_rate.Reset(settings.bitRate, frameLength, m_context->gop_size);
     return 0;
 }
 
 int VideoStreamEncoder::Encode(AVPixelFormat format, int width, int height, bool bottomUp,
                                const uint8_t* data, int64_t pts, const PacketSink& sink) {
     if (!m_context) return AVERROR(EINVAL);
+    int quantiser = 0;
+    if (m_holdRate) {
+        quantiser = m_rate.Plan(pts);
+        if (quantiser == 0) {
+            ++m_framesDropped;
+            return 0;
+        }
+        m_quality = FF_QP2LAMBDA * quantiser;
+    }
     int ret = av_frame_make_writable(m_frame);
     if (ret < 0) return ret;
     uint8_t* planes[4];
@@ -126,7 +141,17 @@ int VideoStreamEncoder::Encode(AVPixelFormat format, int width, int height, bool
     m_frame->pict_type = AV_PICTURE_TYPE_NONE;
     ret = avcodec_send_frame(m_context, m_frame);
     if (ret < 0) return ret;
-    return Drain(sink);
+    if (!m_holdRate) return Drain(sink);
+    // No B-frames: the frame releases its own packet at once.
+    int64_t bytes = 0;
+    bool key = false;
+    ret = Drain([&](AVPacket* packet) {
+        bytes += packet->size;
+        key = key || (packet->flags & AV_PKT_FLAG_KEY) != 0;
+        return sink(packet);
+    });
+    m_rate.Paid(bytes * 8, key, quantiser);
+    return ret;
 }
 
 int VideoStreamEncoder::Flush(const PacketSink& sink) {
@@ -145,6 +170,55 @@ int VideoStreamEncoder::Drain(const PacketSink& sink) {
         av_packet_unref(m_packet);
         if (!ok) return AVERROR(EIO);
     }
+}
+
+// ---- rate control -------------------------------------------------------------------------------
+
+void VideoRateControl::Reset(int64_t bitRate, int64_t frameLength, int keyInterval) {
+    const double frameSeconds = static_cast<double>(frameLength > 0 ? frameLength : 333333) / 1e7;
+    m_share = static_cast<double>(bitRate) * frameSeconds;
+    m_framesPerSecond = 1.0 / frameSeconds;
+    m_keyInterval = std::max(keyInterval, 1);
+    m_balance = 0;
+    m_sinceKey = -1;
+    m_keyCost = m_deltaCost = 0;
+    m_lastQuantiser = 31;
+    m_lastPts = INT64_MIN;
+}
+
+int VideoRateControl::Plan(int64_t pts) {
+    constexpr int kFinest = 2, kCoarsest = 31;
+    // A second's worth in hand at most: a long easy scene does not buy a burst later.
+    const double second = m_share * m_framesPerSecond;
+    if (m_lastPts != INT64_MIN && pts > m_lastPts)
+        m_balance = std::min(second, m_balance + static_cast<double>(pts - m_lastPts) * m_share);
+    m_lastPts = pts;
+    const bool key = m_sinceKey < 0 || m_sinceKey + 1 >= m_keyInterval;
+    // A kind not seen yet is judged by the other (the encoder makes key frames of its own where
+    // pictures change completely); the very first frame goes out coarse and is learnt from.
+    double cost = key ? m_keyCost : m_deltaCost;
+    if (cost <= 0) cost = key ? m_deltaCost : m_keyCost;
+    if (cost <= 0) return m_lastQuantiser = kCoarsest;
+    const double aim = std::max(m_share / 4, m_share + m_balance / m_framesPerSecond);
+    // Finer by a quarter at most from one frame to the next: the estimate is rough for detailed
+    // pictures at fine quantisers, and overshooting costs frames.
+    const int finest = std::max(kFinest, m_lastQuantiser * 3 / 4);
+    const int quantiser = std::clamp(static_cast<int>(std::lround(cost / aim)), finest, kCoarsest);
+    // A frame that would overdraw the account by more than half a second is left out, unless
+    // the account is full (a picture that costs more than that even at the coarsest quantiser
+    // goes out whenever the account has filled up again).
+    if (m_balance < second && m_balance - cost / quantiser < -second / 2) return 0;
+    m_lastQuantiser = quantiser;
+    return quantiser;
+}
+
+void VideoRateControl::Paid(int64_t bits, bool key, int quantiser) {
+    m_balance -= static_cast<double>(bits);
+    // The cost of a picture of this kind at quantiser 1: bits fall roughly as the quantiser grows.
+    const double cost = static_cast<double>(bits) * std::max(quantiser, 1);
+    double& known = key ? m_keyCost : m_deltaCost;
+    known = known > 0 ? (known + cost) / 2 : cost;
+    m_sinceKey = key ? 0 : m_sinceKey + 1;
 }
 
 // ---- audio --------------------------------------------------------------------------------------

@@ -31,11 +31,40 @@ struct VideoEncoderSettings {
     AVPixelFormat format = AV_PIX_FMT_YUV420P;
     int width = 0;
     int height = 0;
-    int64_t frameLength = 333333;   // 100-ns units; timestamps count frames
-    int64_t bitRate = 0;            // bits per second, or 0 with `quality`
+    int64_t frameLength = 333333;  // 100-ns units; timestamps count frames
+    int64_t bitRate = 0;           // bits per second, or 0 with `quality`
+    // With `bitRate`: hold the stream to it whatever the pictures are (see VideoRateControl),
+    // instead of libavcodec's own average, which pictures it cannot compress (noise) overrun.
+    bool holdBitRate = false;
     int quality = 0;                // a fixed quantiser (1 best .. 31), or 0
     int keyInterval = 0;            // frames between key frames; 0: about every three seconds
     const char* options = nullptr;  // encoder options, "key=value:key=value"
+};
+
+// Holds a stream to its bit rate by choosing each frame's quantiser: an account of bits gains
+// one frame's share per frame time and pays what each frame cost; each frame aims at its share
+// plus a second's worth of the account's balance, at a quantiser predicted from what the last
+// frame of its kind (key or not) cost at its quantiser. Pictures that cost more than the rate even
+// at the coarsest quantiser are left out while the account is overdrawn, so noise costs frames
+// (the picture before stands in) rather than size.
+class VideoRateControl {
+public:
+    void Reset(int64_t bitRate, int64_t frameLength, int keyInterval);
+    // The quantiser for frame `pts` (1 .. 31), or 0 to leave the frame out.
+    int Plan(int64_t pts);
+    // What the planned frame cost, and whether it was a key frame.
+    void Paid(int64_t bits, bool key, int quantiser);
+
+private:
+    double m_share = 0;    // bits per frame time
+    double m_balance = 0;  // bits in hand (negative: overdrawn)
+    double m_framesPerSecond = 10;
+    int m_keyInterval = 30;
+    int m_sinceKey = -1;     // frames since the last key frame; -1 before the first
+    double m_keyCost = 0;    // bits x quantiser of the last key frame (0: none yet)
+    double m_deltaCost = 0;  // the same for the last other frame
+    int m_lastQuantiser = 31;
+    int64_t m_lastPts = INT64_MIN;
 };
 
 class VideoStreamEncoder {
@@ -56,6 +85,8 @@ public:
     int Encode(AVPixelFormat format, int width, int height, bool bottomUp, const uint8_t* data,
                int64_t pts, const PacketSink& sink);
     int Flush(const PacketSink& sink);
+    // Frames left out to hold the bit rate.
+    int64_t FramesDropped() const { return m_framesDropped; }
 
 private:
     int Drain(const PacketSink& sink);
@@ -65,6 +96,9 @@ private:
     AVPacket* m_packet = nullptr;
     Scaler m_scaler;
     int m_quality = 0;
+    bool m_holdRate = false;
+    VideoRateControl m_rate;
+    int64_t m_framesDropped = 0;
 };
 
 class AudioStreamEncoder {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -37,6 +38,58 @@ std::map<GUID, ClassEntry, GuidLess>& Registry() {
 }
 
 thread_local int t_initCount = 0;
+
+// Class objects the process registered, by cookie; the latest for a class wins.
+struct ClassObject {
+    GUID clsid;
+    IUnknown* object;
+};
+std::map<DWORD, ClassObject>& ClassObjects() {
+    static std::map<DWORD, ClassObject> objects;
+    return objects;
+}
+DWORD g_nextCookie = 0;
+
+IUnknown* RegisteredClassObject(REFCLSID clsid) {
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    IUnknown* found = nullptr;
+    for (const auto& [cookie, entry] : ClassObjects())
+        if (entry.clsid == clsid) found = entry.object;
+    if (found) found->AddRef();
+    return found;
+}
+
+// The class factory of a class the system provides.
+class SystemClassFactory final : public IClassFactory {
+public:
+    explicit SystemClassFactory(CreateInstanceFn create) : m_create(create) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *ppv = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_ref; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --m_ref;
+        if (!left) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        return m_create(outer, riid, ppv);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+    CreateInstanceFn m_create;
+    std::atomic<ULONG> m_ref{1};
+};
 
 // For the trace: the registered name of a class, else its identifier.
 std::string ClassName(REFCLSID clsid) {
@@ -93,6 +146,15 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwCl
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (HRESULT hr = lumacap::fault::CheckCreate(rclsid); hr != S_OK) return hr;
+    if (IUnknown* object = RegisteredClassObject(rclsid)) {
+        IClassFactory* factory = nullptr;
+        HRESULT hr = object->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        object->Release();
+        if (FAILED(hr)) return hr;
+        hr = factory->CreateInstance(pUnkOuter, riid, ppv);
+        factory->Release();
+        return hr;
+    }
     CreateInstanceFn create = nullptr;
     {
         std::lock_guard<std::mutex> lock(RegistryMutex());
@@ -103,6 +165,52 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwCl
                                                                     : create(pUnkOuter, riid, ppv);
     LUMACAP_TRACE(kCom, "CoCreateInstance %s: 0x%08X", ClassName(rclsid).c_str(),
                   static_cast<unsigned>(hr));
+    return hr;
+}
+
+HRESULT WINAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD, DWORD,
+                                     LPDWORD lpdwRegister) {
+    if (!pUnk || !lpdwRegister) return E_INVALIDARG;
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    pUnk->AddRef();
+    *lpdwRegister = ++g_nextCookie;
+    ClassObjects()[*lpdwRegister] = {rclsid, pUnk};
+    return S_OK;
+}
+
+HRESULT WINAPI CoRevokeClassObject(DWORD dwRegister) {
+    IUnknown* object = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        auto it = ClassObjects().find(dwRegister);
+        if (it == ClassObjects().end()) return CO_E_OBJNOTREG;
+        object = it->second.object;
+        ClassObjects().erase(it);
+    }
+    // Released outside the lock: the object's destructor may create or register classes.
+    object->Release();
+    return S_OK;
+}
+
+HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO*, REFIID riid,
+                                LPVOID* ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (IUnknown* object = RegisteredClassObject(rclsid)) {
+        const HRESULT hr = object->QueryInterface(riid, ppv);
+        object->Release();
+        return hr;
+    }
+    CreateInstanceFn create = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        auto it = Registry().find(rclsid);
+        if (it != Registry().end()) create = it->second.create;
+    }
+    if (!create || !(dwClsContext & CLSCTX_INPROC)) return REGDB_E_CLASSNOTREG;
+    auto* factory = new SystemClassFactory(create);
+    const HRESULT hr = factory->QueryInterface(riid, ppv);
+    factory->Release();
     return hr;
 }
 

@@ -282,4 +282,8 @@ IMoniker* CreateDeviceMoniker(DeviceEntry entry) {
     return new DeviceMoniker(std::move(entry));
 }
 
+IEnumMoniker* CreateMonikerEnum(std::vector<DeviceEntry> entries) {
+    return new MonikerEnum(std::move(entries));
+}
+
 }  // namespace lumacap::com

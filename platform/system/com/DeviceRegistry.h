@@ -29,6 +29,8 @@ std::vector<DeviceEntry> EnumerateCategory(REFCLSID category);
 
 // A moniker for one entry, with one reference.
 IMoniker* CreateDeviceMoniker(DeviceEntry entry);
+// An enumerator of monikers for the entries, in order, with one reference.
+IEnumMoniker* CreateMonikerEnum(std::vector<DeviceEntry> entries);
 
 struct DeviceProviderRegistration {
     DeviceProviderRegistration(REFCLSID category, int order, DeviceProvider provider) {

@@ -488,8 +488,16 @@ HRESULT AsfWriter::StartSession() {
             e->bottomUp = vih->bmiHeader.biHeight > 0;
             e->sourceBytes = codecs::BufferSize(e->sourceFormat, e->sourceWidth, e->sourceHeight);
             const VideoTarget t = VideoTargetOf(s);
-            if (e->videoEncoder.Open(StreamCodec(s), t.width, t.height, t.frameTime, t.bitRate) < 0)
-                return VFW_E_UNSUPPORTED_VIDEO;
+            // The profile's bit rate is a promise about the file's size: held whatever the
+            // pictures, at the cost of their quality (and of frames, for noise).
+            codecs::VideoEncoderSettings settings;
+            settings.codec = StreamCodec(s);
+            settings.width = t.width;
+            settings.height = t.height;
+            settings.frameLength = t.frameTime;
+            settings.bitRate = t.bitRate;
+            settings.holdBitRate = true;
+            if (e->videoEncoder.Open(settings) < 0) return VFW_E_UNSUPPORTED_VIDEO;
             e->slots.Reset(t.frameTime);
         } else {
             const WAVEFORMATEX* wfx = WaveFormat(input);

@@ -18,6 +18,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <mmreg.h>
@@ -25,7 +26,11 @@
 
 #include "platform/system/codecs/Muxer.h"
 #include "platform/system/com/ClassRegistry.h"
+#include "platform/system/dshow/FilterRegistry.h"
+#include "platform/system/dshow/MuxConfig.h"
+#include "platform/system/dshow/MuxSeeking.h"
 #include "platform/system/dshow/WriterTiming.h"
+#include "platform/system/win/Trace.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -176,16 +181,18 @@ public:
     HRESULT GetMediaType(int iPosition, CMediaType* pmt) override {
         if (iPosition < 0) return E_INVALIDARG;
         if (iPosition > 0) return VFW_S_NO_MORE_ITEMS;
+        // A byte stream: fixed one-byte samples, no format block.
         pmt->InitMediaType();
         pmt->SetType(&MEDIATYPE_Stream);
         pmt->SetSubtype(&MEDIASUBTYPE_Avi);
-        pmt->SetFormatType(&FORMAT_None);
-        pmt->SetVariableSize();
+        pmt->SetFormatType(&GUID_NULL);
+        pmt->SetSampleSize(1);
         return S_OK;
     }
     HRESULT CheckMediaType(const CMediaType* pmt) override {
         if (!pmt) return E_POINTER;
-        if (pmt->majortype != MEDIATYPE_Stream) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (pmt->majortype != MEDIATYPE_Stream && pmt->majortype != GUID_NULL)
+            return VFW_E_TYPE_NOT_ACCEPTED;
         return pmt->subtype == MEDIASUBTYPE_Avi || pmt->subtype == GUID_NULL
                    ? S_OK
                    : VFW_E_TYPE_NOT_ACCEPTED;
@@ -229,6 +236,15 @@ public:
         FinishSessionLocked();
     }
 
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IMediaSeeking) return GetInterface(&m_seeking, ppv);
+        if (SUCCEEDED(m_config.Answer(riid, ppv))) return S_OK;
+        return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+    }
+    MuxSeeking& Seeking() { return m_seeking; }
+
     int GetPinCount() override {
         CAutoLock lock(&m_lock);
         return 1 + static_cast<int>(m_inputs.size());
@@ -243,6 +259,7 @@ public:
     STDMETHODIMP Pause() override {
         CAutoLock lock(&m_lock);
         if (m_State == State_Stopped) {
+            m_seeking.Reset();
             const HRESULT hr = StartSession();
             if (FAILED(hr)) return hr;
         }
@@ -319,16 +336,69 @@ private:
     }
 
     // ByteSink: the file's bytes go to the File Writer's stream.
+    //
+    // A write the file refuses (a full disk) ends the recording, but the file is still finished:
+    // the bytes that did not go in are stepped over as if written, so libavformat's layout stays
+    // whole and the headers and index it writes at the end describe every packet before the
+    // failure (the one that failed reads as a gap). Whatever of the end no longer fits is lost
+    // the same way; the headers near the start are rewritten in place and still fit.
     int Write(const uint8_t* data, int size) override {
         IStream* stream = m_output->Stream();
         if (!stream) return AVERROR(EPIPE);
         ULONG written = 0;
         const HRESULT hr = stream->Write(data, static_cast<ULONG>(size), &written);
-        if (FAILED(hr) || written != static_cast<ULONG>(size)) {
+        if (SUCCEEDED(hr) && written == static_cast<ULONG>(size)) return size;
+        if (SUCCEEDED(m_ioFailure)) {
             m_ioFailure = FAILED(hr) ? hr : HRESULT_FROM_WIN32(ERROR_DISK_FULL);
-            return AVERROR(EIO);
+            TraceWriteFailure(m_ioFailure);
         }
+        LARGE_INTEGER skip;
+        skip.QuadPart = static_cast<LONGLONG>(size) - static_cast<LONGLONG>(written);
+        stream->Seek(skip, STREAM_SEEK_CUR, nullptr);
         return size;
+    }
+    // One line on standard error, as the system's own trace of a failed file: which file, and the
+    // failure's code and text.
+    void TraceWriteFailure(HRESULT hr) {
+        std::string file = "the file";
+        if (IPin* peer = m_output->GetConnected()) {
+            PIN_INFO info{};
+            IFileSinkFilter* sink = nullptr;
+            if (SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter &&
+                SUCCEEDED(info.pFilter->QueryInterface(IID_IFileSinkFilter,
+                                                       reinterpret_cast<void**>(&sink)))) {
+                LPOLESTR name = nullptr;
+                if (SUCCEEDED(sink->GetCurFile(&name, nullptr)) && name) {
+                    char narrow[1024] = {};
+                    WideCharToMultiByte(CP_ACP, 0, name, -1, narrow, sizeof(narrow), nullptr,
+                                        nullptr);
+                    file = narrow;
+                    CoTaskMemFree(name);
+                }
+                sink->Release();
+            }
+            if (info.pFilter) info.pFilter->Release();
+        }
+        char* text = nullptr;
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                           FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&text), 0,
+                       nullptr);
+        std::string reason = text ? text : "";
+        if (text) LocalFree(text);
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+            reason.pop_back();
+        // Lost pictures are an error the user must see: on standard error, or in the trace when
+        // the graph is being traced.
+        char line[1600];
+        std::snprintf(line, sizeof(line),
+                      "lumacap: AVI Mux: writing %s failed (0x%08X: %s); the recording ends and "
+                      "the file keeps what was written before",
+                      file.c_str(), static_cast<unsigned>(hr), reason.c_str());
+        if (trace::On(trace::kDshow))
+            trace::Line(trace::kDshow, "%s", line);
+        else
+            std::fprintf(stderr, "%s\n", line);
     }
     int64_t Seek(int64_t offset, int whence) override {
         IStream* stream = m_output->Stream();
@@ -353,6 +423,8 @@ private:
     }
 
     CCritSec m_lock;
+    MuxSeeking m_seeking{this};
+    MuxConfig m_config{this};
     std::unique_ptr<AviMuxOutputPin> m_output;
     std::vector<std::unique_ptr<AviMuxInputPin>> m_inputs;
 
@@ -379,9 +451,12 @@ HRESULT AviMuxInputPin::CompleteConnect(IPin* pReceivePin) {
 }
 
 STDMETHODIMP AviMuxInputPin::Receive(IMediaSample* pSample) {
-    const HRESULT hr = CBaseInputPin::Receive(pSample);
+    HRESULT hr = CBaseInputPin::Receive(pSample);
     if (hr != S_OK) return hr;
-    return m_mux->Receive(this, pSample);
+    hr = m_mux->Receive(this, pSample);
+    REFERENCE_TIME start = 0, stop = 0;
+    if (SUCCEEDED(hr) && pSample->GetTime(&start, &stop) == S_OK) m_mux->Seeking().Written(stop);
+    return hr;
 }
 
 STDMETHODIMP AviMuxInputPin::EndOfStream() {
@@ -475,6 +550,7 @@ HRESULT AviMux::Receive(AviMuxInputPin* pin, IMediaSample* sample) {
                                          ? stop - start
                                          : kDefaultFrameLength;
             hr = WriteHeaderLocked(false);
+            if (SUCCEEDED(hr) && FAILED(m_ioFailure)) hr = m_ioFailure;
             if (FAILED(hr)) return FailLocked(hr);
         }
         if (!m_muxer.HeaderWritten()) return S_OK;  // another video stream has yet to start
@@ -497,6 +573,8 @@ HRESULT AviMux::Receive(AviMuxInputPin* pin, IMediaSample* sample) {
             hr = WriteAudioLocked(index, data, static_cast<size_t>(length), hasTime, start);
         }
     }
+    // A write the file refused ends the recording here (the packet itself went through).
+    if (SUCCEEDED(hr) && FAILED(m_ioFailure)) hr = m_ioFailure;
     return FAILED(hr) ? FailLocked(hr) : S_OK;
 }
 
@@ -610,5 +688,11 @@ HRESULT AviMux::FinishSessionLocked() {
 }  // namespace
 
 LUMACAP_REGISTER_CLASS(CLSID_AviDest, "AVI Mux", CreateComInstance<AviMux>);
+// Installed in the legacy filter category, where the mapper finds it.
+static const BuiltinFilter s_aviMux(CLSID_AviDest, L"AVI Mux", MERIT_DO_NOT_USE,
+                                    {{REG_PINFLAG_B_MANY | REG_PINFLAG_B_ZERO,
+                                      {{MEDIATYPE_Video, GUID_NULL}, {MEDIATYPE_Audio, GUID_NULL}}},
+                                     {REG_PINFLAG_B_OUTPUT,
+                                      {{MEDIATYPE_Stream, MEDIASUBTYPE_Avi}}}});
 
 }  // namespace lumacap::dshow

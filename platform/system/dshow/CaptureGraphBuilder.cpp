@@ -1,28 +1,59 @@
 // The capture graph builder (CLSID_CaptureGraphBuilder2): finds pins by category and interfaces
-// along a stream, and renders a capture or preview stream through an optional intermediate filter
-// to a sink. A device without a preview pin gets a smart tee, as on Windows.
-#include <functional>
-#include <set>
-
+// along a stream, renders a capture or preview stream through an optional intermediate filter to a
+// sink, and sets up an AVI file to capture to. A device without a preview pin gets a smart tee,
+// whose preview output then stands for it; a capture stream goes through the tee as well.
 #include <streams.h>
 
-#include "platform/system/com/ComObject.h"
-#include "platform/system/com/ClassRegistry.h"
-#include "platform/system/com/LiveObjects.h"
-#include "platform/system/dshow/GraphInternals.h"
 #include "platform/sim/Faults.h"
+#include "platform/system/com/ClassRegistry.h"
+#include "platform/system/dshow/GraphInternals.h"
 
 namespace lumacap::dshow {
 namespace {
 
-class CaptureGraphBuilder final
-    : public com::ComObject<ICaptureGraphBuilder2, IID_ICaptureGraphBuilder2> {
+bool IsConnected(IPin* pin) {
+    IPin* peer = nullptr;
+    if (FAILED(pin->ConnectedTo(&peer)) || !peer) return false;
+    peer->Release();
+    return true;
+}
+
+IPin* FirstPin(IBaseFilter* filter, PIN_DIRECTION dir) {
+    auto pins = PinsOf(filter);
+    IPin* found = nullptr;
+    for (IPin* p : pins) {
+        if (DirectionOf(p) == dir && !IsConnected(p)) {
+            found = p;
+            found->AddRef();
+            break;
+        }
+    }
+    ReleasePins(pins);
+    return found;
+}
+
+bool IsSmartTee(IBaseFilter* filter) {
+    CLSID clsid{};
+    return SUCCEEDED(filter->GetClassID(&clsid)) && clsid == CLSID_SmartTee;
+}
+
+class CaptureGraphBuilder final : public CUnknown, public ICaptureGraphBuilder2 {
 public:
-    ~CaptureGraphBuilder() {
+    explicit CaptureGraphBuilder(HRESULT* phr)
+        : CUnknown(NAME("Capture Graph Builder"), nullptr, phr) {}
+    ~CaptureGraphBuilder() override {
         if (m_graph) m_graph->Release();
     }
 
-    HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder* pfg) override {
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_ICaptureGraphBuilder2)
+            return GetInterface(static_cast<ICaptureGraphBuilder2*>(this), ppv);
+        return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+    }
+
+    STDMETHODIMP SetFiltergraph(IGraphBuilder* pfg) override {
         LUMACAP_FAULT_POINT("ICaptureGraphBuilder2::SetFiltergraph");
         if (!pfg) return E_POINTER;
         if (m_graph) return E_UNEXPECTED;
@@ -31,7 +62,7 @@ public:
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE GetFiltergraph(IGraphBuilder** ppfg) override {
+    STDMETHODIMP GetFiltergraph(IGraphBuilder** ppfg) override {
         if (!ppfg) return E_POINTER;
         const HRESULT hr = EnsureGraph();
         if (FAILED(hr)) return hr;
@@ -40,77 +71,112 @@ public:
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE SetOutputFileName(const GUID*, LPCOLESTR, IBaseFilter**,
-                                                IFileSinkFilter**) override {
-        return E_NOTIMPL;
+    // An AVI file: an AVI mux writing through a file writer, both added to the graph.
+    STDMETHODIMP SetOutputFileName(const GUID* pType, LPCOLESTR lpstrFile, IBaseFilter** ppf,
+                                   IFileSinkFilter** ppSink) override {
+        if (!pType || !lpstrFile || !ppf) return E_POINTER;
+        *ppf = nullptr;
+        if (ppSink) *ppSink = nullptr;
+        if (*pType != MEDIASUBTYPE_Avi) return E_NOTIMPL;
+        HRESULT hr = EnsureGraph();
+        if (FAILED(hr)) return hr;
+        IBaseFilter* mux = nullptr;
+        IBaseFilter* writer = nullptr;
+        IFileSinkFilter* sink = nullptr;
+        hr = CoCreateInstance(CLSID_AviDest, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                              reinterpret_cast<void**>(&mux));
+        if (SUCCEEDED(hr))
+            hr = CoCreateInstance(CLSID_FileWriter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                  reinterpret_cast<void**>(&writer));
+        if (SUCCEEDED(hr))
+            hr = writer->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(&sink));
+        if (SUCCEEDED(hr)) hr = sink->SetFileName(lpstrFile, nullptr);
+        if (SUCCEEDED(hr)) hr = m_graph->AddFilter(mux, L"Mux");
+        if (SUCCEEDED(hr)) hr = m_graph->AddFilter(writer, L"File Writer");
+        if (SUCCEEDED(hr)) {
+            IPin* out = FirstPin(mux, PINDIR_OUTPUT);
+            IPin* in = FirstPin(writer, PINDIR_INPUT);
+            hr = out && in ? m_graph->ConnectDirect(out, in, nullptr) : E_FAIL;
+            if (out) out->Release();
+            if (in) in->Release();
+        }
+        if (writer) writer->Release();
+        if (FAILED(hr)) {
+            if (sink) sink->Release();
+            if (mux) mux->Release();
+            return hr;
+        }
+        *ppf = mux;
+        if (ppSink)
+            *ppSink = sink;
+        else
+            sink->Release();
+        return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE FindInterface(const GUID* pCategory, const GUID* pType,
-                                            IBaseFilter* pf, REFIID riid, void** ppint) override {
+    // Without a category: the filter, then downstream of it, then upstream. With a category: the
+    // filter, then the pin of that category and what lies downstream of it, then upstream.
+    STDMETHODIMP FindInterface(const GUID* pCategory, const GUID* pType, IBaseFilter* pf,
+                               REFIID riid, void** ppint) override {
         LUMACAP_FAULT_POINT("ICaptureGraphBuilder2::FindInterface");
         if (!ppint || !pf) return E_POINTER;
         *ppint = nullptr;
         if (pCategory && *pCategory == LOOK_UPSTREAM_ONLY)
-            return SearchFilters(pf, riid, ppint, PINDIR_INPUT, false);
+            return Search(pf, PINDIR_INPUT, riid, ppint) ? S_OK : E_FAIL;
         if (pCategory && *pCategory == LOOK_DOWNSTREAM_ONLY)
-            return SearchFilters(pf, riid, ppint, PINDIR_OUTPUT, false);
+            return Search(pf, PINDIR_OUTPUT, riid, ppint) ? S_OK : E_FAIL;
+        if (SUCCEEDED(pf->QueryInterface(riid, ppint))) return S_OK;
         if (!pCategory) {
-            if (SUCCEEDED(pf->QueryInterface(riid, ppint))) return S_OK;
-            if (SUCCEEDED(SearchPins(pf, nullptr, pType, riid, ppint))) return S_OK;
-            if (SUCCEEDED(SearchFilters(pf, riid, ppint, PINDIR_OUTPUT, false))) return S_OK;
-            return SearchFilters(pf, riid, ppint, PINDIR_INPUT, false);
+            if (Search(pf, PINDIR_OUTPUT, riid, ppint) || Search(pf, PINDIR_INPUT, riid, ppint))
+                return S_OK;
+            return E_FAIL;
         }
-        // A pin category: the interface on such a pin, or downstream of it.
-        return SearchPins(pf, pCategory, pType, riid, ppint);
+        IPin* pin = nullptr;
+        if (FAILED(FindPin(pf, PINDIR_OUTPUT, pCategory, pType, FALSE, 0, &pin)))
+            return E_NOINTERFACE;
+        const bool found = Along(pin, PINDIR_OUTPUT, riid, ppint);
+        pin->Release();
+        if (found || Search(pf, PINDIR_INPUT, riid, ppint)) return S_OK;
+        return E_FAIL;
     }
 
-    HRESULT STDMETHODCALLTYPE RenderStream(const GUID* pCategory, const GUID* pType,
-                                           IUnknown* pSource, IBaseFilter* pfCompressor,
-                                           IBaseFilter* pfRenderer) override {
+    STDMETHODIMP RenderStream(const GUID* pCategory, const GUID* pType, IUnknown* pSource,
+                              IBaseFilter* pfCompressor, IBaseFilter* pfRenderer) override {
         LUMACAP_FAULT_POINT("ICaptureGraphBuilder2::RenderStream");
         if (!pSource) return E_POINTER;
         HRESULT hr = EnsureGraph();
         if (FAILED(hr)) return hr;
+        if (pCategory && *pCategory == PIN_CATEGORY_VBI) return E_NOTIMPL;
 
-        IPin* start = nullptr;
+        IPin* current = nullptr;
         HRESULT success = S_OK;
-        IPin* sourcePin = nullptr;
-        IBaseFilter* sourceFilter = nullptr;
-        if (SUCCEEDED(pSource->QueryInterface(IID_IPin, reinterpret_cast<void**>(&sourcePin))) &&
-            sourcePin) {
-            start = sourcePin;
-        } else if (SUCCEEDED(pSource->QueryInterface(IID_IBaseFilter,
-                                                     reinterpret_cast<void**>(&sourceFilter))) &&
-                   sourceFilter) {
-            hr = StartPin(sourceFilter, pCategory, pType, &start, &success);
-            sourceFilter->Release();
-            if (FAILED(hr)) return hr;
-        } else {
+        if (SUCCEEDED(pSource->QueryInterface(IID_IPin, reinterpret_cast<void**>(&current)))) {
+            // A pin is the stream itself.
+        } else if (pCategory && *pCategory == PIN_CATEGORY_PREVIEW) {
+            if (FAILED(FindPin(pSource, PINDIR_OUTPUT, pCategory, pType, TRUE, 0, &current))) {
+                hr = TeeOutput(pSource, pCategory, pType, &current);
+                if (FAILED(hr)) return E_INVALIDARG;
+                success = hr;
+            }
+        } else if (pCategory && *pCategory == PIN_CATEGORY_CAPTURE) {
+            if (FAILED(TeeOutput(pSource, pCategory, pType, &current))) return E_INVALIDARG;
+        } else if (FAILED(FindPin(pSource, PINDIR_OUTPUT, pCategory, pType, TRUE, 0, &current))) {
             return E_INVALIDARG;
         }
 
-        IPin* current = start;
         if (pfCompressor) {
-            IPin* in = FirstPin(pfCompressor, PINDIR_INPUT, true);
-            if (!in) {
-                current->Release();
-                return E_FAIL;
-            }
-            hr = m_graph->Connect(current, in);
-            in->Release();
+            IPin* in = FirstPin(pfCompressor, PINDIR_INPUT);
+            hr = in ? m_graph->Connect(current, in) : E_FAIL;
+            if (in) in->Release();
             current->Release();
             if (FAILED(hr)) return hr;
-            current = FirstPin(pfCompressor, PINDIR_OUTPUT, true);
+            current = FirstPin(pfCompressor, PINDIR_OUTPUT);
             if (!current) return pfRenderer ? E_FAIL : success;
         }
         if (pfRenderer) {
-            IPin* in = FirstPin(pfRenderer, PINDIR_INPUT, true);
-            if (!in) {
-                current->Release();
-                return E_FAIL;
-            }
-            hr = m_graph->Connect(current, in);
-            in->Release();
+            IPin* in = FirstPin(pfRenderer, PINDIR_INPUT);
+            hr = in ? m_graph->Connect(current, in) : E_FAIL;
+            if (in) in->Release();
         } else {
             hr = m_graph->Render(current);
         }
@@ -118,19 +184,17 @@ public:
         return FAILED(hr) ? hr : success;
     }
 
-    HRESULT STDMETHODCALLTYPE ControlStream(const GUID*, const GUID*, IBaseFilter*, REFERENCE_TIME*,
-                                            REFERENCE_TIME*, WORD, WORD) override {
+    STDMETHODIMP ControlStream(const GUID*, const GUID*, IBaseFilter*, REFERENCE_TIME*,
+                               REFERENCE_TIME*, WORD, WORD) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE AllocCapFile(LPCOLESTR, DWORDLONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CopyCaptureFile(LPOLESTR, LPOLESTR, int,
-                                              IAMCopyCaptureFileProgress*) override {
+    STDMETHODIMP AllocCapFile(LPCOLESTR, DWORDLONG) override { return E_NOTIMPL; }
+    STDMETHODIMP CopyCaptureFile(LPOLESTR, LPOLESTR, int, IAMCopyCaptureFileProgress*) override {
         return E_NOTIMPL;
     }
 
-    HRESULT STDMETHODCALLTYPE FindPin(IUnknown* pSource, PIN_DIRECTION pindir,
-                                      const GUID* pCategory, const GUID* pType, BOOL fUnconnected,
-                                      int num, IPin** ppPin) override {
+    STDMETHODIMP FindPin(IUnknown* pSource, PIN_DIRECTION pindir, const GUID* pCategory,
+                         const GUID* pType, BOOL fUnconnected, int num, IPin** ppPin) override {
         if (!pSource || !ppPin) return E_POINTER;
         *ppPin = nullptr;
         IBaseFilter* filter = nullptr;
@@ -162,199 +226,101 @@ private:
                                 reinterpret_cast<void**>(&m_graph));
     }
 
-    static bool IsConnected(IPin* pin) {
-        IPin* peer = nullptr;
-        if (SUCCEEDED(pin->ConnectedTo(&peer)) && peer) {
-            peer->Release();
-            return true;
-        }
-        return false;
+    static bool Found(IUnknown* object, REFIID riid, void** ppint) {
+        return SUCCEEDED(object->QueryInterface(riid, ppint));
     }
 
-    static IPin* FirstPin(IBaseFilter* filter, PIN_DIRECTION dir, bool unconnected) {
-        auto pins = PinsOf(filter);
-        IPin* found = nullptr;
-        for (IPin* p : pins) {
-            if (DirectionOf(p) == dir && (!unconnected || !IsConnected(p))) {
-                found = p;
-                found->AddRef();
-                break;
+    // The pin, the pin it is connected to, that pin's filter, and onward in the same direction.
+    static bool Along(IPin* pin, PIN_DIRECTION dir, REFIID riid, void** ppint) {
+        if (Found(pin, riid, ppint)) return true;
+        IPin* peer = nullptr;
+        if (FAILED(pin->ConnectedTo(&peer)) || !peer) return false;
+        bool found = Found(peer, riid, ppint);
+        if (!found) {
+            if (IBaseFilter* next = FilterOfPin(peer)) {
+                found = Found(next, riid, ppint) || Search(next, dir, riid, ppint);
+                next->Release();
             }
         }
+        peer->Release();
+        return found;
+    }
+
+    // Depth first through the pins of direction `dir` (downstream for outputs), not the filter.
+    static bool Search(IBaseFilter* filter, PIN_DIRECTION dir, REFIID riid, void** ppint) {
+        auto pins = PinsOf(filter);
+        bool found = false;
+        for (IPin* p : pins)
+            if (!found && DirectionOf(p) == dir) found = Along(p, dir, riid, ppint);
         ReleasePins(pins);
         return found;
     }
 
-    // The output pin of `filter` that carries the stream: one of the category asked for, or, for a
-    // preview of a device with only a capture pin, the preview output of a smart tee behind it.
-    HRESULT StartPin(IBaseFilter* filter, const GUID* pCategory, const GUID* pType, IPin** ppStart,
-                     HRESULT* success) {
-        *ppStart = nullptr;
-        auto pins = PinsOf(filter);
-        IPin* exact = nullptr;
+    // The smart tee output standing for a device's capture pin: none is needed when the device
+    // has a preview pin of its own, and a tee already behind the capture pin is used again.
+    // VFW_S_NOPREVIEWPIN when the tee's preview output stands in for a preview pin.
+    HRESULT TeeOutput(IUnknown* source, const GUID* pCategory, const GUID* pType, IPin** ppOut) {
         IPin* capture = nullptr;
-        IPin* any = nullptr;
-        for (IPin* p : pins) {
-            if (DirectionOf(p) != PINDIR_OUTPUT) continue;
-            if (pType && !PinHasMajorType(p, *pType)) continue;
-            const GUID category = CategoryOfPin(p);
-            if (pCategory && category == *pCategory && !exact) exact = p;
-            if (category == PIN_CATEGORY_CAPTURE && !capture) capture = p;
-            if (!any && !IsConnected(p)) any = p;
-        }
-        HRESULT hr = S_OK;
-        if (!pCategory) {
-            if (any) {
-                *ppStart = any;
-                any->AddRef();
+        if (FAILED(
+                FindPin(source, PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, pType, FALSE, 0, &capture)))
+            return E_INVALIDARG;
+        IPin* preview = nullptr;
+        if (SUCCEEDED(
+                FindPin(source, PINDIR_OUTPUT, &PIN_CATEGORY_PREVIEW, pType, FALSE, 0, &preview))) {
+            IPin* own = *pCategory == PIN_CATEGORY_CAPTURE ? capture : preview;
+            const bool free = !IsConnected(own);
+            if (free) {
+                *ppOut = own;
+                own->AddRef();
             }
-        } else if (exact && !IsConnected(exact)) {
-            *ppStart = exact;
-            exact->AddRef();
-        } else if (*pCategory == PIN_CATEGORY_PREVIEW && capture) {
-            hr = TeeOutput(capture, L"Preview", ppStart);
-            if (SUCCEEDED(hr)) *success = VFW_S_NOPREVIEWPIN;
-        } else if (*pCategory == PIN_CATEGORY_CAPTURE && capture) {
-            // The capture pin already feeds a smart tee (a preview was rendered first).
-            hr = TeeOutput(capture, L"Capture", ppStart);
+            preview->Release();
+            capture->Release();
+            return free ? S_OK : E_INVALIDARG;
         }
-        ReleasePins(pins);
-        if (FAILED(hr)) return hr;
-        return *ppStart ? S_OK : E_FAIL;
-    }
-
-    // The named output of the smart tee behind `capture`, inserting the tee if there is none.
-    HRESULT TeeOutput(IPin* capture, const wchar_t* outputName, IPin** ppOut) {
-        IPin* peer = nullptr;
         IBaseFilter* tee = nullptr;
+        HRESULT hr = S_OK;
+        IPin* peer = nullptr;
         if (SUCCEEDED(capture->ConnectedTo(&peer)) && peer) {
-            IBaseFilter* downstream = FilterOfPin(peer);
+            tee = FilterOfPin(peer);
             peer->Release();
-            CLSID clsid{};
-            IPersist* persist = nullptr;
-            if (downstream && SUCCEEDED(downstream->QueryInterface(
-                                  IID_IPersist, reinterpret_cast<void**>(&persist)))) {
-                persist->GetClassID(&clsid);
-                persist->Release();
-            }
-            if (!downstream || clsid != CLSID_SmartTee) {
-                if (downstream) downstream->Release();
-                return VFW_E_ALREADY_CONNECTED;
-            }
-            tee = downstream;
-        } else {
-            HRESULT hr = CoCreateInstance(CLSID_SmartTee, nullptr, CLSCTX_INPROC_SERVER,
-                                          IID_IBaseFilter, reinterpret_cast<void**>(&tee));
-            if (FAILED(hr)) return hr;
-            hr = m_graph->AddFilter(tee, L"Smart Tee");
-            if (SUCCEEDED(hr)) {
-                IPin* in = FirstPin(tee, PINDIR_INPUT, true);
-                hr = in ? m_graph->Connect(capture, in) : E_FAIL;
-                if (in) in->Release();
-                if (FAILED(hr)) m_graph->RemoveFilter(tee);
-            }
-            if (FAILED(hr)) {
+            if (tee && !IsSmartTee(tee)) {
                 tee->Release();
-                return hr;
+                tee = nullptr;
             }
+            if (!tee) hr = E_INVALIDARG;
+        } else {
+            hr = CoCreateInstance(CLSID_SmartTee, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                  reinterpret_cast<void**>(&tee));
+            if (SUCCEEDED(hr)) hr = m_graph->AddFilter(tee, L"Smart Tee");
+            IPin* in = nullptr;
+            if (SUCCEEDED(hr)) hr = tee->FindPin(L"Input", &in);
+            if (SUCCEEDED(hr)) hr = m_graph->ConnectDirect(capture, in, nullptr);
+            if (in) in->Release();
+            if (FAILED(hr) && tee) m_graph->RemoveFilter(tee);
         }
-        const HRESULT hr = tee->FindPin(outputName, ppOut);
+        capture->Release();
+        if (FAILED(hr)) {
+            if (tee) tee->Release();
+            return E_INVALIDARG;
+        }
+        const bool forPreview = *pCategory == PIN_CATEGORY_PREVIEW;
+        hr = tee->FindPin(forPreview ? L"Preview" : L"Capture", ppOut);
         tee->Release();
         if (FAILED(hr)) return hr;
         if (IsConnected(*ppOut)) {
             (*ppOut)->Release();
             *ppOut = nullptr;
-            return VFW_E_ALREADY_CONNECTED;
+            return E_INVALIDARG;
         }
-        return S_OK;
-    }
-
-    HRESULT SearchPins(IBaseFilter* pf, const GUID* pCategory, const GUID* pType, REFIID riid,
-                       void** ppint) {
-        auto pins = PinsOf(pf);
-        HRESULT hr = E_NOINTERFACE;
-        for (IPin* p : pins) {
-            if (pCategory && (DirectionOf(p) != PINDIR_OUTPUT || CategoryOfPin(p) != *pCategory))
-                continue;
-            if (pType && !PinHasMajorType(p, *pType)) continue;
-            if (SUCCEEDED(p->QueryInterface(riid, ppint))) {
-                hr = S_OK;
-                break;
-            }
-            if (pCategory) {
-                // Downstream of the pin of that category.
-                IPin* peer = nullptr;
-                if (SUCCEEDED(p->ConnectedTo(&peer)) && peer) {
-                    IBaseFilter* next = FilterOfPin(peer);
-                    peer->Release();
-                    if (next) {
-                        if (SUCCEEDED(next->QueryInterface(riid, ppint)) ||
-                            SUCCEEDED(SearchFilters(next, riid, ppint, PINDIR_OUTPUT, false)))
-                            hr = S_OK;
-                        next->Release();
-                        if (hr == S_OK) break;
-                    }
-                }
-            }
-        }
-        ReleasePins(pins);
-        return hr;
-    }
-
-    // Breadth over the filters connected through pins of direction `dir` (downstream for output).
-    HRESULT SearchFilters(IBaseFilter* from, REFIID riid, void** ppint, PIN_DIRECTION dir,
-                          bool includeSelf) {
-        std::set<IBaseFilter*> seen{from};
-        std::vector<IBaseFilter*> frontier{from};
-        from->AddRef();
-        HRESULT hr = E_NOINTERFACE;
-        while (!frontier.empty() && hr != S_OK) {
-            std::vector<IBaseFilter*> next;
-            for (IBaseFilter* f : frontier) {
-                if (hr != S_OK && (f != from || includeSelf) &&
-                    SUCCEEDED(f->QueryInterface(riid, ppint)))
-                    hr = S_OK;
-                auto pins = PinsOf(f);
-                for (IPin* p : pins) {
-                    if (hr == S_OK) break;
-                    if (DirectionOf(p) != dir) continue;
-                    if (f != from && SUCCEEDED(p->QueryInterface(riid, ppint))) {
-                        hr = S_OK;
-                        break;
-                    }
-                    IPin* peer = nullptr;
-                    if (SUCCEEDED(p->ConnectedTo(&peer)) && peer) {
-                        IBaseFilter* g = FilterOfPin(peer);
-                        peer->Release();
-                        if (g && seen.insert(g).second)
-                            next.push_back(g);
-                        else if (g)
-                            g->Release();
-                    }
-                }
-                ReleasePins(pins);
-                f->Release();
-            }
-            frontier.swap(next);
-        }
-        for (IBaseFilter* f : frontier) f->Release();
-        return hr;
+        return forPreview ? VFW_S_NOPREVIEWPIN : S_OK;
     }
 
     IGraphBuilder* m_graph = nullptr;
 };
 
-HRESULT CreateCaptureGraphBuilder(IUnknown* outer, REFIID riid, void** ppv) {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* builder = new CaptureGraphBuilder();
-    const HRESULT hr = builder->QueryInterface(riid, ppv);
-    builder->Release();
-    return hr;
-}
-
 }  // namespace
 
 LUMACAP_REGISTER_CLASS(CLSID_CaptureGraphBuilder2, "Capture Graph Builder 2",
-                       CreateCaptureGraphBuilder);
+                       CreateComInstance<CaptureGraphBuilder>);
 
 }  // namespace lumacap::dshow

@@ -10,7 +10,7 @@
 
 #include "platform/system/codecs/Codecs.h"
 #include "platform/system/com/ClassRegistry.h"
-#include "platform/system/dshow/GraphInternals.h"
+#include "platform/system/dshow/FilterRegistry.h"
 #include "platform/system/dshow/VideoFormat.h"
 
 extern "C" {
@@ -283,7 +283,12 @@ LUMACAP_REGISTER_CLASS(CLSID_MjpegDec, "MJPEG Decompressor", CreateComInstance<M
 LUMACAP_REGISTER_CLASS(CLSID_RotateFilter, "Rotate Filter", CreateComInstance<RotateFilter>);
 
 // Intelligent connect may insert the converters (the decompressor first, as its merit is higher).
-static const IntermediateRegistration s_mjpeg(CLSID_MjpegDec, L"MJPEG Decompressor", 0x00600000);
-static const IntermediateRegistration s_colour(CLSID_Colour, L"Color Space Converter", 0x00400000);
+// The rotate filter is the application's to place: it is not registered with the mapper.
+static const BuiltinFilter s_mjpeg(CLSID_MjpegDec, L"MJPEG Decompressor", MERIT_NORMAL,
+                                   {{0, {{MEDIATYPE_Video, MEDIASUBTYPE_MJPG}}},
+                                    {REG_PINFLAG_B_OUTPUT, {{MEDIATYPE_Video, GUID_NULL}}}});
+static const BuiltinFilter s_colour(CLSID_Colour, L"Color Space Converter", MERIT_UNLIKELY + 1,
+                                    {{0, {{MEDIATYPE_Video, GUID_NULL}}},
+                                     {REG_PINFLAG_B_OUTPUT, {{MEDIATYPE_Video, GUID_NULL}}}});
 
 }  // namespace lumacap::dshow

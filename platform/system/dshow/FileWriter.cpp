@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -18,6 +19,7 @@
 #include <streams.h>
 
 #include "platform/system/com/ClassRegistry.h"
+#include "platform/system/dshow/FilterRegistry.h"
 #include "platform/system/dshow/FileSink.h"
 #include "platform/sim/Faults.h"
 #include "platform/system/win/Drives.h"
@@ -163,11 +165,7 @@ public:
         return CBaseInputPin::NonDelegatingQueryInterface(riid, ppv);
     }
 
-    // Any byte stream: what it holds is the upstream filter's business.
-    HRESULT CheckMediaType(const CMediaType* pmt) override {
-        if (!pmt) return E_POINTER;
-        return pmt->majortype == MEDIATYPE_Stream ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-    }
+    HRESULT CheckMediaType(const CMediaType* pmt) override;
 
     // Byte samples are stamped with their position in the file (start) and its end (stop).
     STDMETHODIMP Receive(IMediaSample* pSample) override {
@@ -255,7 +253,7 @@ private:
     OutputFile* m_file;
 };
 
-class FileWriter final : public CBaseFilter, public IFileSinkFilter, public IAMFilterMiscFlags {
+class FileWriter final : public CBaseFilter, public IFileSinkFilter2, public IAMFilterMiscFlags {
 public:
     explicit FileWriter(HRESULT* phr)
         : CBaseFilter(NAME("File Writer"), nullptr, &m_lock, CLSID_FileWriter, phr),
@@ -267,9 +265,9 @@ public:
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_IFileSinkFilter) {
+        if (riid == IID_IFileSinkFilter || riid == IID_IFileSinkFilter2) {
             LUMACAP_FAULT_POINT("IBaseFilter::QueryInterface");
-            return GetInterface(static_cast<IFileSinkFilter*>(this), ppv);
+            return GetInterface(static_cast<IFileSinkFilter2*>(this), ppv);
         }
         if (riid == IID_IAMFilterMiscFlags)
             return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
@@ -313,6 +311,18 @@ public:
         return m_name.Get(ppszFileName, pmt);
     }
 
+    // IFileSinkFilter2: the mode is kept and reported; every run writes its file afresh anyway.
+    STDMETHODIMP SetMode(DWORD dwFlags) override {
+        if (dwFlags & ~static_cast<DWORD>(AM_FILE_OVERWRITE)) return E_INVALIDARG;
+        m_mode = dwFlags;
+        return S_OK;
+    }
+    STDMETHODIMP GetMode(DWORD* pdwFlags) override {
+        if (!pdwFlags) return E_POINTER;
+        *pdwFlags = m_mode;
+        return S_OK;
+    }
+
     STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
     // The end of the stream: the file is complete. A short stream can end while the graph is
@@ -329,6 +339,7 @@ public:
         return S_OK;
     }
     void ConnectionBroken() { m_file.Close(); }
+    bool HasFileName() const { return !m_name.Name().empty(); }
 
 private:
     // Records whether the filter runs; answers whether an end of stream waits to be reported.
@@ -343,6 +354,7 @@ private:
     CCritSec m_lock;
     OutputFile m_file;
     FileSinkName m_name;
+    std::atomic<DWORD> m_mode{0};
     FileWriterInputPin m_pin;
     std::mutex m_eosMutex;  // the streaming thread's view of the state, apart from m_lock
     bool m_running = false;
@@ -354,6 +366,14 @@ FileWriterInputPin::FileWriterInputPin(FileWriter* filter, CCritSec* lock, Outpu
     : CBaseInputPin(NAME("File Writer input"), filter, lock, phr, L"in"),
       m_writer(filter),
       m_file(file) {}
+
+// Anything until a file is named; then byte streams, whatever they hold.
+HRESULT FileWriterInputPin::CheckMediaType(const CMediaType* pmt) {
+    if (!pmt) return E_POINTER;
+    if (m_writer->HasFileName() && pmt->majortype != MEDIATYPE_Stream)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    return S_OK;
+}
 
 STDMETHODIMP FileWriterInputPin::EndOfStream() {
     if (!IsConnected()) return VFW_E_NOT_CONNECTED;
@@ -368,5 +388,8 @@ HRESULT FileWriterInputPin::BreakConnect() {
 }  // namespace
 
 LUMACAP_REGISTER_CLASS(CLSID_FileWriter, "File Writer", CreateComInstance<FileWriter>);
+// Installed in the legacy filter category, where the mapper finds it.
+static const BuiltinFilter s_fileWriter(CLSID_FileWriter, L"File writer", MERIT_DO_NOT_USE,
+                                        {{REG_PINFLAG_B_RENDERER, {{GUID_NULL, GUID_NULL}}}});
 
 }  // namespace lumacap::dshow

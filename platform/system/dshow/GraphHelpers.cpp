@@ -1,35 +1,9 @@
-// The converters intelligent connect may insert, and the pin helpers the graph code shares.
-#include <algorithm>
-#include <mutex>
-
+// Small pin helpers the graph, the capture graph builder and the standard filters share.
 #include <streams.h>
 
 #include "platform/system/dshow/GraphInternals.h"
 
 namespace lumacap::dshow {
-namespace {
-std::mutex& IntermediatesMutex() {
-    static std::mutex m;
-    return m;
-}
-std::vector<IntermediateFilter>& Intermediates() {
-    static std::vector<IntermediateFilter> list;
-    return list;
-}
-}  // namespace
-
-void RegisterIntermediateFilter(REFCLSID clsid, const wchar_t* name, int merit) {
-    std::lock_guard<std::mutex> lock(IntermediatesMutex());
-    Intermediates().push_back({clsid, name ? name : L"", merit});
-    std::stable_sort(
-        Intermediates().begin(), Intermediates().end(),
-        [](const IntermediateFilter& a, const IntermediateFilter& b) { return a.merit > b.merit; });
-}
-
-std::vector<IntermediateFilter> IntermediateFilters() {
-    std::lock_guard<std::mutex> lock(IntermediatesMutex());
-    return Intermediates();
-}
 
 std::vector<IPin*> PinsOf(IBaseFilter* filter) {
     std::vector<IPin*> pins;

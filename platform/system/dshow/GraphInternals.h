@@ -1,28 +1,15 @@
 // What the filter graph manager, the capture graph builder and the standard filters share inside
-// the platform: the intermediate filters intelligent connect may insert, and small pin helpers.
+// the platform: the filter mapper's factory and small pin helpers.
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include <strmif.h>
 
 namespace lumacap::dshow {
 
-// A registered converter intelligent connect may insert (higher merit is tried first).
-struct IntermediateFilter {
-    CLSID clsid;
-    std::wstring name;
-    int merit;
-};
-void RegisterIntermediateFilter(REFCLSID clsid, const wchar_t* name, int merit);
-std::vector<IntermediateFilter> IntermediateFilters();
-
-struct IntermediateRegistration {
-    IntermediateRegistration(REFCLSID clsid, const wchar_t* name, int merit) {
-        RegisterIntermediateFilter(clsid, name, merit);
-    }
-};
+// A filter mapper, aggregated into `outer` when one is given.
+HRESULT CreateFilterMapper(IUnknown* outer, REFIID riid, void** ppv);
 
 // Pins of a filter in its own order, each with a reference.
 std::vector<IPin*> PinsOf(IBaseFilter* filter);

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "platform/system/com/ClassRegistry.h"
+#include "platform/system/dshow/FilterRegistry.h"
 #include "platform/sim/Faults.h"
 
 namespace lumacap::dshow {
@@ -25,5 +26,8 @@ public:
 }  // namespace
 
 LUMACAP_REGISTER_CLASS(CLSID_NullRenderer, "Null Renderer", CreateComInstance<NullRenderer>);
+// Installed in the legacy filter category, where the mapper finds it.
+static const BuiltinFilter s_nullRenderer(CLSID_NullRenderer, L"Null Renderer", MERIT_DO_NOT_USE,
+                                          {{REG_PINFLAG_B_RENDERER, {{GUID_NULL, GUID_NULL}}}});
 
 }  // namespace lumacap::dshow

@@ -9,6 +9,7 @@
 #include <streams.h>
 
 #include "platform/system/com/ClassRegistry.h"
+#include "platform/system/dshow/FilterRegistry.h"
 #include "platform/sim/Faults.h"
 
 namespace lumacap::dshow {
@@ -34,8 +35,9 @@ public:
     HRESULT CheckInputType(const CMediaType* pmt) override {
         if (!pmt) return E_POINTER;
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_accept.majortype != GUID_NULL && pmt->majortype != m_accept.majortype)
-            return VFW_E_TYPE_NOT_ACCEPTED;
+        // No major type set means no preference at all, whatever else the type names.
+        if (m_accept.majortype == GUID_NULL) return S_OK;
+        if (pmt->majortype != m_accept.majortype) return VFW_E_TYPE_NOT_ACCEPTED;
         if (m_accept.subtype != GUID_NULL && pmt->subtype != m_accept.subtype)
             return VFW_E_TYPE_NOT_ACCEPTED;
         if (m_accept.formattype != GUID_NULL && pmt->formattype != m_accept.formattype)
@@ -51,14 +53,13 @@ public:
         return CTransInPlaceFilter::Pause();
     }
 
+    // One-shot: after the first sample the stream ends here. The end travels downstream, so the
+    // renderer reports the completion and the graph passes it on once every stream has ended.
     HRESULT Receive(IMediaSample* pSample) override {
-        // One-shot: after the first sample the stream ends here.
         if (m_oneShot && m_oneShotDone) return S_FALSE;
         const HRESULT hr = CTransInPlaceFilter::Receive(pSample);
-        if (m_oneShot && !m_oneShotDone) {
-            m_oneShotDone = true;
-            NotifyEvent(EC_COMPLETE, S_OK, 0);
-        }
+        if (m_oneShot && !m_oneShotDone.exchange(true) && m_pOutput->IsConnected())
+            m_pOutput->DeliverEndOfStream();
         return hr;
     }
 
@@ -185,5 +186,9 @@ private:
 }  // namespace
 
 LUMACAP_REGISTER_CLASS(CLSID_SampleGrabber, "SampleGrabber", CreateComInstance<SampleGrabber>);
+// Installed in the legacy filter category, where the mapper finds it.
+static const BuiltinFilter s_grabber(CLSID_SampleGrabber, L"SampleGrabber", MERIT_DO_NOT_USE,
+                                     {{0, {{GUID_NULL, GUID_NULL}}},
+                                      {REG_PINFLAG_B_OUTPUT, {{GUID_NULL, GUID_NULL}}}});
 
 }  // namespace lumacap::dshow

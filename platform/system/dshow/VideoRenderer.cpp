@@ -3,7 +3,8 @@
 // the streaming thread; the window itself lives on the renderer's own thread, which answers its
 // messages and repaints the last picture when the window is uncovered or resized. IVideoWindow
 // places the window: put_Owner makes it a child of the owner, SetWindowPosition moves it inside
-// the owner's client area, put_Visible shows it.
+// the owner's client area, put_Visible shows it. IBasicVideo describes the picture and hands out
+// the one a paused renderer holds. It takes uncompressed RGB of 8, 16, 24 and 32 bits.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -20,6 +21,8 @@
 #include <windows.h>
 
 #include "platform/system/com/ClassRegistry.h"
+#include "platform/system/dshow/DibExpand.h"
+#include "platform/system/dshow/FilterRegistry.h"
 
 namespace lumacap::dshow {
 namespace {
@@ -38,10 +41,22 @@ bool IsInputMessage(UINT message) {
            (message >= 0x0200 && message <= 0x020E);    // mouse
 }
 
-class VideoRenderer final : public CBaseRenderer, public IVideoWindow {
+RECT MakeRect(long left, long top, long right, long bottom) {
+    return {static_cast<LONG>(left), static_cast<LONG>(top), static_cast<LONG>(right),
+            static_cast<LONG>(bottom)};
+}
+
+bool IsDrawableSubtype(const GUID& subtype) {
+    return subtype == MEDIASUBTYPE_RGB8 || subtype == MEDIASUBTYPE_RGB555 ||
+           subtype == MEDIASUBTYPE_RGB565 || subtype == MEDIASUBTYPE_RGB24 ||
+           subtype == MEDIASUBTYPE_RGB32;
+}
+
+class VideoRenderer final : public CBaseRenderer, public IVideoWindow, public IBasicVideo2 {
 public:
     explicit VideoRenderer(HRESULT* phr)
         : CBaseRenderer(CLSID_VideoRenderer, NAME("Video Renderer"), nullptr, phr) {
+        m_pInputPinName = L"Input";
         m_thread = std::thread([this] { WindowThread(); });
         std::unique_lock<std::mutex> lock(m_readyMutex);
         m_readyCv.wait(lock, [this] { return m_ready; });
@@ -58,15 +73,17 @@ public:
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         if (riid == IID_IVideoWindow) return GetInterface(static_cast<IVideoWindow*>(this), ppv);
+        if (riid == IID_IBasicVideo || riid == IID_IBasicVideo2)
+            return GetInterface(static_cast<IBasicVideo2*>(this), ppv);
         return CBaseRenderer::NonDelegatingQueryInterface(riid, ppv);
     }
 
     // ---- renderer ----
+    // Uncompressed RGB of any depth a screen shows: 8-bit palettised, 16-bit, 24-bit and 32-bit.
     HRESULT CheckMediaType(const CMediaType* pmt) override {
         if (pmt->majortype != MEDIATYPE_Video || pmt->formattype != FORMAT_VideoInfo)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        if (pmt->subtype != MEDIASUBTYPE_RGB24 && pmt->subtype != MEDIASUBTYPE_RGB32)
-            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (!IsDrawableSubtype(pmt->subtype)) return VFW_E_TYPE_NOT_ACCEPTED;
         if (pmt->cbFormat < sizeof(VIDEOINFOHEADER) || !pmt->pbFormat)
             return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER& h =
@@ -76,13 +93,21 @@ public:
     }
 
     HRESULT SetMediaType(const CMediaType* pmt) override {
-        const BITMAPINFOHEADER& h =
-            reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat)->bmiHeader;
+        const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat);
+        const BITMAPINFOHEADER& h = vih->bmiHeader;
         {
             std::lock_guard<std::mutex> lock(m_frameMutex);
             m_header = h;
             m_header.biSize = sizeof(BITMAPINFOHEADER);
-            m_header.biCompression = BI_RGB;
+            if (h.biBitCount != 16) m_header.biCompression = BI_RGB;
+            // The palette or the colour masks follow the header in the format block.
+            std::memset(&m_colours, 0, sizeof(m_colours));
+            const size_t colours =
+                pmt->cbFormat > sizeof(VIDEOINFOHEADER)
+                    ? std::min(sizeof(m_colours), pmt->cbFormat - sizeof(VIDEOINFOHEADER))
+                    : 0;
+            if (colours) std::memcpy(&m_colours, vih + 1, colours);
+            m_hasColours = colours > 0;
             m_frame.clear();
         }
         bool size = false;
@@ -90,6 +115,11 @@ public:
             std::lock_guard<std::mutex> lock(m_settingsMutex);
             m_videoWidth = h.biWidth;
             m_videoHeight = std::abs(h.biHeight);
+            m_frameTime = vih->AvgTimePerFrame;
+            m_bitRate = static_cast<long>(vih->dwBitRate);
+            m_bitErrorRate = static_cast<long>(vih->dwBitErrorRate);
+            m_source = MakeRect(0, 0, m_videoWidth, m_videoHeight);
+            m_defaultSource = true;
             // A window nobody has placed yet takes the picture's size.
             if (!m_placed) {
                 m_width = m_videoWidth;
@@ -114,15 +144,23 @@ public:
         if (FAILED(pSample->GetPointer(&data)) || !data) return S_OK;
         const long length = pSample->GetActualDataLength();
         BITMAPINFO bmi{};
+        const BYTE* bits = data;
         {
             std::lock_guard<std::mutex> lock(m_frameMutex);
             const long stride = GDI_WIDTHBYTES(m_header.biWidth * m_header.biBitCount);
             const long size = stride * std::abs(m_header.biHeight);
             // A short sample is not a picture of the agreed type: keep showing the last one.
             if (size <= 0 || length < size) return S_OK;
-            // Kept for repainting the window when it is uncovered or resized.
+            // Kept for repainting the window when it is uncovered or resized, and for
+            // GetCurrentImage.
             m_frame.assign(data, data + size);
             bmi.bmiHeader = m_header;
+            if (m_header.biBitCount < 24) {
+                if (!ExpandToRgb32(m_header, m_hasColours ? &m_colours : nullptr, data, m_drawn,
+                                   bmi.bmiHeader))
+                    return S_OK;
+                bits = m_drawn.data();
+            }
         }
         // Drawn at once, as it arrives, scaled to the window's client area; the window's own
         // thread repaints from the copy when it needs to.
@@ -132,7 +170,7 @@ public:
         if (HDC dc = GetDC(hwnd)) {
             SetStretchBltMode(dc, COLORONCOLOR);
             StretchDIBits(dc, 0, 0, rc.right, rc.bottom, 0, 0, bmi.bmiHeader.biWidth,
-                          std::abs(bmi.bmiHeader.biHeight), data, &bmi, DIB_RGB_COLORS, SRCCOPY);
+                          std::abs(bmi.bmiHeader.biHeight), bits, &bmi, DIB_RGB_COLORS, SRCCOPY);
             ReleaseDC(hwnd, dc);
         }
         return S_OK;
@@ -304,7 +342,180 @@ public:
     STDMETHODIMP HideCursor(long v) override { return Put(m_cursorHidden, v); }
     STDMETHODIMP IsCursorHidden(long* v) override { return Get(v, m_cursorHidden); }
 
+    // ---- IBasicVideo: the picture, the part of it shown and where in the window ----
+    STDMETHODIMP get_AvgTimePerFrame(REFTIME* v) override {
+        if (!v) return E_POINTER;
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        *v = static_cast<double>(m_frameTime) / 10000000.0;
+        return S_OK;
+    }
+    STDMETHODIMP get_BitRate(long* v) override { return Get(v, m_bitRate); }
+    STDMETHODIMP get_BitErrorRate(long* v) override { return Get(v, m_bitErrorRate); }
+    STDMETHODIMP get_VideoWidth(long* v) override { return Get(v, m_videoWidth); }
+    STDMETHODIMP get_VideoHeight(long* v) override { return Get(v, m_videoHeight); }
+    STDMETHODIMP GetVideoSize(long* w, long* h) override {
+        if (!w || !h) return E_POINTER;
+        return IdealSize(w, h);
+    }
+    // Square pixels: the picture's own proportions.
+    STDMETHODIMP GetPreferredAspectRatio(long* x, long* y) override {
+        if (!x || !y) return E_POINTER;
+        return IdealSize(x, y);
+    }
+
+    HRESULT InputPinInterface(REFIID riid, void** ppv) override {
+        if (riid != IID_IOverlay) return E_NOINTERFACE;
+        return GetInterface(&m_overlay, ppv);
+    }
+
+    STDMETHODIMP put_SourceLeft(long v) override {
+        return SetRect(false, &v, nullptr, nullptr, nullptr);
+    }
+    STDMETHODIMP put_SourceTop(long v) override {
+        return SetRect(false, nullptr, &v, nullptr, nullptr);
+    }
+    STDMETHODIMP put_SourceWidth(long v) override {
+        return SetRect(false, nullptr, nullptr, &v, nullptr);
+    }
+    STDMETHODIMP put_SourceHeight(long v) override {
+        return SetRect(false, nullptr, nullptr, nullptr, &v);
+    }
+    STDMETHODIMP get_SourceLeft(long* v) override {
+        return GetRect(false, v, nullptr, nullptr, nullptr);
+    }
+    STDMETHODIMP get_SourceTop(long* v) override {
+        return GetRect(false, nullptr, v, nullptr, nullptr);
+    }
+    STDMETHODIMP get_SourceWidth(long* v) override {
+        return GetRect(false, nullptr, nullptr, v, nullptr);
+    }
+    STDMETHODIMP get_SourceHeight(long* v) override {
+        return GetRect(false, nullptr, nullptr, nullptr, v);
+    }
+    STDMETHODIMP SetSourcePosition(long l, long t, long w, long h) override {
+        return SetRect(false, &l, &t, &w, &h);
+    }
+    STDMETHODIMP GetSourcePosition(long* l, long* t, long* w, long* h) override {
+        if (!l || !t || !w || !h) return E_POINTER;
+        return GetRect(false, l, t, w, h);
+    }
+    STDMETHODIMP SetDefaultSourcePosition() override { return DefaultRect(false); }
+    STDMETHODIMP IsUsingDefaultSource() override { return IsDefault(false); }
+
+    STDMETHODIMP put_DestinationLeft(long v) override {
+        return SetRect(true, &v, nullptr, nullptr, nullptr);
+    }
+    STDMETHODIMP put_DestinationTop(long v) override {
+        return SetRect(true, nullptr, &v, nullptr, nullptr);
+    }
+    STDMETHODIMP put_DestinationWidth(long v) override {
+        return SetRect(true, nullptr, nullptr, &v, nullptr);
+    }
+    STDMETHODIMP put_DestinationHeight(long v) override {
+        return SetRect(true, nullptr, nullptr, nullptr, &v);
+    }
+    STDMETHODIMP get_DestinationLeft(long* v) override {
+        return GetRect(true, v, nullptr, nullptr, nullptr);
+    }
+    STDMETHODIMP get_DestinationTop(long* v) override {
+        return GetRect(true, nullptr, v, nullptr, nullptr);
+    }
+    STDMETHODIMP get_DestinationWidth(long* v) override {
+        return GetRect(true, nullptr, nullptr, v, nullptr);
+    }
+    STDMETHODIMP get_DestinationHeight(long* v) override {
+        return GetRect(true, nullptr, nullptr, nullptr, v);
+    }
+    STDMETHODIMP SetDestinationPosition(long l, long t, long w, long h) override {
+        return SetRect(true, &l, &t, &w, &h);
+    }
+    STDMETHODIMP GetDestinationPosition(long* l, long* t, long* w, long* h) override {
+        if (!l || !t || !w || !h) return E_POINTER;
+        return GetRect(true, l, t, w, h);
+    }
+    STDMETHODIMP SetDefaultDestinationPosition() override { return DefaultRect(true); }
+    STDMETHODIMP IsUsingDefaultDestination() override { return IsDefault(true); }
+
+    // The palette of an 8-bit picture, as PALETTEENTRY values.
+    STDMETHODIMP GetVideoPaletteEntries(long StartIndex, long Entries, long* pRetrieved,
+                                        long* pPalette) override {
+        if (!pRetrieved) return E_POINTER;
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_frameMutex);
+        if (m_header.biBitCount != 8) return VFW_E_NO_PALETTE_AVAILABLE;
+        const long count = m_header.biClrUsed ? static_cast<long>(m_header.biClrUsed) : 256;
+        if (!pPalette) {
+            *pRetrieved = count;
+            return S_OK;
+        }
+        if (StartIndex < 0 || Entries < 0 || StartIndex >= count) return E_INVALIDARG;
+        const long n = std::min(Entries, count - StartIndex);
+        auto* out = reinterpret_cast<BYTE*>(pPalette);
+        for (long i = 0; i < n; ++i) {
+            const RGBQUAD& c = m_colours.bmiColors[StartIndex + i];
+            out[4 * i] = c.rgbRed;
+            out[4 * i + 1] = c.rgbGreen;
+            out[4 * i + 2] = c.rgbBlue;
+            out[4 * i + 3] = 0;
+        }
+        *pRetrieved = n;
+        return S_OK;
+    }
+
+    // The picture a paused renderer holds: its header followed by its bits.
+    STDMETHODIMP GetCurrentImage(long* pBufferSize, long* pDIBImage) override {
+        if (!pBufferSize) return E_POINTER;
+        {
+            std::lock_guard<std::mutex> wait(m_waitMutex);
+            if (m_streamState != State_Paused) return VFW_E_NOT_PAUSED;
+            if (!m_bHaveSample) return E_UNEXPECTED;
+        }
+        std::lock_guard<std::mutex> lock(m_frameMutex);
+        const long needed = static_cast<long>(sizeof(BITMAPINFOHEADER) + m_frame.size());
+        if (!pDIBImage) {
+            *pBufferSize = needed;
+            return S_OK;
+        }
+        if (*pBufferSize < needed) return E_OUTOFMEMORY;
+        BITMAPINFOHEADER header = m_header;
+        header.biSizeImage = static_cast<DWORD>(m_frame.size());
+        auto* out = reinterpret_cast<BYTE*>(pDIBImage);
+        std::memcpy(out, &header, sizeof(header));
+        std::memcpy(out + sizeof(header), m_frame.data(), m_frame.size());
+        return S_OK;
+    }
+
 private:
+    // The input pin's overlay: only its window is of use to anyone now; it shares the pin's
+    // identity.
+    class Overlay final : public IOverlay {
+    public:
+        explicit Overlay(VideoRenderer* r) : m_r(r) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+            return m_r->GetPin(0)->QueryInterface(riid, ppv);
+        }
+        STDMETHODIMP_(ULONG) AddRef() override { return m_r->GetPin(0)->AddRef(); }
+        STDMETHODIMP_(ULONG) Release() override { return m_r->GetPin(0)->Release(); }
+        STDMETHODIMP GetWindowHandle(HWND* pHwnd) override {
+            if (!pHwnd) return E_POINTER;
+            *pHwnd = m_r->m_hwnd;
+            return S_OK;
+        }
+        STDMETHODIMP GetPalette(DWORD*, PALETTEENTRY**) override { return E_NOTIMPL; }
+        STDMETHODIMP SetPalette(DWORD, PALETTEENTRY*) override { return E_NOTIMPL; }
+        STDMETHODIMP GetDefaultColorKey(COLORKEY*) override { return E_NOTIMPL; }
+        STDMETHODIMP GetColorKey(COLORKEY*) override { return E_NOTIMPL; }
+        STDMETHODIMP SetColorKey(COLORKEY*) override { return E_NOTIMPL; }
+        STDMETHODIMP GetClipList(RECT*, RECT*, RGNDATA**) override { return E_NOTIMPL; }
+        STDMETHODIMP GetVideoPosition(RECT*, RECT*) override { return E_NOTIMPL; }
+        STDMETHODIMP Advise(IOverlayNotify*, DWORD) override { return E_NOTIMPL; }
+        STDMETHODIMP Unadvise() override { return E_NOTIMPL; }
+
+    private:
+        VideoRenderer* m_r;
+    };
+
     bool Connected() { return GetPin(0) && m_pInputPin->IsConnected(); }
     bool IsWindowShown() { return (GetWindowLongPtrA(m_hwnd, GWL_STYLE) & WS_VISIBLE) != 0; }
 
@@ -345,6 +556,57 @@ private:
         SetWindowPos(m_hwnd, nullptr, static_cast<int>(l), static_cast<int>(t), static_cast<int>(w),
                      static_cast<int>(h), SWP_NOZORDER | SWP_NOACTIVATE);
         return S_OK;
+    }
+
+    // The source (within the picture) or destination (within the window) rectangle; a default
+    // destination is the whole client area.
+    RECT RectLocked(bool dest) {
+        if (!dest) return m_source;
+        if (!m_defaultDest) return m_dest;
+        RECT client{};
+        GetClientRect(m_hwnd, &client);
+        return {0, 0, client.right, client.bottom};
+    }
+    HRESULT SetRect(bool dest, const long* left, const long* top, const long* width,
+                    const long* height) {
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        const RECT r = RectLocked(dest);
+        const long l = left ? *left : r.left, t = top ? *top : r.top;
+        const long w = width ? *width : r.right - r.left, h = height ? *height : r.bottom - r.top;
+        if (w <= 0 || h <= 0) return E_INVALIDARG;
+        if (!dest && (l < 0 || t < 0 || l + w > m_videoWidth || t + h > m_videoHeight))
+            return E_INVALIDARG;
+        (dest ? m_dest : m_source) = MakeRect(l, t, l + w, t + h);
+        (dest ? m_defaultDest : m_defaultSource) = false;
+        return S_OK;
+    }
+    HRESULT GetRect(bool dest, long* left, long* top, long* width, long* height) {
+        if (!left && !top && !width && !height) return E_POINTER;
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        const RECT r = RectLocked(dest);
+        if (left) *left = r.left;
+        if (top) *top = r.top;
+        if (width) *width = r.right - r.left;
+        if (height) *height = r.bottom - r.top;
+        return S_OK;
+    }
+    HRESULT DefaultRect(bool dest) {
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        if (dest)
+            m_defaultDest = true;
+        else {
+            m_source = MakeRect(0, 0, m_videoWidth, m_videoHeight);
+            m_defaultSource = true;
+        }
+        return S_OK;
+    }
+    HRESULT IsDefault(bool dest) {
+        if (!Connected()) return VFW_E_NOT_CONNECTED;
+        std::lock_guard<std::mutex> lock(m_settingsMutex);
+        return (dest ? m_defaultDest : m_defaultSource) ? S_OK : S_FALSE;
     }
 
     HRESULT IdealSize(long* w, long* h) {
@@ -435,10 +697,16 @@ private:
             if (!m_frame.empty() && rc.right > 0 && rc.bottom > 0) {
                 BITMAPINFO bmi{};
                 bmi.bmiHeader = m_header;
+                const BYTE* bits = m_frame.data();
+                if (m_header.biBitCount < 24) {
+                    bmi.bmiHeader.biBitCount = 32;
+                    bmi.bmiHeader.biCompression = BI_RGB;
+                    bits = m_drawn.data();
+                }
                 SetStretchBltMode(dc, COLORONCOLOR);
                 drawn = StretchDIBits(dc, 0, 0, rc.right, rc.bottom, 0, 0, m_header.biWidth,
-                                      std::abs(m_header.biHeight), m_frame.data(), &bmi,
-                                      DIB_RGB_COLORS, SRCCOPY) != 0;
+                                      std::abs(m_header.biHeight), bits, &bmi, DIB_RGB_COLORS,
+                                      SRCCOPY) != 0;
             }
         }
         // Nothing to show yet: black, as a video window is before its first picture.
@@ -446,6 +714,7 @@ private:
         EndPaint(hwnd, &ps);
     }
 
+    Overlay m_overlay{this};
     std::thread m_thread;
     std::mutex m_readyMutex;
     std::condition_variable m_readyCv;
@@ -456,7 +725,12 @@ private:
     // The latest picture; held only for copying in and for painting, never across a message.
     std::mutex m_frameMutex;
     BITMAPINFOHEADER m_header{};
+    TRUECOLORINFO m_colours{};  // the palette or colour masks of the agreed type
+    bool m_hasColours = false;
     std::vector<BYTE> m_frame;
+    // An 8-bit or 16-bit picture as 32-bit RGB. Only the streaming thread writes it, so it draws
+    // from it without the lock.
+    std::vector<BYTE> m_drawn;
 
     // Orders the IVideoWindow calls that move the window; the window thread never takes it.
     std::mutex m_callMutex;
@@ -470,6 +744,11 @@ private:
     long m_left = 0, m_top = 0, m_width = 0, m_height = 0;
     bool m_placed = false;
     long m_videoWidth = 0, m_videoHeight = 0;
+    REFERENCE_TIME m_frameTime = 0;
+    long m_bitRate = 0, m_bitErrorRate = 0;
+    RECT m_source{};  // left, top, right, bottom of the part of the picture shown
+    RECT m_dest{};    // where in the window; empty means the whole client area
+    bool m_defaultSource = true, m_defaultDest = true;
     OAHWND m_owner = 0;
     OAHWND m_drain = 0;
     long m_borderColor = 0;
@@ -479,5 +758,9 @@ private:
 }  // namespace
 
 LUMACAP_REGISTER_CLASS(CLSID_VideoRenderer, "Video Renderer", CreateComInstance<VideoRenderer>);
+// Installed in the legacy filter category, where the mapper finds it.
+static const BuiltinFilter s_videoRenderer(CLSID_VideoRenderer, L"Video Renderer", MERIT_PREFERRED,
+                                           {{REG_PINFLAG_B_RENDERER,
+                                             {{MEDIATYPE_Video, GUID_NULL}}}});
 
 }  // namespace lumacap::dshow

@@ -10,6 +10,8 @@ STDMETHODIMP LiveSourceFilter::NonDelegatingQueryInterface(REFIID riid, void** p
     if (!ppv) return E_POINTER;
     if (riid == IID_IAMFilterMiscFlags)
         return GetInterface(static_cast<IAMFilterMiscFlags*>(this), ppv);
+    if (riid == IID_IPersistPropertyBag)
+        return GetInterface(static_cast<IPersistPropertyBag*>(this), ppv);
     return CSource::NonDelegatingQueryInterface(riid, ppv);
 }
 

@@ -39,18 +39,34 @@ uint32_t StampCheck(uint32_t n) {
     return (n ^ (n >> 6) ^ (n >> 12) ^ (n >> 18) ^ 0x2A) & 63;
 }
 
+bool FrameRenderer::CanDraw(AVPixelFormat format) {
+    switch (format) {
+        case AV_PIX_FMT_BGR24:
+        case AV_PIX_FMT_BGRA:
+        case AV_PIX_FMT_YUYV422:
+        case AV_PIX_FMT_UYVY422:
+        case AV_PIX_FMT_YUV420P:
+        case AV_PIX_FMT_NV12:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool FrameRenderer::Matches(AVPixelFormat format, bool mjpeg, int width, int height,
-                            const PatternAdjust& adjust) const {
+                            const PatternAdjust& adjust, bool bottomUp) const {
     return m_mjpeg == mjpeg && (mjpeg || m_format == format) && m_width == width &&
-           m_height == height && m_adjust == adjust && !m_base.empty();
+           m_height == height && m_bottomUp == bottomUp && m_adjust == adjust && !m_base.empty();
 }
 
 bool FrameRenderer::Configure(AVPixelFormat format, bool mjpeg, int width, int height,
-                              const PatternAdjust& adjust) {
+                              const PatternAdjust& adjust, bool bottomUp) {
     codecs::InitFfmpeg();
     if (width <= 0 || height <= 0) return false;
+    if (!mjpeg && !CanDraw(format)) return false;
     const bool sizeChanged = width != m_width || height != m_height || mjpeg != m_mjpeg;
     m_mjpeg = mjpeg;
+    m_bottomUp = bottomUp;
     m_format = mjpeg ? AV_PIX_FMT_YUVJ422P : format;
     m_width = width;
     m_height = height;
@@ -80,7 +96,7 @@ bool FrameRenderer::Configure(AVPixelFormat format, bool mjpeg, int width, int h
     m_base.assign(codecs::BufferSize(m_format, width, height), 0);
     uint8_t* dst[4];
     int dstStride[4];
-    if (!codecs::DescribeBuffer(m_format, width, height, true, m_base.data(), dst, dstStride))
+    if (!codecs::DescribeBuffer(m_format, width, height, m_bottomUp, m_base.data(), dst, dstStride))
         return false;
     const uint8_t* src[4] = {rgb.data(), nullptr, nullptr, nullptr};
     const int srcStride[4] = {rgbStride, 0, 0, 0};
@@ -116,25 +132,53 @@ void FrameRenderer::DrawRect(uint8_t* const planes[4], const int strides[4], int
     y1 = std::clamp(y1, 0, m_height);
     if (x0 >= x1 || y0 >= y1) return;
     switch (m_format) {
-        case AV_PIX_FMT_BGR24: {
-            const uint8_t v = white ? 255 : 0;
-            for (int y = y0; y < y1; ++y)
-                std::memset(planes[0] + static_cast<ptrdiff_t>(y) * strides[0] + x0 * 3, v,
-                            (x1 - x0) * 3);
+        case AV_PIX_FMT_BGR24:
+        case AV_PIX_FMT_BGRA: {
+            const int bytes = m_format == AV_PIX_FMT_BGR24 ? 3 : 4;
+            for (int y = y0; y < y1; ++y) {
+                uint8_t* p = planes[0] + static_cast<ptrdiff_t>(y) * strides[0] + x0 * bytes;
+                std::memset(p, white ? 255 : 0, static_cast<size_t>((x1 - x0) * bytes));
+                if (bytes == 4)
+                    for (int x = x0; x < x1; ++x) p[(x - x0) * 4 + 3] = 255;
+            }
             break;
         }
-        case AV_PIX_FMT_YUYV422: {
+        case AV_PIX_FMT_YUYV422:
+        case AV_PIX_FMT_UYVY422: {
+            // Two pixels share one pair of chroma samples: luma at bytes 0 and 2 (YUYV) or 1 and
+            // 3 (UYVY).
             const uint8_t luma = white ? 235 : 16;
+            const int l = m_format == AV_PIX_FMT_YUYV422 ? 0 : 1;
             const int px0 = x0 & ~1;
             const int px1 = std::min((x1 + 1) & ~1, m_width & ~1);
             for (int y = y0; y < y1; ++y) {
                 uint8_t* row = planes[0] + static_cast<ptrdiff_t>(y) * strides[0];
                 for (int x = px0; x < px1; x += 2) {
                     uint8_t* p = row + x * 2;
-                    p[0] = luma;
-                    p[1] = 128;
-                    p[2] = luma;
-                    p[3] = 128;
+                    p[l] = luma;
+                    p[1 - l] = 128;
+                    p[l + 2] = luma;
+                    p[3 - l] = 128;
+                }
+            }
+            break;
+        }
+        case AV_PIX_FMT_YUV420P:
+        case AV_PIX_FMT_NV12: {
+            // Chroma at half resolution both ways: separate planes, or one of U and V pairs.
+            const uint8_t luma = white ? 235 : 16;
+            for (int y = y0; y < y1; ++y)
+                std::memset(planes[0] + static_cast<ptrdiff_t>(y) * strides[0] + x0, luma,
+                            static_cast<size_t>(x1 - x0));
+            const int cx0 = x0 / 2, cx1 = (x1 + 1) / 2;
+            for (int y = y0 / 2; y < (y1 + 1) / 2; ++y) {
+                if (m_format == AV_PIX_FMT_NV12) {
+                    std::memset(planes[1] + static_cast<ptrdiff_t>(y) * strides[1] + cx0 * 2, 128,
+                                static_cast<size_t>((cx1 - cx0) * 2));
+                } else {
+                    for (int p = 1; p <= 2; ++p)
+                        std::memset(planes[p] + static_cast<ptrdiff_t>(y) * strides[p] + cx0, 128,
+                                    static_cast<size_t>(cx1 - cx0));
                 }
             }
             break;
@@ -187,7 +231,7 @@ long FrameRenderer::Render(long frameNumber, uint8_t* dst, long capacity) {
         std::memcpy(dst, m_base.data(), m_base.size());
         uint8_t* planes[4];
         int strides[4];
-        codecs::DescribeBuffer(m_format, m_width, m_height, true, dst, planes, strides);
+        codecs::DescribeBuffer(m_format, m_width, m_height, m_bottomUp, dst, planes, strides);
         Stamp(planes, strides, frameNumber);
         return static_cast<long>(m_base.size());
     }

@@ -28,12 +28,15 @@ void BarColor(int bar, uint8_t* b, uint8_t* g, uint8_t* r);
 
 class FrameRenderer {
 public:
-    // `format` is the device's delivery format: AV_PIX_FMT_BGR24 (bottom-up DIB rows),
-    // AV_PIX_FMT_YUYV422, or AV_PIX_FMT_NONE with `mjpeg` for compressed pictures.
+    // Whether pictures can be drawn in `format` (a delivery format other than MJPEG).
+    static bool CanDraw(AVPixelFormat format);
+    // `format` is the device's delivery format (one CanDraw accepts), or AV_PIX_FMT_NONE with
+    // `mjpeg` for compressed pictures. `bottomUp` orders RGB rows as DIBs do; YUV rows always run
+    // from the top.
     bool Configure(AVPixelFormat format, bool mjpeg, int width, int height,
-                   const PatternAdjust& adjust);
+                   const PatternAdjust& adjust, bool bottomUp = true);
     bool Matches(AVPixelFormat format, bool mjpeg, int width, int height,
-                 const PatternAdjust& adjust) const;
+                 const PatternAdjust& adjust, bool bottomUp = true) const;
     // Writes frame `frameNumber` into `dst`; answers the bytes written, or -1.
     long Render(long frameNumber, uint8_t* dst, long capacity);
     // The largest picture Render can write.
@@ -46,6 +49,7 @@ private:
 
     AVPixelFormat m_format = AV_PIX_FMT_NONE;  // the format drawn into (YUVJ422P for MJPEG)
     bool m_mjpeg = false;
+    bool m_bottomUp = true;
     int m_width = 0;
     int m_height = 0;
     PatternAdjust m_adjust;

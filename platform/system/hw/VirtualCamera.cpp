@@ -212,7 +212,13 @@ int VirtualCameraPin::FindCapability(const AM_MEDIA_TYPE& mt) const {
         const sim::VideoCapability& cap = m_config.capabilities[i];
         if (SubtypeOfName(cap.subtype) != mt.subtype) continue;
         if (cap.videoInfo2 != (mt.formattype == FORMAT_VideoInfo2)) continue;
-        if (header->biWidth != cap.width || std::abs(header->biHeight) != cap.height) continue;
+        // For RGB the sign of the height is the row order, part of the format: a top-down
+        // capability matches only top-down types. YUV rows are always top-down, whatever sign a
+        // type carries.
+        const bool rgb = mt.subtype == MEDIASUBTYPE_RGB24 || mt.subtype == MEDIASUBTYPE_RGB32;
+        const bool heightMatches = rgb ? header->biHeight == cap.height
+                                       : std::abs(header->biHeight) == std::abs(cap.height);
+        if (header->biWidth != cap.width || !heightMatches) continue;
         return static_cast<int>(i);
     }
     return -1;
@@ -269,7 +275,7 @@ bool VirtualCameraPin::PrepareRenderer() {
     if (!header) return false;
     const bool mjpeg = m_mt.subtype == MEDIASUBTYPE_MJPG;
     const AVPixelFormat format = codecs::PixelFormatOfSubtype(m_mt.subtype);
-    if (!mjpeg && format != AV_PIX_FMT_BGR24 && format != AV_PIX_FMT_YUYV422) return false;
+    if (!mjpeg && !FrameRenderer::CanDraw(format)) return false;
     PatternAdjust adjust;
     long flags = 0;
     long value = 0;
@@ -285,9 +291,11 @@ bool VirtualCameraPin::PrepareRenderer() {
     m_controlsVersion = m_device->ControlsVersion();
     const int width = header->biWidth;
     const int height = std::abs(header->biHeight);
-    if (m_renderer.Matches(format, mjpeg, width, height, adjust)) return true;
+    // RGB rows run bottom-up unless the height is negative.
+    const bool bottomUp = header->biHeight > 0;
+    if (m_renderer.Matches(format, mjpeg, width, height, adjust, bottomUp)) return true;
     m_replay.clear();
-    return m_renderer.Configure(format, mjpeg, width, height, adjust);
+    return m_renderer.Configure(format, mjpeg, width, height, adjust, bottomUp);
 }
 
 HRESULT VirtualCameraPin::OnThreadCreate() {
@@ -473,7 +481,7 @@ STDMETHODIMP VirtualCameraPin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, B
     if (!*ppmt) return E_OUTOFMEMORY;
     VIDEO_STREAM_CONFIG_CAPS caps{};
     caps.guid = cap.videoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo;
-    caps.InputSize = {static_cast<LONG>(cap.width), static_cast<LONG>(cap.height)};
+    caps.InputSize = {static_cast<LONG>(cap.width), static_cast<LONG>(std::abs(cap.height))};
     caps.MinCroppingSize = caps.InputSize;
     caps.MaxCroppingSize = caps.InputSize;
     caps.CropGranularityX = caps.CropGranularityY = 1;

@@ -147,7 +147,10 @@ bool CapabilityMediaType(const sim::VideoCapability& cap, AM_MEDIA_TYPE* mt) {
         bih.biBitCount = 32;
         bih.biCompression = BI_RGB;
     } else {
-        bih.biBitCount = (subtype == MEDIASUBTYPE_MJPG) ? 24 : 16;
+        // 4:2:0 formats carry 12 bits a pixel, packed 4:2:2 ones 16.
+        const bool yuv420 = subtype == MEDIASUBTYPE_NV12 || subtype == MEDIASUBTYPE_I420 ||
+                            subtype == MEDIASUBTYPE_IYUV;
+        bih.biBitCount = subtype == MEDIASUBTYPE_MJPG ? 24 : yuv420 ? 12 : 16;
         bih.biCompression = subtype.Data1;
     }
     if (subtype == MEDIASUBTYPE_MJPG)

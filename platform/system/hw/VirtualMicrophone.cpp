@@ -202,12 +202,14 @@ public:
     HRESULT OnThreadCreate() override {
         m_samplesDelivered = 0;
         m_phase = 0;
+        m_started = false;
         return WaveOf(m_mt) ? S_OK : E_UNEXPECTED;
     }
     HRESULT Run(REFERENCE_TIME) override {
+        // The streaming thread picks the new start up itself, so its counts stay its own.
+        m_resumedAt = Clock::now().time_since_epoch().count();
+        m_resumePending = true;
         m_running = true;
-        m_start = Clock::now();
-        m_samplesAtStart = m_samplesDelivered;
         return CSourceStream::Run();
     }
     HRESULT Active() override {
@@ -260,8 +262,9 @@ public:
                 WaitForRequest(50);
                 continue;
             }
-            // A buffer is ready when the clock has reached its last sample.
             const long frames = m_bufferBytes / wfx->nBlockAlign;
+            if (m_resumePending.exchange(false)) Resume(frames, wfx->nSamplesPerSec);
+            // A buffer is ready when the clock has reached its last sample.
             const int64_t due =
                 (m_samplesDelivered - m_samplesAtStart + frames) * 1000000LL / wfx->nSamplesPerSec;
             const auto dueAt = m_start + std::chrono::microseconds(due);
@@ -285,10 +288,33 @@ public:
         }
     }
 
-    void SetRunning(bool running) { m_running = running; }
+    void SetRunning(bool running) {
+        if (!running && m_running) m_pausedAt = Clock::now().time_since_epoch().count();
+        m_running = running;
+    }
     void SetLost() { m_lost = true; }
 
 private:
+    // Starts counting time again after a pause (or for the first time). The buffer that was
+    // filling when the graph paused keeps what it had captured, as a driver's buffer does, and
+    // fills up from there: a pause drops no sound, so sound stays level with a picture that is
+    // paused for exactly as long.
+    void Resume(long frames, DWORD rate) {
+        const Clock::time_point resumedAt{Clock::duration(m_resumedAt.load())};
+        int64_t partial = 0;
+        if (m_started) {
+            const Clock::time_point pausedAt{Clock::duration(m_pausedAt.load())};
+            const int64_t captured =
+                std::chrono::duration_cast<std::chrono::microseconds>(pausedAt - m_start).count() *
+                rate / 1000000;
+            partial = std::clamp<int64_t>(captured - (m_samplesDelivered - m_samplesAtStart), 0,
+                                          std::max<long>(frames - 1, 0));
+        }
+        m_start = resumedAt;
+        m_samplesAtStart = m_samplesDelivered + partial;
+        m_started = true;
+    }
+
     int FindFormat(const AM_MEDIA_TYPE& mt) const {
         const WAVEFORMATEX* wfx = WaveOf(mt);
         if (!wfx || mt.majortype != MEDIATYPE_Audio || wfx->wFormatTag != WAVE_FORMAT_PCM)
@@ -311,7 +337,13 @@ private:
     int64_t m_samplesDelivered = 0;
     int64_t m_samplesAtStart = 0;
     double m_phase = 0;
+    // Streaming thread only: when counting started, and whether it has since the thread began.
     Clock::time_point m_start;
+    bool m_started = false;
+    // Set by the graph's thread when it pauses and runs the filter (clock counts).
+    std::atomic<Clock::rep> m_pausedAt{0};
+    std::atomic<Clock::rep> m_resumedAt{0};
+    std::atomic<bool> m_resumePending{false};
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_lost{false};
 };

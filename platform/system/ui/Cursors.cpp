@@ -7,21 +7,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/system/ui/Cursors.h"
 #include "platform/system/ui/Gdi.h"
 #include "platform/system/ui/User.h"
 
 namespace lumacap::ui {
 namespace {
 
-struct Cursor {
-    int width = 0;
-    int height = 0;
-    POINT hotspot{0, 0};
-    bool monochrome = true;
-    bool shared = false;          // loaded: lives as long as the process
-    std::vector<uint32_t> mask;   // AND: 0xFFFFFF keeps the screen, 0 clears it
-    std::vector<uint32_t> color;  // XOR
-};
+using Cursor = CursorImage;
 
 class CursorTable {
 public:
@@ -50,46 +43,6 @@ public:
     std::map<std::pair<HMODULE, WORD>, HCURSOR> loaded;
     uintptr_t next = 0x20000000;
 };
-
-// The arrow: 'B' black, 'W' white, '.' transparent; hot spot at the tip (0, 0).
-const char* const kArrow[] = {
-    "B...........",  //
-    "BB..........",  //
-    "BWB.........",  //
-    "BWWB........",  //
-    "BWWWB.......",  //
-    "BWWWWB......",  //
-    "BWWWWWB.....",  //
-    "BWWWWWWB....",  //
-    "BWWWWWWWB...",  //
-    "BWWWWWWWWB..",  //
-    "BWWWWWWWWWB.",  //
-    "BWWWWWWBBBBB",  //
-    "BWWWBWWB....",  //
-    "BWWBBWWB....",  //
-    "BWB..BWWB...",  //
-    "BB...BWWB...",  //
-    "B.....BWWB..",  //
-    "......BWWB..",  //
-    ".......BB...",  //
-};
-
-std::shared_ptr<Cursor> MakeArrow() {
-    auto c = std::make_shared<Cursor>();
-    c->width = c->height = 32;
-    c->shared = true;
-    c->mask.assign(32 * 32, 0xFFFFFF);
-    c->color.assign(32 * 32, 0);
-    for (int y = 0; y < static_cast<int>(sizeof(kArrow) / sizeof(kArrow[0])); ++y) {
-        for (int x = 0; kArrow[y][x]; ++x) {
-            const char ch = kArrow[y][x];
-            if (ch == '.') continue;
-            c->mask[static_cast<size_t>(y) * 32 + x] = 0;
-            c->color[static_cast<size_t>(y) * 32 + x] = ch == 'W' ? 0xFFFFFF : 0;
-        }
-    }
-    return c;
-}
 
 uint16_t Word(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -166,8 +119,32 @@ void SetLastErrorCursor() {
 
 }  // namespace
 
+std::shared_ptr<const CursorImage> FindCursor(HCURSOR cursor) {
+    return CursorTable::Get().Find(cursor);
+}
+
+namespace {
+// The system's cursors, made once each when first asked for.
+HCURSOR SystemCursor(int id) {
+    CursorTable& t = CursorTable::Get();
+    {
+        std::lock_guard<std::mutex> lock(t.mutex);
+        auto it = t.loaded.find({nullptr, static_cast<WORD>(id)});
+        if (it != t.loaded.end()) return it->second;
+    }
+    auto image = DrawSystemCursor(id);
+    if (!image) return nullptr;
+    std::lock_guard<std::mutex> lock(t.mutex);
+    auto it = t.loaded.find({nullptr, static_cast<WORD>(id)});
+    if (it != t.loaded.end()) return it->second;
+    HCURSOR h = t.AddL(std::move(image));
+    t.loaded[{nullptr, static_cast<WORD>(id)}] = h;
+    return h;
+}
+}  // namespace
+
 HCURSOR SystemArrowCursor() {
-    static HCURSOR arrow = CursorTable::Get().Add(MakeArrow());
+    static HCURSOR arrow = SystemCursor(32512);
     return arrow;
 }
 
@@ -182,7 +159,7 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
     }
     const WORD id = static_cast<WORD>(reinterpret_cast<uintptr_t>(lpCursorName));
     if (!hInstance) {
-        if (lpCursorName == IDC_ARROW) return SystemArrowCursor();
+        if (HCURSOR system = SystemCursor(id)) return system;
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return nullptr;
     }

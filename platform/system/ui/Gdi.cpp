@@ -152,7 +152,33 @@ HDC CreateWindowDC(HWND hwnd, std::shared_ptr<Surface> surface, const RECT& clip
 bool ReleaseWindowDC(HDC hdc) {
     auto dc = LookupDC(hdc);
     if (!dc || dc->dcKind == DcKind::Memory) return false;
+    if (dc->surface && !dc->outsideRegion.empty()) {
+        std::lock_guard<std::mutex> lock(dc->surface->Mutex());
+        for (const auto& [r, pixels] : dc->outsideRegion) {
+            const size_t w = static_cast<size_t>(r.right - r.left);
+            for (LONG y = r.top; y < r.bottom; ++y)
+                std::memcpy(dc->surface->Row(y) + r.left, &pixels[(y - r.top) * w], w * 4);
+        }
+    }
     return GdiTable::Get().Remove(reinterpret_cast<HGDIOBJ>(hdc));
+}
+
+void LimitToRegion(HDC hdc, const std::vector<RECT>& region) {
+    auto dc = LookupDC(hdc);
+    if (!dc || !dc->surface) return;
+    // Whatever the paint does outside the region is undone at EndPaint: the pixels there are
+    // kept now and put back then.
+    Region outside;
+    outside.Add(Intersect(dc->baseClip, SurfaceBounds(dc->surface)));
+    for (const RECT& r : region) outside.Subtract(r);
+    std::lock_guard<std::mutex> lock(dc->surface->Mutex());
+    for (const RECT& r : outside.Rects()) {
+        const size_t w = static_cast<size_t>(r.right - r.left);
+        std::vector<uint32_t> pixels(w * static_cast<size_t>(r.bottom - r.top));
+        for (LONG y = r.top; y < r.bottom; ++y)
+            std::memcpy(&pixels[(y - r.top) * w], dc->surface->Row(y) + r.left, w * 4);
+        dc->outsideRegion.emplace_back(r, std::move(pixels));
+    }
 }
 
 HBITMAP CreateBitmapForSurface(std::shared_ptr<Surface> surface) {

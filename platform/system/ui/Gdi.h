@@ -5,6 +5,8 @@
 #pragma once
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <windows.h>
 
@@ -65,6 +67,9 @@ struct DeviceContext final : GdiObject {
     POINT curPos{0, 0};
     RECT baseClip{0, 0, 0, 0};  // device coordinates: the surface or the paint area
     RECT clip{0, 0, 0, 0};      // baseClip narrowed by IntersectClipRect
+    // Paint contexts of an invalid region that is not one rectangle: the pixels of the paint
+    // area outside the region, put back when the context is released.
+    std::vector<std::pair<RECT, std::vector<uint32_t>>> outsideRegion;
 
     // Logical to device coordinates.
     int DevX(int x) const { return x - windowOrg.x + viewportOrg.x; }
@@ -90,6 +95,8 @@ inline std::shared_ptr<DeviceContext> LookupDC(HDC hdc) {
 HDC CreateWindowDC(HWND hwnd, std::shared_ptr<Surface> surface, const RECT& clip,
                    bool fromBeginPaint);
 bool ReleaseWindowDC(HDC hdc);
+// Confines what a paint context changes to the rectangles of `region` (device coordinates).
+void LimitToRegion(HDC hdc, const std::vector<RECT>& region);
 
 // A bitmap wrapping `surface`.
 HBITMAP CreateBitmapForSurface(std::shared_ptr<Surface> surface);

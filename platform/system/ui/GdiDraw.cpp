@@ -173,6 +173,9 @@ struct SourcePixels {
     std::shared_ptr<Surface> surface;
     uint32_t* data = nullptr;
     size_t size = 0;
+    // Whether kNoPixel marks pixels outside the source. A read of the screen has none: every
+    // pixel is one, whatever its pad byte holds (a real display leaves it as clients drew it).
+    bool sentinels = true;
     uint32_t& operator[](size_t i) { return data[i]; }
     uint32_t* begin() { return data; }
     uint32_t* end() { return data + size; }
@@ -192,6 +195,7 @@ SourcePixels ReadSource(const DeviceContext& src, const RECT& r, bool* mono) {
         if (out.surface && out.surface->Stride() == static_cast<ptrdiff_t>(w) * 4) {
             out.data = out.surface->Row(0);
             out.size = count;
+            out.sentinels = false;
             return out;
         }
         out.surface.reset();
@@ -210,6 +214,21 @@ SourcePixels ReadSource(const DeviceContext& src, const RECT& r, bool* mono) {
                         src.surface->Row(y) + c.left, static_cast<size_t>(c.right - c.left) * 4);
     }
     return out;
+}
+
+// Copies pixels without their pad bytes, four at a time (the compiler's vector extension works
+// wherever the compiler does).
+void CopyPixels(uint32_t* out, const uint32_t* in, size_t n) {
+    typedef uint32_t Lanes __attribute__((vector_size(16)));
+    const Lanes mask = {0x00FFFFFFu, 0x00FFFFFFu, 0x00FFFFFFu, 0x00FFFFFFu};
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Lanes v;
+        std::memcpy(&v, in + i, sizeof(v));
+        v &= mask;
+        std::memcpy(out + i, &v, sizeof(v));
+    }
+    for (; i < n; ++i) out[i] = in[i] & 0x00FFFFFFu;
 }
 
 // Ternary raster operations with a source (the pattern ones use the brush colour).
@@ -274,11 +293,12 @@ inline uint32_t ApplyRop(DWORD rop, uint32_t s, uint32_t d, uint32_t pat) {
     }
 }
 
-// Writes `src` (rows of `r`'s width, kNoPixel skipped) onto the context's surface at device
-// rectangle `r`, clipped, through `rop`. Monochrome sources use the destination's text and
-// background colours; monochrome destinations take white where the source shows `srcBk`.
+// Writes `src` (rows of `r`'s width, kNoPixel skipped when `sentinels`) onto the context's surface
+// at device rectangle `r`, clipped, through `rop`. Monochrome sources use the destination's text
+// and background colours; monochrome destinations take white where the source shows `srcBk`.
+// Source pad bytes never reach the destination.
 void Transfer(DeviceContext& dst, const RECT& r, const uint32_t* src, bool srcMono, COLORREF srcBk,
-              DWORD rop) {
+              DWORD rop, bool sentinels = true) {
     if (!dst.surface) return;
     Surface& s = *dst.surface;
     const RECT c = Intersect(Intersect(r, dst.clip), RECT{0, 0, s.Width(), s.Height()});
@@ -291,6 +311,21 @@ void Transfer(DeviceContext& dst, const RECT& r, const uint32_t* src, bool srcMo
     const uint32_t srcBkPx = PixelFromColor(srcBk);
     const int w = r.right - r.left;
     std::lock_guard<std::mutex> lock(s.Mutex());
+    if (src && (rop & 0x00FFFFFF) == SRCCOPY && !srcMono && !s.Monochrome()) {
+        // The common copy, in a loop the compiler turns into vector instructions.
+        for (LONG y = c.top; y < c.bottom; ++y) {
+            uint32_t* row = s.Row(y) + c.left;
+            const uint32_t* in = src + static_cast<size_t>(y - r.top) * w + (c.left - r.left);
+            const LONG n = c.right - c.left;
+            if (sentinels) {
+                for (LONG x = 0; x < n; ++x)
+                    row[x] = in[x] == kNoPixel ? row[x] : (in[x] & 0x00FFFFFFu);
+            } else {
+                CopyPixels(row, in, static_cast<size_t>(n));
+            }
+        }
+        return;
+    }
     for (LONG y = c.top; y < c.bottom; ++y) {
         uint32_t* row = s.Row(y);
         const uint32_t* in = src ? src + static_cast<size_t>(y - r.top) * w : nullptr;
@@ -298,7 +333,7 @@ void Transfer(DeviceContext& dst, const RECT& r, const uint32_t* src, bool srcMo
             uint32_t sp = 0;
             if (in) {
                 sp = in[x - r.left];
-                if (sp == kNoPixel) continue;
+                if (sentinels && sp == kNoPixel) continue;
                 if (srcMono && !s.Monochrome())
                     sp = sp ? bg : fg;
                 else if (!srcMono && s.Monochrome())
@@ -359,7 +394,7 @@ bool StretchInto(DeviceContext& dc, const PixelView& src, RECT srcRect, RECT dst
     job.filter = filter;
     job.widenForReduction = filter != ResampleFilter::Nearest;
     if (!Resample(job)) return false;
-    Transfer(dc, clip, out.data(), srcMono, srcBk, rop);
+    Transfer(dc, clip, out.data(), srcMono, srcBk, rop, false);
     return true;
 }
 
@@ -466,7 +501,7 @@ COLORREF WINAPI GetPixel(HDC hdc, int x, int y) {
     if (!PtInRect(&dc->clip, d)) return CLR_INVALID;
     bool mono;
     SourcePixels px = ReadSource(*dc, RECT{d.x, d.y, d.x + 1, d.y + 1}, &mono);
-    return !px.data || px[0] == kNoPixel ? CLR_INVALID : ColorFromPixel(px[0]);
+    return !px.data || (px.sentinels && px[0] == kNoPixel) ? CLR_INVALID : ColorFromPixel(px[0]);
 }
 
 BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT lppt) {
@@ -590,7 +625,7 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    Transfer(*dc, visible, pixels.data, mono, src->bkColor, rop);
+    Transfer(*dc, visible, pixels.data, mono, src->bkColor, rop, pixels.sentinels);
     return TRUE;
 }
 
@@ -612,8 +647,9 @@ BOOL WINAPI StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, 
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    for (uint32_t& p : pixels)
-        if (p == kNoPixel) p = 0;
+    if (pixels.sentinels)
+        for (uint32_t& p : pixels)
+            if (p == kNoPixel) p = 0;
     const int w = sn.right - sn.left, h = sn.bottom - sn.top;
     const PixelView view{reinterpret_cast<uint8_t*>(pixels.data), static_cast<ptrdiff_t>(w) * 4, w,
                          h, 32};

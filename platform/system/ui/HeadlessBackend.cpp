@@ -69,18 +69,24 @@ class HeadlessBackend final : public DisplayBackend {
 public:
     const char* Name() const override { return "headless"; }
 
-    void Compose(const Scene& scene, const RECT& area, Surface& out) override {
-        const RECT everything{area.left, area.top, area.right, area.bottom};
-        Fill(out, area, everything, 0);
-        if (scene.desktop) Blit(out, area, *scene.desktop, POINT{0, 0}, everything);
-        for (const SceneWindow& w : scene.windows) DrawWindow(out, area, w, everything);
+    std::shared_ptr<Surface> ReadScreen(const Scene& scene, const RECT& area) override {
+        auto out = Surface::Create(area.right - area.left, area.bottom - area.top);
+        if (out) ComposeScene(scene, area, *out);
+        return out;
     }
 };
 
 }  // namespace
 
-std::unique_ptr<DisplayBackend> CreateHeadlessBackend() {
-    return std::make_unique<HeadlessBackend>();
+void ComposeScene(const Scene& scene, const RECT& area, Surface& out) {
+    const RECT everything{area.left, area.top, area.right, area.bottom};
+    Fill(out, area, everything, 0);
+    if (scene.desktop) Blit(out, area, *scene.desktop, POINT{0, 0}, everything);
+    for (const SceneWindow& w : scene.windows) DrawWindow(out, area, w, everything);
+}
+
+std::shared_ptr<DisplayBackend> CreateHeadlessBackend() {
+    return std::make_shared<HeadlessBackend>();
 }
 
 }  // namespace lumacap::ui

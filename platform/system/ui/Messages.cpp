@@ -1,5 +1,5 @@
-// Message queues: posting, sending across threads, retrieval in the system's order, dispatch, and
-// painting (invalidation, coalesced WM_PAINT, BeginPaint/EndPaint, window contexts).
+// Message queues: posting, sending across threads, retrieval in the system's order, dispatch,
+// and waiting for messages together with kernel objects.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -7,8 +7,11 @@
 #include <mutex>
 #include <string>
 
-#include "platform/system/ui/Gdi.h"
+#include "platform/system/ui/Input.h"
 #include "platform/system/ui/User.h"
+#include "platform/system/ui/UserInternal.h"
+#include "platform/system/win/Clock.h"
+#include "platform/system/win/KernelObject.h"
 
 #ifndef ERROR_INVALID_THREAD_ID
 #define ERROR_INVALID_THREAD_ID 1444L
@@ -36,15 +39,22 @@ bool Matches(UserState& u, const MSG& m, HWND filter, UINT lo, UINT hi) {
     return InRange(m.message, lo, hi);
 }
 
-bool IsMouseMessage(UINT m) {
-    return (m >= WM_MOUSEFIRST && m <= WM_MOUSELAST) ||
-           (m >= WM_NCMOUSEMOVE && m <= WM_NCLBUTTONUP);
+bool IsMouseInput(const InputMessage& im) {
+    return im.clientMessage != 0;
 }
 
-// Answers the sends other threads are waiting on. Called with the lock held; drops it around each
-// call into a window procedure.
+// Answers the sends other threads are waiting on and runs the work the display handed to this
+// thread. Called with the lock held; drops it around each call into a window procedure.
 void HandleIncomingSendsL(UserState& u, ThreadQueue& q, std::unique_lock<std::mutex>& lk) {
-    while (!q.sent.empty()) {
+    while (!q.sent.empty() || !q.tasks.empty()) {
+        if (!q.tasks.empty()) {
+            std::function<void()> task = std::move(q.tasks.front());
+            q.tasks.pop_front();
+            lk.unlock();
+            task();
+            lk.lock();
+            continue;
+        }
         std::shared_ptr<SentMessage> sm = q.sent.front();
         q.sent.pop_front();
         Window* w = u.FindL(sm->hwnd);
@@ -72,35 +82,68 @@ HWND PaintableL(UserState& u, ThreadQueue& q, HWND filter) {
     return nullptr;
 }
 
+bool AnythingL(UserState& u, ThreadQueue& q) {
+    MSG timer;
+    return !q.posted.empty() || !q.input.empty() || q.quit || PaintableL(u, q, nullptr) ||
+           TimerDueL(u, q, nullptr, &timer, false);
+}
+
+// Waits on the queue's condition for at most `ms` (forever for a negative value). Timers are
+// due by the platform's clock: a manual clock moves without telling anyone, so with timers
+// waiting on it the queue looks again every few milliseconds.
+void WaitL(ThreadQueue& q, std::unique_lock<std::mutex>& lk, long ms) {
+    const long timer = NextTimerDelayL(q);
+    if (timer >= 0) {
+        const long step = win::ManualClockActive() ? 2 : timer;
+        ms = ms < 0 ? step : std::min(ms, step);
+    }
+    if (ms < 0) {
+        q.cv.wait(lk);
+    } else {
+        q.cv.wait_for(lk, std::chrono::milliseconds(ms));
+    }
+}
+
 enum class Fetch { Message, Quit, None };
 
 // The next message in the system's order: sent messages (handled here, never returned), posted
-// messages, input, WM_QUIT, then WM_PAINT for a window with something to paint (left in place until
-// the window validates itself).
+// messages, input, WM_QUIT, WM_PAINT for a window with something to paint (left in place until
+// the window validates itself), then WM_TIMER.
 Fetch FetchL(UserState& u, ThreadQueue& q, std::unique_lock<std::mutex>& lk, MSG* out, HWND filter,
              UINT lo, UINT hi, bool remove) {
-    HandleIncomingSendsL(u, q, lk);
-    for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
-        if (!Matches(u, *it, filter, lo, hi)) continue;
-        *out = *it;
-        if (remove) q.posted.erase(it);
-        q.lastMessageTime = out->time;
-        return Fetch::Message;
-    }
-    for (auto it = q.input.begin(); it != q.input.end(); ++it) {
-        if (!Matches(u, it->msg, filter, lo, hi)) continue;
-        const InputMessage im = *it;
-        if (remove) q.input.erase(it);
-        *out = im.msg;
-        q.lastMessageTime = out->time;
-        if (remove && IsMouseMessage(im.msg.message) && !u.capture && u.FindL(im.msg.hwnd)) {
-            // The window under the pointer chooses the cursor before it sees the mouse message.
-            lk.unlock();
-            SendMessageA(im.msg.hwnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(im.msg.hwnd),
-                         MAKELPARAM(im.hitTest, im.msg.message));
-            lk.lock();
+    q.wakeBits.store(0, std::memory_order_relaxed);
+    for (;;) {
+        HandleIncomingSendsL(u, q, lk);
+        for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
+            if (!Matches(u, *it, filter, lo, hi)) continue;
+            *out = *it;
+            if (remove) q.posted.erase(it);
+            q.lastMessageTime = out->time;
+            return Fetch::Message;
         }
-        return Fetch::Message;
+        bool retry = false;
+        for (auto it = q.input.begin(); it != q.input.end(); ++it) {
+            if (!Matches(u, it->msg, filter, lo, hi)) continue;
+            const InputMessage im = *it;
+            if (!remove) {
+                *out = im.msg;
+                return Fetch::Message;
+            }
+            q.input.erase(it);
+            q.lastMessageTime = im.msg.time;
+            if (IsMouseInput(im)) {
+                // Hit testing may call procedures, hand the message on, or eat it.
+                if (!TakeMouseMessage(u, q, lk, im, out)) {
+                    retry = true;
+                    break;
+                }
+            } else {
+                *out = im.msg;
+            }
+            TrackKeyState(q, *out, im.sideVk);
+            return Fetch::Message;
+        }
+        if (!retry) break;
     }
     if (q.quit && (!filter || filter == reinterpret_cast<HWND>(-1)) && InRange(WM_QUIT, lo, hi)) {
         *out =
@@ -114,11 +157,30 @@ Fetch FetchL(UserState& u, ThreadQueue& q, std::unique_lock<std::mutex>& lk, MSG
             return Fetch::Message;
         }
     }
+    if (InRange(WM_TIMER, lo, hi) && TimerDueL(u, q, filter, out, remove)) {
+        q.lastMessageTime = out->time;
+        return Fetch::Message;
+    }
     return Fetch::None;
 }
 
 bool BadFilter(HWND hWnd) {
     return hWnd && hWnd != reinterpret_cast<HWND>(-1) && !IsWindow(hWnd);
+}
+
+// What MsgWaitForMultipleObjects waits for among the queue's contents, for MWMO_INPUTAVAILABLE.
+UINT WaitingKindsL(UserState& u, ThreadQueue& q) {
+    UINT kinds = 0;
+    if (!q.posted.empty()) kinds |= QS_POSTMESSAGE;
+    if (!q.sent.empty() || !q.tasks.empty()) kinds |= QS_SENDMESSAGE;
+    for (const InputMessage& im : q.input)
+        kinds |= im.clientMessage == WM_MOUSEMOVE ? QS_MOUSEMOVE
+                 : im.clientMessage               ? QS_MOUSEBUTTON
+                                                  : QS_KEY;
+    if (PaintableL(u, q, nullptr)) kinds |= QS_PAINT;
+    MSG timer;
+    if (TimerDueL(u, q, nullptr, &timer, false)) kinds |= QS_TIMER;
+    return kinds;
 }
 
 }  // namespace
@@ -130,12 +192,12 @@ bool WaitForMessages(unsigned ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         HandleIncomingSendsL(u, *q, lk);
-        if (!q->posted.empty() || !q->input.empty() || q->quit || PaintableL(u, *q, nullptr))
-            return true;
-        if (q->cv.wait_until(lk, deadline) == std::cv_status::timeout) {
-            HandleIncomingSendsL(u, *q, lk);
-            return !q->posted.empty() || !q->input.empty() || q->quit || PaintableL(u, *q, nullptr);
-        }
+        if (AnythingL(u, *q)) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) return false;
+        WaitL(*q, lk, static_cast<long>(left));
     }
 }
 
@@ -164,7 +226,8 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
             case Fetch::None:
                 break;
         }
-        q->cv.wait(lk);
+        if (q->wakeBits.load(std::memory_order_relaxed) != 0) continue;
+        WaitL(*q, lk, -1);
     }
 }
 
@@ -193,13 +256,23 @@ BOOL WINAPI WaitMessage() {
     return TRUE;
 }
 
-BOOL WINAPI TranslateMessage(const MSG* lpMsg) {
-    // No keyboard: nothing ever translates into characters.
-    return lpMsg ? FALSE : FALSE;
-}
-
 LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
-    if (!lpMsg || !lpMsg->hwnd) return 0;
+    if (!lpMsg) return 0;
+    if (lpMsg->message == WM_TIMER && lpMsg->lParam) {
+        // A timer with a procedure of its own calls it instead of the window's; only a timer
+        // of this thread's names a procedure that may be called.
+        const auto proc = reinterpret_cast<TIMERPROC>(lpMsg->lParam);
+        bool known = false;
+        {
+            UserState& u = UserState::Get();
+            std::lock_guard<std::mutex> lock(u.mutex);
+            for (const Timer& t : u.CurrentQueueL()->timers)
+                known = known || (t.proc == proc && t.id == lpMsg->wParam);
+        }
+        if (known) proc(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, lpMsg->time);
+        return 0;
+    }
+    if (!lpMsg->hwnd) return 0;
     WNDPROC proc = nullptr;
     {
         UserState& u = UserState::Get();
@@ -224,7 +297,7 @@ void WINAPI PostQuitMessage(int nExitCode) {
     auto q = u.CurrentQueueL();
     q->quit = true;
     q->quitCode = nExitCode;
-    q->cv.notify_all();
+    q->Wake(QS_POSTMESSAGE);
 }
 
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
@@ -262,8 +335,7 @@ UINT WINAPI RegisterWindowMessageA(LPCSTR lpString) {
     }
     static std::mutex mutex;
     static std::map<std::string, UINT> registered;
-    std::string key(lpString);
-    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string key = LowerCase(lpString);
     std::lock_guard<std::mutex> lock(mutex);
     const auto it =
         registered.try_emplace(key, static_cast<UINT>(0xC000 + registered.size())).first;
@@ -274,7 +346,7 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     UserState& u = UserState::Get();
     std::unique_lock<std::mutex> lk(u.mutex);
     Window* w = u.FindL(hWnd);
-    if (!w) {
+    if (!w || !w->queue->alive) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
@@ -288,11 +360,11 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     auto sm = std::make_shared<SentMessage>(SentMessage{hWnd, Msg, wParam, lParam});
     sm->sender = me;
     target->sent.push_back(sm);
-    target->cv.notify_all();
+    target->Wake(QS_SENDMESSAGE);
     // While waiting, answer whatever other threads send to this one, so two threads sending to
     // each other cannot deadlock.
     while (!sm->done) {
-        if (!me->sent.empty()) {
+        if (!me->sent.empty() || !me->tasks.empty()) {
             HandleIncomingSendsL(u, *me, lk);
             continue;
         }
@@ -314,142 +386,96 @@ DWORD WINAPI GetMessageTime() {
     return u.CurrentQueueL()->lastMessageTime;
 }
 
-// ---- painting ----
-
-BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase) {
-    UserState& u = UserState::Get();
-    std::lock_guard<std::mutex> lock(u.mutex);
-    if (!hWnd) {
-        for (Window* w : u.topLevels) u.InvalidateL(w, nullptr, bErase != FALSE);
-        return TRUE;
-    }
-    Window* w = u.FindL(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    u.InvalidateL(w, lpRect, bErase != FALSE);
-    return TRUE;
-}
-
-BOOL WINAPI ValidateRect(HWND hWnd, const RECT* lpRect) {
-    UserState& u = UserState::Get();
-    std::lock_guard<std::mutex> lock(u.mutex);
-    Window* w = u.FindL(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    if (lpRect) {
-        w->update.Subtract(*lpRect);
-    } else {
-        w->update.Clear();
-    }
-    if (w->update.Empty()) {
-        w->erase = false;
-        auto& d = w->queue->dirty;
-        d.erase(std::remove(d.begin(), d.end(), hWnd), d.end());
-    }
-    return TRUE;
-}
-
-BOOL WINAPI GetUpdateRect(HWND hWnd, LPRECT lpRect, BOOL) {
-    UserState& u = UserState::Get();
-    std::lock_guard<std::mutex> lock(u.mutex);
-    Window* w = u.FindL(hWnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    const RECT b = w->update.Bounds();
-    if (lpRect) *lpRect = b;
-    return w->update.Empty() ? FALSE : TRUE;
-}
-
-BOOL WINAPI UpdateWindow(HWND hWnd) {
-    {
-        UserState& u = UserState::Get();
-        std::lock_guard<std::mutex> lock(u.mutex);
-        Window* w = u.FindL(hWnd);
-        if (!w) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
-        }
-        if (w->update.Empty() || !u.VisibleOnScreenL(w)) return TRUE;
-    }
-    SendMessageA(hWnd, WM_PAINT, 0, 0);
-    return TRUE;
-}
-
-HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
-    if (!lpPaint) {
+DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds,
+                                         DWORD dwWakeMask, DWORD dwFlags) {
+    using lumacap::win::KernelObject;
+    if (nCount > 63 || (nCount && !pHandles)) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
+        return WAIT_FAILED;
     }
-    RECT rc;
-    bool erase;
-    std::shared_ptr<Surface> surface;
-    {
-        UserState& u = UserState::Get();
-        std::lock_guard<std::mutex> lock(u.mutex);
-        Window* w = u.FindL(hWnd);
-        if (!w) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return nullptr;
+    std::vector<KernelObject*> objects;
+    auto release = [&] {
+        for (auto* o : objects) o->Release();
+    };
+    for (DWORD i = 0; i < nCount; ++i) {
+        KernelObject* obj = KernelObject::FromHandle(pHandles[i]);
+        if (!obj || !obj->Waitable()) {
+            if (obj) obj->Release();
+            release();
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
         }
-        const RECT client{0, 0, w->ClientWidth(), w->ClientHeight()};
-        const RECT b = w->update.Bounds();
-        if (!IntersectRect(&rc, &b, &client)) rc = RECT{0, 0, 0, 0};
-        erase = w->erase;
-        w->update.Clear();
-        w->erase = false;
-        auto& d = w->queue->dirty;
-        d.erase(std::remove(d.begin(), d.end(), hWnd), d.end());
-        surface = w->surface;
+        objects.push_back(obj);
     }
-    HDC hdc = CreateWindowDC(hWnd, std::move(surface), rc, true);
-    *lpPaint = PAINTSTRUCT{};
-    lpPaint->hdc = hdc;
-    lpPaint->rcPaint = rc;
-    if (erase && hdc)
-        lpPaint->fErase =
-            SendMessageA(hWnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(hdc), 0) ? FALSE : TRUE;
-    return hdc;
-}
-
-BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT* lpPaint) {
-    if (!lpPaint) return FALSE;
-    ReleaseWindowDC(lpPaint->hdc);
     UserState& u = UserState::Get();
-    if (u.backend) u.backend->ContentChanged(hWnd);
-    return TRUE;
-}
-
-HDC WINAPI GetDC(HWND hWnd) {
-    UserState& u = UserState::Get();
-    std::shared_ptr<Surface> surface;
-    RECT clip;
+    std::shared_ptr<ThreadQueue> q;
     {
         std::lock_guard<std::mutex> lock(u.mutex);
-        if (!hWnd) {
-            surface = u.desktop;
-            clip = RECT{0, 0, u.screenWidth, u.screenHeight};
-        } else {
-            Window* w = u.FindL(hWnd);
-            if (!w) {
-                SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-                return nullptr;
+        q = u.CurrentQueueL();
+        // Messages already there count only when asked for; otherwise only new ones do.
+        if ((dwFlags & MWMO_INPUTAVAILABLE) && (WaitingKindsL(u, *q) & dwWakeMask)) {
+            release();
+            return WAIT_OBJECT_0 + nCount;
+        }
+    }
+    const bool all = (dwFlags & MWMO_WAITALL) != 0;
+    DWORD result = WAIT_TIMEOUT;
+    q->msgWaiting.store(true, std::memory_order_release);
+    {
+        std::unique_lock<std::mutex> lock(KernelObject::Mutex());
+        auto ready = [&]() -> bool {
+            const UINT bits = q->wakeBits.load(std::memory_order_relaxed);
+            const bool timerDue =
+                (dwWakeMask & QS_TIMER) && q->hasTimers.load(std::memory_order_acquire) &&
+                static_cast<int32_t>(GetTickCount() - q->nextTimerDue.load()) >= 0;
+            if ((bits & dwWakeMask) || timerDue) {
+                result = WAIT_OBJECT_0 + nCount;
+                return true;
             }
-            surface = w->surface;
-            clip = RECT{0, 0, w->ClientWidth(), w->ClientHeight()};
+            if (objects.empty()) return false;
+            if (all) {
+                for (auto* o : objects)
+                    if (!o->Signalled()) return false;
+                for (auto* o : objects) o->Consume();
+                result = WAIT_OBJECT_0;
+                return true;
+            }
+            for (DWORD i = 0; i < objects.size(); ++i) {
+                if (objects[i]->Signalled()) {
+                    objects[i]->Consume();
+                    result = WAIT_OBJECT_0 + i;
+                    return true;
+                }
+            }
+            return false;
+        };
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(dwMilliseconds);
+        while (!ready()) {
+            // Timers follow the platform's clock, which no one signals: look again regularly
+            // while one is pending.
+            auto until = dwMilliseconds == INFINITE ? std::chrono::steady_clock::time_point::max()
+                                                    : deadline;
+            if ((dwWakeMask & QS_TIMER) && q->hasTimers.load(std::memory_order_acquire))
+                until = std::min(until,
+                                 std::chrono::steady_clock::now() + std::chrono::milliseconds(2));
+            if (until == std::chrono::steady_clock::time_point::max()) {
+                KernelObject::Changed().wait(lock);
+            } else if (KernelObject::Changed().wait_until(lock, until) == std::cv_status::timeout &&
+                       dwMilliseconds != INFINITE && std::chrono::steady_clock::now() >= deadline) {
+                ready();
+                break;
+            }
         }
     }
-    return CreateWindowDC(hWnd, std::move(surface), clip, false);
+    q->msgWaiting.store(false, std::memory_order_release);
+    if (result == WAIT_OBJECT_0 + nCount) q->wakeBits.store(0, std::memory_order_relaxed);
+    release();
+    return result;
 }
 
-int WINAPI ReleaseDC(HWND hWnd, HDC hDC) {
-    if (!ReleaseWindowDC(hDC)) return 0;
-    UserState& u = UserState::Get();
-    if (u.backend && hWnd) u.backend->ContentChanged(hWnd);
-    return 1;
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll,
+                                       DWORD dwMilliseconds, DWORD dwWakeMask) {
+    return MsgWaitForMultipleObjectsEx(nCount, pHandles, dwMilliseconds, dwWakeMask,
+                                       fWaitAll ? MWMO_WAITALL : 0);
 }

@@ -20,9 +20,12 @@ Pixels FromSurface(const ui::Surface* s) {
     p.height = s->Height();
     p.data.resize(static_cast<size_t>(p.width) * static_cast<size_t>(p.height));
     std::lock_guard<std::mutex> lock(s->Mutex());
-    for (int y = 0; y < p.height; ++y)
-        std::memcpy(&p.data[static_cast<size_t>(y) * p.width], s->Row(y),
-                    static_cast<size_t>(p.width) * 4);
+    for (int y = 0; y < p.height; ++y) {
+        // A real screen's pad bytes are whatever its clients left there.
+        const uint32_t* row = s->Row(y);
+        uint32_t* out = &p.data[static_cast<size_t>(y) * p.width];
+        for (int x = 0; x < p.width; ++x) out[x] = row[x] & 0x00FFFFFFu;
+    }
     return p;
 }
 
@@ -61,6 +64,7 @@ void SetScreenSize(int width, int height) {
     if (width <= 0 || height <= 0 || width > 16384 || height > 16384) return;
     ui::UserState& u = ui::UserState::Get();
     std::lock_guard<std::mutex> lock(u.mutex);
+    if (u.backend->RealScreen()) return;  // a real display's screen is the size it is
     u.screenWidth = width;
     u.screenHeight = height;
     u.cursorPos.x = std::min<LONG>(u.cursorPos.x, width - 1);
@@ -105,19 +109,62 @@ Pixels ReadWindowSurface(HWND hwnd) {
 }
 
 void MovePointer(int x, int y) {
-    ui::PointerMoveTo(x, y);
+    ui::SyntheticInput in;
+    in.kind = ui::SyntheticInput::Kind::Move;
+    in.x = x;
+    in.y = y;
+    if (!ui::CurrentBackend()->Synthesize(in)) ui::PointerMoveTo(x, y);
 }
-void PressButton() {
-    ui::PointerButton(true);
+
+void PressButton(MouseButton button) {
+    ui::SyntheticInput in;
+    in.kind = ui::SyntheticInput::Kind::Button;
+    in.button = static_cast<int>(button);
+    in.down = true;
+    if (!ui::CurrentBackend()->Synthesize(in))
+        ui::PointerButton(static_cast<ui::MouseButton>(button), true);
 }
-void ReleaseButton() {
-    ui::PointerButton(false);
+
+void ReleaseButton(MouseButton button) {
+    ui::SyntheticInput in;
+    in.kind = ui::SyntheticInput::Kind::Button;
+    in.button = static_cast<int>(button);
+    if (!ui::CurrentBackend()->Synthesize(in))
+        ui::PointerButton(static_cast<ui::MouseButton>(button), false);
+}
+
+void TurnWheel(int delta, bool horizontal) {
+    ui::SyntheticInput in;
+    in.kind = ui::SyntheticInput::Kind::Wheel;
+    in.delta = delta;
+    in.horizontal = horizontal;
+    if (!ui::CurrentBackend()->Synthesize(in)) ui::PointerWheel(delta, horizontal);
+}
+
+void PressKey(UINT vk) {
+    ui::SyntheticInput in;
+    in.kind = ui::SyntheticInput::Kind::Key;
+    in.vk = vk;
+    in.down = true;
+    if (!ui::CurrentBackend()->Synthesize(in)) ui::KeyEvent(vk, true);
+}
+
+void ReleaseKey(UINT vk) {
+    ui::SyntheticInput in;
+    in.kind = ui::SyntheticInput::Kind::Key;
+    in.vk = vk;
+    if (!ui::CurrentBackend()->Synthesize(in)) ui::KeyEvent(vk, false);
+}
+
+void TypeKey(UINT vk) {
+    PressKey(vk);
+    ReleaseKey(vk);
 }
 
 bool MovePointerToClient(HWND hwnd, int x, int y) {
     POINT p{x, y};
     if (!ClientToScreen(hwnd, &p)) return false;
-    ui::PointerMoveTo(p.x, p.y);
+    MovePointer(p.x, p.y);
     return true;
 }
 
@@ -125,6 +172,10 @@ POINT PointerPosition() {
     POINT p{0, 0};
     GetCursorPos(&p);
     return p;
+}
+
+void SyncDisplay() {
+    ui::CurrentBackend()->Sync();
 }
 
 HCURSOR CurrentCursor() {
@@ -169,6 +220,7 @@ std::vector<HWND> FindWindows(const char* className, const char* title) {
     std::lock_guard<std::mutex> lock(u.mutex);
     std::vector<HWND> out;
     for (auto& [h, w] : u.windows) {
+        if (!w->Local()) continue;
         if (className && _stricmp(w->cls->name.c_str(), className) != 0) continue;
         if (title && w->title != title) continue;
         out.push_back(w->handle);
@@ -182,7 +234,8 @@ std::vector<HWND> FindWindows(const char* className, const char* title) {
 int WindowCount() {
     ui::UserState& u = ui::UserState::Get();
     std::lock_guard<std::mutex> lock(u.mutex);
-    return static_cast<int>(u.windows.size());
+    return static_cast<int>(std::count_if(u.windows.begin(), u.windows.end(),
+                                          [](const auto& e) { return e.second->Local(); }));
 }
 
 void SetMainWindow(HWND hwnd) {

@@ -1,0 +1,156 @@
+// The X11 display on its own Xvfb, measured as CPU time of this process (and of the X server,
+// reported beside it), each against a reference measured in the same run:
+//
+//  - Capturing the 1920x1080 root at 30 frames a second the way a recording does (GetDC(NULL),
+//    BitBlt into a bitmap), against ffmpeg's x11grab grabbing the same root at the same rate
+//    (goal: at most 1.0x the CPU per captured frame).
+//  - A 1280x720 camera previewed in a 1280x720 window for a few seconds on the X display,
+//    against the same preview on the headless display (goal: at most 1.3x the CPU per frame
+//    shown).
+#include <benchmark/benchmark.h>
+#include <lumacap/lumacap.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "x11/XServer.h"
+
+namespace {
+
+using lumacap::test::XServer;
+
+double ProcessCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+double ChildrenCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+// The X server's CPU time so far, from /proc.
+double ServerCpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    for (int i = 0; i < 13 && stat >> field; ++i) {
+    }
+    long utime = 0, stime = 0;
+    stat >> utime >> stime;
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+XServer& Server() {
+    static std::unique_ptr<XServer> server = [] {
+        std::string error;
+        auto s = XServer::Start(1920, 1080, &error);
+        if (!s) std::fprintf(stderr, "x11_display_bench: %s\n", error.c_str());
+        return s;
+    }();
+    return *server;
+}
+
+void Pace(std::chrono::steady_clock::time_point start, int frame) {
+    std::this_thread::sleep_until(start + std::chrono::microseconds(frame * 33333));
+}
+
+void RootCapture(benchmark::State& state) {
+    constexpr int kFrames = 90;
+    XServer& x = Server();
+    lumacap::sim::UseX11Display(x.Name().c_str());
+    double ours = 0, server = 0;
+    for (auto _ : state) {
+        const double cpu0 = ProcessCpuSeconds(), srv0 = ServerCpuSeconds(x.Pid());
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kFrames; ++i) {
+            HDC screen = GetDC(nullptr);
+            HDC mem = CreateCompatibleDC(screen);
+            HBITMAP bitmap = CreateCompatibleBitmap(screen, 1920, 1080);
+            HGDIOBJ old = SelectObject(mem, bitmap);
+            BitBlt(mem, 0, 0, 1920, 1080, screen, 0, 0, SRCCOPY);
+            SelectObject(mem, old);
+            DeleteObject(bitmap);
+            DeleteDC(mem);
+            ReleaseDC(nullptr, screen);
+            Pace(start, i + 1);
+        }
+        ours = (ProcessCpuSeconds() - cpu0) / kFrames;
+        server = (ServerCpuSeconds(x.Pid()) - srv0) / kFrames;
+    }
+    // ffmpeg's own screen grabber, at the same rate, on the same server.
+    const double child0 = ChildrenCpuSeconds(), srv0 = ServerCpuSeconds(x.Pid());
+    const std::string command =
+        "ffmpeg -v error -f x11grab -framerate 30 -video_size 1920x1080 -i " + x.Name() +
+        " -frames:v " + std::to_string(kFrames) + " -f null - </dev/null";
+    const int status = std::system(command.c_str());
+    const double ffmpeg = (ChildrenCpuSeconds() - child0) / kFrames;
+    const double ffmpegServer = (ServerCpuSeconds(x.Pid()) - srv0) / kFrames;
+    state.counters["ours_ms_per_frame"] = ours * 1e3;
+    state.counters["ffmpeg_ms_per_frame"] = ffmpeg * 1e3;
+    state.counters["ratio"] = status == 0 && ffmpeg > 0 ? ours / ffmpeg : -1;
+    state.counters["server_ms_ours"] = server * 1e3;
+    state.counters["server_ms_ffmpeg"] = ffmpegServer * 1e3;
+    lumacap::sim::UseHeadlessDisplay();
+}
+
+// CPU per frame the preview painted, over a few seconds of a 1280x720 camera.
+double PreviewCpuPerFrame(double* serverPerFrame, pid_t server) {
+    HWND host = CreateWindowExA(0, "Static", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 1282, 722,
+                                nullptr, nullptr, nullptr, nullptr);
+    CDXCamera camera;
+    camera.SetCameraIndex(0);
+    camera.SetResolutionIndex(4);  // 1280 x 720
+    camera.SetParentWnd(host);
+    camera.SetRenderMode(2);
+    static std::atomic<long> frames{0};
+    frames = 0;
+    camera.SetLumacapBuffCB([](unsigned char*, long, void*) -> long { return ++frames, 0; },
+                            nullptr);
+    camera.Open();
+    lumacap::sim::PumpMessagesUntil([] { return frames > 10; }, 5000);
+    const long f0 = frames;
+    const double cpu0 = ProcessCpuSeconds();
+    const double srv0 = server > 0 ? ServerCpuSeconds(server) : 0;
+    lumacap::sim::PumpMessagesUntil([] { return false; }, 3000);
+    const double shown = static_cast<double>(frames - f0);
+    const double cpu = (ProcessCpuSeconds() - cpu0) / shown;
+    *serverPerFrame = server > 0 ? (ServerCpuSeconds(server) - srv0) / shown : 0;
+    camera.Close();
+    DestroyWindow(host);
+    return cpu;
+}
+
+void Preview720p(benchmark::State& state) {
+    XServer& x = Server();
+    double headless = 0, onX = 0, server = 0, unused = 0;
+    for (auto _ : state) {
+        lumacap::sim::UseHeadlessDisplay();
+        headless = PreviewCpuPerFrame(&unused, 0);
+        lumacap::sim::UseX11Display(x.Name().c_str());
+        onX = PreviewCpuPerFrame(&server, x.Pid());
+        lumacap::sim::UseHeadlessDisplay();
+    }
+    state.counters["headless_ms_per_frame"] = headless * 1e3;
+    state.counters["x11_ms_per_frame"] = onX * 1e3;
+    state.counters["ratio"] = headless > 0 ? onX / headless : -1;
+    state.counters["server_ms_per_frame"] = server * 1e3;
+}
+
+BENCHMARK(RootCapture)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Preview720p)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

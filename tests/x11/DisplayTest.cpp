@@ -1,0 +1,185 @@
+// Windows on a real X server: what the screen shows, a camera preview read back from the root,
+// the window manager's moves and closes reaching USER, and the server going away.
+#include <xcb/xcb_icccm.h>
+
+#include <cstring>
+
+#include <lumacap/lumacap.h>
+
+#include "platform/system/ui/User.h"
+#include "x11/X11Test.h"
+
+namespace lumacap::test {
+namespace {
+
+using DisplayTest = X11Test;
+
+void Fill(HWND hwnd, const RECT& r, COLORREF color) {
+    HDC dc = GetDC(hwnd);
+    HBRUSH b = CreateSolidBrush(color);
+    FillRect(dc, &r, b);
+    DeleteObject(b);
+    ReleaseDC(hwnd, dc);
+}
+
+int Mismatches(const sim::Pixels& a, const sim::Pixels& b) {
+    if (a.width != b.width || a.height != b.height) return -1;
+    int n = 0;
+    for (size_t i = 0; i < a.data.size(); ++i) n += a.data[i] != b.data[i];
+    return n;
+}
+
+TEST_F(DisplayTest, TheRootShowsWhatTheHeadlessDisplayComposes) {
+    EXPECT_EQ(sim::DisplayName(), "x11 " + m_server->Name());
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), m_width);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), m_height);
+    HWND a = CreateRecorder(WS_POPUP | WS_VISIBLE, 40, 30, 300, 200);
+    HWND child = CreateRecorder(WS_CHILD | WS_VISIBLE, 20, 20, 100, 60, a, 1);
+    HWND b = CreateRecorder(WS_POPUP | WS_VISIBLE, 200, 150, 250, 180);
+    sim::PumpMessages();
+    Fill(a, RECT{0, 100, 300, 200}, RGB(200, 30, 30));
+    Fill(child, RECT{10, 10, 50, 30}, RGB(20, 200, 40));
+    Fill(b, RECT{0, 0, 125, 90}, RGB(10, 20, 230));
+    HDC dc = GetDC(b);
+    for (int x = 0; x < 250; ++x) SetPixel(dc, x, 120, RGB(x, 255 - x, 7));
+    ReleaseDC(b, dc);
+    sim::SyncDisplay();
+
+    const RECT area{0, 0, 500, 400};
+    const sim::Pixels root = m_server->Read(area);
+    ui::Scene scene;
+    {
+        ui::UserState& u = ui::UserState::Get();
+        std::lock_guard<std::mutex> lock(u.mutex);
+        scene = u.SceneL();
+    }
+    scene.desktop = nullptr;  // the server's root is black
+    auto composed = ui::Surface::Create(500, 400);
+    ui::ComposeScene(scene, area, *composed);
+    sim::Pixels expected;
+    expected.width = 500;
+    expected.height = 400;
+    for (int y = 0; y < 400; ++y)
+        expected.data.insert(expected.data.end(), composed->Row(y), composed->Row(y) + 500);
+    EXPECT_EQ(Mismatches(root, expected), 0);
+    EXPECT_EQ(root.ColorAt(250, 200), RGB(10, 20, 230));  // b lies on top of a
+
+    // The screen context reads the same pixels: what other programs would see too.
+    EXPECT_EQ(Mismatches(sim::ReadScreen(area), root), 0);
+    DestroyWindow(b);
+    DestroyWindow(a);
+    sim::SyncDisplay();
+    EXPECT_EQ(m_server->Read(RECT{250, 200, 251, 201}).ColorAt(0, 0), RGB(0, 0, 0));
+}
+
+TEST_F(DisplayTest, APreviewShowsTheCamerasFramesOnTheScreen) {
+    // A client area 2 pixels larger than the frames: the picture is drawn at its own size.
+    HWND host = CreateRecorder(WS_POPUP | WS_VISIBLE, 50, 40, 642, 482);
+    CDXCamera camera;
+    ASSERT_TRUE(camera.SetCameraIndex(0));
+    ASSERT_TRUE(camera.SetResolutionIndex(0));
+    ASSERT_TRUE(camera.SetParentWnd(host));
+    camera.SetRenderMode(2);
+    long w = 0, h = 0;
+    camera.GetVideoSize(static_cast<int>(camera.GetResolutionIndex()), &w, &h);
+    ASSERT_EQ(w, 640);
+    ASSERT_EQ(camera.Open(), 0);
+    auto frameOnScreen = [&] {
+        const sim::Pixels p = m_server->Read(RECT{51, 41, 51 + 640, 41 + 480});
+        const std::vector<uint8_t> bgr = p.ToBgr24BottomUp();
+        return sim::ReadFrameNumber(bgr.data(), 640, 480);
+    };
+    long first = -1, later = -1;
+    ASSERT_TRUE(Until([&] { return (first = frameOnScreen()) >= 0; }));
+    ASSERT_TRUE(Until([&] { return (later = frameOnScreen()) > first + 2; }));
+    camera.Close();
+    DestroyWindow(host);
+}
+
+TEST_F(DisplayTest, TheWindowManagersMovesClosesAndTitlesReachTheWindow) {
+    HWND w = CreateWindowExA(0, RecorderClass(), "预览 1", WS_POPUP | WS_VISIBLE, 10, 20, 200, 100,
+                             nullptr, nullptr, nullptr, nullptr);
+    sim::SyncDisplay();
+    xcb_connection_t* c = m_server->Conn();
+    const xcb_window_t xid = m_server->FindWindow("?????? 1");  // WM_NAME is Latin-1
+    ASSERT_NE(xid, 0u);
+    auto atom = [&](const char* name) {
+        auto* r = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = r->atom;
+        std::free(r);
+        return a;
+    };
+    auto* title = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, xid, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 0, 64), nullptr);
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(std::string(static_cast<const char*>(xcb_get_property_value(title)),
+                          xcb_get_property_value_length(title)),
+              "\xE9\xA2\x84\xE8\xA7\x88 1");  // UTF-8 on the server, GBK in USER
+    std::free(title);
+
+    // Another client moves and sizes the window, as a window manager would for its user.
+    MessageLog::Get().Take();
+    const uint32_t place[] = {300, 250, 320, 160};
+    xcb_configure_window(c, xid,
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                             XCB_CONFIG_WINDOW_HEIGHT,
+                         place);
+    m_server->Sync();
+    ASSERT_TRUE(Until([&] { return MessageLog::Get().Count(WM_SIZE, w) > 0; }));
+    RECT r;
+    GetWindowRect(w, &r);
+    EXPECT_EQ(r.left, 300);
+    EXPECT_EQ(r.top, 250);
+    EXPECT_EQ(r.right - r.left, 320);
+    std::vector<UINT> order;
+    for (const auto& m : MessageLog::Get().Take())
+        if (m.hwnd == w &&
+            (m.message == WM_WINDOWPOSCHANGED || m.message == WM_MOVE || m.message == WM_SIZE))
+            order.push_back(m.message);
+    EXPECT_EQ(order, (std::vector<UINT>{WM_WINDOWPOSCHANGED, WM_MOVE, WM_SIZE}));
+    // The window repaints at its new size and the server shows it.
+    ASSERT_TRUE(Until([&] {
+        return m_server->Read(RECT{610, 400, 611, 401}).ColorAt(0, 0) == RGB(255, 255, 255);
+    }));
+
+    // The close box: WM_DELETE_WINDOW becomes WM_CLOSE, and the window goes.
+    xcb_client_message_event_t e{};
+    e.response_type = XCB_CLIENT_MESSAGE;
+    e.format = 32;
+    e.window = xid;
+    e.type = atom("WM_PROTOCOLS");
+    e.data.data32[0] = atom("WM_DELETE_WINDOW");
+    xcb_send_event(c, 0, xid, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&e));
+    m_server->Sync();
+    ASSERT_TRUE(Until([&] { return !IsWindow(w); }));
+    EXPECT_EQ(MessageLog::Get().Count(WM_CLOSE, w), 1);
+}
+
+TEST_F(DisplayTest, TheServerGoingAwayMidPreviewEndsInAClearErrorWithoutAHang) {
+    HWND host = CreateRecorder(WS_POPUP | WS_VISIBLE, 0, 0, 400, 300);
+    CDXCamera camera;
+    ASSERT_TRUE(camera.SetCameraIndex(0));
+    ASSERT_TRUE(camera.SetResolutionIndex(0));
+    ASSERT_TRUE(camera.SetParentWnd(host));
+    camera.SetRenderMode(2);
+    ASSERT_EQ(camera.Open(), 0);
+    sim::PumpMessagesUntil([] { return false; }, 300);
+    m_server->Kill();
+    ASSERT_TRUE(sim::PumpMessagesUntil([] { return sim::DisplayLost(); }, 5000));
+    EXPECT_NE(sim::DisplayNote().find("went away"), std::string::npos) << sim::DisplayNote();
+    EXPECT_EQ(sim::DisplayName(), "headless");
+    // The windows live on in memory and everything else still works.
+    sim::PumpMessagesUntil([] { return false; }, 200);
+    EXPECT_TRUE(IsWindow(host));
+    POINT p;
+    EXPECT_TRUE(GetCursorPos(&p));
+    camera.Close();
+    EXPECT_TRUE(DestroyWindow(host));
+    std::string error;
+    EXPECT_FALSE(sim::UseX11Display(m_server->Name().c_str(), &error));
+    EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace lumacap::test
