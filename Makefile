@@ -3,6 +3,7 @@
 #   make test       install what is missing, build, run the whole test suite
 #   make test-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   make test-tsan  the same suite under ThreadSanitizer
+#   make fuzz       build the fuzz targets with clang's libFuzzer and run each for FUZZ_SECONDS
 #   make bench      build and run the benchmarks
 #   make lint       every source says what it holds; clang-tidy over library, platform and tool
 #   make windows-check  cross-compile the library for Windows (mingw-w64) and link a test program
@@ -12,6 +13,8 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
 WIN_BUILD  ?= build-windows
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
@@ -20,7 +23,7 @@ LUMACAP_WERROR ?= OFF
 LAUNCHER   := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 CMAKE_ARGS := -G Ninja $(LAUNCHER) -DLUMACAP_WERROR=$(LUMACAP_WERROR)
 
-.PHONY: all deps configure build run test test-asan test-tsan bench lint windows-check format format-check \
+.PHONY: all deps configure build run test test-asan test-tsan fuzz bench lint windows-check format format-check \
         install examples clean
 
 all: build
@@ -55,6 +58,15 @@ test-tsan: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
 
+# The library under ASan and UBSan with libFuzzer's coverage; the inputs each run finds are kept in
+# $(FUZZ_BUILD)/corpus, the seeds in fuzz/<target>/corpus are only read. At most two run at once.
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLUMACAP_FUZZ=ON \
+	    -DLUMACAP_BUILD_TESTS=OFF -DLUMACAP_BUILD_BENCH=OFF -DLUMACAP_BUILD_TOOLS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	./scripts/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 lint: build
 	./scripts/lint.sh $(BUILD)
 
@@ -74,4 +86,4 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)
