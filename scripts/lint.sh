@@ -21,6 +21,6 @@ tidy_dir="$build/tidy"
 mkdir -p "$tidy_dir"
 sed -e 's/ -fexec-charset=GB18030//g' "$build/compile_commands.json" > "$tidy_dir/compile_commands.json"
 # The boundary probes under cmake/ are meant not to compile; platform/windows is built by mingw only.
-files=$(cd "$root" && git ls-files '*.cpp' | grep -v -E '^(tests|bench|examples|cmake|platform/windows)/' |
+files=$(cd "$root" && git ls-files '*.cpp' | grep -v -E '^(tests|fuzz|bench|examples|cmake|platform/windows)/' |
     sed "s|^|$root/|")
 run-clang-tidy -quiet -p "$tidy_dir" -j "$(nproc)" $files
