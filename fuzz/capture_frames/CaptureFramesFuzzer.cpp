@@ -121,8 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned long shotSize = 0;
     if (g_camera->TakeSnapshot(shot, shotSize) == 0) {
         const sim::VideoCapability& f = kFormats[format];
-        const unsigned long whole = sizeof(BITMAPINFOHEADER) +
-                                    GDI_WIDTHBYTES(f.width * 24) * static_cast<unsigned long>(f.height);
+        const unsigned long whole =
+            sizeof(BITMAPINFOHEADER) +
+            GDI_WIDTHBYTES(f.width * 24) * static_cast<unsigned long>(f.height);
         if (f.subtype == "RGB24" ? shotSize > whole : shotSize != whole)
             Fail("a snapshot is not a picture of the format's size");
         g_camera->FreeImageMemery(shot);

@@ -37,12 +37,12 @@ constexpr GUID CLSID_FuzzSink = {
     0x5E0B7C42, 0x2D9A, 0x4F3E, {0xA1, 0xB6, 0x7C, 0x8D, 0x9E, 0x0F, 0x1A, 0x2B}};
 
 const GUID kMajors[] = {MEDIATYPE_Video, MEDIATYPE_Audio, MEDIATYPE_Stream, GUID_NULL};
-const GUID kSubtypes[] = {MEDIASUBTYPE_RGB24,  MEDIASUBTYPE_RGB32, MEDIASUBTYPE_RGB565,
-                          MEDIASUBTYPE_RGB555, MEDIASUBTYPE_RGB8,  MEDIASUBTYPE_YUY2,
-                          MEDIASUBTYPE_MJPG,   MEDIASUBTYPE_PCM,   MEDIASUBTYPE_Avi,
-                          GUID_NULL};
-const GUID kFormatTypes[] = {FORMAT_VideoInfo, FORMAT_VideoInfo2, FORMAT_WaveFormatEx,
-                             FORMAT_None, GUID_NULL};
+const GUID kSubtypes[] = {
+    MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB32, MEDIASUBTYPE_RGB565, MEDIASUBTYPE_RGB555,
+    MEDIASUBTYPE_RGB8,  MEDIASUBTYPE_YUY2,  MEDIASUBTYPE_MJPG,   MEDIASUBTYPE_PCM,
+    MEDIASUBTYPE_Avi,   GUID_NULL};
+const GUID kFormatTypes[] = {FORMAT_VideoInfo, FORMAT_VideoInfo2, FORMAT_WaveFormatEx, FORMAT_None,
+                             GUID_NULL};
 
 GUID PickGuid(fuzz::FuzzInput& in, const GUID* list, uint32_t count) {
     const uint32_t i = in.Pick(count + 1);
@@ -308,8 +308,8 @@ IBaseFilter* Create(uint32_t which, fuzz::FuzzInput& in, IGraphBuilder* graph) {
     } else {
         // One of the video compressors, as the recorder finds them.
         static const wchar_t* const kNames[] = {L"MJPEG Compressor", L"MPEG-4 Video Compressor",
-                                               L"H.264 Video Compressor",
-                                               L"Ut Video Lossless Compressor"};
+                                                L"H.264 Video Compressor",
+                                                L"Ut Video Lossless Compressor"};
         const wchar_t* name = kNames[in.Pick(4)];
         ICreateDevEnum* devices = nullptr;
         IEnumMoniker* monikers = nullptr;
@@ -338,8 +338,8 @@ IBaseFilter* Create(uint32_t which, fuzz::FuzzInput& in, IGraphBuilder* graph) {
     if (!filter) return nullptr;
     if (kTargets[which].clsid == &CLSID_SampleGrabber && in.Flag()) {
         ISampleGrabber* grabber = nullptr;
-        if (SUCCEEDED(filter->QueryInterface(IID_ISampleGrabber,
-                                             reinterpret_cast<void**>(&grabber)))) {
+        if (SUCCEEDED(
+                filter->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(&grabber)))) {
             AM_MEDIA_TYPE mt{};
             mt.majortype = MEDIATYPE_Video;
             mt.subtype = MEDIASUBTYPE_RGB24;

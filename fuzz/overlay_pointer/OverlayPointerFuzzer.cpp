@@ -41,7 +41,8 @@ uint32_t g_refusals = 0;
 LRESULT CALLBACK ParentProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message < PWM_NEWRECT_BEGIN || message > PWM_EDITRECT_END)
         return DefWindowProcA(hwnd, message, wParam, lParam);
-    Notification note{message, wParam, RECT{}, ((g_refusals >> (message - PWM_NEWRECT_BEGIN)) & 1) != 0};
+    Notification note{message, wParam, RECT{},
+                      ((g_refusals >> (message - PWM_NEWRECT_BEGIN)) & 1) != 0};
     if ((message == PWM_NEWRECT_END || message == PWM_EDITRECT_END) && lParam)
         note.rect = *reinterpret_cast<const RECT*>(lParam);
     g_refusals = (g_refusals >> 1) | (g_refusals << 31);

@@ -33,8 +33,11 @@ long __cdecl TouchFrame(unsigned char* buffer, long length, void*) {
     return 0;
 }
 
-const char* const kCompressors[] = {"", "MJPEG Compressor", "MPEG-4 Video Compressor",
-                                    "H.264 Video Compressor", "Ut Video Lossless Compressor",
+const char* const kCompressors[] = {"",
+                                    "MJPEG Compressor",
+                                    "MPEG-4 Video Compressor",
+                                    "H.264 Video Compressor",
+                                    "Ut Video Lossless Compressor",
                                     "No Such Compressor"};
 
 int Size(fuzz::FuzzInput& in) {
@@ -176,9 +179,7 @@ public:
         if (!r.GetErrorMsg()) Fail("no error text");
     }
 
-    void Replace() {
-        m_recorder = std::make_unique<CDXRecorder>();
-    }
+    void Replace() { m_recorder = std::make_unique<CDXRecorder>(); }
 
 private:
     void MakeChild() {
@@ -201,9 +202,9 @@ private:
 
     void Start(fuzz::FuzzInput& in) {
         const std::string dir = fuzz::ScratchDirectory();
-        const std::string paths[] = {dir + "/a.avi",          dir + "/b.asf",   dir + "/c.wmv",
-                                     dir + "/noextension",    dir + "/d.AVI",   "",
-                                     dir + "/missing/e.avi",  "/proc/f.avi",    "C:\\g.asf"};
+        const std::string paths[] = {dir + "/a.avi",         dir + "/b.asf", dir + "/c.wmv",
+                                     dir + "/noextension",   dir + "/d.AVI", "",
+                                     dir + "/missing/e.avi", "/proc/f.avi",  "C:\\g.asf"};
         const std::string& path = paths[in.Pick(9)];
         const int format = in.Range(-1, 3);
         CDXRecorder& r = *m_recorder;
