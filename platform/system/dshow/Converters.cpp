@@ -107,7 +107,7 @@ public:
         if (codecs::PixelFormatOfSubtype(mt->subtype) == AV_PIX_FMT_NONE)
             return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* h = VideoHeaderOf(*mt);
-        if (!h || h->biWidth <= 0 || h->biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (!PlausiblePictureSize(h)) return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
 
@@ -158,7 +158,7 @@ public:
         if (mt->majortype != MEDIATYPE_Video || mt->subtype != MEDIASUBTYPE_MJPG)
             return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* h = VideoHeaderOf(*mt);
-        if (!h || h->biWidth <= 0 || h->biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (!PlausiblePictureSize(h)) return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
 
@@ -216,7 +216,7 @@ public:
     HRESULT CheckInputType(const CMediaType* mt) override {
         if (!IsRgbOutput(*mt)) return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* h = VideoHeaderOf(*mt);
-        return h->biWidth > 0 && h->biHeight != 0 ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+        return PlausiblePictureSize(h) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
     }
 
     HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override {

@@ -18,6 +18,14 @@ inline const BITMAPINFOHEADER* VideoHeaderOf(const AM_MEDIA_TYPE& mt) {
     return nullptr;
 }
 
+// A picture size a filter can work with: positive width, a height of either sign but not zero,
+// neither side beyond 32,768 pixels (so sizes, strides and their products stay in range).
+inline bool PlausiblePictureSize(const BITMAPINFOHEADER* h) {
+    constexpr LONG kMaxSide = 32768;
+    return h && h->biWidth > 0 && h->biWidth <= kMaxSide && h->biHeight != 0 &&
+           h->biHeight >= -kMaxSide && h->biHeight <= kMaxSide;
+}
+
 // The average frame time in 100 ns units, or 0 when the type does not say.
 inline REFERENCE_TIME FrameTimeOf(const AM_MEDIA_TYPE& mt) {
     if (!mt.pbFormat) return 0;

@@ -23,6 +23,7 @@
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/dshow/DibExpand.h"
 #include "platform/system/dshow/FilterRegistry.h"
+#include "platform/system/dshow/VideoFormat.h"
 
 namespace lumacap::dshow {
 namespace {
@@ -88,8 +89,7 @@ public:
             return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER& h =
             reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat)->bmiHeader;
-        if (h.biWidth <= 0 || h.biHeight == 0) return VFW_E_TYPE_NOT_ACCEPTED;
-        return S_OK;
+        return PlausiblePictureSize(&h) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
     }
 
     HRESULT SetMediaType(const CMediaType* pmt) override {
