@@ -257,8 +257,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         camera.SetLumacapBuffCB(CountFrame, &frames);
         const bool opened = camera.Open() == 0;
         if (opened) {
-            // A few frames, or whatever the device manages in a moment.
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+            // A few frames, or whatever the device manages in a moment; an untouched device gets
+            // long enough to start on a loaded machine.
+            const auto deadline = std::chrono::steady_clock::now() +
+                                  std::chrono::milliseconds(size == 1 ? 10000 : 300);
             while (frames < 3 && std::chrono::steady_clock::now() < deadline) {
                 sim::PumpMessages();
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
