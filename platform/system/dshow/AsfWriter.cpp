@@ -384,7 +384,7 @@ HRESULT AsfInputPin::CheckMediaType(const CMediaType* pmt) {
         const AVPixelFormat format = codecs::PixelFormatOfSubtype(pmt->subtype);
         const BITMAPINFOHEADER& bih = vih->bmiHeader;
         if (format == AV_PIX_FMT_NONE || bih.biWidth <= 0 || bih.biHeight == 0 ||
-            bih.biWidth > 8192 || std::abs(bih.biHeight) > 8192)
+            bih.biWidth > 8192 || bih.biHeight > 8192 || bih.biHeight < -8192)
             return VFW_E_TYPE_NOT_ACCEPTED;
         const bool rgb = format == AV_PIX_FMT_BGR24 || format == AV_PIX_FMT_BGRA;
         if (rgb && bih.biBitCount != (format == AV_PIX_FMT_BGR24 ? 24 : 32))

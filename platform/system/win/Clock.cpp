@@ -134,8 +134,15 @@ private:
     int m_sleepers = 0;
 };
 
-RealClock g_realClock;
-std::atomic<Clock*> g_clock{&g_realClock};
+// Never destroyed: threads the host left running may still read the time while the process
+// exits and runs its static destructors.
+union ImmortalRealClock {
+    ImmortalRealClock() : clock() {}
+    ~ImmortalRealClock() {}
+    RealClock clock;
+};
+ImmortalRealClock g_real;
+std::atomic<Clock*> g_clock{&g_real.clock};
 std::mutex g_installMutex;
 // Manual clocks are kept until the process ends: a thread may still be inside one of their
 // methods when the next test installs another.
@@ -170,7 +177,7 @@ void UseManualClock(const SYSTEMTIME& startLocal, uint32_t startTick, bool sleep
 
 void UseRealClock() {
     std::lock_guard<std::mutex> lock(g_installMutex);
-    g_clock.store(&g_realClock, std::memory_order_release);
+    g_clock.store(&g_real.clock, std::memory_order_release);
     if (g_manual) g_manual->Retire();
     g_manual = nullptr;
 }

@@ -163,7 +163,9 @@ std::vector<Capability> DiscoverCapabilities(Api& api, int fd) {
     std::vector<Capability> caps;
     for (uint32_t fourcc : fourccs) {
         for (const auto& [width, height] : FrameSizes(api, fd, fourcc)) {
-            if (width == 0 || height == 0) continue;
+            // A size no picture has (a driver's mistake) is left out rather than trusted.
+            constexpr uint32_t kMaxSide = 32768;
+            if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) continue;
             Capability cap;
             cap.fourcc = fourcc;
             cap.subtype = SubtypeOfFourcc(fourcc);
@@ -181,8 +183,11 @@ long SampleBytes(const Capability& cap, long driverSizeImage) {
     h.biWidth = cap.width;
     h.biHeight = cap.height;
     h.biBitCount = BitCount(cap.subtype);
-    if (cap.subtype == MEDIASUBTYPE_MJPG)
-        return std::max(driverSizeImage, cap.width * cap.height * 2);
+    if (cap.subtype == MEDIASUBTYPE_MJPG) {
+        // The driver's own bound, unless it claims more than any picture of the size could take.
+        const long own = cap.width * cap.height * 2;
+        return driverSizeImage > own * 4 ? own : std::max(driverSizeImage, own);
+    }
     if (cap.subtype == MEDIASUBTYPE_RGB24) return GDI_WIDTHBYTES(cap.width * 24) * cap.height;
     return cap.width * cap.height * h.biBitCount / 8;
 }
