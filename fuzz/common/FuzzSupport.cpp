@@ -71,14 +71,15 @@ const std::string& ScratchDirectory() {
 }
 
 HWND HostWindow() {
-    static HWND host = [] {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "FuzzHost";
-        RegisterClassA(&wc);
-        return CreateWindowExA(0, "FuzzHost", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640,
-                               480, nullptr, nullptr, nullptr, nullptr);
-    }();
+    // Made again after a reset of the machine, which takes every window with it.
+    static HWND host = nullptr;
+    if (host && IsWindow(host)) return host;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "FuzzHost";
+    RegisterClassA(&wc);
+    host = CreateWindowExA(0, "FuzzHost", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640, 480,
+                           nullptr, nullptr, nullptr, nullptr);
     return host;
 }
 

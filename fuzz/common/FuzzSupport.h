@@ -40,7 +40,7 @@ void InitializeMachine();
 void ResetMachine();
 // The temporary directory behind drive C:.
 const std::string& ScratchDirectory();
-// A visible 640 x 480 top-level window of the first thread that asks, created once.
+// A visible 640 x 480 top-level window of the first thread that asks, made again after a reset.
 HWND HostWindow();
 
 }  // namespace lumacap::fuzz
