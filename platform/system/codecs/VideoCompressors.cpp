@@ -116,7 +116,7 @@ public:
             return VFW_E_TYPE_NOT_ACCEPTED;
         const BITMAPINFOHEADER* h = dshow::VideoHeaderOf(*mt);
         // The encoders work on pictures of even size.
-        if (!h || h->biWidth <= 0 || h->biHeight == 0 || (h->biWidth & 1) || (h->biHeight & 1))
+        if (!dshow::PlausiblePictureSize(h) || (h->biWidth & 1) || (h->biHeight & 1))
             return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
