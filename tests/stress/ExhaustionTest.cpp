@@ -129,17 +129,18 @@ protected:
 
 TEST_F(ExhaustionTest, RunningOutGivesTheFailureTextAndNeverACrash) {
     if (const char* spec = std::getenv(kChildVariable)) return RunChild(spec);
+    // The sanitizers' runtimes need resources of their own: UBSan probes the object of every
+    // virtual call through a pipe, and reports the call when no descriptor is left for it; the
+    // shadow memory takes terabytes of address space. What running out does is checked by the
+    // plain build.
+    if (kSanitized) GTEST_SKIP() << "the sanitizers' runtimes cannot run out of descriptors";
 
     std::vector<std::string> specs;
     for (const char* operation : {"open", "record"}) {
         for (long spare : {0, 1, 2, 4, 8, 16, 32})
             specs.push_back(std::string("descriptors:") + operation + ":" + std::to_string(spare));
-        // The sanitizers reserve terabytes of address space for their shadow memory, so an
-        // address-space limit cannot apply to them.
-        if (!kSanitized)
-            for (long mib : {0, 4, 16, 64, 256})
-                specs.push_back(std::string("memory:") + operation + ":" +
-                                std::to_string(mib << 20));
+        for (long mib : {0, 4, 16, 64, 256})
+            specs.push_back(std::string("memory:") + operation + ":" + std::to_string(mib << 20));
     }
     for (const std::string& spec : specs) {
         int exitStatus = -1;

@@ -134,21 +134,22 @@ private:
     int m_sleepers = 0;
 };
 
-// Never destroyed: threads the host left running may still read the time while the process
-// exits and runs its static destructors.
+// Ready before any constructor runs (another file's static initialiser may read the time) and
+// never destroyed (threads the host left running may still read it while the process exits).
 union ImmortalRealClock {
-    ImmortalRealClock() : clock() {}
+    constexpr ImmortalRealClock() : clock() {}
     ~ImmortalRealClock() {}
     RealClock clock;
 };
-ImmortalRealClock g_real;
+constinit ImmortalRealClock g_real;
 std::atomic<Clock*> g_clock{&g_real.clock};
 std::mutex g_installMutex;
-// Manual clocks are kept until the process ends: a thread may still be inside one of their
-// methods when the next test installs another.
+// Manual clocks are kept for the life of the process, past its static destructors: a thread may
+// still be inside one of their methods when the next test installs another, or when the process
+// exits.
 std::vector<std::unique_ptr<ManualClock>>& RetiredClocks() {
-    static std::vector<std::unique_ptr<ManualClock>> clocks;
-    return clocks;
+    static auto* clocks = new std::vector<std::unique_ptr<ManualClock>>;
+    return *clocks;
 }
 ManualClock* g_manual = nullptr;
 
