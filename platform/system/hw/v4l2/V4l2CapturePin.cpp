@@ -431,8 +431,12 @@ bool V4l2CapturePin::TakeFrame() {
     if (r < 0) return !DeviceGone(r);
     if (buffer.index >= m_buffers.size()) return true;
 
-    // Frames the driver could not hand over show as gaps in the sequence.
-    if (m_haveSequence && buffer.sequence > m_lastSequence + 1)
+    // Frames the driver could not hand over show as gaps in the sequence. A jump of more than a
+    // minute of frames is the driver starting its count over (or a broken one), not frames lost:
+    // counting each would keep this thread from answering a stop for hours.
+    constexpr uint32_t kLargestGap = 60 * 120;
+    if (m_haveSequence && buffer.sequence > m_lastSequence + 1 &&
+        buffer.sequence - m_lastSequence - 1 <= kLargestGap)
         for (uint32_t s = m_lastSequence + 1; s < buffer.sequence; ++s) Drop(s);
     m_haveSequence = true;
     m_lastSequence = buffer.sequence;
