@@ -146,10 +146,10 @@ HRESULT CVideoMergePin::CheckMediaType(const CMediaType* pMediaType) {
     LONG width = 0, height = 0;
     GetFrameSize(&width, &height);
     if (pvi->bmiHeader.biWidth != width) return E_INVALIDARG;
-    const LONG absHeight =
-        pvi->bmiHeader.biHeight < 0 ? -pvi->bmiHeader.biHeight : pvi->bmiHeader.biHeight;
-    if (absHeight != height) return E_INVALIDARG;
+    // Top-down pictures are refused before any magnitude is taken (the most negative height has
+    // none).
     if (pvi->bmiHeader.biHeight < 0) return E_INVALIDARG;
+    if (pvi->bmiHeader.biHeight != height) return E_INVALIDARG;
     // Frames are composed as 24-bit pixels and converted for 32- and 16-bit connections. A
     // palettised connection cannot carry them: mapping pictures onto another filter's palette is
     // not worth having in a recording (and GetMediaType does not offer one).
