@@ -145,7 +145,14 @@ def main():
         print("  FAIL: descriptors grow")
     avi = info["format"]["format_name"] == "avi"
     picture = frames / a.fps
+    idx = avi_index(a.file) if avi else None
     if avi:
+        # A frame composed late takes the slot the clock has reached; the slots it passed over are
+        # empty chunks, which FFmpeg does not count as packets but which the index lists and the
+        # duration includes.
+        slots = idx["idx1_video"] if not idx["odml_index"] else frames + empty
+        picture = slots / a.fps
+        print(f"  slots: {slots} ({slots - frames} left empty by late frames), {picture:.2f} s")
         # Every composed frame is written (the last may be cut by the close), one slot each.
         if composed is not None and not (composed - 1 <= frames <= composed):
             ok = False
@@ -180,14 +187,13 @@ def main():
         print("  FAIL: no sound stream")
 
     if avi:
-        idx = avi_index(a.file)
         print(f"  index: RIFF {'+'.join(idx['riff'])}, OpenDML index "
               f"{'present' if idx['odml_index'] else 'absent'}, idx1 {idx['idx1_entries']} "
               f"entries ({idx['idx1_video']} video)")
         # Past the first RIFF, only the OpenDML index covers every frame.
-        if not idx["odml_index"] and idx["idx1_video"] != frames:
+        if abs(duration - picture) > 2 / a.fps:
             ok = False
-            print("  FAIL: the index does not list every frame")
+            print("  FAIL: the index does not cover the whole recording")
     else:
         data = open(a.file, "rb").read()
         # The ASF simple index object (33000890-E5B1-11CF-89F4-00A0C90349CB).
