@@ -78,11 +78,37 @@ public:
 
 }  // namespace
 
+namespace {
+
+// True when the window's own picture covers all of `area`: nothing beneath it shows there.
+bool Covers(const SceneWindow& w, const RECT& area) {
+    if (!w.surface) return false;
+    RECT picture{w.clientRect.left, w.clientRect.top, w.clientRect.left + w.surface->Width(),
+                 w.clientRect.top + w.surface->Height()};
+    RECT shown;
+    if (!Intersect(picture, w.clientRect, &shown)) return false;
+    return shown.left <= area.left && shown.top <= area.top && shown.right >= area.right &&
+           shown.bottom >= area.bottom;
+}
+
+}  // namespace
+
 void ComposeScene(const Scene& scene, const RECT& area, Surface& out) {
     const RECT everything{area.left, area.top, area.right, area.bottom};
-    Fill(out, area, everything, 0);
-    if (scene.desktop) Blit(out, area, *scene.desktop, POINT{0, 0}, everything);
-    for (const SceneWindow& w : scene.windows) DrawWindow(out, area, w, everything);
+    // Reading a window that nothing lies on (a recording captures one every frame) starts at the
+    // highest window that hides everything beneath it in the area.
+    size_t first = 0;
+    bool covered = false;
+    for (size_t i = scene.windows.size(); i-- > 0 && !covered;) {
+        covered = Covers(scene.windows[i], area);
+        if (covered) first = i;
+    }
+    if (!covered) {
+        Fill(out, area, everything, 0);
+        if (scene.desktop) Blit(out, area, *scene.desktop, POINT{0, 0}, everything);
+    }
+    for (size_t i = first; i < scene.windows.size(); ++i)
+        DrawWindow(out, area, scene.windows[i], everything);
 }
 
 std::shared_ptr<DisplayBackend> CreateHeadlessBackend() {
