@@ -199,6 +199,7 @@ bool ReleaseWindowDC(HDC hdc) {
                 std::memcpy(dc->surface->Row(y) + r.left, &pixels[(y - r.top) * w], w * 4);
         }
     }
+    dc.reset();  // the table's reference is then the last, and the context can be reused
     return GdiTable::Get().Remove(reinterpret_cast<HGDIOBJ>(hdc));
 }
 
@@ -324,6 +325,7 @@ BOOL WINAPI DeleteDC(HDC hdc) {
     }
     if (dc->dcKind == DcKind::Memory && dc->bitmap != dc->defaultBitmap)
         if (auto bm = LookupGdi<Bitmap>(dc->bitmap, GdiKind::Bitmap)) bm->selectedInto = nullptr;
+    dc.reset();
     GdiTable::Get().Remove(reinterpret_cast<HGDIOBJ>(hdc));
     return TRUE;
 }

@@ -69,9 +69,18 @@ class HeadlessBackend final : public DisplayBackend {
 public:
     const char* Name() const override { return "headless"; }
 
+    // Every pixel of the area is composed, so a surface the thread read into before (and nobody
+    // holds any more) serves again as it is: a recording reads the same window every frame.
     std::shared_ptr<Surface> ReadScreen(const Scene& scene, const RECT& area) override {
-        auto out = Surface::Create(area.right - area.left, area.bottom - area.top);
+        const int w = area.right - area.left, h = area.bottom - area.top;
+        thread_local std::shared_ptr<Surface> last;
+        std::shared_ptr<Surface> out;
+        if (last && last.use_count() == 1 && last->Width() == w && last->Height() == h)
+            out = last;
+        else
+            out = Surface::Create(w, h);
         if (out) ComposeScene(scene, area, *out);
+        last = out;
         return out;
     }
 };
