@@ -83,13 +83,18 @@ Scaler::~Scaler() {
 bool Scaler::Convert(AVPixelFormat srcFormat, int srcWidth, int srcHeight,
                      const uint8_t* const src[4], const int srcStride[4], AVPixelFormat dstFormat,
                      int dstWidth, int dstHeight, uint8_t* const dst[4], const int dstStride[4]) {
-    SwsContext* const previous = m_context;
-    m_context = sws_getCachedContext(m_context, srcWidth, srcHeight, srcFormat, dstWidth, dstHeight,
-                                     dstFormat, kScaleFlags, nullptr, nullptr, nullptr);
-    if (m_context != previous)
-        LUMACAP_TRACE(kCodecs, "scaler %s %dx%d -> %s %dx%d%s", PixelFormatName(srcFormat),
-                      srcWidth, srcHeight, PixelFormatName(dstFormat), dstWidth, dstHeight,
-                      m_context ? "" : ": refused");
+    const Request request{srcFormat, dstFormat, srcWidth, srcHeight, dstWidth, dstHeight};
+    if (!m_context || !(request == m_request)) {
+        SwsContext* const previous = m_context;
+        m_context =
+            sws_getCachedContext(m_context, srcWidth, srcHeight, srcFormat, dstWidth, dstHeight,
+                                 dstFormat, kScaleFlags, nullptr, nullptr, nullptr);
+        if (m_context != previous)
+            LUMACAP_TRACE(kCodecs, "scaler %s %dx%d -> %s %dx%d%s", PixelFormatName(srcFormat),
+                          srcWidth, srcHeight, PixelFormatName(dstFormat), dstWidth, dstHeight,
+                          m_context ? "" : ": refused");
+        m_request = request;
+    }
     if (!m_context) return false;
     return sws_scale(m_context, src, srcStride, 0, srcHeight, dst, dstStride) == dstHeight;
 }

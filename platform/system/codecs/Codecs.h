@@ -52,7 +52,16 @@ public:
                  uint8_t* const dst[4], const int dstStride[4]);
 
 private:
+    // What the context was made for. libswscale's own cache compares against the formats it
+    // stores, which are not the ones asked for when those are full-range (JPEG) formats, so it
+    // would make the context afresh for every picture; the request is compared here instead.
+    struct Request {
+        AVPixelFormat srcFormat, dstFormat;
+        int srcWidth, srcHeight, dstWidth, dstHeight;
+        bool operator==(const Request&) const = default;
+    };
     SwsContext* m_context = nullptr;
+    Request m_request{};
 };
 
 // MJPEG pictures in, decoded frames out; the context lives as long as the decoder.
