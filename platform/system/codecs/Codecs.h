@@ -17,6 +17,7 @@ struct SwsContext;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
+struct AVBufferPool;
 
 namespace lumacap::codecs {
 
@@ -79,7 +80,10 @@ private:
     AVCodecContext* m_context = nullptr;
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
-    std::vector<uint8_t> m_padded;
+    // Padded copies of the pictures, handed to the decoder as reference-counted buffers so it
+    // keeps them by reference instead of copying each picture again; the pool reuses them.
+    AVBufferPool* m_pool = nullptr;
+    size_t m_poolSize = 0;
 };
 
 // Encodes pictures of one size and format with a libavcodec encoder (MJPEG for cameras and the
