@@ -7,7 +7,7 @@
 // frames are then decoded/converted by libavcodec/libswscale alone, in the same run.
 //
 // Counters: path_us and direct_us per frame (CPU time of the working thread), ratio = path /
-// direct (goal <= 1.1), device_copy_us = what producing each picture costs the virtual device
+// direct (goal <= 1.05), device_copy_us = what producing each picture costs the virtual device
 // (part of path_us; a real device's driver fills its buffers without that copy), ratio_wo_device
 // = (path - device copy) / direct, and wall_ratio, the same in wall time (noisy on a shared
 // machine). The preview paints on the window's thread, between the timed rounds.
