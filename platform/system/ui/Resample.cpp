@@ -58,8 +58,8 @@ struct AxisFilter {
     std::vector<int> start;        // first source index per position, relative to the source rect
     std::vector<int16_t> weights;  // `taps` per position, Q14, summing to exactly kOne
     std::vector<double> work;      // one position's weights while they are computed
-    // The vector path's weights, laid out as its multiply-add takes them: per position, per four
-    // taps k..k+3, the pair (w[k], w[k+1]) four times, then (w[k+2], w[k+3]) four times.
+    // The vector path's weights, laid out as its multiply-add takes them: per position, per two
+    // taps k, k+1, the pair (w[k], w[k+1]) four times.
     std::vector<int16_t> pairs;
     int minStart = 0;
     int maxEnd = 0;  // one past the last source index referenced
@@ -164,16 +164,16 @@ public:
             for (int& s : e.filter.start) s -= e.filter.minStart;
         AxisFilter& f = e.filter;
         f.pairs.clear();
-        if (key.multiple == 4 && f.taps % 4 == 0) {
+        if (key.multiple == 2 && f.taps % 2 == 0) {
+            // Per four taps: (w0, w1) four times, (w2, w3) four times; a last two taps: (w0, w1)
+            // four times. Either way four int16 per tap.
             f.pairs.resize(f.weights.size() * 4);
-            for (size_t g = 0; g < f.weights.size() / 4; ++g)
-                for (int half = 0; half < 2; ++half)
-                    for (int copy = 0; copy < 4; ++copy) {
-                        int16_t* d = &f.pairs[g * 16 + static_cast<size_t>(half) * 8 +
-                                              static_cast<size_t>(copy) * 2];
-                        d[0] = f.weights[g * 4 + static_cast<size_t>(half) * 2];
-                        d[1] = f.weights[g * 4 + static_cast<size_t>(half) * 2 + 1];
-                    }
+            int16_t* d = f.pairs.data();
+            for (size_t i = 0; i < f.weights.size(); i += 2)
+                for (int copy = 0; copy < 4; ++copy, d += 2) {
+                    d[0] = f.weights[i];
+                    d[1] = f.weights[i + 1];
+                }
         }
         e.key = key;
         e.valid = true;
@@ -279,19 +279,26 @@ __attribute__((target("avx2"))) void Pack24Avx2(const uint32_t* s, uint8_t* d, i
 
 // Four taps per step: pixels k..k+3, their channels paired and widened to 16 bits by one byte
 // shuffle (B0 B1 G0 G1 R0 R1 X0 X1 in the low lane, the same of pixels 2 and 3 in the high lane),
-// multiplied-added with the weight pairs laid out beforehand. The two lanes' sums, added, are the
-// position's four channel sums.
+// multiplied-added with the weight pairs laid out beforehand; a last two taps in the low lane
+// alone. The two lanes' sums, added, are the position's four channel sums.
 __attribute__((target("avx2"))) inline __m256i HorizontalSums(const uint32_t* p, const int16_t* w,
                                                               int taps) {
     const __m256i pairUp =
         _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1, 8, -1, 12, -1, 9,
                          -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
     __m256i acc = _mm256_setzero_si256();
-    for (int k = 0; k < taps; k += 4, w += 16) {
+    int k = 0;
+    for (; k + 4 <= taps; k += 4, w += 16) {
         const __m256i px =
             _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)));
         const __m256i ww = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
         acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, pairUp), ww));
+    }
+    if (k < taps) {
+        const __m128i px = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + k));
+        const __m128i ww = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
+        const __m128i m = _mm_madd_epi16(_mm_shuffle_epi8(px, _mm256_castsi256_si128(pairUp)), ww);
+        acc = _mm256_add_epi32(acc, _mm256_inserti128_si256(_mm256_setzero_si256(), m, 0));
     }
     return acc;
 }
@@ -299,7 +306,7 @@ __attribute__((target("avx2"))) inline __m256i HorizontalSums(const uint32_t* p,
 // Two positions per round, so their sums share the steps that fold, round and narrow them.
 __attribute__((target("avx2"))) void HorizontalAvx2(const uint32_t* src, const AxisFilter& h,
                                                     uint32_t* out, int count) {
-    const int taps = h.taps;  // a multiple of 4
+    const int taps = h.taps;  // a multiple of 2
     const __m256i round = _mm256_set1_epi32(kRound);
     const size_t stride = static_cast<size_t>(taps) * 4;  // int16 of pairs per position
     const int16_t* w = h.pairs.data();
@@ -452,7 +459,7 @@ bool Resample(const ResampleJob& job) {
     Scratch& scratch = ThreadScratch();
     // The horizontal filter's starts are relative to the first source column it reads.
     const AxisFilter& h = scratch.horizontal.Get(
-        AxisKey{sw, dw, fx, cx, vector ? 4 : 1, job.filter, job.widenForReduction, true});
+        AxisKey{sw, dw, fx, cx, vector ? 2 : 1, job.filter, job.widenForReduction, true});
     const AxisFilter& v =
         scratch.vertical.Get(AxisKey{sh, dh, fy, cy, 1, job.filter, job.widenForReduction, false});
 
