@@ -140,6 +140,15 @@ void CollectPostOrder(Window* w, std::vector<Window*>* out) {
 
 void Region::Add(const RECT& r) {
     if (EmptyRect(r)) return;
+    // The common cases without working memory: a window invalidated again before it painted (a
+    // preview receiving frames), and a first rectangle.
+    for (const RECT& e : m_rects)
+        if (e.left <= r.left && e.top <= r.top && e.right >= r.right && e.bottom >= r.bottom)
+            return;
+    if (m_rects.empty()) {
+        m_rects.push_back(r);
+        return;
+    }
     // Keep the set disjoint: add only the parts of r not covered yet.
     std::vector<RECT> pieces{r};
     for (const RECT& e : m_rects) {
