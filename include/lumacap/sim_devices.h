@@ -8,6 +8,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 #include <utility>
@@ -58,6 +59,10 @@ struct VirtualCameraConfig {
     // > 0: render this many frames once per format and replay them (frame numbers then count
     // modulo this), so producing a frame costs one copy, as with a hardware device.
     int prerenderedFrames = 0;
+    // Not empty: these pictures are delivered in turn instead of the drawn pattern, each as the
+    // bytes of one frame in the delivering format (one JPEG picture each for MJPG), whatever that
+    // format is. Shared, so many cameras can replay one set of files without a copy each.
+    std::shared_ptr<const std::vector<std::vector<unsigned char>>> pictures;
 };
 
 struct AudioFormat {

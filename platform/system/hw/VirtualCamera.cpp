@@ -320,7 +320,13 @@ HRESULT VirtualCameraPin::FillBuffer(IMediaSample* pSample) {
     pSample->GetPointer(&data);
     const long capacity = pSample->GetSize();
     long written = -1;
-    if (m_config.prerenderedFrames > 0) {
+    if (m_config.pictures && !m_config.pictures->empty()) {
+        const auto& pictures = *m_config.pictures;
+        const auto& picture = pictures[static_cast<size_t>(m_frameNumber) % pictures.size()];
+        if (static_cast<long>(picture.size()) > capacity) return E_FAIL;
+        std::memcpy(data, picture.data(), picture.size());
+        written = static_cast<long>(picture.size());
+    } else if (m_config.prerenderedFrames > 0) {
         const size_t slot = static_cast<size_t>(m_frameNumber % m_config.prerenderedFrames);
         if (m_replay.size() <= slot) {
             std::vector<uint8_t> frame(static_cast<size_t>(m_renderer.MaxSize()));
