@@ -54,15 +54,16 @@ def rel(path):
 
 def run(argv, rows_out, program):
     """Runs argv, echoing its output; answers its stdout, or None when it failed."""
-    print(f"== {' '.join(rel(a) for a in argv)}  (load {os.getloadavg()[0]:.2f})", flush=True)
+    shown = [rel(a) for a in argv if not a.startswith("--benchmark_out")]
+    print(f"== {' '.join(shown)}  (load {os.getloadavg()[0]:.2f})", flush=True)
     proc = subprocess.run(argv, capture_output=True, text=True)
-    sys.stdout.write(proc.stdout if "--benchmark_format=json" not in argv else "")
+    sys.stdout.write(proc.stdout)
     sys.stderr.write(proc.stderr[-2000:])
     if proc.returncode != 0:
         rows_out.append({"program": program, "name": "(did not run)", "ratio": None,
                          "note": (proc.stderr.strip().splitlines() or ["exit status " +
                                                                        str(proc.returncode)])[-1],
-                         "command": " ".join(rel(a) for a in argv), "load": None})
+                         "command": " ".join(shown), "load": None})
         return None
     return proc.stdout
 
@@ -72,10 +73,17 @@ def google_benchmark(build, program, rows):
     load = os.getloadavg()[0]
     extra = (["--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"]
              if program in PAIRED else [])
-    out = run([exe, "--benchmark_format=json"] + extra, rows, program)
-    if out is None:
-        return
-    data = json.loads(out)
+    with tempfile.NamedTemporaryFile(suffix=".json") as report:
+        out = run([exe, "--benchmark_out=" + report.name, "--benchmark_out_format=json"] + extra,
+                  rows, program)
+        if out is None:
+            return
+        try:
+            data = json.load(open(report.name))
+        except ValueError:
+            rows.append({"program": program, "name": "(no report)", "ratio": None, "note": "",
+                         "command": rel(exe), "load": load})
+            return
     if program in PAIRED:
         times = {}
         for b in data["benchmarks"]:
