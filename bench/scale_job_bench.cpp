@@ -261,9 +261,11 @@ int main(int argc, char** argv) {
     PumpUntil(start + std::chrono::duration<double>(seconds));
     const long long allocationsAtEnd = Allocations();
     const int framesAtEnd = recorder.GetRealFramesCount();
-    recorder.CloseRecord();
+    // Frames are due for the time the recording ran; finishing the file costs CPU but is not
+    // recorded time.
     const double recorded =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    recorder.CloseRecord();
     const double cpu = CpuSeconds() - cpu0;
     const int late = LateLines() - lateBefore;
     for (auto& camera : opened) camera->Close();
