@@ -200,6 +200,7 @@ def plot(results, path):
                 ax.plot([n for n, _ in points], [y for _, y in points], "o", color="C0",
                         fillstyle="none", linestyle=(0, (1, 3)),
                         label="lumacap projected at the full rate")
+        ax.set_xticks(sorted(int(n) for n in results["runs"]))
         ax.set_xlabel("cameras (1280x720, 30 fps MJPEG) + the screen")
         ax.set_ylabel(label)
         ax.grid(True, alpha=0.3)

@@ -37,7 +37,13 @@
 // count then reads -1.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define SCALE_JOB_COUNTS_ALLOCATIONS 0
-#else
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define SCALE_JOB_COUNTS_ALLOCATIONS 0
+#endif
+#endif
+#ifndef SCALE_JOB_COUNTS_ALLOCATIONS
 #define SCALE_JOB_COUNTS_ALLOCATIONS 1
 #endif
 
@@ -92,6 +98,16 @@ constexpr int kCamWidth = 1280, kCamHeight = 720;
 
 long long Allocations() {
     return SCALE_JOB_COUNTS_ALLOCATIONS ? g_allocations.load(std::memory_order_relaxed) : -1;
+}
+
+// Whether the counter sees this process's allocations (a static or otherwise interposed C library
+// would bypass it).
+bool CounterWorks() {
+    static void* volatile probe;
+    const long long before = Allocations();
+    probe = std::malloc(64);
+    std::free(probe);
+    return SCALE_JOB_COUNTS_ALLOCATIONS && Allocations() > before;
 }
 
 double CpuSeconds() {
@@ -276,7 +292,7 @@ int main(int argc, char** argv) {
 
     const long due = std::lround(recorded * kFps);
     const double allocationsPerFrame =
-        SCALE_JOB_COUNTS_ALLOCATIONS && framesAtEnd > framesAt1s
+        CounterWorks() && framesAtEnd > framesAt1s
             ? static_cast<double>(allocationsAtEnd - allocationsAt1s) / (framesAtEnd - framesAt1s)
             : -1;
     std::printf(
