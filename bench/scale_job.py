@@ -156,7 +156,7 @@ def measure_lumacap(build, n, seconds, frames, out):
             "camera_cpu_per_s": r["camera_cpu_per_s"], "load": load}
 
 
-def measure_tool(argv, seconds, out):
+def measure_tool(argv, out):
     load = load_average()
     status, wall, cpu, rss, _, stderr = run_child(argv)
     frames = frames_in(out) if status == 0 else 0
@@ -239,12 +239,12 @@ def main():
         out = os.path.join(work, f"out-{n}")
         run = {
             "lumacap": measure_lumacap(args.build, n, args.seconds, frames, out + "-lumacap.avi"),
-            "ffmpeg": measure_tool(ffmpeg_argv(n, args.seconds, cams, screen,
-                                               out + "-ffmpeg.avi"), args.seconds,
-                                   out + "-ffmpeg.avi"),
-            "gstreamer": measure_tool(gstreamer_argv(n, args.seconds, cams, screen,
-                                                     out + "-gstreamer.avi"), args.seconds,
-                                      out + "-gstreamer.avi"),
+            "ffmpeg": measure_tool(
+                ffmpeg_argv(n, args.seconds, cams, screen, out + "-ffmpeg.avi"),
+                out + "-ffmpeg.avi"),
+            "gstreamer": measure_tool(
+                gstreamer_argv(n, args.seconds, cams, screen, out + "-gstreamer.avi"),
+                out + "-gstreamer.avi"),
         }
         for system, r in run.items():
             if "error" in r:
