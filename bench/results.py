@@ -224,15 +224,16 @@ def tool_versions():
     return "; ".join(versions)
 
 
-def write(path, rows, scale_results, started, load_start, plot_name):
+def write(path, rows, scale_results, started, load_start, plot_name, reruns):
     lines = ["# Benchmark results", "",
              f"Written by `make bench` (bench/results.py) on {started:%Y-%m-%d %H:%M} UTC.", "",
              f"- Machine: {machine()}",
              f"- References: {tool_versions()}",
              f"- Load average (1, 5, 15 min) at the start: "
              f"{', '.join(f'{x:.2f}' for x in load_start)}; at the end: "
-             f"{', '.join(f'{x:.2f}' for x in os.getloadavg())}",
-             "",
+             f"{', '.join(f'{x:.2f}' for x in os.getloadavg())}"]
+    lines += [f"- Rerun alone on {r}" for r in reruns]
+    lines += ["",
              "Every ratio is lumacap's cost divided by the reference's, both measured in the same "
              "run on this machine (CPU time unless the reference column says otherwise); below 1 "
              "lumacap is cheaper. The machine may be shared: the load column is the 1-minute "
@@ -260,15 +261,17 @@ def write(path, rows, scale_results, started, load_start, plot_name):
                   f"wall time taken (lumacap counts its composed frames; ffmpeg and GStreamer "
                   f"must finish the job in real time). CPU of ffmpeg and GStreamer is their whole "
                   f"process; lumacap's is its process while recording (cameras included). "
-                  f"Allocations: lumacap's heap allocations per recorded frame after the first "
-                  f"second (every malloc-family call of the process). Projected: lumacap's "
+                  f"Allocations: lumacap's heap allocations (malloc-family calls) per recorded "
+                  f"frame after the first second, on the recording's streaming thread (composing, "
+                  f"compressing, writing) and in the whole process (cameras included). Projected: lumacap's "
                   f"cameras alone (measured before recording) plus, at 30 fps, what each "
                   f"composed frame cost beyond them; it stands for the job when lumacap fell "
                   f"behind, since its cameras go on decoding every frame while fewer are "
                   f"composed.", "",
                   f"![CPU per recorded second against N]({plot_name})", "",
                   "| N | System | made/due | Late | CPU s per recorded s | projected at 30 fps | "
-                  "CPU ms per frame | Peak RSS MiB | kB per frame | Allocations per frame | Load |",
+                  "CPU ms per frame | Peak RSS MiB | kB per frame | Allocations per frame: "
+                  "streaming thread / process | Load |",
                   "|---|---|---|---|---|---|---|---|---|---|---|"]
         for n, run_ in scale_results["runs"].items():
             for system, r in run_.items():
@@ -276,7 +279,10 @@ def write(path, rows, scale_results, started, load_start, plot_name):
                     lines.append(f"| {n} | {system} | failed: {r['error'][:80]} "
                                  "| | | | | | | | |")
                     continue
-                allocations = r.get("allocations_per_frame")
+                allocations = None
+                if r.get("allocations_per_frame") is not None:
+                    allocations = (f"{r.get('streaming_allocations_per_frame', -1):.1f} / "
+                                   f"{r['allocations_per_frame']:.1f}")
                 projected = r.get("projected_cpu_per_s")
                 lines.append(
                     f"| {n} | {system} | {r['produced_share']:.3f} | {r.get('late', '—')} | "
@@ -284,7 +290,7 @@ def write(path, rows, scale_results, started, load_start, plot_name):
                     f"{'—' if projected is None else f'{projected:.3f}'} | "
                     f"{r['cpu_ms_per_frame']:.1f} | "
                     f"{r['peak_rss_mib']:.0f} | {r['bytes_per_frame'] / 1e3:.1f} | "
-                    f"{'—' if allocations is None else f'{allocations:.1f}'} | {r['load']:.1f} |")
+                    f"{allocations or '—'} | {r['load']:.1f} |")
     with open(path, "w") as f:
         f.write("\n".join(lines) + "\n")
 
@@ -316,7 +322,25 @@ def main():
     plot_name = "scale_job.png"
     if not only or "scale_job" in only:
         scale_results = scale(build, rows, os.path.join(os.path.dirname(args.out), plot_name))
-    write(args.out, rows, scale_results, started, load_start, plot_name)
+    # The lines of a partial run replace their own; the others stay as the last run left them
+    # (kept beside the table as data).
+    data_path = os.path.splitext(args.out)[0] + ".json"
+    reruns = []
+    if only and os.path.exists(data_path):
+        with open(data_path) as f:
+            previous = json.load(f)
+        rerun = {r["program"] for r in rows} | only
+        rows = [r for r in previous["rows"] if r["program"] not in rerun] + rows
+        if scale_results is None:
+            scale_results = previous.get("scale")
+        reruns = previous.get("reruns", []) + [f"{started:%Y-%m-%d %H:%M} UTC: "
+                                               f"{', '.join(sorted(only))}"]
+        started = datetime.datetime.fromisoformat(previous["started"])
+        load_start = previous["load_start"]
+    with open(data_path, "w") as f:
+        json.dump({"started": started.isoformat(), "load_start": list(load_start),
+                   "reruns": reruns, "rows": rows, "scale": scale_results}, f, indent=1)
+    write(args.out, rows, scale_results, started, load_start, plot_name, reruns)
     print(f"wrote {rel(os.path.abspath(args.out))}")
 
 

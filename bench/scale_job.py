@@ -140,20 +140,23 @@ def measure_lumacap(build, n, seconds, frames, out):
     if status != 0:
         return {"error": stderr.strip()[-300:], "load": load}
     r = json.loads(stdout.strip().splitlines()[-1])
-    # A recording that falls behind composes fewer frames while its cameras go on decoding every
-    # frame, so its CPU per recorded second understates the job and its CPU per frame overstates
-    # it. Projected: the cameras' own cost (measured before recording) plus what each composed
-    # frame cost beyond it, at the full frame rate.
-    composed_ms = ((r["cpu_per_s"] - r["camera_cpu_per_s"]) * r["seconds"] /
-                   max(r["composed"], 1) * 1e3)
-    return {"projected_cpu_per_s": r["camera_cpu_per_s"] + composed_ms * FPS / 1e3,
+    # A recording that falls behind composes fewer frames while its cameras go on decoding (as
+    # many frames as they get the CPU for), so its CPU per recorded second understates the job.
+    # Projected: each camera frame's cost (measured per frame delivered, before recording) and
+    # each composed frame's cost beyond the cameras', both at the full frame rate.
+    camera_ms = r["camera_ms_per_frame"]
+    composed_ms = ((r["cpu_per_s"] * r["seconds"] * 1e3 - camera_ms * r["camera_frames"]) /
+                   max(r["composed"], 1))
+    return {"projected_cpu_per_s": (camera_ms * n + composed_ms) * FPS / 1e3,
             "composed_ms_per_frame": composed_ms,"produced_share": r["composed"] / max(r["due"], 1), "late": r["late"],
             "frames": r["composed"], "due": r["due"], "cpu_per_s": r["cpu_per_s"],
             "cpu_ms_per_frame": r["cpu_per_s"] * r["seconds"] / max(r["composed"], 1) * 1e3,
             "peak_rss_mib": r["peak_rss_mib"], "bytes_per_frame": r["bytes_per_frame"],
             "allocations_per_frame": r["allocations_per_frame"],
+            "streaming_allocations_per_frame": r.get("streaming_allocations_per_frame", -1),
             "camera_allocations_per_s": r["camera_allocations_per_s"],
-            "camera_cpu_per_s": r["camera_cpu_per_s"], "load": load}
+            "camera_cpu_per_s": r["camera_cpu_per_s"], "camera_ms_per_frame": camera_ms,
+            "load": load}
 
 
 def measure_tool(argv, out):
@@ -256,14 +259,16 @@ def main():
                   f"{r['bytes_per_frame'] / 1e3:8.1f} {r['load']:5.2f}", flush=True)
         if "error" not in run["lumacap"]:
             r = run["lumacap"]
-            print(f"{n:2} lumacap cameras alone {r['camera_cpu_per_s']:.3f} CPU s/s; "
+            print(f"{n:2} lumacap {r['camera_ms_per_frame']:.1f} ms per camera frame; "
                   f"{r['composed_ms_per_frame']:.1f} ms more per composed frame; projected at "
                   f"{FPS} fps: {r['projected_cpu_per_s']:.3f} CPU s/s", flush=True)
         if "error" not in run["lumacap"] and run["lumacap"]["allocations_per_frame"] >= 0:
             print(f"{n:2} lumacap heap allocations per recorded frame after the first second: "
-                  f"{run['lumacap']['allocations_per_frame']:.1f} (the cameras alone: "
-                  f"{run['lumacap']['camera_allocations_per_s'] / FPS:.1f} per camera frame "
-                  f"time)", flush=True)
+                  f"{run['lumacap']['streaming_allocations_per_frame']:.1f} on the recording's "
+                  f"streaming thread, {run['lumacap']['allocations_per_frame']:.1f} in the "
+                  f"process (the cameras alone: "
+                  f"{run['lumacap']['camera_allocations_per_s'] / FPS:.1f} per frame time)",
+                  flush=True)
         for f in os.listdir(work):
             if f.startswith(f"out-{n}-"):
                 os.remove(os.path.join(work, f))

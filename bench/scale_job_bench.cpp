@@ -2,8 +2,9 @@
 // from the JPEG files given, so the device costs one copy) plus the whole screen, composed side by
 // side into 1920x1080 at 30 frames a second and recorded to MJPEG AVI. Prints one JSON object:
 // frames composed and due, late frames, CPU seconds per recorded second, peak resident memory and
-// heap allocations per recorded frame after the first second. scale_job.py runs it beside ffmpeg
-// and GStreamer doing the same job.
+// heap allocations per recorded frame after the first second (of the whole process, and of the
+// recording's streaming thread alone). scale_job.py runs it beside ffmpeg and GStreamer doing the
+// same job.
 //
 // usage: bench_scale_job_bench --frames DIR [--cameras N] [--seconds S] [--output FILE]
 //        bench_scale_job_bench --write-screen FILE   (the screen as raw BGRA, top row first)
@@ -49,6 +50,9 @@
 
 namespace {
 std::atomic<long long> g_allocations{0};
+// This thread's own count: read on the recording's streaming thread (in the frame callback), it
+// is what composing, compressing and writing each frame allocates, without the cameras' threads.
+thread_local long long t_allocations = 0;
 }  // namespace
 
 #if SCALE_JOB_COUNTS_ALLOCATIONS
@@ -61,14 +65,17 @@ void __libc_free(void* pointer);
 
 void* malloc(size_t size) {
     g_allocations.fetch_add(1, std::memory_order_relaxed);
+    ++t_allocations;
     return __libc_malloc(size);
 }
 void* calloc(size_t count, size_t size) {
     g_allocations.fetch_add(1, std::memory_order_relaxed);
+    ++t_allocations;
     return __libc_calloc(count, size);
 }
 void* realloc(void* pointer, size_t size) {
     g_allocations.fetch_add(1, std::memory_order_relaxed);
+    ++t_allocations;
     return __libc_realloc(pointer, size);
 }
 void free(void* pointer) {
@@ -76,6 +83,7 @@ void free(void* pointer) {
 }
 void* memalign(size_t alignment, size_t size) {
     g_allocations.fetch_add(1, std::memory_order_relaxed);
+    ++t_allocations;
     return __libc_memalign(alignment, size);
 }
 void* aligned_alloc(size_t alignment, size_t size) {
@@ -154,6 +162,16 @@ std::shared_ptr<std::vector<std::vector<unsigned char>>> LoadPictures(const std:
                                std::istreambuf_iterator<char>());
     }
     return pictures;
+}
+
+// The streaming thread's count and frame number as of its latest frame.
+std::atomic<long long> g_streamingAllocations{-1};
+std::atomic<long> g_streamingFrames{0};
+
+long CountOnStreamingThread(unsigned char*, long, void*) {
+    g_streamingAllocations.store(t_allocations, std::memory_order_relaxed);
+    g_streamingFrames.fetch_add(1, std::memory_order_relaxed);
+    return 0;
 }
 
 LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -249,11 +267,20 @@ int main(int argc, char** argv) {
     }
 
     // The cameras alone for a moment: what capture costs before anything is recorded.
+    // Per frame delivered, since a starved camera delivers fewer.
+    const auto delivered = [cameras] {
+        long total = 0;
+        for (int i = 0; i < cameras; ++i) total += lumacap::sim::CameraFramesDelivered(i);
+        return total;
+    };
     const double cameraSeconds = 2;
     double cpu0 = CpuSeconds();
     long long allocations0 = Allocations();
+    long delivered0 = delivered();
     PumpUntil(std::chrono::steady_clock::now() + std::chrono::duration<double>(cameraSeconds));
     const double cameraCpu = (CpuSeconds() - cpu0) / cameraSeconds;
+    const double cameraMsPerFrame =
+        (CpuSeconds() - cpu0) * 1e3 / static_cast<double>(std::max(1L, delivered() - delivered0));
     const double cameraAllocations =
         static_cast<double>(Allocations() - allocations0) / cameraSeconds;
 
@@ -265,22 +292,29 @@ int main(int argc, char** argv) {
     recorder.AddWindowSource(nullptr, Cell(0, sources));
     for (int i = 0; i < cameras; ++i)
         recorder.AddVideoSource(opened[i].get(), Cell(i + 1, sources));
+    recorder.SetDxRecorderBuffCB(CountOnStreamingThread, nullptr);
 
     const int lateBefore = LateLines();
     cpu0 = CpuSeconds();
+    delivered0 = delivered();
     const auto start = std::chrono::steady_clock::now();
     if (!recorder.StartRecord(output.c_str(), 1))
         return Fail("recording did not start", lumacap::sim::GbkToUtf8(recorder.GetErrorMsg()));
     PumpUntil(start + std::chrono::seconds(1));
     const long long allocationsAt1s = Allocations();
     const int framesAt1s = recorder.GetRealFramesCount();
+    const long long streamingAt1s = g_streamingAllocations.load();
+    const long streamingFramesAt1s = g_streamingFrames.load();
     PumpUntil(start + std::chrono::duration<double>(seconds));
     const long long allocationsAtEnd = Allocations();
     const int framesAtEnd = recorder.GetRealFramesCount();
+    const long long streamingAtEnd = g_streamingAllocations.load();
+    const long streamingFramesAtEnd = g_streamingFrames.load();
     // Frames are due for the time the recording ran; finishing the file costs CPU but is not
     // recorded time.
     const double recorded =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const long deliveredWhileRecording = delivered() - delivered0;
     recorder.CloseRecord();
     const double cpu = CpuSeconds() - cpu0;
     const int late = LateLines() - lateBefore;
@@ -295,14 +329,21 @@ int main(int argc, char** argv) {
         CounterWorks() && framesAtEnd > framesAt1s
             ? static_cast<double>(allocationsAtEnd - allocationsAt1s) / (framesAtEnd - framesAt1s)
             : -1;
+    const double streamingPerFrame =
+        CounterWorks() && streamingAt1s >= 0 && streamingFramesAtEnd > streamingFramesAt1s
+            ? static_cast<double>(streamingAtEnd - streamingAt1s) /
+                  static_cast<double>(streamingFramesAtEnd - streamingFramesAt1s)
+            : -1;
     std::printf(
         "{\"cameras\": %d, \"seconds\": %.3f, \"composed\": %d, \"due\": %ld, \"late\": %d, "
         "\"cpu_per_s\": %.4f, \"camera_cpu_per_s\": %.4f, \"peak_rss_mib\": %.1f, "
         "\"allocations_per_frame\": %.2f, \"camera_allocations_per_s\": %.1f, "
-        "\"bytes_per_frame\": %.0f}\n",
+        "\"bytes_per_frame\": %.0f, \"streaming_allocations_per_frame\": %.2f, "
+        "\"camera_ms_per_frame\": %.3f, \"camera_frames\": %ld}\n",
         cameras, recorded, framesAtEnd, due, late, cpu / recorded, cameraCpu,
         static_cast<double>(PeakRssKiB()) / 1024.0, allocationsPerFrame, cameraAllocations,
-        framesAtEnd > 0 && !error ? static_cast<double>(bytes) / framesAtEnd : 0.0);
+        framesAtEnd > 0 && !error ? static_cast<double>(bytes) / framesAtEnd : 0.0,
+        streamingPerFrame, cameraMsPerFrame, deliveredWhileRecording);
     CoUninitialize();
     return 0;
 }
