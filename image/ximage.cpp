@@ -85,7 +85,12 @@ bool CxImage::CreateFromPixels(const BYTE* pSrc, DWORD dwWidth, DWORD dwHeight,
     // Only 24-bit pixels are copied in: the library never asks for another depth, and a palette
     // or alpha plane would have no source here.
     if (dwBitsPerPixel != 24) return false;
-    if (!Create(dwWidth, dwHeight, dwBitsPerPixel)) return false;
+    // A picture of the size and depth the image already has is copied over it: frame after frame
+    // of a preview then costs the copy alone, not a free and an allocation of the whole block.
+    const bool sameShape =
+        m_pBlock && m_Header.biBitCount == 24 && m_Header.biWidth == static_cast<LONG>(dwWidth) &&
+        m_Header.biHeight == static_cast<LONG>(dwHeight) && dwWidth != 0 && dwHeight != 0;
+    if (!sameShape && !Create(dwWidth, dwHeight, dwBitsPerPixel)) return false;
     const size_t copy = dwBytesPerLine < m_Info.dwRowBytes ? dwBytesPerLine : m_Info.dwRowBytes;
     for (DWORD y = 0; y < dwHeight; ++y) {
         const DWORD row = bFlipImage ? dwHeight - 1 - y : y;

@@ -25,7 +25,8 @@ public:
     // CXIMAGE_MAX_MEMORY or an allocation failure; the image is then empty. Pixel rows are not
     // cleared.
     void* Create(DWORD dwWidth, DWORD dwHeight, DWORD wBpp);
-    // Copies `height` rows of `bytesPerRow` bytes into a new image (rows reversed if `flip`).
+    // Copies `height` rows of `bytesPerRow` bytes into the image (rows reversed if `flip`): over
+    // the pixels it holds when the size and depth are the same, into a new block otherwise.
     bool CreateFromPixels(const BYTE* pSrc, DWORD dwWidth, DWORD dwHeight, DWORD dwBitsPerPixel,
                           DWORD dwBytesPerLine, bool bFlipImage);
     // Frees the block; the header keeps the last size.

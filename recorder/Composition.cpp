@@ -11,6 +11,8 @@
 #include <gdiplus.h>
 #include <wincrt.h>
 
+#include "recorder/WindowCapture.h"
+
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
 
@@ -32,6 +34,11 @@ BITMAPINFO Header24(LONG width, LONG height) {
     info.bmiHeader.biSizeImage = RowBytes24(width) * static_cast<DWORD>(std::abs(height));
     return info;
 }
+
+// One destination column of the box filter: channel sums and the pixels taken.
+struct ReduceAccumulator {
+    DWORD blue, green, red, count;
+};
 
 // When the diagnostic frame was last written, for the whole process: 0 at start, so the first
 // composed frame of the process is always written.
@@ -57,9 +64,10 @@ BOOL CDXRecorder::GetImageBuffer(BYTE* pBuffer) {
         GdipGetImageGraphicsContext(pCanvas, &pGraphics) == Ok) {
         GdipSetInterpolationMode(pGraphics, InterpolationModeHighQualityBicubic);
         // Later sources paint over earlier ones.
-        for (const RecorderSource& source : m_vecSources) {
+        for (size_t i = 0; i < m_vecSources.size(); ++i) {
+            const RecorderSource& source = m_vecSources[i];
             if (source.type == RecorderSource_Window)
-                DrawWindowSource(pGraphics, source);
+                DrawWindowSource(pGraphics, source, i);
             else if (source.type == RecorderSource_Camera)
                 DrawCameraSource(pGraphics, source, width, height);
         }
@@ -84,14 +92,19 @@ BOOL CDXRecorder::GetImageBuffer(BYTE* pBuffer) {
     return TRUE;
 }
 
-void CDXRecorder::DrawWindowSource(GpGraphics* pGraphics, const RecorderSource& source) {
+void CDXRecorder::DrawWindowSource(GpGraphics* pGraphics, const RecorderSource& source,
+                                   size_t index) {
     const RECT& rc = source.position;
     const LONG rw = rc.right - rc.left;
     const LONG rh = rc.bottom - rc.top;
-    HBITMAP hBitmap = GetImageFromWnd(static_cast<HWND>(source.core));
-    if (!hBitmap) return;
+    // Each window source keeps its capture target from frame to frame, so a frame costs one copy
+    // of the window's pixels and nothing allocated once the sizes have settled.
+    if (m_vecCaptures.size() <= index) m_vecCaptures.resize(m_vecSources.size());
+    std::unique_ptr<CWindowCapture>& capture = m_vecCaptures[index];
+    if (!capture) capture = std::make_unique<CWindowCapture>();
+    if (!capture->Capture(static_cast<HWND>(source.core))) return;
     GpBitmap* pImage = nullptr;
-    if (GdipCreateBitmapFromHBITMAP(hBitmap, nullptr, &pImage) == Ok) {
+    if (GdipCreateBitmapFromGdiDib(capture->Info(), capture->Bits(), &pImage) == Ok) {
         UINT w = 0, h = 0;
         GdipGetImageWidth(pImage, &w);
         GdipGetImageHeight(pImage, &h);
@@ -116,7 +129,6 @@ void CDXRecorder::DrawWindowSource(GpGraphics* pGraphics, const RecorderSource& 
         }
         GdipDisposeImage(pImage);
     }
-    DeleteObject(hBitmap);
 }
 
 void CDXRecorder::DrawCameraSource(GpGraphics* pGraphics, const RecorderSource& source, int width,
@@ -133,86 +145,61 @@ void CDXRecorder::DrawCameraSource(GpGraphics* pGraphics, const RecorderSource& 
     ISampleGrabber* pGrabber = pCamera->m_pSampleGrabber;
     if (!pGrabber) return;
 
+    // The grabber's latest frame itself where the grabber lends it: the reference keeps the frame
+    // as it is while it is drawn, whatever the camera delivers meanwhile. Otherwise (a grabber
+    // that only copies, or a frame shorter than its format says) a copy in a buffer the recorder
+    // keeps for the purpose.
     const size_t frameBytes = static_cast<size_t>(RowBytes24(w)) * static_cast<size_t>(h);
-    long size = 0;
-    if (FAILED(pGrabber->GetCurrentBuffer(&size, nullptr)) || size <= 0)
-        size = static_cast<long>(frameBytes);
-    // Zeros until the camera's first frame: its rectangle is then painted black.
-    std::vector<BYTE> frame(
-        static_cast<size_t>(size) > frameBytes ? static_cast<size_t>(size) : frameBytes, 0);
-    size = static_cast<long>(frame.size());
-    pGrabber->GetCurrentBuffer(&size, reinterpret_cast<long*>(frame.data()));
+    IMediaSample* pSample = nullptr;
+    BYTE* pFrame = nullptr;
+    if (SUCCEEDED(pGrabber->GetCurrentSample(&pSample)) && pSample) {
+        if (FAILED(pSample->GetPointer(&pFrame)) || !pFrame ||
+            pSample->GetActualDataLength() < static_cast<long>(frameBytes)) {
+            pFrame = nullptr;
+            pSample->Release();
+            pSample = nullptr;
+        }
+    }
+    if (!pFrame) {
+        long size = 0;
+        if (FAILED(pGrabber->GetCurrentBuffer(&size, nullptr)) || size <= 0)
+            size = static_cast<long>(frameBytes);
+        // Zeros until the camera's first frame: its rectangle is then painted black.
+        m_vecCameraFrame.assign(
+            static_cast<size_t>(size) > frameBytes ? static_cast<size_t>(size) : frameBytes, 0);
+        size = static_cast<long>(m_vecCameraFrame.size());
+        pGrabber->GetCurrentBuffer(&size, reinterpret_cast<long*>(m_vecCameraFrame.data()));
+        pFrame = m_vecCameraFrame.data();
+    }
 
     // A frame larger than the output is first box-filtered down to the output size. The box
     // filter is made for true reductions of the width; a frame that is larger in one direction
     // only goes to the bicubic scaler as it is, which filters the reduction itself.
     if (w > width && h >= height) {
-        std::vector<BYTE> reduced(
-            static_cast<size_t>(RowBytes24(width)) * static_cast<size_t>(height), 0);
-        ReduceImage(frame.data(), w, h, reduced.data(), width, height);
-        frame.swap(reduced);
+        m_vecReducedFrame.resize(static_cast<size_t>(RowBytes24(width)) *
+                                 static_cast<size_t>(height));
+        ReduceImage(pFrame, w, h, m_vecReducedFrame.data(), width, height);
+        if (pSample) pSample->Release();
+        pSample = nullptr;
+        pFrame = m_vecReducedFrame.data();
         w = width;
         h = height;
     }
 
     BITMAPINFO info = Header24(w, topDown ? -h : h);
     GpBitmap* pImage = nullptr;
-    if (GdipCreateBitmapFromGdiDib(&info, frame.data(), &pImage) == Ok) {
+    if (GdipCreateBitmapFromGdiDib(&info, pFrame, &pImage) == Ok) {
         // Cameras fill their rectangle exactly, whatever its shape.
         const RECT& rc = source.position;
         GdipDrawImageRectI(pGraphics, pImage, rc.left, rc.top, rc.right - rc.left,
                            rc.bottom - rc.top);
         GdipDisposeImage(pImage);
     }
+    if (pSample) pSample->Release();
 }
 
 HBITMAP CDXRecorder::GetImageFromWnd(HWND hWnd) {
-    // A window's client area, or the whole screen for no window (or one that is gone).
-    HWND hSource = nullptr;
-    int cx = 0, cy = 0;
-    if (hWnd && IsWindow(hWnd)) {
-        RECT rc;
-        if (!GetClientRect(hWnd, &rc)) return nullptr;
-        cx = rc.right - rc.left;
-        cy = rc.bottom - rc.top;
-        hSource = hWnd;
-    } else {
-        cx = GetSystemMetrics(SM_CXSCREEN);
-        cy = GetSystemMetrics(SM_CYSCREEN);
-    }
-    if (cx <= 0 || cy <= 0) return nullptr;
-    HDC hdc = GetDC(hSource);
-    if (!hdc) return nullptr;
-    HDC hMem = CreateCompatibleDC(hdc);
-    HBITMAP hBitmap = hMem ? CreateCompatibleBitmap(hdc, cx, cy) : nullptr;
-    if (!hBitmap) {
-        if (hMem) DeleteDC(hMem);
-        ReleaseDC(hSource, hdc);
-        return nullptr;
-    }
-    HGDIOBJ hOld = SelectObject(hMem, hBitmap);
-    // What the screen shows there, windows lying on top included.
-    BitBlt(hMem, 0, 0, cx, cy, hdc, 0, 0, SRCCOPY);
-
-    // The pointer is drawn as the arrow whatever its shape, with its hot spot on the position.
-    POINT pt;
-    if (GetCursorPos(&pt)) {
-        HCURSOR hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        ICONINFO ii;
-        if (hCursor && GetIconInfo(hCursor, &ii)) {
-            if (ii.hbmMask) DeleteObject(ii.hbmMask);
-            if (ii.hbmColor) DeleteObject(ii.hbmColor);
-            pt.x -= static_cast<LONG>(ii.xHotspot);
-            pt.y -= static_cast<LONG>(ii.yHotspot);
-        }
-        if (hSource) ScreenToClient(hSource, &pt);
-        if (hCursor) DrawIconEx(hMem, pt.x, pt.y, hCursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
-    }
-
-    SelectObject(hMem, hOld);
-    DeleteDC(hMem);
-    ReleaseDC(hSource, hdc);
-    return hBitmap;
+    return CWindowCapture::CaptureToBitmap(hWnd);
 }
 
 void CDXRecorder::ReduceImage(const BYTE* pSrc, int srcWidth, int srcHeight, BYTE* pDst,
@@ -221,10 +208,9 @@ void CDXRecorder::ReduceImage(const BYTE* pSrc, int srcWidth, int srcHeight, BYT
         return;
     const DWORD srcStride = RowBytes24(srcWidth);
     const DWORD dstStride = RowBytes24(dstWidth);
-    struct Accumulator {
-        DWORD blue, green, red, count;
-    };
-    std::vector<Accumulator> acc(static_cast<size_t>(dstWidth), Accumulator{0, 0, 0, 0});
+    // Kept per thread from call to call: a recording reduces every frame at the same width.
+    thread_local std::vector<ReduceAccumulator> acc;
+    acc.assign(static_cast<size_t>(dstWidth), ReduceAccumulator{0, 0, 0, 0});
 
     DWORD rowSum = 0;
     int rowsOut = 0;
@@ -237,7 +223,7 @@ void CDXRecorder::ReduceImage(const BYTE* pSrc, int srcWidth, int srcHeight, BYT
         const BYTE* p = srcRow;
         for (int x = 0; x < srcWidth; ++x, p += 3) {
             columnSum += static_cast<DWORD>(dstWidth);
-            Accumulator& a = acc[current];
+            ReduceAccumulator& a = acc[current];
             a.blue += p[0];
             a.green += p[1];
             a.red += p[2];
@@ -253,7 +239,7 @@ void CDXRecorder::ReduceImage(const BYTE* pSrc, int srcWidth, int srcHeight, BYT
         if (rowSum >= static_cast<DWORD>(srcHeight)) {
             if (rowsOut < dstHeight) {
                 BYTE* q = dstRow;
-                for (Accumulator& a : acc) {
+                for (ReduceAccumulator& a : acc) {
                     if (a.count) {
                         q[0] = static_cast<BYTE>(a.blue / a.count);
                         q[1] = static_cast<BYTE>(a.green / a.count);
@@ -266,7 +252,7 @@ void CDXRecorder::ReduceImage(const BYTE* pSrc, int srcWidth, int srcHeight, BYT
                 dstRow += dstStride;
                 ++rowsOut;
             }
-            for (Accumulator& a : acc) a = Accumulator{0, 0, 0, 0};
+            for (ReduceAccumulator& a : acc) a = ReduceAccumulator{0, 0, 0, 0};
             rowSum -= static_cast<DWORD>(srcHeight);
         }
     }

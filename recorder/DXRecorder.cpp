@@ -1,5 +1,6 @@
 // The recorder object: construction, copying, sources, settings and state.
 #include <lumacap/DXRecorder.h>
+#include "recorder/WindowCapture.h"
 
 CDXRecorder::CDXRecorder()
     : m_pfnBuffCB(nullptr),

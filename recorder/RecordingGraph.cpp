@@ -17,6 +17,7 @@
 #include "devices/Devices.h"
 #include "framesource/VideoMergeFilter.h"
 #include "log/Log.h"
+#include "recorder/WindowCapture.h"
 
 namespace {
 
@@ -426,6 +427,10 @@ void CDXRecorder::CloseRecord() {
     // No frame is composed any more: the size and GDI+ are free again.
     m_nFrameWidth = 0;
     m_nFrameHeight = 0;
+    // The streaming thread has ended with the graph: what it kept for composing can go.
+    m_vecCaptures.clear();
+    std::vector<BYTE>().swap(m_vecCameraFrame);
+    std::vector<BYTE>().swap(m_vecReducedFrame);
     if (m_gdiplusToken) {
         Gdiplus::GdiplusShutdown(m_gdiplusToken);
         m_gdiplusToken = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include <afxstr.h>
@@ -15,6 +16,7 @@
 #include "DXCamera.h"
 
 class CVideoMergeFilter;
+class CWindowCapture;
 interface IConfigAsfWriter;
 namespace Gdiplus {
 class GpGraphics;
@@ -155,7 +157,9 @@ private:
     // (its media samples were sized for it), the current setting otherwise.
     int FrameWidth() const;
     int FrameHeight() const;
-    void DrawWindowSource(Gdiplus::GpGraphics* pGraphics, const RecorderSource& source);
+    // `index` is the source's place in the list, which names its capture target.
+    void DrawWindowSource(Gdiplus::GpGraphics* pGraphics, const RecorderSource& source,
+                          size_t index);
     void DrawCameraSource(Gdiplus::GpGraphics* pGraphics, const RecorderSource& source, int width,
                           int height);
     void ReleaseGraph();
@@ -192,4 +196,10 @@ private:
     int m_nFrameHeight;
     // GDI+ is held while a recording graph exists, whether or not a preview window started it.
     ULONG_PTR m_gdiplusToken;
+    // What composing reuses from frame to frame, on the recording's streaming thread only: each
+    // window source's capture target (by its place in the list), a camera frame copied out of a
+    // grabber that does not lend its frames, and the reduced camera frame. Freed by CloseRecord.
+    std::vector<std::unique_ptr<CWindowCapture>> m_vecCaptures;
+    std::vector<BYTE> m_vecCameraFrame;
+    std::vector<BYTE> m_vecReducedFrame;
 };

@@ -121,6 +121,53 @@ TEST_F(Streaming, GrabberBuffersTheLatestSampleAndAnswersLikeTheRealOne) {
     EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), S_OK);
 }
 
+TEST_F(Streaming, GrabberLendsItsLatestFrameUnchangedUntilReleasedAndReusesTheMemory) {
+    BuildCamera();
+    IMediaSample* first = nullptr;
+    EXPECT_EQ(grabber->GetCurrentSample(nullptr), E_POINTER);
+    ASSERT_EQ(grabber->SetBufferSamples(TRUE), S_OK);
+    EXPECT_EQ(grabber->GetCurrentSample(&first), VFW_E_WRONG_STATE);
+    EXPECT_EQ(first, nullptr);
+    ASSERT_EQ(grabber->SetCallback(&frames, 1), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_TRUE(frames.WaitFor(2));
+
+    // A frame held across many later ones keeps its number and bytes.
+    ASSERT_EQ(grabber->GetCurrentSample(&first), S_OK);
+    BYTE* bytes = nullptr;
+    ASSERT_EQ(first->GetPointer(&bytes), S_OK);
+    ASSERT_EQ(first->GetActualDataLength(), 640 * 480 * 3);
+    const std::vector<uint8_t> before(bytes, bytes + 640 * 480 * 3);
+    const long number = sim::ReadFrameNumber(bytes, 640, 480);
+    ASSERT_GE(number, 0);
+    ASSERT_TRUE(frames.WaitFor(frames.Count() + 6));
+    IMediaSample* later = nullptr;
+    ASSERT_EQ(grabber->GetCurrentSample(&later), S_OK);
+    BYTE* laterBytes = nullptr;
+    later->GetPointer(&laterBytes);
+    EXPECT_GT(sim::ReadFrameNumber(laterBytes, 640, 480), number);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), bytes));
+    // Lent frames are the grabber's, not writable by a reader.
+    EXPECT_EQ(first->SetActualDataLength(1), E_ACCESSDENIED);
+    first->Release();
+    later->Release();
+
+    // Taken and given back frame after frame, the same few blocks of memory go round.
+    std::vector<const BYTE*> seen;
+    for (size_t n = frames.Count(); seen.size() < 30; ++n) {
+        ASSERT_TRUE(frames.WaitFor(n + 1));
+        IMediaSample* s = nullptr;
+        ASSERT_EQ(grabber->GetCurrentSample(&s), S_OK);
+        BYTE* p = nullptr;
+        s->GetPointer(&p);
+        seen.push_back(p);
+        s->Release();
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_LE(std::unique(seen.begin(), seen.end()) - seen.begin(), 4);
+    ASSERT_EQ(control->Stop(), S_OK);
+}
+
 TEST_F(Streaming, OneShotGrabberTakesOneFrameAndCompletes) {
     BuildCamera();
     ASSERT_EQ(grabber->SetOneShot(TRUE), S_OK);

@@ -78,7 +78,9 @@ TEST_F(CxImageTest, CreateFromPixelsCopiesRowsOptionallyFlipped) {
     ASSERT_TRUE(image.CreateFromPixels(src.data(), w, h, 24, stride, false));
     const BYTE* rows = image.GetInfo().pFirstRow;
     EXPECT_EQ(std::memcmp(rows, src.data(), src.size()), 0);
+    const void* block = image.GetBlock();
     ASSERT_TRUE(image.CreateFromPixels(src.data(), w, h, 24, stride, true));
+    EXPECT_EQ(image.GetBlock(), block) << "a picture of the same size is copied over the old";
     rows = image.GetInfo().pFirstRow;
     EXPECT_EQ(std::memcmp(rows + stride, src.data(), stride), 0) << "source row 0 lands last";
     EXPECT_EQ(std::memcmp(rows, src.data() + stride, stride), 0);
@@ -86,6 +88,8 @@ TEST_F(CxImageTest, CreateFromPixelsCopiesRowsOptionallyFlipped) {
     // A narrower source row fills only its own bytes.
     ASSERT_TRUE(image.CreateFromPixels(src.data(), 4, 1, 24, 9, false));
     EXPECT_EQ(std::memcmp(image.GetInfo().pFirstRow, src.data(), 9), 0);
+    EXPECT_EQ(image.GetWidth(), 4u);
+    EXPECT_EQ(image.GetHeader().biSizeImage, 12u) << "another size gets a block of its own";
 
     EXPECT_FALSE(image.CreateFromPixels(nullptr, w, h, 24, stride, false));
     EXPECT_NE(image.GetBlock(), nullptr) << "a null source leaves the image as it was";

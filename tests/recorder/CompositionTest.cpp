@@ -159,6 +159,14 @@ TEST_F(CompositionTest, WindowsKeepTheirShapeCentredAndLeaveTheStripsAlone) {
     EXPECT_EQ(f.At(265, 0), red);
     EXPECT_EQ(f.At(265, 99), red);
     EXPECT_EQ(f.At(266, 50), kUntouched);
+
+    // The same recorder follows the window when it changes size between frames: square now, it
+    // fills the whole rectangle.
+    ASSERT_TRUE(SetWindowPos(hwnd, nullptr, 0, 0, 300, 300, SWP_NOMOVE | SWP_NOZORDER));
+    sim::PumpMessages();
+    f = Compose(square);
+    EXPECT_NE(f.At(100, 3), kUntouched);
+    EXPECT_NE(f.At(100, 196), kUntouched);
 }
 
 TEST_F(CompositionTest, LaterSourcesPaintOverEarlierOnesAndTheScreenIsAWindowToo) {

@@ -161,6 +161,19 @@ TEST_F(GdiTest, DrawingIsClippedToTheSurfaceTheClipBoxAndFollowsTheWindowOrigin)
     EXPECT_FALSE(BitBlt(d.dc, 0, 0, 10, 10, nullptr, 0, 0, SRCCOPY));
     EXPECT_FALSE(BitBlt(reinterpret_cast<HDC>(0x1234), 0, 0, 1, 1, c.dc, 0, 0, SRCCOPY));
     DeleteObject(red);
+
+    // Released contexts are reused, their origin and clip are not, and the old handle is dead.
+    HDC used = GetDC(nullptr);
+    SetWindowOrgEx(used, 7, 7, nullptr);
+    IntersectClipRect(used, 0, 0, 3, 3);
+    ReleaseDC(nullptr, used);
+    HDC fresh = GetDC(nullptr);
+    EXPECT_NE(fresh, used);
+    EXPECT_EQ(GetClipBox(fresh, &box), SIMPLEREGION);
+    EXPECT_EQ(box.left, 0);
+    EXPECT_EQ(box.right, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(GetClipBox(used, &box), RGN_ERROR);
+    ReleaseDC(nullptr, fresh);
 }
 
 TEST_F(GdiTest, BottomUpDibsAreDrawnRightWayUpAndReadBackTheSame) {

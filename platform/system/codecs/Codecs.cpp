@@ -1,6 +1,8 @@
 // FFmpeg glue: subtypes to pixel formats, cached swscale conversions, MJPEG decoding, encoding.
 #include "platform/system/codecs/Codecs.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <mutex>
 
@@ -83,13 +85,18 @@ Scaler::~Scaler() {
 bool Scaler::Convert(AVPixelFormat srcFormat, int srcWidth, int srcHeight,
                      const uint8_t* const src[4], const int srcStride[4], AVPixelFormat dstFormat,
                      int dstWidth, int dstHeight, uint8_t* const dst[4], const int dstStride[4]) {
-    SwsContext* const previous = m_context;
-    m_context = sws_getCachedContext(m_context, srcWidth, srcHeight, srcFormat, dstWidth, dstHeight,
-                                     dstFormat, kScaleFlags, nullptr, nullptr, nullptr);
-    if (m_context != previous)
-        LUMACAP_TRACE(kCodecs, "scaler %s %dx%d -> %s %dx%d%s", PixelFormatName(srcFormat),
-                      srcWidth, srcHeight, PixelFormatName(dstFormat), dstWidth, dstHeight,
-                      m_context ? "" : ": refused");
+    const Request request{srcFormat, dstFormat, srcWidth, srcHeight, dstWidth, dstHeight};
+    if (!m_context || !(request == m_request)) {
+        SwsContext* const previous = m_context;
+        m_context =
+            sws_getCachedContext(m_context, srcWidth, srcHeight, srcFormat, dstWidth, dstHeight,
+                                 dstFormat, kScaleFlags, nullptr, nullptr, nullptr);
+        if (m_context != previous)
+            LUMACAP_TRACE(kCodecs, "scaler %s %dx%d -> %s %dx%d%s", PixelFormatName(srcFormat),
+                          srcWidth, srcHeight, PixelFormatName(dstFormat), dstWidth, dstHeight,
+                          m_context ? "" : ": refused");
+        m_request = request;
+    }
     if (!m_context) return false;
     return sws_scale(m_context, src, srcStride, 0, srcHeight, dst, dstStride) == dstHeight;
 }
@@ -116,20 +123,35 @@ MjpegDecoder::MjpegDecoder() {
 
 MjpegDecoder::~MjpegDecoder() {
     av_packet_free(&m_packet);
+    // Buffers the decoder still holds keep the pool alive until they come back.
+    av_buffer_pool_uninit(&m_pool);
     av_frame_free(&m_frame);
     avcodec_free_context(&m_context);
 }
 
 const AVFrame* MjpegDecoder::Decode(const uint8_t* data, size_t size) {
     if (!m_context || !m_frame || !m_packet || !data || size == 0) return nullptr;
-    // The decoder reads a little past the end of its input: give it a padded copy.
-    if (m_padded.size() < size + AV_INPUT_BUFFER_PADDING_SIZE)
-        m_padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
-    std::memcpy(m_padded.data(), data, size);
-    std::memset(m_padded.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
-    m_packet->data = m_padded.data();
+    // The decoder reads a little past the end of its input: give it a padded copy. Pictures of a
+    // stream keep to a few sizes, so the pool grows (by half again) only a few times.
+    const size_t needed = size + AV_INPUT_BUFFER_PADDING_SIZE;
+    if (needed > static_cast<size_t>(INT_MAX)) return nullptr;
+    if (!m_pool || needed > m_poolSize) {
+        av_buffer_pool_uninit(&m_pool);
+        m_poolSize = std::min(needed + needed / 2, static_cast<size_t>(INT_MAX));
+        m_pool = av_buffer_pool_init(m_poolSize, nullptr);
+        if (!m_pool) return nullptr;
+    }
+    AVBufferRef* buffer = av_buffer_pool_get(m_pool);
+    if (!buffer) return nullptr;
+    std::memcpy(buffer->data, data, size);
+    std::memset(buffer->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    av_packet_unref(m_packet);
+    m_packet->buf = buffer;
+    m_packet->data = buffer->data;
     m_packet->size = static_cast<int>(size);
-    if (avcodec_send_packet(m_context, m_packet) < 0) return nullptr;
+    const int sent = avcodec_send_packet(m_context, m_packet);
+    av_packet_unref(m_packet);
+    if (sent < 0) return nullptr;
     av_frame_unref(m_frame);
     if (avcodec_receive_frame(m_context, m_frame) < 0) return nullptr;
     return m_frame;

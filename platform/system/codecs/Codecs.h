@@ -17,6 +17,7 @@ struct SwsContext;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
+struct AVBufferPool;
 
 namespace lumacap::codecs {
 
@@ -52,7 +53,16 @@ public:
                  uint8_t* const dst[4], const int dstStride[4]);
 
 private:
+    // What the context was made for. libswscale's own cache compares against the formats it
+    // stores, which are not the ones asked for when those are full-range (JPEG) formats, so it
+    // would make the context afresh for every picture; the request is compared here instead.
+    struct Request {
+        AVPixelFormat srcFormat, dstFormat;
+        int srcWidth, srcHeight, dstWidth, dstHeight;
+        bool operator==(const Request&) const = default;
+    };
     SwsContext* m_context = nullptr;
+    Request m_request{};
 };
 
 // MJPEG pictures in, decoded frames out; the context lives as long as the decoder.
@@ -70,7 +80,10 @@ private:
     AVCodecContext* m_context = nullptr;
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
-    std::vector<uint8_t> m_padded;
+    // Padded copies of the pictures, handed to the decoder as reference-counted buffers so it
+    // keeps them by reference instead of copying each picture again; the pool reuses them.
+    AVBufferPool* m_pool = nullptr;
+    size_t m_poolSize = 0;
 };
 
 // Encodes pictures of one size and format with a libavcodec encoder (MJPEG for cameras and the

@@ -1,8 +1,10 @@
 // The sample grabber (CLSID_SampleGrabber): an in-place filter that accepts the (possibly partial)
-// type it is given, keeps a copy of the latest sample when asked to, and calls the application's
-// callback for every sample on the streaming thread.
+// type it is given, keeps a copy of the latest sample when asked to (lent to readers by reference
+// or copied out for them), and calls the application's callback for every sample on the streaming
+// thread.
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include <qedit.h>
@@ -10,6 +12,7 @@
 
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/dshow/FilterRegistry.h"
+#include "platform/system/dshow/HeldFrame.h"
 #include "platform/sim/Faults.h"
 
 namespace lumacap::dshow {
@@ -22,6 +25,9 @@ public:
 
     ~SampleGrabber() override {
         if (m_callback) m_callback->Release();
+        // Readers still holding a frame keep it alive on their own reference.
+        if (m_current) m_current->Drop();
+        for (HeldFrame* frame : m_spare) frame->Drop();
     }
 
     DECLARE_IUNKNOWN
@@ -67,13 +73,7 @@ public:
         BYTE* data = nullptr;
         pSample->GetPointer(&data);
         const long length = pSample->GetActualDataLength();
-        if (m_bufferSamples) {
-            std::lock_guard<std::mutex> lock(m_bufferMutex);
-            // The buffer's capacity is kept, so this copies without allocating once it has grown.
-            m_buffer.resize(static_cast<size_t>(length));
-            if (length > 0) std::memcpy(m_buffer.data(), data, static_cast<size_t>(length));
-            m_haveBuffer = true;
-        }
+        if (m_bufferSamples) Buffer(pSample, data, length);
         ISampleGrabberCB* callback = nullptr;
         long which = 0;
         {
@@ -135,24 +135,40 @@ public:
             if (!m_pInput->IsConnected()) return VFW_E_NOT_CONNECTED;
         }
         if (!m_bufferSamples) return E_INVALIDARG;
-        std::lock_guard<std::mutex> lock(m_bufferMutex);
         // Nothing buffered yet: the grabber is in the wrong state to answer.
-        if (!m_haveBuffer) return VFW_E_WRONG_STATE;
-        const long size = static_cast<long>(m_buffer.size());
+        HeldFrame* frame = Latest();
+        if (!frame) return VFW_E_WRONG_STATE;
+        const long size = frame->Length();
+        HRESULT hr = S_OK;
         if (!pBuffer) {
             *pBufferSize = size;
-            return S_OK;
+        } else if (*pBufferSize < size) {
+            hr = E_OUTOFMEMORY;
+        } else {
+            // Copied without the lock: the frame is not refilled while it is held.
+            if (size > 0) std::memcpy(pBuffer, frame->Data(), static_cast<size_t>(size));
+            *pBufferSize = size;
         }
-        if (*pBufferSize < size) return E_OUTOFMEMORY;
-        if (size > 0) std::memcpy(pBuffer, m_buffer.data(), static_cast<size_t>(size));
-        *pBufferSize = size;
-        return S_OK;
+        frame->Release();
+        return hr;
     }
 
+    // The latest frame itself, with a reference for the caller: it stays as it is until released,
+    // however many frames pass meanwhile.
     STDMETHODIMP GetCurrentSample(IMediaSample** ppSample) override {
+        LUMACAP_FAULT_POINT("ISampleGrabber::GetCurrentSample");
         if (!ppSample) return E_POINTER;
         *ppSample = nullptr;
-        return E_NOTIMPL;
+        {
+            CAutoLock lock(&m_csFilter);
+            GetPin(0);
+            if (!m_pInput->IsConnected()) return VFW_E_NOT_CONNECTED;
+        }
+        if (!m_bufferSamples) return E_INVALIDARG;
+        HeldFrame* frame = Latest();
+        if (!frame) return VFW_E_WRONG_STATE;
+        *ppSample = frame;
+        return S_OK;
     }
 
     STDMETHODIMP SetCallback(ISampleGrabberCB* pCallback, long WhichMethodToCallback) override {
@@ -171,6 +187,37 @@ public:
     }
 
 private:
+    // The latest frame with a reader's reference, or null before the first.
+    HeldFrame* Latest() {
+        std::lock_guard<std::mutex> lock(m_bufferMutex);
+        if (m_current) m_current->AddRef();
+        return m_current;
+    }
+
+    // Copies the sample into a kept frame no reader holds, then makes it the latest. Frames are
+    // reused, so once every reader has had its frame no allocation is made; only a reader still
+    // holding each older frame makes the grabber keep one more.
+    void Buffer(IMediaSample* pSample, const BYTE* data, long length) {
+        HeldFrame* frame = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_bufferMutex);
+            for (size_t i = 0; i < m_spare.size(); ++i) {
+                if (!m_spare[i]->Unshared()) continue;
+                frame = m_spare[i];
+                m_spare[i] = m_spare.back();
+                m_spare.pop_back();
+                break;
+            }
+        }
+        if (!frame) frame = new (std::nothrow) HeldFrame();
+        if (!frame) return;
+        // Only this thread reaches a frame that is neither the latest nor held by a reader.
+        frame->Fill(pSample, data, length);
+        std::lock_guard<std::mutex> lock(m_bufferMutex);
+        if (m_current) m_spare.push_back(m_current);
+        m_current = frame;
+    }
+
     std::mutex m_mutex;  // accepted type and callback
     CMediaType m_accept{&GUID_NULL};
     ISampleGrabberCB* m_callback = nullptr;
@@ -178,9 +225,9 @@ private:
     std::atomic<bool> m_bufferSamples{false};
     std::atomic<bool> m_oneShot{false};
     std::atomic<bool> m_oneShotDone{false};
-    std::mutex m_bufferMutex;
-    std::vector<uint8_t> m_buffer;
-    bool m_haveBuffer = false;
+    std::mutex m_bufferMutex;  // the two below
+    HeldFrame* m_current = nullptr;
+    std::vector<HeldFrame*> m_spare;
 };
 
 }  // namespace

@@ -300,6 +300,13 @@ BOOL WINAPI DrawIconEx(HDC hdc, int xLeft, int yTop, HICON hIcon, int cxWidth, i
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    if (w == c->width && h == c->height) {
+        // At its natural size (how a recording draws the pointer every frame) the cursor's own
+        // images are drawn as they are.
+        DrawMaskedImage(*dc, dc->DevX(xLeft), dc->DevY(yTop), w, h, c->mask.data(), c->color.data(),
+                        diFlags);
+        return TRUE;
+    }
     std::vector<uint32_t> mask(static_cast<size_t>(w) * h), color(mask.size());
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {

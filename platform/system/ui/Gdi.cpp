@@ -23,17 +23,45 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         const uintptr_t h = m_next;
         m_next += 4;
-        m_objects[h] = std::move(o);
+        if (m_spareNodes.empty()) {
+            m_objects[h] = std::move(o);
+        } else {
+            Map::node_type node = std::move(m_spareNodes.back());
+            m_spareNodes.pop_back();
+            node.key() = h;
+            node.mapped() = std::move(o);
+            m_objects.insert(std::move(node));
+        }
         return reinterpret_cast<HGDIOBJ>(h);
+    }
+    // A device context kept from one that was deleted or released, reset; null when none is.
+    std::shared_ptr<DeviceContext> TakeSpareDC() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_spareDCs.empty()) return nullptr;
+        std::shared_ptr<DeviceContext> dc = std::move(m_spareDCs.back());
+        m_spareDCs.pop_back();
+        return dc;
     }
     std::shared_ptr<GdiObject> Find(HGDIOBJ h) {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_objects.find(reinterpret_cast<uintptr_t>(h));
         return it == m_objects.end() ? nullptr : it->second;
     }
+    // Contexts and table entries are kept for reuse: a window context is taken and released
+    // every frame of a recording, and should not cost the heap each time.
     bool Remove(HGDIOBJ h) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return m_objects.erase(reinterpret_cast<uintptr_t>(h)) > 0;
+        Map::node_type node = m_objects.extract(reinterpret_cast<uintptr_t>(h));
+        if (node.empty()) return false;
+        std::shared_ptr<GdiObject> object = std::move(node.mapped());
+        if (object->kind == GdiKind::DC && !object->stock && object.use_count() == 1 &&
+            m_spareDCs.size() < kSpares) {
+            auto dc = std::static_pointer_cast<DeviceContext>(std::move(object));
+            *dc = DeviceContext();
+            m_spareDCs.push_back(std::move(dc));
+        }
+        if (m_spareNodes.size() < kSpares) m_spareNodes.push_back(std::move(node));
+        return true;
     }
     long CountNonStock() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -45,8 +73,18 @@ public:
     std::mutex& Mutex() { return m_mutex; }
 
 private:
+    using Map = std::unordered_map<uintptr_t, std::shared_ptr<GdiObject>>;
+    static constexpr size_t kSpares = 16;
+
+    GdiTable() {
+        m_spareNodes.reserve(kSpares);
+        m_spareDCs.reserve(kSpares);
+    }
+
     std::mutex m_mutex;
-    std::unordered_map<uintptr_t, std::shared_ptr<GdiObject>> m_objects;
+    Map m_objects;
+    std::vector<Map::node_type> m_spareNodes;
+    std::vector<std::shared_ptr<DeviceContext>> m_spareDCs;
     uintptr_t m_next = 0x40000000;
 };
 
@@ -106,7 +144,8 @@ RECT SurfaceBounds(const std::shared_ptr<Surface>& s) {
 }
 
 std::shared_ptr<DeviceContext> NewDC(DcKind kind) {
-    auto dc = std::make_shared<DeviceContext>();
+    std::shared_ptr<DeviceContext> dc = GdiTable::Get().TakeSpareDC();
+    if (!dc) dc = std::make_shared<DeviceContext>();
     dc->dcKind = kind;
     dc->pen = static_cast<HPEN>(Stock().objects[BLACK_PEN]);
     dc->brush = static_cast<HBRUSH>(Stock().objects[WHITE_BRUSH]);
@@ -160,6 +199,7 @@ bool ReleaseWindowDC(HDC hdc) {
                 std::memcpy(dc->surface->Row(y) + r.left, &pixels[(y - r.top) * w], w * 4);
         }
     }
+    dc.reset();  // the table's reference is then the last, and the context can be reused
     return GdiTable::Get().Remove(reinterpret_cast<HGDIOBJ>(hdc));
 }
 
@@ -285,6 +325,7 @@ BOOL WINAPI DeleteDC(HDC hdc) {
     }
     if (dc->dcKind == DcKind::Memory && dc->bitmap != dc->defaultBitmap)
         if (auto bm = LookupGdi<Bitmap>(dc->bitmap, GdiKind::Bitmap)) bm->selectedInto = nullptr;
+    dc.reset();
     GdiTable::Get().Remove(reinterpret_cast<HGDIOBJ>(hdc));
     return TRUE;
 }

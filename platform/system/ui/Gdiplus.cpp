@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/sim/Faults.h"
 #include "platform/system/ui/Gdi.h"
@@ -36,17 +37,84 @@ struct GraphicsImpl {
     InterpolationMode mode = InterpolationModeBilinear;
 };
 
+// Objects and their table entries are kept when they are disposed of and handed out again: a
+// recording makes and disposes of the same few bitmaps and graphics every frame, and should not
+// go to the heap for them each time.
+template <class T>
+struct Table {
+    using Map = std::unordered_map<const void*, std::shared_ptr<T>>;
+    static constexpr size_t kSpares = 32;
+
+    Map live;
+    std::vector<std::shared_ptr<T>> spareObjects;     // reset, unowned
+    std::vector<typename Map::node_type> spareNodes;  // entries without an object
+
+    Table() {
+        spareObjects.reserve(kSpares);
+        spareNodes.reserve(kSpares);
+    }
+    // Under the registry's lock.
+    std::shared_ptr<T> TakeObject() {
+        if (spareObjects.empty()) return nullptr;
+        std::shared_ptr<T> object = std::move(spareObjects.back());
+        spareObjects.pop_back();
+        return object;
+    }
+    void Add(std::shared_ptr<T> object) {
+        const void* key = object.get();
+        if (spareNodes.empty()) {
+            live[key] = std::move(object);
+            return;
+        }
+        typename Map::node_type node = std::move(spareNodes.back());
+        spareNodes.pop_back();
+        node.key() = key;
+        node.mapped() = std::move(object);
+        live.insert(std::move(node));
+    }
+    // The object is reset and kept when nobody else holds it; its pixels (if it owns any) go back
+    // at once. Returns false for an unknown key.
+    bool Remove(const void* key) {
+        typename Map::node_type node = live.extract(key);
+        if (node.empty()) return false;
+        std::shared_ptr<T> object = std::move(node.mapped());
+        if (object.use_count() == 1 && spareObjects.size() < kSpares) {
+            *object = T{};
+            spareObjects.push_back(std::move(object));
+        }
+        if (spareNodes.size() < kSpares) spareNodes.push_back(std::move(node));
+        return true;
+    }
+};
+
 struct Registry {
     std::mutex mutex;
     std::set<ULONG_PTR> tokens;
     ULONG_PTR nextToken = 0x6D1;
-    std::unordered_map<const void*, std::shared_ptr<BitmapImpl>> images;
-    std::unordered_map<const void*, std::shared_ptr<GraphicsImpl>> graphics;
+    Table<BitmapImpl> images;
+    Table<GraphicsImpl> graphics;
 };
 
 Registry& Reg() {
     static Registry* r = new Registry();
     return *r;
+}
+
+// A fresh object, reused when one is spare.
+template <class T>
+std::shared_ptr<T> NewObject(Table<T> Registry::*table) {
+    {
+        std::lock_guard<std::mutex> lock(Reg().mutex);
+        if (std::shared_ptr<T> object = (Reg().*table).TakeObject()) return object;
+    }
+    return std::make_shared<T>();
+}
+
+std::shared_ptr<BitmapImpl> NewImage() {
+    return NewObject(&Registry::images);
+}
+std::shared_ptr<GraphicsImpl> NewGraphics() {
+    return NewObject(&Registry::graphics);
 }
 
 bool Started() {
@@ -56,27 +124,27 @@ bool Started() {
 
 std::shared_ptr<BitmapImpl> FindImage(const GpImage* image) {
     std::lock_guard<std::mutex> lock(Reg().mutex);
-    auto it = Reg().images.find(image);
-    return it == Reg().images.end() ? nullptr : it->second;
+    auto it = Reg().images.live.find(image);
+    return it == Reg().images.live.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<GraphicsImpl> FindGraphics(const GpGraphics* g) {
     std::lock_guard<std::mutex> lock(Reg().mutex);
-    auto it = Reg().graphics.find(g);
-    return it == Reg().graphics.end() ? nullptr : it->second;
+    auto it = Reg().graphics.live.find(g);
+    return it == Reg().graphics.live.end() ? nullptr : it->second;
 }
 
 GpBitmap* AddImage(std::shared_ptr<BitmapImpl> b) {
     auto* key = reinterpret_cast<GpBitmap*>(b.get());
     std::lock_guard<std::mutex> lock(Reg().mutex);
-    Reg().images[key] = std::move(b);
+    Reg().images.Add(std::move(b));
     return key;
 }
 
 GpGraphics* AddGraphics(std::shared_ptr<GraphicsImpl> g) {
     auto* key = reinterpret_cast<GpGraphics*>(g.get());
     std::lock_guard<std::mutex> lock(Reg().mutex);
-    Reg().graphics[key] = std::move(g);
+    Reg().graphics.Add(std::move(g));
     return key;
 }
 
@@ -146,7 +214,7 @@ GpStatus WINGDIPAPI GdipCreateBitmapFromGdiDib(GDIPCONST BITMAPINFO* info, VOID*
         h.biHeight == 0)
         return InvalidParameter;
     if (Armed("GdipCreateBitmapFromGdiDib")) return OutOfMemory;
-    auto b = std::make_shared<BitmapImpl>();
+    auto b = NewImage();
     b->width = h.biWidth;
     b->height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
     b->format = h.biBitCount == 24 ? PixelFormat24bppRGB : PixelFormat32bppRGB;
@@ -170,7 +238,7 @@ GpStatus WINGDIPAPI GdipCreateBitmapFromHBITMAP(HBITMAP hbm, HPALETTE, GpBitmap*
     *bitmap = nullptr;
     auto s = BitmapSurface(hbm);
     if (!s) return InvalidParameter;
-    auto b = std::make_shared<BitmapImpl>();
+    auto b = NewImage();
     b->width = s->Width();
     b->height = s->Height();
     b->format = PixelFormat32bppRGB;
@@ -196,7 +264,7 @@ GpStatus WINGDIPAPI GdipCreateBitmapFromScan0(INT width, INT height, INT stride,
         (format != PixelFormat24bppRGB && format != PixelFormat32bppRGB &&
          format != PixelFormat32bppARGB))
         return InvalidParameter;
-    auto b = std::make_shared<BitmapImpl>();
+    auto b = NewImage();
     b->width = width;
     b->height = height;
     b->format = format;
@@ -251,7 +319,7 @@ GpStatus WINGDIPAPI GdipBitmapGetPixel(GpBitmap* bitmap, INT x, INT y, ARGB* col
 
 GpStatus WINGDIPAPI GdipDisposeImage(GpImage* image) {
     std::lock_guard<std::mutex> lock(Reg().mutex);
-    return Reg().images.erase(image) ? Ok : InvalidParameter;
+    return Reg().images.Remove(image) ? Ok : InvalidParameter;
 }
 
 GpStatus WINGDIPAPI GdipCreateFromHDC(HDC hdc, GpGraphics** graphics) {
@@ -260,7 +328,7 @@ GpStatus WINGDIPAPI GdipCreateFromHDC(HDC hdc, GpGraphics** graphics) {
     *graphics = nullptr;
     if (!LookupDC(hdc)) return InvalidParameter;
     if (Armed("GdipCreateFromHDC")) return OutOfMemory;
-    auto g = std::make_shared<GraphicsImpl>();
+    auto g = NewGraphics();
     g->hdc = hdc;
     *graphics = AddGraphics(std::move(g));
     return Ok;
@@ -272,7 +340,7 @@ GpStatus WINGDIPAPI GdipGetImageGraphicsContext(GpImage* image, GpGraphics** gra
     *graphics = nullptr;
     auto b = FindImage(image);
     if (!b) return InvalidParameter;
-    auto g = std::make_shared<GraphicsImpl>();
+    auto g = NewGraphics();
     g->image = std::move(b);
     *graphics = AddGraphics(std::move(g));
     return Ok;
@@ -280,7 +348,7 @@ GpStatus WINGDIPAPI GdipGetImageGraphicsContext(GpImage* image, GpGraphics** gra
 
 GpStatus WINGDIPAPI GdipDeleteGraphics(GpGraphics* graphics) {
     std::lock_guard<std::mutex> lock(Reg().mutex);
-    return Reg().graphics.erase(graphics) ? Ok : InvalidParameter;
+    return Reg().graphics.Remove(graphics) ? Ok : InvalidParameter;
 }
 
 GpStatus WINGDIPAPI GdipSetInterpolationMode(GpGraphics* graphics,

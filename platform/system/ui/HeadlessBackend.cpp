@@ -69,20 +69,55 @@ class HeadlessBackend final : public DisplayBackend {
 public:
     const char* Name() const override { return "headless"; }
 
+    // Every pixel of the area is composed, so a surface the thread read into before (and nobody
+    // holds any more) serves again as it is: a recording reads the same window every frame.
     std::shared_ptr<Surface> ReadScreen(const Scene& scene, const RECT& area) override {
-        auto out = Surface::Create(area.right - area.left, area.bottom - area.top);
+        const int w = area.right - area.left, h = area.bottom - area.top;
+        thread_local std::shared_ptr<Surface> last;
+        std::shared_ptr<Surface> out;
+        if (last && last.use_count() == 1 && last->Width() == w && last->Height() == h)
+            out = last;
+        else
+            out = Surface::Create(w, h);
         if (out) ComposeScene(scene, area, *out);
+        last = out;
         return out;
     }
 };
 
 }  // namespace
 
+namespace {
+
+// True when the window's own picture covers all of `area`: nothing beneath it shows there.
+bool Covers(const SceneWindow& w, const RECT& area) {
+    if (!w.surface) return false;
+    RECT picture{w.clientRect.left, w.clientRect.top, w.clientRect.left + w.surface->Width(),
+                 w.clientRect.top + w.surface->Height()};
+    RECT shown;
+    if (!Intersect(picture, w.clientRect, &shown)) return false;
+    return shown.left <= area.left && shown.top <= area.top && shown.right >= area.right &&
+           shown.bottom >= area.bottom;
+}
+
+}  // namespace
+
 void ComposeScene(const Scene& scene, const RECT& area, Surface& out) {
     const RECT everything{area.left, area.top, area.right, area.bottom};
-    Fill(out, area, everything, 0);
-    if (scene.desktop) Blit(out, area, *scene.desktop, POINT{0, 0}, everything);
-    for (const SceneWindow& w : scene.windows) DrawWindow(out, area, w, everything);
+    // Reading a window that nothing lies on (a recording captures one every frame) starts at the
+    // highest window that hides everything beneath it in the area.
+    size_t first = 0;
+    bool covered = false;
+    for (size_t i = scene.windows.size(); i-- > 0 && !covered;) {
+        covered = Covers(scene.windows[i], area);
+        if (covered) first = i;
+    }
+    if (!covered) {
+        Fill(out, area, everything, 0);
+        if (scene.desktop) Blit(out, area, *scene.desktop, POINT{0, 0}, everything);
+    }
+    for (size_t i = first; i < scene.windows.size(); ++i)
+        DrawWindow(out, area, scene.windows[i], everything);
 }
 
 std::shared_ptr<DisplayBackend> CreateHeadlessBackend() {

@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -56,13 +57,17 @@ struct AxisFilter {
     bool identity = false;         // same size: position i takes source i, weight one
     std::vector<int> start;        // first source index per position, relative to the source rect
     std::vector<int16_t> weights;  // `taps` per position, Q14, summing to exactly kOne
+    std::vector<double> work;      // one position's weights while they are computed
+    // The vector path's weights, laid out as its multiply-add takes them: per position, per two
+    // taps k, k+1, the pair (w[k], w[k+1]) four times.
+    std::vector<int16_t> pairs;
     int minStart = 0;
     int maxEnd = 0;  // one past the last source index referenced
 };
 
-AxisFilter MakeAxisFilter(int srcLen, int dstLen, int first, int count, ResampleFilter f,
-                          bool widen, int multiple) {
-    AxisFilter a;
+void MakeAxisFilter(AxisFilter& a, int srcLen, int dstLen, int first, int count, ResampleFilter f,
+                    bool widen, int multiple) {
+    a.identity = false;
     a.start.resize(static_cast<size_t>(count));
     const double scale = static_cast<double>(srcLen) / dstLen;
     if (srcLen == dstLen || f == ResampleFilter::Nearest) {
@@ -94,7 +99,8 @@ AxisFilter MakeAxisFilter(int srcLen, int dstLen, int first, int count, Resample
         if (multiple > 1) taps = (taps + multiple - 1) / multiple * multiple;
         a.taps = taps;
         a.weights.assign(static_cast<size_t>(count) * static_cast<size_t>(taps), 0);
-        std::vector<double> w(static_cast<size_t>(taps));
+        std::vector<double>& w = a.work;
+        w.assign(static_cast<size_t>(taps), 0.0);
         for (int i = 0; i < count; ++i) {
             const int pos = first + i;
             const double center = (pos + 0.5) * scale;
@@ -130,7 +136,71 @@ AxisFilter MakeAxisFilter(int srcLen, int dstLen, int first, int count, Resample
         a.minStart = std::min(a.minStart, s);
         a.maxEnd = std::max(a.maxEnd, s + a.taps);
     }
-    return a;
+}
+
+// The axis filters a thread made last, by what they were made for: a recording scales the same
+// sources into the same rectangles frame after frame, so its weights are computed once, and the
+// memory they take is reused.
+struct AxisKey {
+    int srcLen, dstLen, first, count, multiple;
+    ResampleFilter filter;
+    bool widen;
+    bool rebased;
+    bool operator==(const AxisKey&) const = default;
+};
+
+class AxisCache {
+public:
+    // The filter for `key`; starts are relative to the lowest start when `key.rebased`.
+    const AxisFilter& Get(const AxisKey& key) {
+        for (Entry& e : m_entries)
+            if (e.valid && e.key == key) return e.filter;
+        Entry& e = m_entries[m_next];
+        m_next = (m_next + 1) % m_entries.size();
+        e.valid = false;
+        MakeAxisFilter(e.filter, key.srcLen, key.dstLen, key.first, key.count, key.filter,
+                       key.widen, key.multiple);
+        if (key.rebased)
+            for (int& s : e.filter.start) s -= e.filter.minStart;
+        AxisFilter& f = e.filter;
+        f.pairs.clear();
+        if (key.multiple == 2 && f.taps % 2 == 0) {
+            // Per four taps: (w0, w1) four times, (w2, w3) four times; a last two taps: (w0, w1)
+            // four times. Either way four int16 per tap.
+            f.pairs.resize(f.weights.size() * 4);
+            int16_t* d = f.pairs.data();
+            for (size_t i = 0; i < f.weights.size(); i += 2)
+                for (int copy = 0; copy < 4; ++copy, d += 2) {
+                    d[0] = f.weights[i];
+                    d[1] = f.weights[i + 1];
+                }
+        }
+        e.key = key;
+        e.valid = true;
+        return e.filter;
+    }
+
+private:
+    struct Entry {
+        AxisKey key{};
+        AxisFilter filter;
+        bool valid = false;
+    };
+    std::array<Entry, 8> m_entries;
+    size_t m_next = 0;
+};
+
+// Rows a scaling job works in, kept per thread between jobs.
+struct Scratch {
+    AxisCache horizontal, vertical;  // apart, so getting one never evicts the other
+    std::vector<uint32_t> outRow, srcRow, ring;
+    std::vector<int> ringRow;
+    std::vector<const uint8_t*> rows;
+};
+
+Scratch& ThreadScratch() {
+    thread_local Scratch scratch;
+    return scratch;
 }
 
 inline uint8_t Clamp255(int v) {
@@ -207,28 +277,57 @@ __attribute__((target("avx2"))) void Pack24Avx2(const uint32_t* s, uint8_t* d, i
     Pack24Portable(s + i, d, n - i);
 }
 
-// Four taps per step: pixels k..k+3 widened to 16 bits, paired channel by channel (B0 B1 G0 G1 ...
-// in the low lane, B2 B3 ... in the high lane) and multiplied-added with the weight pairs.
+// Four taps per step: pixels k..k+3, their channels paired and widened to 16 bits by one byte
+// shuffle (B0 B1 G0 G1 R0 R1 X0 X1 in the low lane, the same of pixels 2 and 3 in the high lane),
+// multiplied-added with the weight pairs laid out beforehand; a last two taps in the low lane
+// alone. The two lanes' sums, added, are the position's four channel sums.
+__attribute__((target("avx2"))) inline __m256i HorizontalSums(const uint32_t* p, const int16_t* w,
+                                                              int taps) {
+    const __m256i pairUp =
+        _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1, 8, -1, 12, -1, 9,
+                         -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
+    __m256i acc = _mm256_setzero_si256();
+    int k = 0;
+    for (; k + 4 <= taps; k += 4, w += 16) {
+        const __m256i px =
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)));
+        const __m256i ww = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
+        acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, pairUp), ww));
+    }
+    if (k < taps) {
+        const __m128i px = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + k));
+        const __m128i ww = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
+        const __m128i m = _mm_madd_epi16(_mm_shuffle_epi8(px, _mm256_castsi256_si128(pairUp)), ww);
+        acc = _mm256_add_epi32(acc, _mm256_inserti128_si256(_mm256_setzero_si256(), m, 0));
+    }
+    return acc;
+}
+
+// Two positions per round, so their sums share the steps that fold, round and narrow them.
 __attribute__((target("avx2"))) void HorizontalAvx2(const uint32_t* src, const AxisFilter& h,
                                                     uint32_t* out, int count) {
-    const int taps = h.taps;  // a multiple of 4
-    const __m256i pairUp = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0,
-                                            1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
-    const __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
-    const __m128i round = _mm_set1_epi32(kRound);
-    for (int i = 0; i < count; ++i) {
-        const uint32_t* p = src + h.start[static_cast<size_t>(i)];
-        const int16_t* w = &h.weights[static_cast<size_t>(i) * static_cast<size_t>(taps)];
-        __m256i acc = _mm256_setzero_si256();
-        for (int k = 0; k < taps; k += 4) {
-            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-            const __m256i e = _mm256_shuffle_epi8(_mm256_cvtepu8_epi16(px), pairUp);
-            const __m128i wp = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w + k));
-            const __m256i ww = _mm256_permutevar8x32_epi32(_mm256_castsi128_si256(wp), spread);
-            acc = _mm256_add_epi32(acc, _mm256_madd_epi16(e, ww));
-        }
-        __m128i s = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
-        s = _mm_srai_epi32(_mm_add_epi32(s, round), kBits);
+    const int taps = h.taps;  // a multiple of 2
+    const __m256i round = _mm256_set1_epi32(kRound);
+    const size_t stride = static_cast<size_t>(taps) * 4;  // int16 of pairs per position
+    const int16_t* w = h.pairs.data();
+    const int* start = h.start.data();
+    int i = 0;
+    for (; i + 2 <= count; i += 2, w += 2 * stride) {
+        const __m256i a = HorizontalSums(src + start[i], w, taps);
+        const __m256i b = HorizontalSums(src + start[i + 1], w + stride, taps);
+        // (a.lo + a.hi | b.lo + b.hi): each lane one position's four channel sums.
+        __m256i s = _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20),
+                                     _mm256_permute2x128_si256(a, b, 0x31));
+        s = _mm256_srai_epi32(_mm256_add_epi32(s, round), kBits);
+        s = _mm256_packs_epi32(s, s);
+        s = _mm256_packus_epi16(s, s);
+        out[i] = static_cast<uint32_t>(_mm256_cvtsi256_si32(s));
+        out[i + 1] = static_cast<uint32_t>(_mm256_extract_epi32(s, 4));
+    }
+    for (; i < count; ++i, w += stride) {
+        const __m256i a = HorizontalSums(src + start[i], w, taps);
+        __m128i s = _mm_add_epi32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+        s = _mm_srai_epi32(_mm_add_epi32(s, _mm256_castsi256_si128(round)), kBits);
         s = _mm_packs_epi32(s, s);
         s = _mm_packus_epi16(s, s);
         out[i] = static_cast<uint32_t>(_mm_cvtsi128_si32(s));
@@ -357,11 +456,15 @@ bool Resample(const ResampleJob& job) {
 
     const bool vector = UseVector();
     const Kernels kern = PickKernels(vector);
-    const AxisFilter h =
-        MakeAxisFilter(sw, dw, fx, cx, job.filter, job.widenForReduction, vector ? 4 : 1);
-    const AxisFilter v = MakeAxisFilter(sh, dh, fy, cy, job.filter, job.widenForReduction, 1);
+    Scratch& scratch = ThreadScratch();
+    // The horizontal filter's starts are relative to the first source column it reads.
+    const AxisFilter& h = scratch.horizontal.Get(
+        AxisKey{sw, dw, fx, cx, vector ? 2 : 1, job.filter, job.widenForReduction, true});
+    const AxisFilter& v =
+        scratch.vertical.Get(AxisKey{sh, dh, fy, cy, 1, job.filter, job.widenForReduction, false});
 
-    std::vector<uint32_t> outRow(static_cast<size_t>(cx) + 8);
+    std::vector<uint32_t>& outRow = scratch.outRow;
+    outRow.resize(static_cast<size_t>(cx) + 8);
     if (h.identity && v.identity) {
         // Same size: a straight copy (with the format change, if any).
         for (int r = 0; r < cy; ++r) {
@@ -373,17 +476,17 @@ bool Resample(const ResampleJob& job) {
 
     // The source columns the horizontal pass reads, edges repeated outside the source rectangle.
     const int cols = h.maxEnd - h.minStart;
-    std::vector<uint32_t> srcRow(static_cast<size_t>(cols) + 8);
+    std::vector<uint32_t>& srcRow = scratch.srcRow;
+    srcRow.resize(static_cast<size_t>(cols) + 8);
     const int inLo = std::clamp(0 - h.minStart, 0, cols);   // first buffer index inside the rect
     const int inHi = std::clamp(sw - h.minStart, 0, cols);  // one past the last
-    std::vector<int> hStart(h.start.size());
-    for (size_t i = 0; i < h.start.size(); ++i) hStart[i] = h.start[i] - h.minStart;
-    AxisFilter hb = h;
-    hb.start = std::move(hStart);
+    const AxisFilter& hb = h;
 
     const int ringSize = v.taps + 1;
-    std::vector<uint32_t> ring(static_cast<size_t>(ringSize) * (static_cast<size_t>(cx) + 8));
-    std::vector<int> ringRow(static_cast<size_t>(ringSize), -1);
+    std::vector<uint32_t>& ring = scratch.ring;
+    ring.resize(static_cast<size_t>(ringSize) * (static_cast<size_t>(cx) + 8));
+    std::vector<int>& ringRow = scratch.ringRow;
+    ringRow.assign(static_cast<size_t>(ringSize), -1);
     auto ringData = [&](int slot) {
         return &ring[static_cast<size_t>(slot) * (static_cast<size_t>(cx) + 8)];
     };
@@ -415,7 +518,8 @@ bool Resample(const ResampleJob& job) {
         return out;
     };
 
-    std::vector<const uint8_t*> rows(static_cast<size_t>(v.taps));
+    std::vector<const uint8_t*>& rows = scratch.rows;
+    rows.resize(static_cast<size_t>(v.taps));
     for (int r = 0; r < cy; ++r) {
         const int base = v.start[static_cast<size_t>(r)];
         for (int k = 0; k < v.taps; ++k)

@@ -140,6 +140,15 @@ void CollectPostOrder(Window* w, std::vector<Window*>* out) {
 
 void Region::Add(const RECT& r) {
     if (EmptyRect(r)) return;
+    // The common cases without working memory: a window invalidated again before it painted (a
+    // preview receiving frames), and a first rectangle.
+    for (const RECT& e : m_rects)
+        if (e.left <= r.left && e.top <= r.top && e.right >= r.right && e.bottom >= r.bottom)
+            return;
+    if (m_rects.empty()) {
+        m_rects.push_back(r);
+        return;
+    }
     // Keep the set disjoint: add only the parts of r not covered yet.
     std::vector<RECT> pieces{r};
     for (const RECT& e : m_rects) {
@@ -335,16 +344,23 @@ void UserState::PostL(ThreadQueue& q, const MSG& msg) {
 
 Scene UserState::SceneL(const Window* only) {
     Scene scene;
+    SceneL(&scene, only);
+    return scene;
+}
+
+void UserState::SceneL(Scene* out, const Window* only) {
+    Scene& scene = *out;
+    scene.windows.clear();
+    scene.desktop = nullptr;
     scene.width = screenWidth;
     scene.height = screenHeight;
     if (only) {
         scene.windows.push_back(SceneOf(*this, only));
-        return scene;
+        return;
     }
     scene.desktop = desktop;
     for (auto it = topLevels.rbegin(); it != topLevels.rend(); ++it)
         if ((*it)->Visible()) scene.windows.push_back(SceneOf(*this, *it));
-    return scene;
 }
 
 DisplayWindow UserState::DisplayInfoL(const Window* w) {
@@ -489,7 +505,16 @@ void NotifyWindowsGone(const std::vector<HWND>& handles) {
 
 std::shared_ptr<Surface> ComposeForRead(HWND hwnd, const RECT& area) {
     UserState& u = UserState::Get();
-    Scene scene;
+    // Kept per thread: reading a window every frame reuses the scene's memory. Emptied after each
+    // read, so it holds no window's pixels in between.
+    thread_local Scene scene;
+    struct Empty {
+        Scene& s;
+        ~Empty() {
+            s.windows.clear();
+            s.desktop = nullptr;
+        }
+    } empty{scene};
     RECT screenArea = area;
     std::shared_ptr<DisplayBackend> backend;
     bool alone = false;
@@ -505,9 +530,9 @@ std::shared_ptr<Surface> ComposeForRead(HWND hwnd, const RECT& area) {
             alone = w->Local() && !u.VisibleOnScreenL(w) && w != &u.desktopWindow;
         }
         if (alone) {
-            scene = u.SceneL(w);
+            u.SceneL(&scene, w);
         } else if (backend->SceneForReads()) {
-            scene = u.SceneL();
+            u.SceneL(&scene, nullptr);
         }
     }
     if (!alone) return backend->ReadScreen(scene, screenArea);

@@ -208,6 +208,8 @@ public:
     void InvalidateL(Window* w, const RECT* rect, bool erase);
     void PostL(ThreadQueue& q, const MSG& msg);
     Scene SceneL(const Window* only = nullptr);
+    // The same into `out`, whose memory is reused.
+    void SceneL(Scene* out, const Window* only);
     // What the display needs to show a top-level window of this process.
     DisplayWindow DisplayInfoL(const Window* w);
     void NotifyBackendL(const Window* w);

@@ -1,0 +1,181 @@
+// Heap allocations per recorded frame on the recording path once it has settled: two 1280x720
+// MJPEG virtual cameras (previewed by the library, render mode 2) and two windows composed into
+// 1920x1080 at 30 frames a second and recorded to an MJPEG AVI file. Every malloc in the process
+// is counted (AllocationCount.h); the report splits them by thread: the recording's streaming
+// thread (composition, compression, multiplexing, writing), the cameras' capture threads, and all
+// the others. The first second (graph start, pools filling) is left out.
+//
+// usage: bench_recording_allocation_bench [--seconds N]   (default 4 s; other flags ignored)
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <lumacap/lumacap.h>
+#include <lumacap/sim.h>
+
+#include "AllocationCount.h"
+
+namespace {
+
+std::atomic<int> g_composerSlot{-1};
+std::atomic<int> g_cameraSlots[2] = {-1, -1};
+std::atomic<long> g_cameraFrames{0};
+
+long OnComposed(unsigned char*, long, void*) {
+    if (g_composerSlot.load(std::memory_order_relaxed) < 0)
+        g_composerSlot = allocation_count::CurrentSlot();
+    return 0;
+}
+
+long OnCameraFrame(unsigned char*, long, void* context) {
+    auto* slot = static_cast<std::atomic<int>*>(context);
+    if (slot->load(std::memory_order_relaxed) < 0) *slot = allocation_count::CurrentSlot();
+    g_cameraFrames.fetch_add(1, std::memory_order_relaxed);
+    return 0;
+}
+
+void Pump(double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        lumacap::sim::PumpMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+HWND PaintedWindow(const char* title, int x, int y, COLORREF colour) {
+    HWND hwnd = CreateWindowExA(0, "RecordingAllocationBench", title, WS_POPUP | WS_VISIBLE, x, y,
+                                800, 600, nullptr, nullptr, nullptr, nullptr);
+    HDC dc = GetDC(hwnd);
+    RECT all{0, 0, 800, 600};
+    HBRUSH brush = CreateSolidBrush(colour);
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
+    ReleaseDC(hwnd, dc);
+    return hwnd;
+}
+
+struct Snapshot {
+    uint64_t total = 0, composer = 0, cameras = 0;
+    int frames = 0;
+    long cameraFrames = 0;
+};
+
+Snapshot Take(CDXRecorder& recorder) {
+    Snapshot s;
+    s.frames = recorder.GetRealFramesCount();
+    s.cameraFrames = g_cameraFrames.load();
+    s.total = allocation_count::Total();
+    s.composer = allocation_count::OfSlot(g_composerSlot.load());
+    for (auto& slot : g_cameraSlots) s.cameras += allocation_count::OfSlot(slot.load());
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 4;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+            seconds = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--help") == 0) {
+            std::printf("usage: %s [--seconds N]\n", argv[0]);
+            return 0;
+        }
+    }
+    if (!(seconds > 1)) {
+        std::fprintf(stderr, "--seconds must be more than 1\n");
+        return 2;
+    }
+    if (!allocation_count::Available()) {
+        std::printf("recording allocations: not counted in a sanitizer build\n");
+        return 0;
+    }
+
+    CoInitialize(nullptr);
+    lumacap::sim::VirtualCameraConfig config = lumacap::sim::DefaultCameraConfig();
+    config.capabilities = {{"MJPG", 1280, 720, 30.0}};
+    config.defaultCapability = 0;
+    config.prerenderedFrames = 30;
+    lumacap::sim::ConfigureCamera(0, config);
+    config.friendlyName += " 2";
+    config.displayName += "-2";
+    lumacap::sim::AddCamera(config, 1);
+
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "RecordingAllocationBench";
+    RegisterClassA(&wc);
+    HWND host = CreateWindowExA(0, "RecordingAllocationBench", "host", WS_OVERLAPPEDWINDOW, 0, 0,
+                                640, 480, nullptr, nullptr, nullptr, nullptr);
+    HWND w1 = PaintedWindow("one", 0, 0, RGB(200, 30, 30));
+    HWND w2 = PaintedWindow("two", 900, 300, RGB(30, 200, 30));
+    CDXCamera cameras[2];
+    for (int i = 0; i < 2; ++i) {
+        cameras[i].SetCameraIndex(i);
+        cameras[i].SetResolutionIndex(0);
+        cameras[i].SetParentWnd(host);
+        cameras[i].SetRenderMode(2);
+        cameras[i].SetLumacapBuffCB(OnCameraFrame, &g_cameraSlots[i]);
+        if (cameras[i].Open() != 0 || cameras[i].GetCameraStatus() != 3) {
+            std::fprintf(stderr, "camera %d did not open: %s\n", i,
+                         lumacap::sim::GbkToUtf8(cameras[i].GetLastError()).c_str());
+            return 1;
+        }
+    }
+
+    CDXRecorder recorder;
+    recorder.SetVideoSize(1920, 1080);
+    recorder.SetFPS(30);
+    recorder.SetVideoCompressor("MJPEG Compressor");
+    recorder.AddVideoSource(&cameras[0], RECT{0, 0, 960, 540});
+    recorder.AddVideoSource(&cameras[1], RECT{960, 0, 1920, 540});
+    recorder.AddWindowSource(w1, RECT{0, 540, 960, 1080});
+    recorder.AddWindowSource(w2, RECT{960, 540, 1920, 1080});
+    recorder.SetDxRecorderBuffCB(OnComposed, nullptr);
+    const std::string output =
+        "/tmp/lumacap-recording-allocation-bench-" + std::to_string(getpid()) + ".avi";
+    if (!recorder.StartRecord(output.c_str(), 0)) {
+        std::fprintf(stderr, "recording did not start: %s\n",
+                     lumacap::sim::GbkToUtf8(recorder.GetErrorMsg()).c_str());
+        return 1;
+    }
+    Pump(1.0);
+    const Snapshot a = Take(recorder);
+    Pump(seconds - 1.0);
+    const Snapshot b = Take(recorder);
+    recorder.CloseRecord();
+    for (CDXCamera& camera : cameras) camera.Close();
+    DestroyWindow(w1);
+    DestroyWindow(w2);
+    DestroyWindow(host);
+    std::remove(output.c_str());
+
+    const int frames = b.frames - a.frames;
+    if (frames <= 0) {
+        std::fprintf(stderr, "no frames were composed after the first second\n");
+        return 1;
+    }
+    const double n = frames;
+    const uint64_t others =
+        (b.total - a.total) - (b.composer - a.composer) - (b.cameras - a.cameras);
+    std::printf("recording allocations: %d frames of 1920x1080 after the first second\n", frames);
+    std::printf("  per composed frame: %.2f in all (goal 0)\n",
+                static_cast<double>(b.total - a.total) / n);
+    std::printf("    recording's streaming thread: %.2f\n",
+                static_cast<double>(b.composer - a.composer) / n);
+    std::printf("    the cameras' capture threads: %.2f (%.2f per camera frame, %ld frames)\n",
+                static_cast<double>(b.cameras - a.cameras) / n,
+                static_cast<double>(b.cameras - a.cameras) /
+                    static_cast<double>(std::max(1L, b.cameraFrames - a.cameraFrames)),
+                b.cameraFrames - a.cameraFrames);
+    std::printf("    all other threads:            %.2f\n", static_cast<double>(others) / n);
+    CoUninitialize();
+    return 0;
+}
