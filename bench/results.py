@@ -38,7 +38,8 @@ GOALS = {
 # Programs with a main of their own, or whose ratios need pairing; the rest are Google Benchmark
 # programs reporting a "ratio" counter.
 PAIRED = {"composition_bench", "gdiplus_scale_bench"}
-OWN_MAIN = {"recording_bench", "microphone_bench", "scale_job_bench"}
+OWN_MAIN = {"recording_bench", "microphone_bench", "scale_job_bench",
+            "recording_allocation_bench"}
 
 
 def goal_for(program, name):
@@ -129,6 +130,19 @@ def recording(build, rows):
                  "reference": "ffmpeg encoding the same frames",
                  "note": f"{late.group(1)} composed, {late.group(2)} late" if late else "",
                  "load": load, "command": f"{rel(exe)} --seconds {seconds}"})
+
+
+def recording_allocations(build, rows):
+    exe = os.path.join(build, "bench", "bench_recording_allocation_bench")
+    load = os.getloadavg()[0]
+    out = run([exe], rows, "recording_allocation_bench")
+    m = re.search(r"per composed frame: ([0-9.]+) in all", out or "")
+    if m:
+        # A count with no reference: shown for the record, outside the ratios.
+        rows.append({"program": "recording_allocation_bench",
+                     "name": "heap allocations per composed frame (count, not a ratio)",
+                     "ratio": None, "reference": "goal 0", "note": m.group(1), "load": load,
+                     "command": rel(exe)})
 
 
 def microphone(build, rows):
@@ -316,6 +330,8 @@ def main():
         google_benchmark(build, program, rows)
     if not only or "recording_bench" in only:
         recording(build, rows)
+    if not only or "recording_allocation_bench" in only:
+        recording_allocations(build, rows)
     if not only or "microphone_bench" in only:
         microphone(build, rows)
     scale_results = None

@@ -29,75 +29,8 @@
 #include <lumacap/lumacap.h>
 #include <lumacap/sim.h>
 
+#include "AllocationCount.h"
 #include "log/Log.h"
-
-// ---- heap allocation counter
-// --------------------------------------------------------------------- Every malloc-family call of
-// the process (operator new, FFmpeg's av_malloc and the C library's own included) is counted here
-// and passed on to the C library's allocator. Sanitizer builds keep their own allocator, and the
-// count then reads -1.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define SCALE_JOB_COUNTS_ALLOCATIONS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-#define SCALE_JOB_COUNTS_ALLOCATIONS 0
-#endif
-#endif
-#ifndef SCALE_JOB_COUNTS_ALLOCATIONS
-#define SCALE_JOB_COUNTS_ALLOCATIONS 1
-#endif
-
-namespace {
-std::atomic<long long> g_allocations{0};
-// This thread's own count: read on the recording's streaming thread (in the frame callback), it
-// is what composing, compressing and writing each frame allocates, without the cameras' threads.
-thread_local long long t_allocations = 0;
-}  // namespace
-
-#if SCALE_JOB_COUNTS_ALLOCATIONS
-extern "C" {
-void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* pointer, size_t size);
-void* __libc_memalign(size_t alignment, size_t size);
-void __libc_free(void* pointer);
-
-void* malloc(size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    ++t_allocations;
-    return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    ++t_allocations;
-    return __libc_calloc(count, size);
-}
-void* realloc(void* pointer, size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    ++t_allocations;
-    return __libc_realloc(pointer, size);
-}
-void free(void* pointer) {
-    __libc_free(pointer);
-}
-void* memalign(size_t alignment, size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    ++t_allocations;
-    return __libc_memalign(alignment, size);
-}
-void* aligned_alloc(size_t alignment, size_t size) {
-    return memalign(alignment, size);
-}
-int posix_memalign(void** result, size_t alignment, size_t size) {
-    if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0) return EINVAL;
-    void* p = memalign(alignment, size);
-    if (!p && size) return ENOMEM;
-    *result = p;
-    return 0;
-}
-}
-#endif
 
 namespace {
 
@@ -105,7 +38,7 @@ constexpr int kOutWidth = 1920, kOutHeight = 1080, kFps = 30;
 constexpr int kCamWidth = 1280, kCamHeight = 720;
 
 long long Allocations() {
-    return SCALE_JOB_COUNTS_ALLOCATIONS ? g_allocations.load(std::memory_order_relaxed) : -1;
+    return allocation_count::Available() ? static_cast<long long>(allocation_count::Total()) : -1;
 }
 
 // Whether the counter sees this process's allocations (a static or otherwise interposed C library
@@ -115,7 +48,7 @@ bool CounterWorks() {
     const long long before = Allocations();
     probe = std::malloc(64);
     std::free(probe);
-    return SCALE_JOB_COUNTS_ALLOCATIONS && Allocations() > before;
+    return allocation_count::Available() && Allocations() > before;
 }
 
 double CpuSeconds() {
@@ -164,12 +97,15 @@ std::shared_ptr<std::vector<std::vector<unsigned char>>> LoadPictures(const std:
     return pictures;
 }
 
-// The streaming thread's count and frame number as of its latest frame.
+// The recording's streaming thread runs the frame callback: its own count, read as of its latest
+// frame, is what composing, compressing and writing each frame allocates, without the cameras'.
 std::atomic<long long> g_streamingAllocations{-1};
 std::atomic<long> g_streamingFrames{0};
 
 long CountOnStreamingThread(unsigned char*, long, void*) {
-    g_streamingAllocations.store(t_allocations, std::memory_order_relaxed);
+    g_streamingAllocations.store(
+        static_cast<long long>(allocation_count::OfSlot(allocation_count::CurrentSlot())),
+        std::memory_order_relaxed);
     g_streamingFrames.fetch_add(1, std::memory_order_relaxed);
     return 0;
 }
