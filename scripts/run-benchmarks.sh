@@ -1,22 +1,12 @@
 #!/usr/bin/env bash
-# Runs every benchmark program, then the scripts that compare our numbers with FFmpeg's tools
-# measured in the same run. Pass extra Google Benchmark flags after the build directory.
+# Runs every benchmark with the references it is compared against in the same run, and writes
+# bench/RESULTS.md (the table of ratios) and bench/scale_job.png. Options after the build directory
+# go to bench/results.py (--only NAME,...; SCALE_SECONDS and SCALE_CAMERAS size the scale job).
 set -euo pipefail
 build=${1:-build}
 shift || true
 root=$(cd "$(dirname "$0")/.." && pwd)
-for program in "$build"/bench/bench_*; do
-    [ -x "$program" ] || continue
-    echo "== $(basename "$program")"
-    "$program" "$@"
-done
-for script in "$root"/bench/*.py; do
-    [ -f "$script" ] || continue
-    echo "== $(basename "$script")"
-    python3 "$script" "$build"
-done
-for script in "$root"/bench/*.sh; do
-    [ -f "$script" ] || continue
-    echo "== $(basename "$script")"
-    bash "$script" "$build"
-done
+# The system's interpreter, which has the plotting package the install script provides.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+exec "$python" "$root/bench/results.py" "$build" "$@"

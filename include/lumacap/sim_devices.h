@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 #include <utility>
@@ -64,6 +65,10 @@ struct VirtualCameraConfig {
     // when it has no frame yet (the camera asks again a millisecond later). Called on the
     // camera's streaming thread.
     std::function<long(long frameNumber, unsigned char* buffer, long capacity)> frameSource;
+    // Not empty: these pictures are delivered in turn instead of the drawn pattern, each as the
+    // bytes of one frame in the delivering format (one JPEG picture each for MJPG), whatever that
+    // format is. Shared, so many cameras can replay one set of files without a copy each.
+    std::shared_ptr<const std::vector<std::vector<unsigned char>>> pictures;
 };
 
 struct AudioFormat {

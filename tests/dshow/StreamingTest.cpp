@@ -2,11 +2,14 @@
 // streaming threads, graph state reporting, the grabber's buffer, and events.
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include <lumacap/sim.h>
 
 #include "common/GraphFixture.h"
+#include "platform/system/hw/TestPattern.h"
 
 namespace lumacap::test {
 namespace {
@@ -324,6 +327,33 @@ TEST_F(Streaming, UnreadEventsDoNotKeepTheDeviceAlive) {
     ASSERT_TRUE(sim::UnplugCamera(0));
     ASSERT_EQ(control->Stop(), S_OK);
     // TearDown releases everything; the live-object check then proves nothing leaked.
+}
+
+// A camera given pictures delivers those, in turn, instead of drawing its own.
+TEST_F(Streaming, ACameraReplaysThePicturesItIsGivenInTurn) {
+    hw::FrameRenderer renderer;
+    ASSERT_TRUE(renderer.Configure(AV_PIX_FMT_NONE, true, 320, 240, {}));
+    auto pictures = std::make_shared<std::vector<std::vector<unsigned char>>>();
+    const long given[] = {500, 700, 900};  // the encoder wants rising frame numbers
+    for (long number : given) {
+        std::vector<unsigned char> jpeg(static_cast<size_t>(renderer.MaxSize()));
+        const long size = renderer.Render(number, jpeg.data(), static_cast<long>(jpeg.size()));
+        ASSERT_GT(size, 0);
+        jpeg.resize(static_cast<size_t>(size));
+        pictures->push_back(std::move(jpeg));
+    }
+    sim::VirtualCameraConfig config = sim::DefaultCameraConfig();
+    config.pictures = pictures;
+    sim::ConfigureCamera(0, config);
+    ASSERT_TRUE(SUCCEEDED(BuildCameraGraph(0, "MJPG", 320, 240)));
+    frames.width = 320;
+    frames.height = 240;
+    ASSERT_EQ(grabber->SetCallback(&frames, 1), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    ASSERT_TRUE(frames.WaitFor(7, 10000));
+    ASSERT_EQ(control->Stop(), S_OK);
+    const std::vector<long> numbers = frames.FrameNumbers();
+    for (size_t i = 0; i < 7; ++i) EXPECT_EQ(numbers[i], given[i % 3]) << i;
 }
 
 }  // namespace

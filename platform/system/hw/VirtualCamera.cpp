@@ -324,6 +324,12 @@ HRESULT VirtualCameraPin::FillBuffer(IMediaSample* pSample) {
         written = m_config.frameSource(m_frameNumber, data, capacity);
         if (written < 0) return S_FALSE;  // nothing to deliver yet
         written = std::min(written, capacity);
+    } else if (m_config.pictures && !m_config.pictures->empty()) {
+        const auto& pictures = *m_config.pictures;
+        const auto& picture = pictures[static_cast<size_t>(m_frameNumber) % pictures.size()];
+        if (static_cast<long>(picture.size()) > capacity) return E_FAIL;
+        std::memcpy(data, picture.data(), picture.size());
+        written = static_cast<long>(picture.size());
     } else if (m_config.prerenderedFrames > 0) {
         const size_t slot = static_cast<size_t>(m_frameNumber % m_config.prerenderedFrames);
         if (m_replay.size() <= slot) {
