@@ -51,14 +51,14 @@ test: build
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=Debug -DLUMACAP_SANITIZE=ON -DLUMACAP_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE realtime
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 # Optimised, so the slowdown of the race detector stays tolerable; the suppressions it needs for
 # libraries built without it are set by the test properties (tests/CMakeLists.txt).
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMACAP_TSAN=ON -DLUMACAP_BUILD_BENCH=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -LE realtime
+	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
 
 # The library under ASan and UBSan with libFuzzer's coverage; the inputs each run finds are kept in
 # $(FUZZ_BUILD)/corpus, the seeds in fuzz/<target>/corpus are only read. At most two run at once.
