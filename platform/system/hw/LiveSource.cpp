@@ -42,4 +42,30 @@ void LiveSourceFilter::NotifyPresence(bool present) {
                 present ? 1 : 0);
 }
 
+HRESULT ReconnectWithFormat(CBasePin* pin, CBaseFilter* filter, const CMediaType& format,
+                            CMediaType* setFormat) {
+    if (!pin->IsConnected()) {
+        *setFormat = format;
+        return S_OK;
+    }
+    IPin* peer = pin->GetConnected();
+    if (peer->QueryAccept(&format) != S_OK) return VFW_E_INVALIDMEDIATYPE;
+    peer->AddRef();
+    // In force before the new connection, so the pin offers only this format.
+    *setFormat = format;
+    IFilterGraph* graph = filter->GetFilterGraph();
+    HRESULT hr;
+    if (graph) {
+        graph->Disconnect(peer);
+        graph->Disconnect(pin);
+        hr = graph->ConnectDirect(pin, peer, &format);
+    } else {
+        peer->Disconnect();
+        pin->Disconnect();
+        hr = pin->Connect(peer, &format);
+    }
+    peer->Release();
+    return hr;
+}
+
 }  // namespace lumacap::hw

@@ -35,4 +35,10 @@ protected:
     void NotifyPresence(bool present);
 };
 
+// Takes a format a capture pin's IAMStreamConfig::SetFormat chose: kept in `setFormat` for the next
+// connection and, when the pin is connected, the connection made again with it (through the graph
+// when there is one, as an application would). Called under the filter's state lock.
+HRESULT ReconnectWithFormat(CBasePin* pin, CBaseFilter* filter, const CMediaType& format,
+                            CMediaType* setFormat);
+
 }  // namespace lumacap::hw

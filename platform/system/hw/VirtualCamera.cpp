@@ -422,29 +422,7 @@ STDMETHODIMP VirtualCameraPin::SetFormat(AM_MEDIA_TYPE* pmt) {
     CAutoLock lock(m_pFilter->pStateLock());
     if (!m_pFilter->IsStopped()) return VFW_E_NOT_STOPPED;
     if (FindCapability(*pmt) < 0) return VFW_E_INVALIDMEDIATYPE;
-    CMediaType wanted(*pmt);
-    if (IsConnected()) {
-        IPin* peer = GetConnected();
-        if (peer->QueryAccept(pmt) != S_OK) return VFW_E_INVALIDMEDIATYPE;
-        peer->AddRef();
-        IFilterGraph* graph = m_pFilter->GetFilterGraph();
-        HRESULT hr;
-        if (graph) {
-            graph->Disconnect(peer);
-            graph->Disconnect(this);
-            m_setFormat = wanted;
-            hr = graph->ConnectDirect(this, peer, pmt);
-        } else {
-            peer->Disconnect();
-            Disconnect();
-            m_setFormat = wanted;
-            hr = Connect(peer, pmt);
-        }
-        peer->Release();
-        return hr;
-    }
-    m_setFormat = wanted;
-    return S_OK;
+    return ReconnectWithFormat(this, m_pFilter, CMediaType(*pmt), &m_setFormat);
 }
 
 STDMETHODIMP VirtualCameraPin::GetFormat(AM_MEDIA_TYPE** ppmt) {

@@ -133,28 +133,7 @@ STDMETHODIMP V4l2CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
         return E_OUTOFMEMORY;
     CMediaType chosen(wanted);
     FreeMediaType(wanted);
-    if (IsConnected()) {
-        IPin* peer = GetConnected();
-        if (peer->QueryAccept(&chosen) != S_OK) return VFW_E_INVALIDMEDIATYPE;
-        peer->AddRef();
-        IFilterGraph* graph = m_pFilter->GetFilterGraph();
-        HRESULT result;
-        if (graph) {
-            graph->Disconnect(peer);
-            graph->Disconnect(this);
-            m_setFormat = chosen;
-            result = graph->ConnectDirect(this, peer, &chosen);
-        } else {
-            peer->Disconnect();
-            Disconnect();
-            m_setFormat = chosen;
-            result = Connect(peer, &chosen);
-        }
-        peer->Release();
-        return result;
-    }
-    m_setFormat = chosen;
-    return S_OK;
+    return ReconnectWithFormat(this, m_pFilter, chosen, &m_setFormat);
 }
 
 STDMETHODIMP V4l2CapturePin::GetFormat(AM_MEDIA_TYPE** ppmt) {
