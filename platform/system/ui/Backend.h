@@ -80,6 +80,15 @@ public:
     // the display cannot be read. The pixels' top (pad) bytes may hold anything: readers mask.
     virtual bool SceneForReads() const { return true; }
     virtual std::shared_ptr<Surface> ReadScreen(const Scene& scene, const RECT& area) = 0;
+    // Memory of at least `bytes` the display can read the screen into directly (see
+    // ReadScreenInto), or null: bitmaps then live in ordinary memory.
+    virtual std::shared_ptr<DisplayMemory> SharedMemory(size_t /*bytes*/) { return nullptr; }
+    // Reads `area` of the screen (screen coordinates) straight into rows [top, top + its height)
+    // of `out`, whose pixels live in memory SharedMemory gave and which is exactly as wide as
+    // the area. False when this display cannot: the caller then reads with ReadScreen.
+    virtual bool ReadScreenInto(const RECT& /*area*/, Surface& /*out*/, int /*top*/) {
+        return false;
+    }
 
     // ---- notifications, under USER's lock ----
     virtual void ScreenResized(int /*width*/, int /*height*/) {}

@@ -619,6 +619,14 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
     const RECT s{src->DevX(x1) + (visible.left - d.left), src->DevY(y1) + (visible.top - d.top),
                  src->DevX(x1) + (visible.right - d.left),
                  src->DevY(y1) + (visible.bottom - d.top)};
+    // Whole rows of the screen copied into a bitmap whose memory the display shares (a
+    // recording's capture every frame) are written there by the display itself.
+    Surface* out = dc->surface.get();
+    if ((rop & 0x00FFFFFF) == SRCCOPY && src->dcKind != DcKind::Memory && out && out->Memory() &&
+        !out->Monochrome() && visible.left == 0 && visible.right == out->Width() &&
+        visible.top >= 0 && visible.bottom <= out->Height() &&
+        ReadScreenInto(src->dcKind == DcKind::Window ? src->hwnd : nullptr, s, *out, visible.top))
+        return TRUE;
     bool mono;
     SourcePixels pixels = ReadSource(*src, s, &mono);
     if (!pixels.data) {

@@ -551,6 +551,49 @@ std::shared_ptr<Surface> X11Backend::ReadScreen(const Scene&, const RECT& area) 
     return out;
 }
 
+std::shared_ptr<DisplayMemory> X11Backend::SharedMemory(size_t bytes) {
+    // Small bitmaps are not worth a segment each: reads of them are cheap anyway.
+    constexpr size_t kSmallest = 256 * 1024;
+    if (!m_shm || bytes < kSmallest || m_closed || m_requests->Broken()) return nullptr;
+    return m_shm->Take(bytes);
+}
+
+bool X11Backend::ReadScreenInto(const RECT& area, Surface& out, int top) {
+    const int w = area.right - area.left, h = area.bottom - area.top;
+    auto* segment = dynamic_cast<ShmSegment*>(out.Memory());
+    if (w <= 0 || h <= 0 || !segment || segment->Connection() != m_requests.get() ||
+        out.Width() != w || top < 0 || top + h > out.Height() ||
+        out.Stride() != static_cast<ptrdiff_t>(w) * 4 || m_closed || m_requests->Broken())
+        return false;
+    {
+        // Parts off the root read black: the caller composes those.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (area.left < m_all.left || area.top < m_all.top || area.right > m_all.right ||
+            area.bottom > m_all.bottom)
+            return false;
+    }
+    std::lock_guard<std::mutex> lock(out.Mutex());
+    const uint8_t* rows = out.RowsToOverwrite(top, top + h);
+    xcb_connection_t* c = m_requests->Get();
+    auto* reply = xcb_shm_get_image_reply(
+        c,
+        xcb_shm_get_image(c, m_requests->Root(), static_cast<int16_t>(area.left),
+                          static_cast<int16_t>(area.top), static_cast<uint16_t>(w),
+                          static_cast<uint16_t>(h), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment->Id(),
+                          static_cast<uint32_t>(rows - segment->Data())),
+        nullptr);
+    if (!reply) {
+        // The rows were given up for the read: black rather than stale, and the caller's own
+        // read says what went wrong.
+        for (int y = top; y < top + h; ++y) std::memset(out.Row(y), 0, static_cast<size_t>(w) * 4);
+        return false;
+    }
+    std::free(reply);
+    // The server leaves the pad bytes as it holds them (clients' drawing may set them).
+    out.OverwrittenWithPad(top, top + h);
+    return true;
+}
+
 bool X11Backend::QueryPointer(POINT* pt) {
     if (m_closed || m_requests->Broken()) return false;
     xcb_connection_t* c = m_requests->Get();

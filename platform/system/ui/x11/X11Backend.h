@@ -39,6 +39,8 @@ public:
     bool ScreenSize(int* primaryWidth, int* primaryHeight, RECT* all) override;
     bool SceneForReads() const override { return false; }
     std::shared_ptr<Surface> ReadScreen(const Scene& scene, const RECT& area) override;
+    std::shared_ptr<DisplayMemory> SharedMemory(size_t bytes) override;
+    bool ReadScreenInto(const RECT& area, Surface& out, int top) override;
 
     void WindowChanged(const DisplayWindow& window) override;
     void WindowDestroyed(HWND hwnd) override;
