@@ -318,13 +318,14 @@ void Surface::OverwrittenWithPad(int top, int bottom) {
     m_pending.store(kPadBytes, std::memory_order_release);
 }
 
-void ClearPadBytes(uint32_t* pixels, size_t n) {
+bool ClearPadBytes(uint32_t* pixels, size_t n) {
     // Most screens hold no pad bytes at all, and reading memory costs half of rewriting it:
     // blocks are only written when one of their pixels has some. The compiler's vector extension
     // (which works wherever the compiler does) takes four pixels at a time, sixteen a step.
     typedef uint32_t Lanes __attribute__((vector_size(16)));
     const Lanes pad = {0xFF000000u, 0xFF000000u, 0xFF000000u, 0xFF000000u};
     size_t i = 0;
+    bool found = false;
     for (; i + 16 <= n; i += 16) {
         Lanes v[4];
         std::memcpy(v, pixels + i, sizeof(v));
@@ -334,9 +335,14 @@ void ClearPadBytes(uint32_t* pixels, size_t n) {
         if (halves[0] | halves[1]) {
             for (Lanes& x : v) x &= ~pad;
             std::memcpy(pixels + i, v, sizeof(v));
+            found = true;
         }
     }
-    for (; i < n; ++i) pixels[i] &= 0x00FFFFFFu;
+    for (; i < n; ++i) {
+        found |= (pixels[i] & 0xFF000000u) != 0;
+        pixels[i] &= 0x00FFFFFFu;
+    }
+    return found;
 }
 
 std::shared_ptr<Surface> Surface::Wrap(int width, int height, uint8_t* bits, ptrdiff_t strideBytes,

@@ -70,6 +70,8 @@ public:
 
     // The display memory the pixels live in (the surface's first row at its start), or null.
     DisplayMemory* Memory() const { return m_memory.get(); }
+    // Whether others read the bits as they are (so nothing may be left for later).
+    bool VisibleBits() const { return m_visibleBits; }
     // For a writer about to fill rows [top, bottom) completely with its own pixels, with the
     // surface's mutex held: makes pending black real unless those rows are the whole surface.
     // Returns where the rows start.
@@ -109,8 +111,8 @@ private:
     mutable std::mutex m_mutex;
 };
 
-// Clears the pad bytes of `n` pixels in place.
-void ClearPadBytes(uint32_t* pixels, size_t n);
+// Clears the pad bytes of `n` pixels in place; whether any had some.
+bool ClearPadBytes(uint32_t* pixels, size_t n);
 
 // 0x00RRGGBB from a COLORREF (0x00BBGGRR) and back.
 inline uint32_t PixelFromColor(uint32_t colorref) {

@@ -18,6 +18,7 @@
 #include "platform/system/ui/x11/X11Cursors.h"
 #include "platform/system/ui/x11/X11Foreign.h"
 #include "platform/system/ui/x11/X11Keys.h"
+#include "platform/system/ui/x11/X11PadTracker.h"
 #include "platform/system/ui/x11/X11Shm.h"
 #include "platform/system/ui/x11/X11Windows.h"
 
@@ -565,24 +566,36 @@ bool X11Backend::ReadScreenInto(const RECT& area, Surface& out, int top) {
         out.Width() != w || top < 0 || top + h > out.Height() ||
         out.Stride() != static_cast<ptrdiff_t>(w) * 4 || m_closed || m_requests->Broken())
         return false;
+    int rootWidth = 0, rootHeight = 0;
     {
         // Parts off the root read black: the caller composes those.
         std::lock_guard<std::mutex> lock(m_mutex);
         if (area.left < m_all.left || area.top < m_all.top || area.right > m_all.right ||
             area.bottom > m_all.bottom)
             return false;
+        rootWidth = m_all.right;
+        rootHeight = m_all.bottom;
     }
+    // Bits others read as they are get their pad bytes cleared now: where the root did not
+    // change since it was last seen without any, there are none to clear.
+    X11PadTracker* pad = nullptr;
+    if (out.VisibleBits()) {
+        std::call_once(m_padOnce, [this] { m_pad = X11PadTracker::Create(m_requests); });
+        pad = m_pad.get();
+    }
+    std::unique_lock<std::mutex> padLock;
+    if (pad) padLock = std::unique_lock<std::mutex>(pad->Mutex());
     std::lock_guard<std::mutex> lock(out.Mutex());
-    const uint8_t* rows = out.RowsToOverwrite(top, top + h);
+    uint8_t* rows = out.RowsToOverwrite(top, top + h);
     xcb_connection_t* c = m_requests->Get();
-    auto* reply = xcb_shm_get_image_reply(
-        c,
-        xcb_shm_get_image(c, m_requests->Root(), static_cast<int16_t>(area.left),
-                          static_cast<int16_t>(area.top), static_cast<uint16_t>(w),
-                          static_cast<uint16_t>(h), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment->Id(),
-                          static_cast<uint32_t>(rows - segment->Data())),
-        nullptr);
+    const xcb_shm_get_image_cookie_t image = xcb_shm_get_image(
+        c, m_requests->Root(), static_cast<int16_t>(area.left), static_cast<int16_t>(area.top),
+        static_cast<uint16_t>(w), static_cast<uint16_t>(h), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+        segment->Id(), static_cast<uint32_t>(rows - segment->Data()));
+    if (pad) pad->Collect();
+    auto* reply = xcb_shm_get_image_reply(c, image, nullptr);
     if (!reply) {
+        if (pad) pad->Forget();
         // The rows were given up for the read: black rather than stale, and the caller's own
         // read says what went wrong.
         for (int y = top; y < top + h; ++y) std::memset(out.Row(y), 0, static_cast<size_t>(w) * 4);
@@ -590,7 +603,8 @@ bool X11Backend::ReadScreenInto(const RECT& area, Surface& out, int top) {
     }
     std::free(reply);
     // The server leaves the pad bytes as it holds them (clients' drawing may set them).
-    out.OverwrittenWithPad(top, top + h);
+    if (!pad || !pad->Clear(area, rows, out.Stride(), rootWidth, rootHeight))
+        out.OverwrittenWithPad(top, top + h);
     return true;
 }
 

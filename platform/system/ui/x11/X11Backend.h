@@ -26,6 +26,7 @@ class X11Windows;
 class X11Foreign;
 class X11Cursors;
 class ShmPool;
+class X11PadTracker;
 
 class X11Backend final : public DisplayBackend, public std::enable_shared_from_this<X11Backend> {
 public:
@@ -116,6 +117,8 @@ private:
 
     // Other threads': screen reads and test input.
     std::shared_ptr<ShmPool> m_shm;
+    std::once_flag m_padOnce;
+    std::unique_ptr<X11PadTracker> m_pad;  // made with the first read into shared memory
     std::mutex m_keysMutex;
     xcb_key_symbols_t* m_requestKeys = nullptr;
 };
