@@ -83,12 +83,14 @@ TEST_F(DisplayTest, ScreenReadsLandInBitmapsWithCleanPadBytes) {
         pattern[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u >> 8);
     xcb_gcontext_t gc = xcb_generate_id(m_server->Conn());
     xcb_create_gc(m_server->Conn(), gc, m_server->Root(), 0, nullptr);
-    for (int y = 0; y < 200; y += 50)
-        xcb_put_image(m_server->Conn(), XCB_IMAGE_FORMAT_Z_PIXMAP, m_server->Root(), gc, kW, 50, 0,
-                      static_cast<int16_t>(y), 0, 24, kW * 50 * 4,
-                      reinterpret_cast<const uint8_t*>(&pattern[static_cast<size_t>(y) * kW]));
-    xcb_free_gc(m_server->Conn(), gc);
-    m_server->Sync();
+    auto putPattern = [&](int top, int rows) {
+        for (int y = 0; y < rows; y += 50)
+            xcb_put_image(m_server->Conn(), XCB_IMAGE_FORMAT_Z_PIXMAP, m_server->Root(), gc, kW, 50,
+                          0, static_cast<int16_t>(top + y), 0, 24, kW * 50 * 4,
+                          reinterpret_cast<const uint8_t*>(&pattern[static_cast<size_t>(y) * kW]));
+        m_server->Sync();
+    };
+    putPattern(0, 200);
     const sim::Pixels root = m_server->Read(RECT{0, 0, kW, 200});
     ASSERT_EQ(root.At(3, 7), pattern[7 * kW + 3] & 0xFFFFFF);
 
@@ -122,6 +124,12 @@ TEST_F(DisplayTest, ScreenReadsLandInBitmapsWithCleanPadBytes) {
     old = SelectObject(mem, section);
     ASSERT_TRUE(BitBlt(mem, 0, 0, kW, kH, screen, 0, 0, SRCCOPY));
     EXPECT_EQ(rowsOf(static_cast<uint32_t*>(dib), 0, 200), root.data);
+    // Pad bytes drawn where the root was already seen without any are found too.
+    ASSERT_TRUE(BitBlt(mem, 0, 0, kW, kH, screen, 0, 0, SRCCOPY));
+    putPattern(300, 50);
+    ASSERT_TRUE(BitBlt(mem, 0, 0, kW, kH, screen, 0, 0, SRCCOPY));
+    EXPECT_EQ(rowsOf(static_cast<uint32_t*>(dib), 300, 350),
+              m_server->Read(RECT{0, 300, kW, 350}).data);
     ASSERT_TRUE(BitBlt(mem, 0, 0, kW, kH, screen, 0, m_height - 100, SRCCOPY));
     EXPECT_EQ(rowsOf(static_cast<uint32_t*>(dib), 100, 200), black);
     ASSERT_TRUE(BitBlt(mem, 0, 0, kW / 2, 200, screen, 0, 0, SRCCOPY));
@@ -132,6 +140,7 @@ TEST_F(DisplayTest, ScreenReadsLandInBitmapsWithCleanPadBytes) {
     DeleteObject(section);
     DeleteDC(mem);
     ReleaseDC(nullptr, screen);
+    xcb_free_gc(m_server->Conn(), gc);
 }
 
 TEST_F(DisplayTest, APreviewShowsTheCamerasFramesOnTheScreen) {
