@@ -5,6 +5,8 @@
 
 #include <xcb/xcb.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
