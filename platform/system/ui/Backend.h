@@ -107,6 +107,9 @@ public:
     // The real pointer, where the display has one.
     virtual bool QueryPointer(POINT* /*pt*/) { return false; }
     virtual bool WarpPointer(int /*x*/, int /*y*/) { return false; }
+    // Whether another program's top-level window (`id`, the display's name for it) is what the
+    // screen shows on top at `pt` (screen coordinates), above this process's windows there.
+    virtual bool ForeignOnTop(uint64_t /*id*/, POINT /*pt*/) { return false; }
     // Returns once the display shows everything drawn so far and the input it has produced so
     // far has reached USER.
     virtual void Sync() {}

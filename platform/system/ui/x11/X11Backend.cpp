@@ -618,6 +618,35 @@ bool X11Backend::QueryPointer(POINT* pt) {
     return true;
 }
 
+bool X11Backend::ForeignOnTop(uint64_t id, POINT pt) {
+    if (m_closed || m_requests->Broken()) return false;
+    xcb_connection_t* c = m_requests->Get();
+    const xcb_window_t root = m_requests->Root();
+    xcb_generic_error_t* error = nullptr;
+    auto* at = xcb_translate_coordinates_reply(
+        c,
+        xcb_translate_coordinates(c, root, root, static_cast<int16_t>(pt.x),
+                                  static_cast<int16_t>(pt.y)),
+        &error);
+    std::free(error);
+    const xcb_window_t top = at ? at->child : XCB_NONE;
+    std::free(at);
+    // The root's child on top there is the window itself, or the window manager's frame
+    // round it: one of the window's ancestors.
+    auto w = static_cast<xcb_window_t>(id);
+    for (int depth = 0; top != XCB_NONE && depth < 8; ++depth) {
+        if (w == top) return true;
+        error = nullptr;
+        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, w), &error);
+        std::free(error);
+        if (!tree) return false;
+        w = tree->parent;
+        std::free(tree);
+        if (w == root || w == XCB_NONE) return false;
+    }
+    return false;
+}
+
 bool X11Backend::WarpPointer(int x, int y) {
     if (m_closed || m_requests->Broken()) return false;
     xcb_warp_pointer(m_requests->Get(), XCB_NONE, m_requests->Root(), 0, 0, 0, 0,

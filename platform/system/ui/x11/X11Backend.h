@@ -51,6 +51,7 @@ public:
     void PointerHeld(HWND captureTop, const RECT* clip) override;
 
     bool QueryPointer(POINT* pt) override;
+    bool ForeignOnTop(uint64_t id, POINT pt) override;
     bool WarpPointer(int x, int y) override;
     void Sync() override;
     bool Synthesize(const SyntheticInput& input) override;
