@@ -2,6 +2,7 @@
 // the window manager's moves and closes reaching USER, and the server going away.
 #include <xcb/xcb_icccm.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -325,6 +326,21 @@ TEST_F(DisplayTest, AWindowManagersMinimizeMaximizeAndRestoreReachTheWindow) {
         RECT r;
         GetClientRect(w, &r);
         return r.right < 400;  // the manager put it back at its old size
+    }));
+
+    // And the other way: the window maximized by its program is maximized in the manager's eyes.
+    ShowWindow(w, SW_MAXIMIZE);
+    ASSERT_TRUE(Until([&] {
+        auto* r = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, xid, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 16), nullptr);
+        bool both = false;
+        if (r) {
+            auto* v = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
+            const auto* end = v + xcb_get_property_value_length(r) / 4;
+            both = std::find(v, end, vert) != end && std::find(v, end, horz) != end;
+        }
+        std::free(r);
+        return both && IsZoomed(w);
     }));
     DestroyWindow(w);
 }

@@ -178,6 +178,16 @@ void X11Windows::Apply(const DisplayWindow& d) {
         if (!iconic) xcb_map_window(c, m->xid);
     }
     m->iconic = iconic;
+    const bool zoomed = (d.style & WS_MAXIMIZE) != 0;
+    if (show && zoomed != m->zoomed && m_windowManager && m_conn->ewmhReady) {
+        // EWMH: the manager maximizes (and later restores) a window asked to with _NET_WM_STATE,
+        // or it would keep the old state and fight the size USER gives the window.
+        xcb_ewmh_request_change_wm_state(
+            &m_conn->ewmh, 0, m->xid, zoomed ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
+            m_conn->ewmh._NET_WM_STATE_MAXIMIZED_VERT, m_conn->ewmh._NET_WM_STATE_MAXIMIZED_HORZ,
+            XCB_EWMH_CLIENT_SOURCE_TYPE_NORMAL);
+    }
+    m->zoomed = zoomed;
 }
 
 void X11Windows::Destroy(HWND hwnd) {
