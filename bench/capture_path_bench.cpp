@@ -6,11 +6,14 @@
 // grabber keeps its copy, the host callback runs and the preview window copies the frame. The same
 // frames are then decoded/converted by libavcodec/libswscale alone, in the same run.
 //
-// Counters: path_us and direct_us per frame (CPU time of the working thread), ratio = path /
-// direct (goal <= 1.05), device_copy_us = what producing each picture costs the virtual device
-// (part of path_us; a real device's driver fills its buffers without that copy), ratio_wo_device
-// = (path - device copy) / direct, and wall_ratio, the same in wall time (noisy on a shared
-// machine). The preview paints on the window's thread, between the timed rounds.
+// Counters: path_us and direct_us per frame (CPU time of the working thread; direct converts with
+// the platform's own scaler, which takes packed YUY2 through planar 4:2:2), ratio = path / direct
+// (goal <= 1.05: the path's cost beyond the conversion itself), swscale_us and ratio_swscale (the
+// direct work with one sws_scale call to RGB24, as a bare reader would make it), device_copy_us =
+// what producing each picture costs the virtual device (part of path_us; a real device's driver
+// fills its buffers without that copy), ratio_wo_device = (path - device copy) / direct, and
+// wall_ratio, the same in wall time (noisy on a shared machine). The preview paints on the window's
+// thread, between the timed rounds.
 //
 // PacedDelivery: the same camera paced at 30 frames per second for a few seconds: the frames the
 // host received per second and the share of the frames the source produced (goal: all).
@@ -33,6 +36,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -154,6 +158,32 @@ struct DirectRig {
         return true;
     }
 
+    // One sws_scale call per frame to bottom-up RGB24 (the decoding, for MJPEG, as above).
+    SwsContext* sws = nullptr;
+    ~DirectRig() { sws_freeContext(sws); }
+    void SwscaleOne(int i) {
+        const std::vector<uint8_t>& src = sources[static_cast<size_t>(i % kPictures)];
+        uint8_t* dstPlanes[4];
+        int dstStrides[4];
+        lumacap::codecs::DescribeBuffer(AV_PIX_FMT_BGR24, width, height, true, dst.data(),
+                                        dstPlanes, dstStrides);
+        AVPixelFormat format = AV_PIX_FMT_YUYV422;
+        const uint8_t* planes[4] = {src.data(), nullptr, nullptr, nullptr};
+        int strides[4] = {width * 2, 0, 0, 0};
+        if (mjpeg) {
+            const AVFrame* frame = decoder->Decode(src.data(), src.size());
+            format = static_cast<AVPixelFormat>(frame->format);
+            for (int p = 0; p < 4; ++p) {
+                planes[p] = frame->data[p];
+                strides[p] = frame->linesize[p];
+            }
+        }
+        sws = sws_getCachedContext(sws, width, height, format, width, height, AV_PIX_FMT_BGR24,
+                                   lumacap::codecs::kScaleFlags, nullptr, nullptr, nullptr);
+        sws_scale(sws, planes, strides, 0, height, dstPlanes, dstStrides);
+        benchmark::DoNotOptimize(dst.data());
+    }
+
     void CopyOne(int i, std::vector<uint8_t>& into) {
         const std::vector<uint8_t>& src = sources[static_cast<size_t>(i % kPictures)];
         std::memcpy(into.data(), src.data(), src.size());
@@ -193,7 +223,8 @@ void CapturePath(benchmark::State& state, const char* subtype, long width, long 
         return;
     }
     rig.camera->Pause();
-    double pathCpu = 0, directCpu = 0, copyCpu = 0, pathSeconds = 0, directSeconds = 0;
+    double pathCpu = 0, directCpu = 0, copyCpu = 0, swscaleCpu = 0, pathSeconds = 0,
+           directSeconds = 0;
     std::vector<uint8_t> sample(direct.sources[0].size() * 2);
     long frames = 0;
     uint64_t allocations = 0;
@@ -215,6 +246,9 @@ void CapturePath(benchmark::State& state, const char* subtype, long width, long 
         for (int i = 0; i < kFramesPerRound; ++i) direct.ConvertOne(i);
         const auto t3 = Clock::now();
         directCpu += ThreadCpuSeconds() - c2;
+        const double c3 = ThreadCpuSeconds();
+        for (int i = 0; i < kFramesPerRound; ++i) direct.SwscaleOne(i);
+        swscaleCpu += ThreadCpuSeconds() - c3;
         const double c4 = ThreadCpuSeconds();
         for (int i = 0; i < kFramesPerRound; ++i) direct.CopyOne(i, sample);
         copyCpu += ThreadCpuSeconds() - c4;
@@ -229,6 +263,8 @@ void CapturePath(benchmark::State& state, const char* subtype, long width, long 
     state.counters["path_us"] = pathUs;
     state.counters["direct_us"] = directUs;
     state.counters["ratio"] = pathUs / directUs;
+    state.counters["swscale_us"] = swscaleCpu * 1e6 / n;
+    state.counters["ratio_swscale"] = pathCpu / swscaleCpu;
     state.counters["device_copy_us"] = copyUs;
     state.counters["ratio_wo_device"] = (pathUs - copyUs) / directUs;
     state.counters["wall_ratio"] = pathSeconds / directSeconds;

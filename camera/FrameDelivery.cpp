@@ -66,8 +66,25 @@ HRESULT CSampleGrabberCB::BufferCB(double, BYTE* pBuffer, long BufferLen) {
         // A device that kept a format of its own (an index its media types do not reach) sends
         // frames of another size than the format entry: those are not drawn.
         const long stride = GDI_WIDTHBYTES(width * 24);
-        if (width > 0 && height != 0 && BufferLen >= stride * std::labs(static_cast<long>(height)))
-            m_pPreviewWnd->PutFrame(pBuffer, BufferLen, width, height);
+        if (width > 0 && height != 0 &&
+            BufferLen >= stride * std::labs(static_cast<long>(height))) {
+            // The grabber keeps this very frame and lends it: the window shows it by reference
+            // rather than copying it. The grabber is not released before the window is detached
+            // (Close does that under this lock first).
+            IMediaSample* pLent = nullptr;
+            if (ISampleGrabber* pGrabber = m_pCamera->m_pSampleGrabber;
+                pGrabber && SUCCEEDED(pGrabber->GetCurrentSample(&pLent)) && pLent) {
+                BYTE* pLentBytes = nullptr;
+                if (FAILED(pLent->GetPointer(&pLentBytes)) || pLentBytes != pBuffer) {
+                    pLent->Release();
+                    pLent = nullptr;
+                }
+            }
+            if (pLent)
+                m_pPreviewWnd->PutSample(pLent, width, height);
+            else
+                m_pPreviewWnd->PutFrame(pBuffer, BufferLen, width, height);
+        }
     }
     LeaveCriticalSection(&m_csLock);
     return S_OK;

@@ -43,6 +43,7 @@ CPreviewWnd::~CPreviewWnd() {
     // A window destroyed in the middle of a drag must not leave the pointer confined.
     if (m_nTrackState & 0xFFFF) ClipCursor(nullptr);
     ClearItems();
+    DropLentFrame();
     GdiplusShutdown(m_gdiplusToken);
     m_gdiplusToken = 0;
     DeleteCriticalSection(&m_cs);
@@ -51,6 +52,7 @@ CPreviewWnd::~CPreviewWnd() {
 void CPreviewWnd::SetFrameSize(LONG lWidth, LONG lHeight) {
     // A top-down format (negative height) makes a picture of the same shape.
     if (lHeight < 0) lHeight = -lHeight;
+    DropLentFrame();
     EnterCriticalSection(&m_cs);
     m_image.Create(static_cast<DWORD>(lWidth), static_cast<DWORD>(lHeight), 24);
     LeaveCriticalSection(&m_cs);
@@ -85,12 +87,53 @@ void CPreviewWnd::PutFrame(const BYTE* pBuffer, LONG, LONG lWidth, LONG lHeight)
     const bool topDown = lHeight < 0;
     if (topDown) lHeight = -lHeight;
     EnterCriticalSection(&m_cs);
+    IMediaSample* pLent = m_pLentFrame;
+    m_pLentFrame = nullptr;
+    m_pLentPixels = nullptr;
     const DWORD rowBytes = GDI_WIDTHBYTES(static_cast<DWORD>(lWidth) * 24);
     m_image.CreateFromPixels(pBuffer, static_cast<DWORD>(lWidth), static_cast<DWORD>(lHeight), 24,
                              rowBytes, topDown);
     LeaveCriticalSection(&m_cs);
+    if (pLent) pLent->Release();
     // Repaint requests from many frames collapse into one paint on the window's thread.
     if (m_hWnd) InvalidateRect(nullptr, TRUE);
+}
+
+void CPreviewWnd::PutSample(IMediaSample* pFrame, LONG lWidth, LONG lHeight) {
+    if (!pFrame) return;
+    BYTE* pPixels = nullptr;
+    const LONG rowBytes = static_cast<LONG>(GDI_WIDTHBYTES(static_cast<DWORD>(lWidth) * 24));
+    const bool usable = lWidth > 0 && lHeight > 0 && SUCCEEDED(pFrame->GetPointer(&pPixels)) &&
+                        pPixels && pFrame->GetActualDataLength() >= rowBytes * lHeight;
+    EnterCriticalSection(&m_cs);
+    // Only a frame of the picture's own shape can be shown under its header.
+    const bool fits = usable && m_image.GetBlock() &&
+                      m_image.GetWidth() == static_cast<DWORD>(lWidth) &&
+                      m_image.GetHeight() == static_cast<DWORD>(lHeight);
+    IMediaSample* pOld = nullptr;
+    if (fits) {
+        pOld = m_pLentFrame;
+        m_pLentFrame = pFrame;
+        m_pLentPixels = pPixels;
+    }
+    LeaveCriticalSection(&m_cs);
+    if (!fits) {
+        if (pPixels) PutFrame(pPixels, pFrame->GetActualDataLength(), lWidth, lHeight);
+        pFrame->Release();
+        return;
+    }
+    // Given back outside the lock: the frame may go back to its pool.
+    if (pOld) pOld->Release();
+    if (m_hWnd) InvalidateRect(nullptr, TRUE);
+}
+
+void CPreviewWnd::DropLentFrame() {
+    EnterCriticalSection(&m_cs);
+    IMediaSample* pLent = m_pLentFrame;
+    m_pLentFrame = nullptr;
+    m_pLentPixels = nullptr;
+    LeaveCriticalSection(&m_cs);
+    if (pLent) pLent->Release();
 }
 
 bool CPreviewWnd::PictureSize(double* pWidth, double* pHeight) const {
@@ -104,6 +147,7 @@ bool CPreviewWnd::PictureSize(double* pWidth, double* pHeight) const {
 }
 
 void CPreviewWnd::ClearFrame() {
+    DropLentFrame();
     EnterCriticalSection(&m_cs);
     m_image.Destroy();
     LeaveCriticalSection(&m_cs);
@@ -141,7 +185,11 @@ void CPreviewWnd::OnPaint() {
     if (hasPicture) {
         const RECT rcSrc{0, 0, static_cast<LONG>(m_image.GetWidth()),
                          static_cast<LONG>(m_image.GetHeight())};
-        DrawFrame(&memDC, m_rcDisplay, m_image.GetBlock(), rcSrc);
+        if (m_pLentPixels)
+            DrawPixels(&memDC, m_rcDisplay, static_cast<BITMAPINFO*>(m_image.GetBlock()),
+                       m_pLentPixels, rcSrc);
+        else
+            DrawFrame(&memDC, m_rcDisplay, m_image.GetBlock(), rcSrc);
     }
     LeaveCriticalSection(&m_cs);
 
@@ -183,6 +231,13 @@ void CPreviewWnd::DrawFrame(CDC* pDC, const RECT& rcDest, const void* pBlock, co
     const BITMAPINFOHEADER& header = pInfo->bmiHeader;
     BYTE* pBits = static_cast<BYTE*>(const_cast<void*>(pBlock)) + header.biSize +
                   header.biClrUsed * sizeof(RGBQUAD);
+    DrawPixels(pDC, rcDest, pInfo, pBits, rcSrc);
+}
+
+void CPreviewWnd::DrawPixels(CDC* pDC, const RECT& rcDest, BITMAPINFO* pInfo, BYTE* pBits,
+                             const RECT& rcSrc) {
+    if (!pInfo || !pBits) return;
+    const BITMAPINFOHEADER& header = pInfo->bmiHeader;
     const int dstWidth = rcDest.right - rcDest.left, dstHeight = rcDest.bottom - rcDest.top;
     const int srcWidth = rcSrc.right - rcSrc.left, srcHeight = rcSrc.bottom - rcSrc.top;
 

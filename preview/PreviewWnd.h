@@ -29,6 +29,11 @@ public:
     // Copies one frame (24-bit rows padded to 4 bytes, bottom-up, or top-down for a negative
     // height) and asks for a repaint. Any thread; never while holding m_cs.
     void PutFrame(const BYTE* pBuffer, LONG lLength, LONG lWidth, LONG lHeight);
+    // Shows a frame lent by the sample grabber instead of copying it: the window keeps the
+    // caller's reference until the next frame or ClearFrame, and paints the sample's pixels
+    // under the header of the picture SetFrameSize made. A frame of another size or row order
+    // than that picture is copied as PutFrame does. Any thread; never while holding m_cs.
+    void PutSample(IMediaSample* pFrame, LONG lWidth, LONG lHeight);
     // Empties the picture: the window paints black.
     void ClearFrame();
 
@@ -64,6 +69,11 @@ private:
     LRESULT AnswerQuery(WPARAM wParam, LPARAM lParam);
     // Draws the packed DIB `pBlock`'s `rcSrc` into `rcDest`, with GDI+ when it runs.
     void DrawFrame(CDC* pDC, const RECT& rcDest, const void* pBlock, const RECT& rcSrc);
+    // The same for a header and pixel rows held apart.
+    void DrawPixels(CDC* pDC, const RECT& rcDest, BITMAPINFO* pInfo, BYTE* pBits,
+                    const RECT& rcSrc);
+    // Takes the lent frame out (under m_cs) and gives it back (outside it).
+    void DropLentFrame();
     // Draws the overlay rectangles over the picture.
     void DrawItems(CDC* pDC);
 
@@ -101,6 +111,10 @@ private:
     ULONG_PTR m_gdiplusToken;
     RECT m_rcDisplay;
     CxImage m_image;
+    // The grabber's frame shown in place of m_image's pixels, with a reference; null when
+    // m_image's own pixels are the picture. Guarded by m_cs like m_image.
+    IMediaSample* m_pLentFrame = nullptr;
+    BYTE* m_pLentPixels = nullptr;
     std::vector<CPreviewItem*> m_items;
     int m_nCurrent;
     int m_nHitCode;

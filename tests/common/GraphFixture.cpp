@@ -197,6 +197,11 @@ STDMETHODIMP FrameCollector::SampleCB(double, IMediaSample* sample) {
 
 STDMETHODIMP FrameCollector::BufferCB(double, BYTE* buffer, long length) {
     ++active;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (std::find(bufferPointers.begin(), bufferPointers.end(), buffer) == bufferPointers.end())
+            bufferPointers.push_back(buffer);
+    }
     Record(buffer, length);
     --active;
     return S_OK;

@@ -113,7 +113,7 @@ public:
     std::atomic<int> active{0};               // callbacks running right now
     std::atomic<int> timed{0};                // mode 0: samples that carried a time stamp
     std::vector<const void*> samplePointers;  // mode 0: distinct IMediaSample objects seen
-    std::vector<const void*> bufferPointers;
+    std::vector<const void*> bufferPointers;  // distinct buffers seen, either mode
 
 private:
     void Record(const BYTE* buffer, long length);

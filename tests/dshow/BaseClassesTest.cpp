@@ -8,6 +8,7 @@
 #include <streams.h>
 
 #include "common/GraphFixture.h"
+#include "platform/system/dshow/LendingAllocator.h"
 
 namespace lumacap::test {
 namespace {
@@ -258,6 +259,46 @@ TEST_F(BaseClasses, AllocatorPoolsBlocksAndWakesWaitersOnDecommit) {
     a->Release();
     b->Release();
     EXPECT_EQ(raw->SamplesCreated(), 2);
+}
+
+// The grabber's pool: while readers hold every sample it makes another instead of stalling the
+// producer, up to a limit; a new shape retires the samples still out once they come back.
+TEST_F(BaseClasses, LendingPoolGrowsWhileSamplesAreHeldAndRetiresOldShapes) {
+    HRESULT hr = S_OK;
+    auto* raw = new dshow::LendingAllocator(NAME("test pool"), &hr);
+    ComPtr<IMemAllocator> alloc;
+    ASSERT_EQ(raw->NonDelegatingQueryInterface(IID_IMemAllocator, alloc.Out()), S_OK);
+    ALLOCATOR_PROPERTIES request{2, 1000, 1, 0}, actual{};
+    ASSERT_EQ(alloc->SetProperties(&request, &actual), S_OK);
+    ASSERT_EQ(alloc->Commit(), S_OK);
+    const LONG limit = 2 + dshow::LendingAllocator::kExtraSamples;
+    std::vector<IMediaSample*> held(static_cast<size_t>(limit), nullptr);
+    for (IMediaSample*& s : held) ASSERT_EQ(alloc->GetBuffer(&s, nullptr, nullptr, 0), S_OK);
+    EXPECT_EQ(raw->SamplesCreated(), limit);
+    IMediaSample* more = nullptr;
+    EXPECT_EQ(alloc->GetBuffer(&more, nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
+    held.back()->Release();
+    ASSERT_EQ(alloc->GetBuffer(&more, nullptr, nullptr, 0), S_OK);
+    EXPECT_EQ(more, held.back());
+    EXPECT_EQ(more->GetSize(), 1000);
+    held.back() = more;
+
+    // Reshaped while samples are out: the old ones stay valid until released, new ones fit.
+    ASSERT_EQ(alloc->Decommit(), S_OK);
+    request.cbBuffer = 3000;
+    ASSERT_EQ(alloc->SetProperties(&request, &actual), S_OK);
+    ASSERT_EQ(alloc->Commit(), S_OK);
+    ASSERT_EQ(alloc->GetBuffer(&more, nullptr, nullptr, 0), S_OK);
+    EXPECT_EQ(more->GetSize(), 3000);
+    BYTE* old = nullptr;
+    held[0]->GetPointer(&old);
+    old[999] = 1;
+    for (IMediaSample* s : held) s->Release();
+    more->Release();
+    IMediaSample* again = nullptr;
+    ASSERT_EQ(alloc->GetBuffer(&again, nullptr, nullptr, 0), S_OK);
+    EXPECT_EQ(again->GetSize(), 3000);
+    again->Release();
 }
 
 TEST_F(BaseClasses, SampleKeepsTimesFlagsAndLength) {

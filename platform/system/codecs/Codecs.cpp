@@ -80,12 +80,29 @@ bool DescribeBuffer(AVPixelFormat format, int width, int height, bool bottomUp, 
 
 Scaler::~Scaler() {
     sws_freeContext(m_context);
+    sws_freeContext(m_unpack);
 }
+
+namespace {
+
+bool IsPacked422(AVPixelFormat format) {
+    return format == AV_PIX_FMT_YUYV422 || format == AV_PIX_FMT_UYVY422;
+}
+
+bool IsPackedRgb(AVPixelFormat format) {
+    return format == AV_PIX_FMT_BGR24 || format == AV_PIX_FMT_RGB24 || format == AV_PIX_FMT_BGRA ||
+           format == AV_PIX_FMT_BGR0;
+}
+
+}  // namespace
 
 bool Scaler::Convert(AVPixelFormat srcFormat, int srcWidth, int srcHeight,
                      const uint8_t* const src[4], const int srcStride[4], AVPixelFormat dstFormat,
                      int dstWidth, int dstHeight, uint8_t* const dst[4], const int dstStride[4]) {
     const Request request{srcFormat, dstFormat, srcWidth, srcHeight, dstWidth, dstHeight};
+    if (IsPacked422(srcFormat) && IsPackedRgb(dstFormat) && srcWidth == dstWidth &&
+        srcHeight == dstHeight && srcWidth % 2 == 0)
+        return ConvertPacked422(request, src, srcStride, dst, dstStride);
     if (!m_context || !(request == m_request)) {
         SwsContext* const previous = m_context;
         m_context =
@@ -99,6 +116,31 @@ bool Scaler::Convert(AVPixelFormat srcFormat, int srcWidth, int srcHeight,
     }
     if (!m_context) return false;
     return sws_scale(m_context, src, srcStride, 0, srcHeight, dst, dstStride) == dstHeight;
+}
+
+bool Scaler::ConvertPacked422(const Request& request, const uint8_t* const src[4],
+                              const int srcStride[4], uint8_t* const dst[4],
+                              const int dstStride[4]) {
+    const int width = request.srcWidth, height = request.srcHeight;
+    if (!m_context || !m_unpack || !(request == m_request)) {
+        m_unpack = sws_getCachedContext(m_unpack, width, height, request.srcFormat, width, height,
+                                        AV_PIX_FMT_YUV422P, kScaleFlags, nullptr, nullptr, nullptr);
+        m_context =
+            sws_getCachedContext(m_context, width, height, AV_PIX_FMT_YUV422P, width, height,
+                                 request.dstFormat, kScaleFlags, nullptr, nullptr, nullptr);
+        LUMACAP_TRACE(kCodecs, "scaler %s %dx%d -> %s through yuv422p%s",
+                      PixelFormatName(request.srcFormat), width, height,
+                      PixelFormatName(request.dstFormat), m_unpack && m_context ? "" : ": refused");
+        m_request = request;
+        // Planar 4:2:2: a full-size luma plane and two half-width chroma planes.
+        m_planar.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 2);
+    }
+    if (!m_context || !m_unpack) return false;
+    uint8_t* planes[4] = {m_planar.data(), m_planar.data() + static_cast<size_t>(width) * height,
+                          m_planar.data() + static_cast<size_t>(width) * height * 3 / 2, nullptr};
+    const int strides[4] = {width, width / 2, width / 2, 0};
+    if (sws_scale(m_unpack, src, srcStride, 0, height, planes, strides) != height) return false;
+    return sws_scale(m_context, planes, strides, 0, height, dst, dstStride) == height;
 }
 
 // ---- MJPEG decoding -----------------------------------------------------------------------------

@@ -6,9 +6,31 @@
 namespace lumacap::dshow {
 
 void HeldFrame::Fill(IMediaSample* pSample, const BYTE* data, long length) {
+    Unhold();
     // The capacity stays, so after the first frame of a size this copies without allocating.
     m_bytes.resize(length > 0 ? static_cast<size_t>(length) : 0);
     if (length > 0) std::memcpy(m_bytes.data(), data, static_cast<size_t>(length));
+    TakeTimes(pSample);
+}
+
+void HeldFrame::Hold(IMediaSample* pSample, BYTE* data, long length) {
+    pSample->AddRef();
+    Unhold();
+    m_sample = pSample;
+    m_data = data;
+    m_length = length > 0 ? length : 0;
+    TakeTimes(pSample);
+}
+
+void HeldFrame::Unhold() {
+    if (!m_sample) return;
+    m_sample->Release();
+    m_sample = nullptr;
+    m_data = nullptr;
+    m_length = 0;
+}
+
+void HeldFrame::TakeTimes(IMediaSample* pSample) {
     REFERENCE_TIME start = 0, stop = 0;
     const HRESULT hr = pSample ? pSample->GetTime(&start, &stop) : VFW_E_SAMPLE_TIME_NOT_SET;
     m_timeValid = SUCCEEDED(hr);
@@ -31,7 +53,7 @@ ULONG HeldFrame::Release() {
 
 HRESULT HeldFrame::GetPointer(BYTE** ppBuffer) {
     if (!ppBuffer) return E_POINTER;
-    *ppBuffer = m_bytes.data();
+    *ppBuffer = const_cast<BYTE*>(Data());
     return S_OK;
 }
 

@@ -1,7 +1,6 @@
 // The sample grabber (CLSID_SampleGrabber): an in-place filter that accepts the (possibly partial)
-// type it is given, keeps a copy of the latest sample when asked to (lent to readers by reference
-// or copied out for them), and calls the application's callback for every sample on the streaming
-// thread.
+// type it is given, keeps the latest sample when asked to (lent to readers by reference or copied
+// out for them), and calls the application's callback for every sample on the streaming thread.
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -14,10 +13,55 @@
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/dshow/FilterRegistry.h"
 #include "platform/system/dshow/HeldFrame.h"
+#include "platform/system/dshow/LendingAllocator.h"
 #include "platform/sim/Faults.h"
 
 namespace lumacap::dshow {
 namespace {
+
+// The grabber's input offers a lending pool to the filter upstream, so the latest frame is kept by
+// reference (the converter writes each frame once, straight into memory the grabber can keep)
+// rather than copied; the pool makes another sample while readers hold frames instead of stalling.
+class GrabberInputPin final : public CTransInPlaceInputPin {
+public:
+    GrabberInputPin(CTransInPlaceFilter* pFilter, HRESULT* phr)
+        : CTransInPlaceInputPin(NAME("Sample Grabber input pin"), pFilter, phr, L"Input") {}
+
+    STDMETHODIMP GetAllocator(IMemAllocator** ppAllocator) override {
+        if (!ppAllocator) return E_POINTER;
+        *ppAllocator = nullptr;
+        CAutoLock lock(m_pLock);
+        if (!m_pAllocator) {
+            HRESULT hr = S_OK;
+            auto* pool = new (std::nothrow) LendingAllocator(NAME("Sample Grabber pool"), &hr);
+            if (!pool) return E_OUTOFMEMORY;
+            m_pLending = pool;
+            pool->NonDelegatingQueryInterface(IID_IMemAllocator,
+                                              reinterpret_cast<void**>(&m_pAllocator));
+        }
+        m_pAllocator->AddRef();
+        *ppAllocator = m_pAllocator;
+        return NOERROR;
+    }
+
+    // Whether samples arrive from the lending pool this pin made (the upstream pin may have
+    // insisted on its own buffers).
+    bool Lending() {
+        CAutoLock lock(m_pLock);
+        return m_pLending && m_pAllocator == static_cast<IMemAllocator*>(m_pLending);
+    }
+
+    HRESULT BreakConnect() override {
+        {
+            CAutoLock lock(m_pLock);
+            m_pLending = nullptr;
+        }
+        return CTransInPlaceInputPin::BreakConnect();
+    }
+
+private:
+    LendingAllocator* m_pLending = nullptr;  // not counted: m_pAllocator holds it
+};
 
 class SampleGrabber final : public CTransInPlaceFilter, public ISampleGrabber {
 public:
@@ -32,6 +76,31 @@ public:
     }
 
     DECLARE_IUNKNOWN
+
+    CBasePin* GetPin(int n) override {
+        if (!m_pInput) {
+            HRESULT hr = S_OK;
+            m_pInput = new GrabberInputPin(this, &hr);
+            m_pOutput =
+                new CTransInPlaceOutputPin(NAME("Sample Grabber output pin"), this, &hr, L"Output");
+        }
+        if (n == 0) return m_pInput;
+        if (n == 1) return m_pOutput;
+        return nullptr;
+    }
+
+    // Readers ask for the latest frame from any thread, the frame callback among them while the
+    // streaming thread is inside Receive, so the answer cannot wait for the filter's lock (a stop
+    // holds it while it waits for Receive to end).
+    HRESULT CompleteConnect(PIN_DIRECTION dir, IPin* pReceivePin) override {
+        if (dir == PINDIR_INPUT) m_connected = true;
+        return CTransInPlaceFilter::CompleteConnect(dir, pReceivePin);
+    }
+    HRESULT BreakConnect(PIN_DIRECTION dir) override {
+        if (dir == PINDIR_INPUT) m_connected = false;
+        return CTransInPlaceFilter::BreakConnect(dir);
+    }
+
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         if (riid == IID_ISampleGrabber)
@@ -55,7 +124,11 @@ public:
     STDMETHODIMP Pause() override {
         {
             CAutoLock lock(&m_csFilter);
-            if (m_State == State_Stopped) m_oneShotDone = false;
+            if (m_State == State_Stopped) {
+                m_oneShotDone = false;
+                // The upstream pin has chosen its allocator by now; it stays while streaming.
+                m_lending = static_cast<GrabberInputPin*>(GetPin(0))->Lending();
+            }
         }
         return CTransInPlaceFilter::Pause();
     }
@@ -130,11 +203,7 @@ public:
     STDMETHODIMP GetCurrentBuffer(long* pBufferSize, long* pBuffer) override {
         LUMACAP_FAULT_POINT("ISampleGrabber::GetCurrentBuffer");
         if (!pBufferSize) return E_POINTER;
-        {
-            CAutoLock lock(&m_csFilter);
-            GetPin(0);
-            if (!m_pInput->IsConnected()) return VFW_E_NOT_CONNECTED;
-        }
+        if (!m_connected) return VFW_E_NOT_CONNECTED;
         if (!m_bufferSamples) return E_INVALIDARG;
         // Nothing buffered yet: the grabber is in the wrong state to answer.
         HeldFrame* frame = Latest();
@@ -160,15 +229,10 @@ public:
         LUMACAP_FAULT_POINT("ISampleGrabber::GetCurrentSample");
         if (!ppSample) return E_POINTER;
         *ppSample = nullptr;
-        {
-            CAutoLock lock(&m_csFilter);
-            GetPin(0);
-            if (!m_pInput->IsConnected()) return VFW_E_NOT_CONNECTED;
-        }
+        if (!m_connected) return VFW_E_NOT_CONNECTED;
         if (!m_bufferSamples) return E_INVALIDARG;
         HeldFrame* frame = Latest();
         if (!frame) return VFW_E_WRONG_STATE;
-        m_lent = true;
         *ppSample = frame;
         return S_OK;
     }
@@ -193,19 +257,21 @@ private:
     HeldFrame* Latest() {
         std::lock_guard<std::mutex> lock(m_bufferMutex);
         if (m_current) m_current->AddRef();
+        m_lent = m_lent || m_current;
         return m_current;
     }
 
-    // Copies the sample into a kept frame no reader holds, then makes it the latest. Frames are
-    // reused, so once every reader has had its frame no allocation is made; only a reader still
-    // holding each older frame makes the grabber keep one more.
+    // Makes the sample the latest frame: kept by reference when it is a sample of the grabber's
+    // lending pool, else copied into a kept frame no reader holds. Frames are reused, so once
+    // every reader has had its frame no allocation is made; only a reader still holding each
+    // older frame makes the grabber keep one more.
     //
-    // A reader taking frames by reference may still hold one when two more have arrived, and the
-    // second then needs a third frame. That third frame is made (and written) as soon as frames
-    // are lent, so memory reaches its level when a recording starts rather than the first time a
-    // busy machine slows the reader down, possibly hours in.
+    // A reader may still hold one frame when two more have arrived, and the second then needs a
+    // third. When frames are copied, that third one is made (and written) as soon as frames are
+    // lent, so memory reaches its level when a recording starts rather than the first time a busy
+    // machine slows the reader down, possibly hours in. (The lending pool starts with enough.)
     static constexpr size_t kLentFrames = 3;
-    void Buffer(IMediaSample* pSample, const BYTE* data, long length) {
+    void Buffer(IMediaSample* pSample, BYTE* data, long length) {
         HeldFrame* frame = nullptr;
         {
             std::lock_guard<std::mutex> lock(m_bufferMutex);
@@ -220,13 +286,20 @@ private:
         if (!frame) frame = new (std::nothrow) HeldFrame();
         if (!frame) return;
         // Only this thread reaches a frame that is neither the latest nor held by a reader.
-        frame->Fill(pSample, data, length);
+        if (m_lending)
+            frame->Hold(pSample, data, length);
+        else
+            frame->Fill(pSample, data, length);
         bool another = false;
         {
             std::lock_guard<std::mutex> lock(m_bufferMutex);
             if (m_current) m_spare.push_back(m_current);
             m_current = frame;
-            another = m_lent && m_spare.size() + 1 < kLentFrames;
+            // Older frames no reader holds any more give their samples back to the pool. A spare
+            // is never the latest, so no reader can take it again meanwhile.
+            for (HeldFrame* spare : m_spare)
+                if (spare->Unshared()) spare->Unhold();
+            another = !m_lending && m_lent && m_spare.size() + 1 < kLentFrames;
         }
         if (!another) return;
         HeldFrame* extra = new (std::nothrow) HeldFrame();
@@ -241,10 +314,12 @@ private:
     ISampleGrabberCB* m_callback = nullptr;
     long m_which = 0;
     std::atomic<bool> m_bufferSamples{false};
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_lending{false};
     std::atomic<bool> m_oneShot{false};
     std::atomic<bool> m_oneShotDone{false};
-    std::atomic<bool> m_lent{false};  // a frame has been lent by reference
-    std::mutex m_bufferMutex;         // the two below
+    std::mutex m_bufferMutex;  // the three below
+    bool m_lent = false;       // a reader has taken a frame
     HeldFrame* m_current = nullptr;
     std::vector<HeldFrame*> m_spare;
 };

@@ -12,6 +12,7 @@
 
 #include "platform/system/hw/LiveSource.h"
 #include "platform/system/hw/v4l2/Hotplug.h"
+#include "platform/system/hw/v4l2/MappedBuffers.h"
 #include "platform/system/hw/v4l2/V4l2Api.h"
 #include "platform/system/hw/v4l2/V4l2Controls.h"
 #include "platform/system/hw/v4l2/V4l2Formats.h"
@@ -93,14 +94,17 @@ private:
     const std::vector<Capability> m_caps;
     CMediaType m_setFormat;  // chosen by SetFormat (invalid: none)
 
+    // Queues again the buffers whose lent samples came back; false when the device has gone.
+    bool RequeueReturned();
+
     // Streaming state, the streaming thread's own.
-    struct Mapped {
-        void* address;
-        size_t length;
-    };
-    std::vector<Mapped> m_buffers;
+    std::shared_ptr<MappedBuffers> m_buffers;
+    std::vector<uint32_t> m_returned;
     Layout m_layout;
     bool m_mjpeg = false;
+    // Frames already laid out as the media type says (MJPEG, YUYV without row padding) are lent
+    // in the driver's buffer instead of copied.
+    bool m_lendable = false;
     bool m_haveSequence = false;
     uint32_t m_lastSequence = 0;
 

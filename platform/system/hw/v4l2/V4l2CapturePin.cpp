@@ -298,6 +298,8 @@ HRESULT V4l2CapturePin::StartDevice() {
     if (FAILED(hr)) return hr;
     m_layout = {actual.pixelformat, actual.width, actual.height, actual.bytesperline};
     m_mjpeg = actual.pixelformat == V4L2_PIX_FMT_MJPEG;
+    m_lendable = m_mjpeg || (actual.pixelformat == V4L2_PIX_FMT_YUYV &&
+                             actual.bytesperline == actual.width * 2);
 
     Api& api = *m_device.api;
     const int fd = m_device.fd;
@@ -308,6 +310,9 @@ HRESULT V4l2CapturePin::StartDevice() {
     int r = api.Ioctl(fd, VIDIOC_REQBUFS, &request);
     if (r < 0) return HresultFromErrno(-r);
     if (request.count == 0) return E_OUTOFMEMORY;
+    m_buffers = std::make_shared<MappedBuffers>(m_device.api);
+    m_returned.clear();
+    m_returned.reserve(request.count);
     for (uint32_t i = 0; i < request.count; ++i) {
         v4l2_buffer buffer{};
         buffer.index = i;
@@ -318,7 +323,7 @@ HRESULT V4l2CapturePin::StartDevice() {
         int error = 0;
         void* address = api.Mmap(fd, buffer.length, buffer.m.offset, &error);
         if (!address) return HresultFromErrno(error);
-        m_buffers.push_back({address, buffer.length});
+        if (!m_buffers->Add(address, buffer.length)) return E_OUTOFMEMORY;
         r = api.Ioctl(fd, VIDIOC_QBUF, &buffer);
         if (r < 0) return HresultFromErrno(-r);
     }
@@ -334,15 +339,18 @@ void V4l2CapturePin::StopDevice() {
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         api.Ioctl(m_device.fd, VIDIOC_STREAMOFF, &type);
     }
-    for (const Mapped& m : m_buffers) api.Munmap(m.address, m.length);
-    if (m_device.fd >= 0 && !m_buffers.empty()) {
+    if (!m_buffers) return;
+    // A sample still held downstream keeps the mappings until it is released; the driver frees
+    // the buffers once they are unmapped.
+    const bool lent = m_buffers->Outstanding();
+    m_buffers.reset();
+    if (m_device.fd >= 0 && !lent) {
         // Freed, so that another program can use the camera while this filter sits idle.
         v4l2_requestbuffers request{};
         request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         request.memory = V4L2_MEMORY_MMAP;
         api.Ioctl(m_device.fd, VIDIOC_REQBUFS, &request);
     }
-    m_buffers.clear();
 }
 
 HRESULT V4l2CapturePin::Run(REFERENCE_TIME tStart) {
@@ -400,15 +408,31 @@ HRESULT V4l2CapturePin::DoBufferProcessingLoop() {
     }
 }
 
+bool V4l2CapturePin::RequeueReturned() {
+    m_returned.clear();
+    m_buffers->TakeReturned(&m_returned);
+    for (uint32_t index : m_returned) {
+        v4l2_buffer buffer{};
+        buffer.index = index;
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        const int r = m_device.api->Ioctl(m_device.fd, VIDIOC_QBUF, &buffer);
+        if (r < 0 && DeviceGone(r)) return false;
+    }
+    return true;
+}
+
 bool V4l2CapturePin::TakeFrame() {
     Api& api = *m_device.api;
+    // Buffers lent with earlier frames and released since, by whichever thread held them.
+    if (!RequeueReturned()) return false;
     v4l2_buffer buffer{};
     buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buffer.memory = V4L2_MEMORY_MMAP;
     int r = api.Ioctl(m_device.fd, VIDIOC_DQBUF, &buffer);
     if (r == -EAGAIN || r == -EINTR) return true;
     if (r < 0) return !DeviceGone(r);
-    if (buffer.index >= m_buffers.size()) return true;
+    if (buffer.index >= m_buffers->Count()) return true;
 
     // Frames the driver could not hand over show as gaps in the sequence. A jump of more than a
     // minute of frames is the driver starting its count over (or a broken one), not frames lost:
@@ -420,14 +444,28 @@ bool V4l2CapturePin::TakeFrame() {
     m_haveSequence = true;
     m_lastSequence = buffer.sequence;
 
-    const auto* data = static_cast<const uint8_t*>(m_buffers[buffer.index].address);
-    const size_t used = std::min<size_t>(buffer.bytesused, m_buffers[buffer.index].length);
+    const uint8_t* data = m_buffers->Address(buffer.index);
+    const size_t used = std::min<size_t>(buffer.bytesused, m_buffers->Length(buffer.index));
     const bool whole = !(buffer.flags & V4L2_BUF_FLAG_ERROR) && used > 0 &&
                        (!m_mjpeg || IsWholeJpeg(data, used, m_layout.width, m_layout.height));
+    bool lent = false;
     if (m_running) {
         IMediaSample* sample = nullptr;
         long length = -1;
-        if (whole && SUCCEEDED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0)) && sample) {
+        if (whole && m_lendable) {
+            // Passed on in the driver's buffer; it is queued again when the sample comes back.
+            const size_t frameBytes =
+                m_mjpeg ? used : static_cast<size_t>(m_layout.width) * 2 * m_layout.height;
+            if (used >= frameBytes) {
+                sample = m_buffers->Lend(buffer.index, static_cast<long>(frameBytes));
+                if (sample) {
+                    lent = true;
+                    length = static_cast<long>(frameBytes);
+                }
+            }
+        }
+        if (!lent && whole && SUCCEEDED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0)) &&
+            sample) {
             BYTE* out = nullptr;
             sample->GetPointer(&out);
             length = CopyFrame(m_layout, data, used, out, sample->GetSize());
@@ -453,6 +491,7 @@ bool V4l2CapturePin::TakeFrame() {
         }
         if (sample) sample->Release();
     }
+    if (lent) return RequeueReturned();
     r = api.Ioctl(m_device.fd, VIDIOC_QBUF, &buffer);
     return r >= 0 || !DeviceGone(r);
 }
