@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <mutex>
 
 #include "platform/portable/SystemSeam.h"
 
@@ -105,7 +106,11 @@ CTransformOutputPin::~CTransformOutputPin() {
 STDMETHODIMP CTransformOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition) {
-        CAutoLock lock(m_pLock);
+        // Not the filter's lock: a renderer asks for this under its own lock at the end of a
+        // stream, the reverse of the order in which the filter connected to it. Creating the
+        // object takes no other lock, so one lock shared by every pin is enough.
+        static std::mutex creation;
+        std::lock_guard<std::mutex> lock(creation);
         if (!m_pPosition) {
             HRESULT hr = S_OK;
             // The pin is the object's outer unknown: the interfaces belong to the pin.
