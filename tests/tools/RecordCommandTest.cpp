@@ -78,8 +78,10 @@ TEST(RecordCommand, AFullDiskStopsTheRecordingWithAReadableFileAndAFailure) {
     std::filesystem::create_directories(dir + "/c");
     const std::string file = dir + "/out.avi";
     // 160 x 120 frames of 57,600 bytes: room for six. The recording asked for is long, so that
-    // the full disk ends it however slowly frames are made, and the test lasts only that long.
-    const ToolRun run = RunTool({ToolPath(), "record", "-o", file, "--window", "screen", "--size",
+    // the full disk ends it however slowly frames are made. The source is the simulated webcam's
+    // 320 x 240 format: the screen would compose the whole 1920 x 1080 desktop for every frame,
+    // which under a sanitizer on a loaded machine takes longer than the tool waits for a frame.
+    const ToolRun run = RunTool({ToolPath(), "record", "-o", file, "--camera", "0:12", "--size",
                                  "160x120", "--seconds", "120"},
                                 400000, dir + "/c");
     EXPECT_NE(run.status, 0) << run.output;
