@@ -2,9 +2,9 @@
 #   make run        install what is missing, build, run the main job
 #   make test       install what is missing, build, run the whole test suite
 #   make test-asan  the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
-#   make test-tsan  the same suite under ThreadSanitizer
-#                   (both without the realtime label: what those measure in wall-clock time does
-#                   not hold at a sanitizer's slowdown)
+#   make test-tsan  the same suite under ThreadSanitizer (CI runs both)
+#                   (both list the realtime tests as disabled: what those measure in wall-clock
+#                   time does not hold at a sanitizer's slowdown)
 #   make fuzz       build the fuzz targets with clang's libFuzzer and run each for FUZZ_SECONDS
 #   make bench      build and run the benchmarks
 #   make lint       every source says what it holds; clang-tidy over library, platform and tool

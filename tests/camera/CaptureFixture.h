@@ -29,18 +29,24 @@ constexpr long kRgb24_640x480 = 11;
 constexpr long kRgb24TopDown_320x240 = 13;
 constexpr long kNv12_640x480 = 14;
 
+// How long a test waits for something a working camera does within a few frames. Only a fault
+// waits this long, so it is generous: a sanitizer's slowdown on a loaded machine must not fail a
+// test.
+constexpr unsigned kPatienceMs = 30000;
+
 inline long Stride(long width) {
     return GDI_WIDTHBYTES(width * 24);
 }
 
 // What a host frame callback saw: frame numbers read from the pixels, lengths, threads, and a copy
-// of the last frame. A negative height reads top-down frames.
+// of the last frame. A negative height reads top-down frames. Declare it before the camera that
+// calls it: the camera then goes first, its streaming thread with it, on every way out of a test.
 class FrameLog {
 public:
     FrameLog(long width, long height) : m_width(width), m_height(height) {}
     static long __cdecl Callback(unsigned char* buffer, long length, void* context);
 
-    bool WaitFor(size_t count, unsigned timeoutMs = 5000);
+    bool WaitFor(size_t count, unsigned timeoutMs = kPatienceMs);
     size_t Count();
     std::vector<long> Numbers();
     std::vector<long> Lengths();
@@ -49,7 +55,7 @@ public:
 
     // While set, the callback waits inside until Release: the streaming thread is held there.
     void Hold();
-    bool WaitUntilHeld(unsigned timeoutMs = 5000);
+    bool WaitUntilHeld(unsigned timeoutMs = kPatienceMs);
     void Release();
 
 private:
@@ -87,9 +93,9 @@ protected:
     // The video renderer's window inside a parent, or null.
     static HWND RendererWindowIn(HWND parent);
     // Pumps this thread's messages until `condition` holds.
-    static bool PumpUntil(const std::function<bool()>& condition, unsigned timeoutMs = 5000);
+    static bool PumpUntil(const std::function<bool()>& condition, unsigned timeoutMs = kPatienceMs);
     // Waits (without pumping) until the status reads `status`.
-    static bool WaitForStatus(CDXCamera& camera, int status, unsigned timeoutMs = 5000);
+    static bool WaitForStatus(CDXCamera& camera, int status, unsigned timeoutMs = kPatienceMs);
 
     HWND m_parent = nullptr;
     std::vector<HWND> m_windows;

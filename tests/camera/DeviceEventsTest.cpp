@@ -14,8 +14,8 @@ using DeviceEventsTest = CaptureTest;
 TEST_F(DeviceEventsTest, UnplugAndReplugReachTheConnectCallbackOnTheWindowsThread) {
     for (unsigned mode : {1u, 0u, 2u}) {
         SCOPED_TRACE(mode);
-        auto camera = MakeCamera(kYuy2_640x480, mode);
         FrameLog frames(640, 480);
+        auto camera = MakeCamera(kYuy2_640x480, mode);
         ConnectLog connects;
         camera->SetLumacapBuffCB(&FrameLog::Callback, &frames);
         camera->SetLumacapConnectCB(&ConnectLog::Callback, &connects);

@@ -23,8 +23,8 @@ TEST_F(FrameDeliveryTest, FramesReachTheHostInOrderAndComplete) {
                  {kNv12_640x480, 640, 480}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format);
-        auto camera = MakeCamera(c.format, RenderMode_NullRenderer);
         FrameLog log(c.width, c.height);
+        auto camera = MakeCamera(c.format, RenderMode_NullRenderer);
         camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
         ASSERT_EQ(camera->Open(), 0) << sim::GbkToUtf8(camera->GetLastError());
         EXPECT_EQ(camera->GetCameraStatus(), CameraStatus_Running);
@@ -84,6 +84,7 @@ TEST_F(FrameDeliveryTest, SelfDrawnPreviewShowsTheFrameFittedInItsWindow) {
 }
 
 TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
+    FrameLog log(640, 480);
     auto camera = MakeCamera(kYuy2_640x480, RenderMode_NullRenderer);
     unsigned char* image = reinterpret_cast<unsigned char*>(0x1);
     unsigned long size = 7;
@@ -92,7 +93,6 @@ TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
     EXPECT_EQ(image, reinterpret_cast<unsigned char*>(0x1));
     EXPECT_EQ(size, 7u);
 
-    FrameLog log(640, 480);
     camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
     ASSERT_EQ(camera->Open(), 0);
     ASSERT_TRUE(log.WaitFor(3));
@@ -137,8 +137,8 @@ TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
 
     // A top-down format: the header keeps the negative height, so it describes the rows as the
     // grabber holds them.
-    auto topDown = MakeCamera(kRgb24TopDown_320x240, RenderMode_NullRenderer);
     FrameLog topDownLog(320, -240);
+    auto topDown = MakeCamera(kRgb24TopDown_320x240, RenderMode_NullRenderer);
     topDown->SetLumacapBuffCB(&FrameLog::Callback, &topDownLog);
     ASSERT_EQ(topDown->Open(), 0);
     ASSERT_TRUE(topDownLog.WaitFor(2));
@@ -150,12 +150,12 @@ TEST_F(FrameDeliveryTest, SnapshotIsTheGrabbersLastFrameWithAHeader) {
 }
 
 TEST_F(FrameDeliveryTest, RunPauseAndStopMoveTheStatus) {
+    FrameLog log(320, 240);
     auto camera = MakeCamera(kYuy2_320x240, RenderMode_NullRenderer);
     for (auto call : {&CDXCamera::Run, &CDXCamera::Pause, &CDXCamera::Stop}) {
         EXPECT_EQ((camera.get()->*call)(), 1);
         EXPECT_STREQ(camera->GetLastError(), "设备未运行.");
     }
-    FrameLog log(320, 240);
     camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
     ASSERT_EQ(camera->Open(), 0);
     ASSERT_TRUE(log.WaitFor(2));
@@ -269,8 +269,8 @@ TEST_F(FrameDeliveryTest, DestroyingABusyCameraIsClean) {
     }
     // Destroyed while its stop worker waits for the capture thread.
     {
-        auto camera = MakeCamera(kYuy2_640x480, RenderMode_VideoRenderer);
         FrameLog log(640, 480);
+        auto camera = MakeCamera(kYuy2_640x480, RenderMode_VideoRenderer);
         camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
         ASSERT_EQ(camera->Open(), 0);
         log.Hold();
@@ -284,8 +284,8 @@ TEST_F(FrameDeliveryTest, DestroyingABusyCameraIsClean) {
         release.join();
     }
     // Closed while a worker runs, then reopened with its callback intact.
-    auto camera = MakeCamera(kYuy2_640x480, RenderMode_NullRenderer);
     FrameLog log(640, 480);
+    auto camera = MakeCamera(kYuy2_640x480, RenderMode_NullRenderer);
     camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
     ASSERT_EQ(camera->Open(), 0);
     ASSERT_TRUE(log.WaitFor(1));

@@ -112,10 +112,10 @@ TEST_F(ImageControlsTest, GenericOperationsTalkToTheOpenDevice) {
 }
 
 TEST_F(ImageControlsTest, ThePropertyFrameListsTheControlsAndTheCameraReadsBackWhatTheUserChanged) {
+    FrameLog log(320, 240);
     auto camera = MakeCamera(kYuy2_320x240, RenderMode_NullRenderer);
     EXPECT_EQ(camera->ShowDeviceProperty(), 1);
     EXPECT_STREQ(camera->GetLastError(), "设备未运行.");
-    FrameLog log(320, 240);
     camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
     ASSERT_EQ(camera->Open(), 0);
     ASSERT_TRUE(log.WaitFor(1));

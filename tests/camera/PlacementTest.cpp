@@ -97,9 +97,9 @@ TEST_F(PlacementTest, TheRendererShowsTheFramesWhereItWasPlaced) {
 }
 
 TEST_F(PlacementTest, RotationTurnsOnlyTheRenderersPicture) {
+    FrameLog log(640, 480);
     auto camera = MakeCamera(kYuy2_640x480, RenderMode_VideoRenderer);
     camera->SetRotatePreview(1);
-    FrameLog log(640, 480);
     camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
     ASSERT_EQ(camera->Open(), 0) << sim::GbkToUtf8(camera->GetLastError());
     ASSERT_TRUE(log.WaitFor(5));

@@ -11,8 +11,16 @@ namespace {
 
 using OverlayPropertyTest = UiTest;
 
+// Every step repaints the preview on this one thread: the race detector has nothing to find here
+// and slows it tenfold, so under it one sequence is walked instead of three.
+#if defined(__SANITIZE_THREAD__)
+constexpr unsigned kSeeds[] = {1u};
+#else
+constexpr unsigned kSeeds[] = {1u, 7u, 2024u};
+#endif
+
 TEST_F(OverlayPropertyTest, RandomPointerSequencesKeepRectanglesValid) {
-    for (const unsigned seed : {1u, 7u, 2024u}) {
+    for (const unsigned seed : kSeeds) {
         std::mt19937 rng(seed);
         auto chance = [&](int percent) { return static_cast<int>(rng() % 100) < percent; };
         // An odd scale (640 x 480 in 3, 1, 297, 222), so every mapping rounds.

@@ -126,8 +126,8 @@ TEST_P(V4l2Conformance, EveryFormatDeliversWholeFramesInOrder) {
     for (unsigned i = 0; i < property.GetVideoInfoCount(); ++i) {
         long w = 0, h = 0;
         property.GetVideoSize(static_cast<int>(i), &w, &h);
-        auto camera = MakeCamera(i, 1);
         FrameLog log(w, h);
+        auto camera = MakeCamera(i, 1);
         Capture(*camera, i, 4, &log);
         camera->Close();
         for (long length : log.Lengths()) EXPECT_EQ(length, Stride(w) * h) << "format " << i;
@@ -245,8 +245,8 @@ TEST_P(V4l2Conformance, ThePropertyFrameShowsTheDeviceControls) {
 
 TEST_P(V4l2Conformance, UnpluggingAndReturningReachTheConnectCallback) {
     if (!Double()) GTEST_SKIP() << "a real camera cannot be unplugged from here";
+    FrameLog frames(320, 240), again(320, 240);
     auto camera = MakeCamera(1, 2);
-    FrameLog frames(320, 240);
     ConnectLog connects;
     camera->SetLumacapConnectCB(&ConnectLog::Callback, &connects);
     Capture(*camera, 1, 2, &frames);
@@ -264,7 +264,6 @@ TEST_P(V4l2Conformance, UnpluggingAndReturningReachTheConnectCallback) {
 
     // The host opens it again and frames flow from the new device.
     camera->Close();
-    FrameLog again(320, 240);
     Capture(*camera, 1, 2, &again);
     ExpectInOrder(again.Numbers());
 
@@ -288,8 +287,8 @@ TEST_P(V4l2Conformance, BrokenFramesAreDroppedAndCountedNeverPassedOn) {
     faults.corruptEvery = 4;
     ASSERT_TRUE(m_backend->SetFaults(faults));
     for (long index : {1L, 2L}) {  // YUY2, then MJPG where pictures can also be garbage
-        auto camera = MakeCamera(index, 1);
         FrameLog log(index == 1 ? 320 : 640, index == 1 ? 240 : 480);
+        auto camera = MakeCamera(index, 1);
         Capture(*camera, index, 8, &log);
         IPin* pin = nullptr;
         IEnumPins* pins = nullptr;

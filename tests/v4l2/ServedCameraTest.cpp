@@ -33,8 +33,8 @@ protected:
 TEST_F(ServedCameraTest, EveryRenderModeShowsFramesAndSnapshotsThem) {
     for (unsigned mode : {0u, 1u, 2u}) {
         SCOPED_TRACE(mode);
-        auto camera = MakeCamera(1, mode);
         FrameLog log(640, 480);
+        auto camera = MakeCamera(1, mode);
         camera->SetLumacapBuffCB(&FrameLog::Callback, &log);
         ASSERT_EQ(camera->Open(), 0) << sim::GbkToUtf8(camera->GetLastError());
         ASSERT_TRUE(log.WaitFor(3));

@@ -423,10 +423,12 @@ int RunRecord(int argc, char** argv) {
         const auto start = std::chrono::steady_clock::now();
         double elapsed = 0, lastPrinted = -1;
         // The recorder is not told when its graph fails (a full disk ends the file's stream): its
-        // frame count then stops advancing, which is what is watched here.
+        // frame count then stops advancing, which is what is watched here. The limits are far
+        // beyond a frame's interval, so a loaded machine (or a sanitizer's slowdown) that delays
+        // a frame is not taken for a failure; starting the graph gets longer still.
         int lastFrames = -1;
         double lastAdvance = 0;
-        const double stallLimit = 1.5;
+        const double stallLimit = 3.0, startLimit = 10.0;
         while (elapsed < o.seconds) {
             sim::PumpMessages();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -436,7 +438,7 @@ int RunRecord(int argc, char** argv) {
             if (frames != lastFrames) {
                 lastFrames = frames;
                 lastAdvance = elapsed;
-            } else if (elapsed - lastAdvance >= stallLimit) {
+            } else if (elapsed - lastAdvance >= (frames > 0 ? stallLimit : startLimit)) {
                 stalled = true;
                 break;
             }

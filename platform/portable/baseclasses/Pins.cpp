@@ -198,10 +198,13 @@ HRESULT CBasePin::DisconnectInternal() {
 STDMETHODIMP CBasePin::ConnectedTo(IPin** pPin) {
     LUMACAP_FAULT_POINT("IPin::ConnectedTo");
     if (!pPin) return E_POINTER;
-    CAutoLock lock(m_pLock);
-    *pPin = m_Connected;
-    if (!m_Connected) return VFW_E_NOT_CONNECTED;
-    m_Connected->AddRef();
+    // No lock: connections change only while the graph is stopped, and the answer could be stale
+    // the moment it is given anyway. Renderers ask upstream pins this at the end of a stream under
+    // their own lock, the reverse of the order in which those pins' filters connected to them.
+    IPin* connected = m_Connected;
+    *pPin = connected;
+    if (!connected) return VFW_E_NOT_CONNECTED;
+    connected->AddRef();
     return S_OK;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <mutex>
 
 #include "platform/portable/SystemSeam.h"
 
@@ -105,7 +106,11 @@ CTransformOutputPin::~CTransformOutputPin() {
 STDMETHODIMP CTransformOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition) {
-        CAutoLock lock(m_pLock);
+        // Not the filter's lock: a renderer asks for this under its own lock at the end of a
+        // stream, the reverse of the order in which the filter connected to it. Creating the
+        // object takes no other lock, so one lock shared by every pin is enough.
+        static std::mutex creation;
+        std::lock_guard<std::mutex> lock(creation);
         if (!m_pPosition) {
             HRESULT hr = S_OK;
             // The pin is the object's outer unknown: the interfaces belong to the pin.
@@ -397,17 +402,20 @@ STDMETHODIMP CTransInPlaceOutputPin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
     return upstream->QueryAccept(pmt) == S_OK ? S_OK : S_FALSE;
 }
 
+// Only the input's type can connect (CheckMediaType), so it is the only one tried. The base class
+// would go on to enumerate this pin's types, which asks the upstream pin and takes its filter's
+// lock while ours is held: the reverse of the order in which it connected to our input.
 HRESULT CTransInPlaceOutputPin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
+    if (pmt && !pmt->IsPartiallySpecified()) return AttemptConnection(pReceivePin, pmt);
     CTransformInputPin* input = m_pTIPFilter->m_pInput;
-    const bool partial = !pmt || pmt->majortype == GUID_NULL || pmt->subtype == GUID_NULL ||
-                         pmt->formattype == GUID_NULL;
-    if (partial && input && input->IsConnected()) {
-        const CMediaType& current = input->CurrentMediaType();
-        if ((!pmt || current.MatchesPartial(pmt)) &&
-            SUCCEEDED(AttemptConnection(pReceivePin, &current)))
-            return S_OK;
-    }
-    return CTransformOutputPin::AgreeMediaType(pReceivePin, pmt);
+    if (!input || !input->IsConnected()) return VFW_E_NOT_CONNECTED;
+    const CMediaType& current = input->CurrentMediaType();
+    if (pmt && !current.MatchesPartial(pmt)) return VFW_E_NO_ACCEPTABLE_TYPES;
+    const HRESULT hr = AttemptConnection(pReceivePin, &current);
+    if (SUCCEEDED(hr)) return hr;
+    return hr == E_FAIL || hr == E_INVALIDARG || hr == VFW_E_TYPE_NOT_ACCEPTED
+               ? VFW_E_NO_ACCEPTABLE_TYPES
+               : hr;
 }
 
 HRESULT CTransInPlaceOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {

@@ -74,7 +74,10 @@ bool FrameRenderer::Configure(AVPixelFormat format, bool mjpeg, int width, int h
 
     // The static picture in RGB, top-down, then converted once to the delivery format.
     const int rgbStride = width * 3;
-    std::vector<uint8_t> rgb(static_cast<size_t>(rgbStride) * height);
+    // libswscale's vector code reads a little past a row's end, so the picture has room after
+    // its last row (64 bytes, FFmpeg's input padding): without it the read can cross into an
+    // unmapped page when the picture ends at one.
+    std::vector<uint8_t> rgb(static_cast<size_t>(rgbStride) * height + 64);
     const int barsTop = height / 6;
     const int barsBottom = height * 2 / 3;
     const uint8_t bg = Adjust(kBackground, adjust);

@@ -5,6 +5,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <windows.h>
@@ -33,12 +38,41 @@ const char* IconvName(unsigned codePage) {
     }
 }
 
+// One iconv descriptor per pair of encodings, opened on first use and kept for the life of the
+// process. Opening and closing one per call loads and unloads glibc's conversion module each time,
+// and that unloading (dlclose) races with another thread's loading; a kept descriptor holds its
+// module loaded. A descriptor carries conversion state, so one thread at a time uses it.
+struct Converter {
+    std::mutex mutex;
+    iconv_t cd = reinterpret_cast<iconv_t>(-1);
+};
+
+Converter* ConverterFor(const char* from, const char* to) {
+    // Never destroyed, so a thread converting while the process exits finds it intact.
+    static std::mutex* tableMutex = new std::mutex;
+    static auto* table =
+        new std::map<std::pair<std::string, std::string>, std::unique_ptr<Converter>>;
+    std::lock_guard<std::mutex> lock(*tableMutex);
+    std::unique_ptr<Converter>& slot = (*table)[{from, to}];
+    if (!slot) {
+        auto converter = std::make_unique<Converter>();
+        converter->cd = iconv_open(to, from);
+        if (converter->cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+        slot = std::move(converter);
+    }
+    return slot.get();
+}
+
 // Converts with iconv, replacing what cannot be converted with `replacement` (already in the
 // target encoding) and skipping one input unit of `inUnit` bytes.
 bool Convert(const char* from, const char* to, const char* in, size_t inLen, size_t inUnit,
              const char* replacement, size_t replacementLen, std::string* out, bool* invalid) {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    Converter* converter = ConverterFor(from, to);
+    if (!converter) return false;
+    std::lock_guard<std::mutex> lock(converter->mutex);
+    iconv_t cd = converter->cd;
+    // Back to the initial shift state, whatever the last conversion left.
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
     out->clear();
     std::vector<char> buf(inLen * 4 + 16);
     char* inPtr = const_cast<char*>(in);
@@ -59,7 +93,6 @@ bool Convert(const char* from, const char* to, const char* in, size_t inLen, siz
             iconv(cd, nullptr, nullptr, nullptr, nullptr);
         }
     }
-    iconv_close(cd);
     return true;
 }
 
