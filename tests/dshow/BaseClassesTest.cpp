@@ -271,7 +271,10 @@ TEST_F(BaseClasses, LendingPoolGrowsWhileSamplesAreHeldAndRetiresOldShapes) {
     ALLOCATOR_PROPERTIES request{2, 1000, 1, 0}, actual{};
     ASSERT_EQ(alloc->SetProperties(&request, &actual), S_OK);
     ASSERT_EQ(alloc->Commit(), S_OK);
-    const LONG limit = 2 + dshow::LendingAllocator::kExtraSamples;
+    // Never fewer than a slow reader needs, all made at commit.
+    EXPECT_EQ(actual.cBuffers, dshow::LendingAllocator::kLentSamples);
+    EXPECT_EQ(raw->SamplesCreated(), dshow::LendingAllocator::kLentSamples);
+    const LONG limit = actual.cBuffers + dshow::LendingAllocator::kExtraSamples;
     std::vector<IMediaSample*> held(static_cast<size_t>(limit), nullptr);
     for (IMediaSample*& s : held) ASSERT_EQ(alloc->GetBuffer(&s, nullptr, nullptr, 0), S_OK);
     EXPECT_EQ(raw->SamplesCreated(), limit);

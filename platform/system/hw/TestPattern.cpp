@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include <wingdi.h>
 
@@ -61,6 +62,19 @@ bool FrameRenderer::Matches(AVPixelFormat format, bool mjpeg, int width, int hei
 
 bool FrameRenderer::Configure(AVPixelFormat format, bool mjpeg, int width, int height,
                               const PatternAdjust& adjust, bool bottomUp) {
+    // Called on a streaming thread, where an exception would end the process: memory running
+    // out is a picture that cannot be drawn, and the stream fails to start.
+    try {
+        return Build(format, mjpeg, width, height, adjust, bottomUp);
+    } catch (const std::bad_alloc&) {
+        m_width = m_height = 0;
+        std::vector<uint8_t>().swap(m_base);
+        return false;
+    }
+}
+
+bool FrameRenderer::Build(AVPixelFormat format, bool mjpeg, int width, int height,
+                          const PatternAdjust& adjust, bool bottomUp) {
     codecs::InitFfmpeg();
     if (width <= 0 || height <= 0) return false;
     if (!mjpeg && !CanDraw(format)) return false;

@@ -43,6 +43,8 @@ public:
     long MaxSize() const;
 
 private:
+    bool Build(AVPixelFormat format, bool mjpeg, int width, int height, const PatternAdjust& adjust,
+               bool bottomUp);
     void DrawRect(uint8_t* const planes[4], const int strides[4], int x0, int y0, int x1, int y1,
                   bool white) const;
     void Stamp(uint8_t* const planes[4], const int strides[4], long frameNumber) const;
