@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -210,16 +211,17 @@ public:
             m_encoder.reset();
             return E_FAIL;
         }
-        // The two pictures in flight, allocated once per run.
-        const size_t bytes = BufferSize(m_srcFormat, m_width, m_height);
-        for (Picture& picture : m_pictures) picture.pixels.resize(bytes);
-        m_next = 0;
         m_frame = 0;
         m_skipped = false;
         m_busy = false;
         m_quit = false;
         m_result = S_OK;
-        m_thread = std::thread([this] { EncodeLoop(); });
+        try {
+            m_thread = std::thread([this] { EncodeLoop(); });
+        } catch (const std::exception&) {
+            m_encoder.reset();
+            return E_OUTOFMEMORY;
+        }
         return S_OK;
     }
 
@@ -233,22 +235,21 @@ public:
             m_thread.join();
         }
         m_encoder.reset();
-        for (Picture& picture : m_pictures) std::vector<uint8_t>().swap(picture.pixels);
         return S_OK;
     }
 
-    // Takes a copy of the picture and its times and returns while it is encoded: the upstream
-    // thread's buffer is free at once. Waits only for the picture before to be done, so at most
-    // one is ever queued. A failure to encode or deliver is answered for the picture after it.
+    // Hands the picture to the encoding thread and returns while it is encoded. The sample is
+    // held only until it is converted to the encoder's format: the upstream filter gets it back
+    // for its next picture then, while this one is still being encoded. Waits only for the
+    // picture before to be done, so at most one is ever queued. A failure to encode or deliver
+    // is answered for the picture after it.
     HRESULT Receive(IMediaSample* pIn) override {
         if (!m_encoder || !m_thread.joinable()) return E_UNEXPECTED;
-        BYTE* src = nullptr;
-        pIn->GetPointer(&src);
-        Picture& picture = m_pictures[m_next];
-        if (!src || pIn->GetActualDataLength() < static_cast<long>(picture.pixels.size()))
+        Picture picture;
+        pIn->GetPointer(&picture.data);
+        if (!picture.data || pIn->GetActualDataLength() <
+                                 static_cast<long>(BufferSize(m_srcFormat, m_width, m_height)))
             return E_FAIL;
-        // The picture two back used this buffer; it was done before the one after it was taken.
-        std::memcpy(picture.pixels.data(), src, picture.pixels.size());
         picture.timeResult = pIn->GetTime(&picture.start, &picture.end);
         picture.preroll = pIn->IsPreroll() == S_OK;
         picture.discontinuity = pIn->IsDiscontinuity() == S_OK;
@@ -259,11 +260,12 @@ public:
             m_done.wait(lock, [this] { return !m_busy; });
             earlier = m_result;
             m_result = S_OK;
-            m_current = &picture;
+            pIn->AddRef();
+            picture.sample = pIn;
+            m_job = picture;
             m_busy = true;
         }
         m_wake.notify_one();
-        m_next ^= 1;
         return earlier;
     }
 
@@ -295,7 +297,8 @@ public:
 
 private:
     struct Picture {
-        std::vector<uint8_t> pixels;
+        IMediaSample* sample = nullptr;  // held until converted
+        BYTE* data = nullptr;
         HRESULT timeResult = E_FAIL;
         REFERENCE_TIME start = 0, end = 0;
         LONGLONG mediaStart = 0, mediaEnd = 0;
@@ -311,15 +314,15 @@ private:
 
     void EncodeLoop() {
         for (;;) {
-            Picture* picture = nullptr;
+            Picture picture;
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_wake.wait(lock, [this] { return m_busy || m_quit; });
                 // A picture taken before the stop is still encoded.
                 if (!m_busy) return;
-                picture = m_current;
+                picture = m_job;
             }
-            const HRESULT hr = EncodeAndDeliver(*picture);
+            const HRESULT hr = EncodeAndDeliver(picture);
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 if (FAILED(hr) && SUCCEEDED(m_result)) m_result = hr;
@@ -329,7 +332,12 @@ private:
         }
     }
 
-    HRESULT EncodeAndDeliver(const Picture& picture) {
+    HRESULT EncodeAndDeliver(Picture& picture) {
+        const int converted =
+            m_encoder->Convert(m_srcFormat, m_width, m_height, m_bottomUp, picture.data);
+        picture.sample->Release();
+        picture.sample = nullptr;
+        if (converted < 0) return E_FAIL;
         IMediaSample* pOut = nullptr;
         HRESULT hr = m_pOutput->GetDeliveryBuffer(&pOut, nullptr, nullptr, 0);
         if (FAILED(hr)) return hr;
@@ -339,19 +347,17 @@ private:
         bool key = false;
         bool tooBig = false;
         const long capacity = pOut->GetSize();
-        const int ret =
-            m_encoder->Encode(m_srcFormat, m_width, m_height, m_bottomUp, picture.pixels.data(),
-                              m_frame++, [&](AVPacket* packet) {
-                                  if (written > 0) return true;  // one picture in, one out
-                                  if (!dst || packet->size > capacity) {
-                                      tooBig = true;
-                                      return false;
-                                  }
-                                  std::memcpy(dst, packet->data, static_cast<size_t>(packet->size));
-                                  written = packet->size;
-                                  key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
-                                  return true;
-                              });
+        const int ret = m_encoder->EncodeConverted(m_frame++, [&](AVPacket* packet) {
+            if (written > 0) return true;  // one picture in, one out
+            if (!dst || packet->size > capacity) {
+                tooBig = true;
+                return false;
+            }
+            std::memcpy(dst, packet->data, static_cast<size_t>(packet->size));
+            written = packet->size;
+            key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+            return true;
+        });
         if (ret < 0 || tooBig) {
             pOut->Release();
             return E_FAIL;
@@ -406,14 +412,11 @@ private:
     AVPixelFormat m_srcFormat = AV_PIX_FMT_NONE;
     int64_t m_frame = 0;
     bool m_skipped = false;
-    // Upstream copies into m_pictures[m_next] while the other one may be encoded.
-    Picture m_pictures[2];
-    int m_next = 0;
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_wake;  // a picture to encode, or the end
     std::condition_variable m_done;  // the picture in flight is delivered
-    Picture* m_current = nullptr;
+    Picture m_job;                   // the picture handed over, while m_busy
     bool m_busy = false;
     bool m_quit = false;
     HRESULT m_result = S_OK;  // the first failure since the last picture taken
