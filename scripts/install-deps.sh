@@ -9,9 +9,10 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libjpeg62-turbo-dev
     # the X11 display backend, and the X server, programs and tools its tests use
-    libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-randr0-dev libxcb-xtest0-dev
-    libxcb-composite0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-cursor-dev libxcb-image0-dev
-    libxcb-keysyms1-dev libxcb-render0-dev libxcb-render-util0-dev xvfb x11-apps x11-utils
+    libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-randr0-dev
+    libxcb-xtest0-dev libxcb-composite0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-cursor-dev
+    libxcb-image0-dev libxcb-keysyms1-dev libxcb-render0-dev libxcb-render-util0-dev
+    xvfb x11-apps x11-utils
     # microphones through the sound server, and a server for the tests
     libpulse-dev pulseaudio pulseaudio-utils
     # the camera double served as a device node

@@ -218,6 +218,24 @@ TEST_F(GdiTest, BottomUpDibsAreDrawnRightWayUpAndReadBackTheSame) {
               std::vector<uint8_t>({0, 0, 255}));
     EXPECT_EQ(std::vector<uint8_t>(out.begin() + 3 * 24, out.begin() + 3 * 24 + 3),
               std::vector<uint8_t>({255, 0, 0}));
+
+    // Bits written with their alpha byte set (opaque black) copy as the colour they are.
+    BITMAPINFO argb{};
+    argb.bmiHeader = BITMAPINFOHEADER{40, 2, -1, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* px = nullptr;
+    HBITMAP dib = CreateDIBSection(c.dc, &argb, DIB_RGB_COLORS, &px, nullptr, 0);
+    ASSERT_TRUE(dib && px);
+    static_cast<uint32_t*>(px)[0] = 0xFF000000u;
+    static_cast<uint32_t*>(px)[1] = 0xFF00FF00u;
+    HDC src = CreateCompatibleDC(c.dc);
+    HGDIOBJ old = SelectObject(src, dib);
+    FillRect(c.dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    EXPECT_TRUE(BitBlt(c.dc, 0, 0, 2, 1, src, 0, 0, SRCCOPY));
+    EXPECT_EQ(c.At(0, 0), RGB(0, 0, 0));
+    EXPECT_EQ(c.At(1, 0), RGB(0, 255, 0));
+    SelectObject(src, old);
+    DeleteDC(src);
+    DeleteObject(dib);
 }
 
 // A 32 x 32 monochrome cursor resource: a filled 8 x 8 black square with a white border at

@@ -3,6 +3,7 @@
 #include <xcb/xcb_icccm.h>
 
 #include <cstring>
+#include <vector>
 
 #include <lumacap/lumacap.h>
 
@@ -70,6 +71,76 @@ TEST_F(DisplayTest, TheRootShowsWhatTheHeadlessDisplayComposes) {
     DestroyWindow(a);
     sim::SyncDisplay();
     EXPECT_EQ(m_server->Read(RECT{250, 200, 251, 201}).ColorAt(0, 0), RGB(0, 0, 0));
+}
+
+// Screen reads into bitmaps the server writes itself: whole rows land with their pad bytes
+// cleared (other clients may set them), rows not read stay black, and reads partly off the root
+// or not of whole rows still come out right.
+TEST_F(DisplayTest, ScreenReadsLandInBitmapsWithCleanPadBytes) {
+    constexpr int kW = 640, kH = 480;
+    std::vector<uint32_t> pattern(static_cast<size_t>(kW) * 200);
+    for (size_t i = 0; i < pattern.size(); ++i)
+        pattern[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u >> 8);
+    xcb_gcontext_t gc = xcb_generate_id(m_server->Conn());
+    xcb_create_gc(m_server->Conn(), gc, m_server->Root(), 0, nullptr);
+    auto putPattern = [&](int top, int rows) {
+        for (int y = 0; y < rows; y += 50)
+            xcb_put_image(m_server->Conn(), XCB_IMAGE_FORMAT_Z_PIXMAP, m_server->Root(), gc, kW, 50,
+                          0, static_cast<int16_t>(top + y), 0, 24, kW * 50 * 4,
+                          reinterpret_cast<const uint8_t*>(&pattern[static_cast<size_t>(y) * kW]));
+        m_server->Sync();
+    };
+    putPattern(0, 200);
+    const sim::Pixels root = m_server->Read(RECT{0, 0, kW, 200});
+    ASSERT_EQ(root.At(3, 7), pattern[7 * kW + 3] & 0xFFFFFF);
+
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), kW, -kH, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<uint32_t> bits(static_cast<size_t>(kW) * kH);
+    auto rowsOf = [&](const uint32_t* p, int from, int to) {
+        return std::vector<uint32_t>(p + static_cast<size_t>(from) * kW,
+                                     p + static_cast<size_t>(to) * kW);
+    };
+    const std::vector<uint32_t> black(static_cast<size_t>(kW) * 100, 0);
+
+    // A compatible bitmap, rows 100 to 300 read from the root's top.
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, kW, kH);
+    HGDIOBJ old = SelectObject(mem, bitmap);
+    ASSERT_TRUE(BitBlt(mem, 0, 100, kW, 200, screen, 0, 0, SRCCOPY));
+    SelectObject(mem, old);
+    ASSERT_EQ(GetDIBits(mem, bitmap, 0, kH, bits.data(), &info, DIB_RGB_COLORS), kH);
+    EXPECT_EQ(rowsOf(bits.data(), 100, 300), root.data);
+    EXPECT_EQ(rowsOf(bits.data(), 0, 100), black);
+    EXPECT_EQ(rowsOf(bits.data(), 300, 400), black);
+    DeleteObject(bitmap);
+
+    // A DIB section's bits are clean as soon as the copy returns; a read of part of the rows,
+    // and one reaching below the root, go the ordinary way.
+    void* dib = nullptr;
+    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &dib, nullptr, 0);
+    ASSERT_TRUE(section && dib);
+    old = SelectObject(mem, section);
+    ASSERT_TRUE(BitBlt(mem, 0, 0, kW, kH, screen, 0, 0, SRCCOPY));
+    EXPECT_EQ(rowsOf(static_cast<uint32_t*>(dib), 0, 200), root.data);
+    // Pad bytes drawn where the root was already seen without any are found too.
+    ASSERT_TRUE(BitBlt(mem, 0, 0, kW, kH, screen, 0, 0, SRCCOPY));
+    putPattern(300, 50);
+    ASSERT_TRUE(BitBlt(mem, 0, 0, kW, kH, screen, 0, 0, SRCCOPY));
+    EXPECT_EQ(rowsOf(static_cast<uint32_t*>(dib), 300, 350),
+              m_server->Read(RECT{0, 300, kW, 350}).data);
+    ASSERT_TRUE(BitBlt(mem, 0, 0, kW, kH, screen, 0, m_height - 100, SRCCOPY));
+    EXPECT_EQ(rowsOf(static_cast<uint32_t*>(dib), 100, 200), black);
+    ASSERT_TRUE(BitBlt(mem, 0, 0, kW / 2, 200, screen, 0, 0, SRCCOPY));
+    const auto* d = static_cast<const uint32_t*>(dib);
+    EXPECT_EQ(d[199 * kW + 5], root.At(5, 199));
+    EXPECT_EQ(d[199 * kW + kW / 2], 0u);
+    SelectObject(mem, old);
+    DeleteObject(section);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    xcb_free_gc(m_server->Conn(), gc);
 }
 
 TEST_F(DisplayTest, APreviewShowsTheCamerasFramesOnTheScreen) {

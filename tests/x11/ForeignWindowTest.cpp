@@ -62,6 +62,19 @@ TEST_F(ForeignWindowTest, AnotherProgramsWindowIsFoundMeasuredAndRecorded) {
     EXPECT_FALSE(DestroyWindow(hwnd));  // not this process's to destroy
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
+    // WindowFromPoint finds it where it is on top, and one of ours where that is.
+    EXPECT_EQ(WindowFromPoint(POINT{400, 275}), hwnd);
+    HWND cover = CreateRecorder(WS_POPUP | WS_VISIBLE, 350, 250, 100, 50);
+    sim::SyncDisplay();
+    EXPECT_EQ(WindowFromPoint(POINT{400, 275}), cover);
+    EXPECT_EQ(WindowFromPoint(POINT{320, 220}), hwnd);
+    const uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(m_server->Conn(), m_server->FindWindow("xlogo"),
+                         XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    m_server->Sync();
+    EXPECT_EQ(WindowFromPoint(POINT{400, 275}), hwnd);
+    DestroyWindow(cover);
+
     // Recorded at its own size, with the pointer elsewhere, it is what the server shows there.
     m_server->MoveTo(5, 5);
     const std::string path = TempDir() + "/logo.avi";

@@ -80,6 +80,15 @@ public:
     // the display cannot be read. The pixels' top (pad) bytes may hold anything: readers mask.
     virtual bool SceneForReads() const { return true; }
     virtual std::shared_ptr<Surface> ReadScreen(const Scene& scene, const RECT& area) = 0;
+    // Memory of at least `bytes` the display can read the screen into directly (see
+    // ReadScreenInto), or null: bitmaps then live in ordinary memory.
+    virtual std::shared_ptr<DisplayMemory> SharedMemory(size_t /*bytes*/) { return nullptr; }
+    // Reads `area` of the screen (screen coordinates) straight into rows [top, top + its height)
+    // of `out`, whose pixels live in memory SharedMemory gave and which is exactly as wide as
+    // the area. False when this display cannot: the caller then reads with ReadScreen.
+    virtual bool ReadScreenInto(const RECT& /*area*/, Surface& /*out*/, int /*top*/) {
+        return false;
+    }
 
     // ---- notifications, under USER's lock ----
     virtual void ScreenResized(int /*width*/, int /*height*/) {}
@@ -98,6 +107,9 @@ public:
     // The real pointer, where the display has one.
     virtual bool QueryPointer(POINT* /*pt*/) { return false; }
     virtual bool WarpPointer(int /*x*/, int /*y*/) { return false; }
+    // Whether another program's top-level window (`id`, the display's name for it) is what the
+    // screen shows on top at `pt` (screen coordinates), above this process's windows there.
+    virtual bool ForeignOnTop(uint64_t /*id*/, POINT /*pt*/) { return false; }
     // Returns once the display shows everything drawn so far and the input it has produced so
     // far has reached USER.
     virtual void Sync() {}

@@ -254,11 +254,95 @@ std::shared_ptr<Surface> Surface::Create(int width, int height, bool monochrome)
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
     std::shared_ptr<uint32_t[]> pixels = TakePixels(count);
     if (!pixels) return nullptr;
-    std::fill(pixels.get(), pixels.get() + count, 0u);
     auto* base = reinterpret_cast<uint8_t*>(pixels.get());
-    return std::make_shared<Surface>(width, height, monochrome, base,
-                                     static_cast<ptrdiff_t>(width) * 4,
-                                     std::shared_ptr<void>(pixels, pixels.get()));
+    auto s = std::make_shared<Surface>(width, height, monochrome, base,
+                                       static_cast<ptrdiff_t>(width) * 4,
+                                       std::shared_ptr<void>(pixels, pixels.get()));
+    // Only rows handed out show the pixels: the black is made when the first one is asked for.
+    s->m_visibleBits = false;
+    s->m_pending.store(kBlack, std::memory_order_release);
+    return s;
+}
+
+std::shared_ptr<Surface> Surface::CreateIn(int width, int height,
+                                           std::shared_ptr<DisplayMemory> memory,
+                                           bool visibleBits) {
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
+        static_cast<long long>(width) * height > kMaxPixels)
+        return nullptr;
+    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+    if (!memory || memory->Size() < bytes) return visibleBits ? nullptr : Create(width, height);
+    uint8_t* base = memory->Data();
+    if (visibleBits) std::memset(base, 0, bytes);
+    auto s = std::make_shared<Surface>(width, height, false, base,
+                                       static_cast<ptrdiff_t>(width) * 4, memory);
+    s->m_memory = std::move(memory);
+    s->m_visibleBits = visibleBits;
+    if (!visibleBits) s->m_pending.store(kBlack, std::memory_order_release);
+    return s;
+}
+
+void Surface::SettleSlow() const {
+    std::lock_guard<std::mutex> lock(m_settleMutex);
+    const uint8_t pending = m_pending.load(std::memory_order_relaxed);
+    for (int y = 0; y < m_height && pending != kNothing; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(m_base + static_cast<ptrdiff_t>(y) * m_stride);
+        if (pending == kBlack)
+            std::memset(row, 0, static_cast<size_t>(m_width) * 4);
+        else
+            ClearPadBytes(row, static_cast<size_t>(m_width));
+    }
+    m_pending.store(kNothing, std::memory_order_release);
+}
+
+uint8_t* Surface::RowsToOverwrite(int top, int bottom) {
+    {
+        std::lock_guard<std::mutex> lock(m_settleMutex);
+        // Rows about to be written whole need no black first; if they are all of the surface,
+        // nothing else does either.
+        if (top <= 0 && bottom >= m_height) m_pending.store(kNothing, std::memory_order_release);
+    }
+    Settle();
+    return m_base + static_cast<ptrdiff_t>(top) * m_stride;
+}
+
+void Surface::OverwrittenWithPad(int top, int bottom) {
+    if (m_visibleBits) {
+        for (int y = std::max(top, 0); y < std::min(bottom, m_height); ++y)
+            ClearPadBytes(
+                reinterpret_cast<uint32_t*>(m_base + static_cast<ptrdiff_t>(y) * m_stride),
+                static_cast<size_t>(m_width));
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_settleMutex);
+    m_pending.store(kPadBytes, std::memory_order_release);
+}
+
+bool ClearPadBytes(uint32_t* pixels, size_t n) {
+    // Most screens hold no pad bytes at all, and reading memory costs half of rewriting it:
+    // blocks are only written when one of their pixels has some. The compiler's vector extension
+    // (which works wherever the compiler does) takes four pixels at a time, sixteen a step.
+    typedef uint32_t Lanes __attribute__((vector_size(16)));
+    const Lanes pad = {0xFF000000u, 0xFF000000u, 0xFF000000u, 0xFF000000u};
+    size_t i = 0;
+    bool found = false;
+    for (; i + 16 <= n; i += 16) {
+        Lanes v[4];
+        std::memcpy(v, pixels + i, sizeof(v));
+        const Lanes set = (v[0] | v[1] | v[2] | v[3]) & pad;
+        uint64_t halves[2];
+        std::memcpy(halves, &set, sizeof(halves));
+        if (halves[0] | halves[1]) {
+            for (Lanes& x : v) x &= ~pad;
+            std::memcpy(pixels + i, v, sizeof(v));
+            found = true;
+        }
+    }
+    for (; i < n; ++i) {
+        found |= (pixels[i] & 0xFF000000u) != 0;
+        pixels[i] &= 0x00FFFFFFu;
+    }
+    return found;
 }
 
 std::shared_ptr<Surface> Surface::Wrap(int width, int height, uint8_t* bits, ptrdiff_t strideBytes,
@@ -498,6 +582,17 @@ int WINAPI GetDeviceCaps(HDC hdc, int index) {
 
 // ---- bitmaps ----
 
+namespace {
+// Memory the display shares for a colour bitmap of this size, where it has some: the screen can
+// then be read into the bitmap directly.
+std::shared_ptr<DisplayMemory> DisplayMemoryFor(int w, int h) {
+    if (w <= 0 || h <= 0 || w > Surface::kMaxSide || h > Surface::kMaxSide ||
+        static_cast<long long>(w) * h > Surface::kMaxPixels)
+        return nullptr;
+    return CurrentBackend()->SharedMemory(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+}
+}  // namespace
+
 HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
     auto dc = LookupDC(hdc);
     if (!dc) {
@@ -506,7 +601,8 @@ HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
     }
     // As on Windows: a memory context with its default bitmap makes monochrome bitmaps.
     const bool mono = dc->dcKind == DcKind::Memory && dc->surface && dc->surface->Monochrome();
-    auto s = Surface::Create(cx, cy, mono);
+    auto s = mono ? nullptr : Surface::CreateIn(cx, cy, DisplayMemoryFor(cx, cy), false);
+    if (!s) s = Surface::Create(cx, cy, mono);
     if (!s) {
         SetLastError(cx <= 0 || cy <= 0 ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -561,6 +657,17 @@ HBITMAP WINAPI CreateDIBSection(HDC, const BITMAPINFO* pbmi, UINT usage, void** 
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
+    const bool bottomUp = pbmi->bmiHeader.biHeight > 0;
+    if (!bottomUp) {
+        // Top-down bits are laid out as the screen is read: the display may share them.
+        if (auto s = Surface::CreateIn(w, h, DisplayMemoryFor(w, h), true)) {
+            auto bm = std::make_shared<Bitmap>();
+            bm->dibBits = s->Memory()->Data();
+            bm->surface = std::move(s);
+            if (ppvBits) *ppvBits = bm->dibBits;
+            return static_cast<HBITMAP>(AddGdiObject(bm));
+        }
+    }
     std::shared_ptr<uint8_t[]> bits(
         new (std::nothrow) uint8_t[static_cast<size_t>(w) * static_cast<size_t>(h) * 4]());
     if (!bits) {
@@ -568,7 +675,6 @@ HBITMAP WINAPI CreateDIBSection(HDC, const BITMAPINFO* pbmi, UINT usage, void** 
         return nullptr;
     }
     const ptrdiff_t stride = static_cast<ptrdiff_t>(w) * 4;
-    const bool bottomUp = pbmi->bmiHeader.biHeight > 0;
     uint8_t* top = bottomUp ? bits.get() + (h - 1) * stride : bits.get();
     auto s = Surface::Wrap(w, h, top, bottomUp ? -stride : stride,
                            std::shared_ptr<void>(bits, bits.get()));

@@ -166,6 +166,21 @@ Pen CurrentPen(const DeviceContext& dc) {
     return solid;
 }
 
+// Copies pixels without their pad bytes, four at a time (the compiler's vector extension works
+// wherever the compiler does).
+void CopyPixels(uint32_t* out, const uint32_t* in, size_t n) {
+    typedef uint32_t Lanes __attribute__((vector_size(16)));
+    const Lanes mask = {0x00FFFFFFu, 0x00FFFFFFu, 0x00FFFFFFu, 0x00FFFFFFu};
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Lanes v;
+        std::memcpy(&v, in + i, sizeof(v));
+        v &= mask;
+        std::memcpy(out + i, &v, sizeof(v));
+    }
+    for (; i < n; ++i) out[i] = in[i] & 0x00FFFFFFu;
+}
+
 // Source pixels read for a transfer: rows of the rectangle's width, packed. They live either in
 // a block of their own or in the surface the screen was composed into, whichever was cheaper.
 struct SourcePixels {
@@ -209,26 +224,13 @@ SourcePixels ReadSource(const DeviceContext& src, const RECT& r, bool* mono) {
         *mono = src.surface->Monochrome();
         const RECT c = Intersect(r, RECT{0, 0, src.surface->Width(), src.surface->Height()});
         std::lock_guard<std::mutex> lock(src.surface->Mutex());
+        // Without their pad bytes: a DIB section's bits may have them set (opaque black is
+        // 0xFF000000), and they must not pass for pixels outside the source.
         for (LONG y = c.top; y < c.bottom; ++y)
-            std::memcpy(&out[static_cast<size_t>(y - r.top) * w + (c.left - r.left)],
-                        src.surface->Row(y) + c.left, static_cast<size_t>(c.right - c.left) * 4);
+            CopyPixels(&out[static_cast<size_t>(y - r.top) * w + (c.left - r.left)],
+                       src.surface->Row(y) + c.left, static_cast<size_t>(c.right - c.left));
     }
     return out;
-}
-
-// Copies pixels without their pad bytes, four at a time (the compiler's vector extension works
-// wherever the compiler does).
-void CopyPixels(uint32_t* out, const uint32_t* in, size_t n) {
-    typedef uint32_t Lanes __attribute__((vector_size(16)));
-    const Lanes mask = {0x00FFFFFFu, 0x00FFFFFFu, 0x00FFFFFFu, 0x00FFFFFFu};
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        Lanes v;
-        std::memcpy(&v, in + i, sizeof(v));
-        v &= mask;
-        std::memcpy(out + i, &v, sizeof(v));
-    }
-    for (; i < n; ++i) out[i] = in[i] & 0x00FFFFFFu;
 }
 
 // Ternary raster operations with a source (the pattern ones use the brush colour).
@@ -619,6 +621,14 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
     const RECT s{src->DevX(x1) + (visible.left - d.left), src->DevY(y1) + (visible.top - d.top),
                  src->DevX(x1) + (visible.right - d.left),
                  src->DevY(y1) + (visible.bottom - d.top)};
+    // Whole rows of the screen copied into a bitmap whose memory the display shares (a
+    // recording's capture every frame) are written there by the display itself.
+    Surface* out = dc->surface.get();
+    if ((rop & 0x00FFFFFF) == SRCCOPY && src->dcKind != DcKind::Memory && out && out->Memory() &&
+        !out->Monochrome() && visible.left == 0 && visible.right == out->Width() &&
+        visible.top >= 0 && visible.bottom <= out->Height() &&
+        ReadScreenInto(src->dcKind == DcKind::Window ? src->hwnd : nullptr, s, *out, visible.top))
+        return TRUE;
     bool mono;
     SourcePixels pixels = ReadSource(*src, s, &mono);
     if (!pixels.data) {

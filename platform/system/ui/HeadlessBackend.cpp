@@ -57,10 +57,39 @@ void DrawWindow(Surface& out, const RECT& area, const SceneWindow& w, const RECT
     }
     RECT client;
     if (!Intersect(w.clientRect, visible, &client)) return;
-    if (w.surface) {
-        Blit(out, area, *w.surface, POINT{w.clientRect.left, w.clientRect.top}, client);
-    } else {
-        Fill(out, area, client, 0);
+    // What a child paints over whole with its own picture (a video window filling its parent)
+    // is not drawn first from the parent: the window's own pixels go only around it.
+    RECT hidden{client.left, client.top, client.left, client.top};
+    long long hiddenArea = 0;
+    for (const SceneWindow& child : w.children) {
+        if (!child.surface) continue;
+        const RECT picture{child.clientRect.left, child.clientRect.top,
+                           child.clientRect.left + child.surface->Width(),
+                           child.clientRect.top + child.surface->Height()};
+        RECT shown, c;
+        if (!Intersect(picture, child.clientRect, &shown) || !Intersect(shown, client, &c))
+            continue;
+        const long long a = static_cast<long long>(c.right - c.left) * (c.bottom - c.top);
+        if (a > hiddenArea) {
+            hidden = c;
+            hiddenArea = a;
+        }
+    }
+    const RECT around[] = {
+        RECT{client.left, client.top, client.right, hidden.top},
+        RECT{client.left, hidden.bottom, client.right, client.bottom},
+        RECT{client.left, hidden.top, hidden.left, hidden.bottom},
+        RECT{hidden.right, hidden.top, client.right, hidden.bottom},
+    };
+    const RECT* parts = hiddenArea ? around : &client;
+    for (int i = 0; i < (hiddenArea ? 4 : 1); ++i) {
+        RECT part;
+        if (!Intersect(parts[i], client, &part)) continue;
+        if (w.surface) {
+            Blit(out, area, *w.surface, POINT{w.clientRect.left, w.clientRect.top}, part);
+        } else {
+            Fill(out, area, part, 0);
+        }
     }
     for (const SceneWindow& child : w.children) DrawWindow(out, area, child, client);
 }

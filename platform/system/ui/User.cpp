@@ -541,6 +541,27 @@ std::shared_ptr<Surface> ComposeForRead(HWND hwnd, const RECT& area) {
     return out;
 }
 
+bool ReadScreenInto(HWND hwnd, const RECT& area, Surface& out, int top) {
+    if (!out.Memory()) return false;
+    UserState& u = UserState::Get();
+    RECT screenArea = area;
+    std::shared_ptr<DisplayBackend> backend;
+    {
+        std::lock_guard<std::mutex> lock(u.mutex);
+        backend = u.backend;
+        if (backend->SceneForReads()) return false;
+        Window* w = hwnd ? u.FindL(hwnd) : nullptr;
+        if (hwnd && !w) return false;
+        if (w) {
+            // A hidden window of this process is composed, not read from the screen.
+            if (w->Local() && !u.VisibleOnScreenL(w) && w != &u.desktopWindow) return false;
+            const POINT o = u.ClientOriginL(w);
+            OffsetRect(&screenArea, o.x, o.y);
+        }
+    }
+    return backend->ReadScreenInto(screenArea, out, top);
+}
+
 std::shared_ptr<Surface> DesktopSurface() {
     UserState& u = UserState::Get();
     std::lock_guard<std::mutex> lock(u.mutex);

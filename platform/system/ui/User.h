@@ -256,6 +256,9 @@ void NotifyWindowsGone(const std::vector<HWND>& handles);
 // children on black.
 std::shared_ptr<Surface> ComposeForRead(HWND hwnd, const RECT& area);
 std::shared_ptr<Surface> DesktopSurface();
+// Reads what ComposeForRead would into rows [top, top + the area's height) of `out`, when the
+// display can put it there directly (see DisplayBackend::ReadScreenInto); false otherwise.
+bool ReadScreenInto(HWND hwnd, const RECT& area, Surface& out, int top);
 
 // Waits up to `ms` for the calling thread to have a message to retrieve, answering sends from
 // other threads meanwhile.

@@ -170,25 +170,41 @@ HWND WINAPI GetAncestor(HWND hwnd, UINT gaFlags) {
 
 HWND WINAPI WindowFromPoint(POINT pt) {
     UserState& u = UserState::Get();
-    std::lock_guard<std::mutex> lock(u.mutex);
-    for (Window* w : u.topLevels) {
-        if (!w->Visible() || (w->style & WS_MINIMIZE) || !PtInRect(&w->rect, pt)) continue;
-        Window* hit = w;
-        for (bool descended = true; descended;) {
-            descended = false;
-            const POINT o = u.ClientOriginL(hit);
-            const POINT local{pt.x - o.x, pt.y - o.y};
-            for (Window* c : hit->children) {
-                if (c->Visible() && !(c->style & WS_DISABLED) && PtInRect(&c->rect, local)) {
-                    hit = c;
-                    descended = true;
-                    break;
+    HWND ours = nullptr, foreign = nullptr;
+    uint64_t foreignId = 0;
+    std::shared_ptr<DisplayBackend> backend;
+    {
+        std::lock_guard<std::mutex> lock(u.mutex);
+        for (Window* w : u.topLevels) {
+            if (!w->Visible() || (w->style & WS_MINIMIZE) || !PtInRect(&w->rect, pt)) continue;
+            Window* hit = w;
+            for (bool descended = true; descended;) {
+                descended = false;
+                const POINT o = u.ClientOriginL(hit);
+                const POINT local{pt.x - o.x, pt.y - o.y};
+                for (Window* c : hit->children) {
+                    if (c->Visible() && !(c->style & WS_DISABLED) && PtInRect(&c->rect, local)) {
+                        hit = c;
+                        descended = true;
+                        break;
+                    }
                 }
             }
+            ours = hit->handle;
+            break;
         }
-        return hit->handle;
+        // Other programs' windows, topmost first.
+        for (Window* w : u.foreign) {
+            if (!w->Visible() || (w->style & WS_MINIMIZE) || !PtInRect(&w->rect, pt)) continue;
+            foreign = w->handle;
+            foreignId = w->displayId;
+            break;
+        }
+        backend = u.backend;
     }
-    return nullptr;
+    if (!ours || !foreign) return ours ? ours : foreign;
+    // Both lie under the point: the display knows which is on top.
+    return backend->ForeignOnTop(foreignId, pt) ? foreign : ours;
 }
 
 HWND WINAPI GetWindow(HWND hWnd, UINT uCmd) {

@@ -18,6 +18,7 @@
 #include "platform/system/ui/x11/X11Cursors.h"
 #include "platform/system/ui/x11/X11Foreign.h"
 #include "platform/system/ui/x11/X11Keys.h"
+#include "platform/system/ui/x11/X11PadTracker.h"
 #include "platform/system/ui/x11/X11Shm.h"
 #include "platform/system/ui/x11/X11Windows.h"
 
@@ -551,6 +552,62 @@ std::shared_ptr<Surface> X11Backend::ReadScreen(const Scene&, const RECT& area) 
     return out;
 }
 
+std::shared_ptr<DisplayMemory> X11Backend::SharedMemory(size_t bytes) {
+    // Small bitmaps are not worth a segment each: reads of them are cheap anyway.
+    constexpr size_t kSmallest = 256 * 1024;
+    if (!m_shm || bytes < kSmallest || m_closed || m_requests->Broken()) return nullptr;
+    return m_shm->Take(bytes);
+}
+
+bool X11Backend::ReadScreenInto(const RECT& area, Surface& out, int top) {
+    const int w = area.right - area.left, h = area.bottom - area.top;
+    auto* segment = dynamic_cast<ShmSegment*>(out.Memory());
+    if (w <= 0 || h <= 0 || !segment || segment->Connection() != m_requests.get() ||
+        out.Width() != w || top < 0 || top + h > out.Height() ||
+        out.Stride() != static_cast<ptrdiff_t>(w) * 4 || m_closed || m_requests->Broken())
+        return false;
+    int rootWidth = 0, rootHeight = 0;
+    {
+        // Parts off the root read black: the caller composes those.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (area.left < m_all.left || area.top < m_all.top || area.right > m_all.right ||
+            area.bottom > m_all.bottom)
+            return false;
+        rootWidth = m_all.right;
+        rootHeight = m_all.bottom;
+    }
+    // Bits others read as they are get their pad bytes cleared now: where the root did not
+    // change since it was last seen without any, there are none to clear.
+    X11PadTracker* pad = nullptr;
+    if (out.VisibleBits()) {
+        std::call_once(m_padOnce, [this] { m_pad = X11PadTracker::Create(m_requests); });
+        pad = m_pad.get();
+    }
+    std::unique_lock<std::mutex> padLock;
+    if (pad) padLock = std::unique_lock<std::mutex>(pad->Mutex());
+    std::lock_guard<std::mutex> lock(out.Mutex());
+    uint8_t* rows = out.RowsToOverwrite(top, top + h);
+    xcb_connection_t* c = m_requests->Get();
+    const xcb_shm_get_image_cookie_t image = xcb_shm_get_image(
+        c, m_requests->Root(), static_cast<int16_t>(area.left), static_cast<int16_t>(area.top),
+        static_cast<uint16_t>(w), static_cast<uint16_t>(h), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+        segment->Id(), static_cast<uint32_t>(rows - segment->Data()));
+    if (pad) pad->Collect();
+    auto* reply = xcb_shm_get_image_reply(c, image, nullptr);
+    if (!reply) {
+        if (pad) pad->Forget();
+        // The rows were given up for the read: black rather than stale, and the caller's own
+        // read says what went wrong.
+        for (int y = top; y < top + h; ++y) std::memset(out.Row(y), 0, static_cast<size_t>(w) * 4);
+        return false;
+    }
+    std::free(reply);
+    // The server leaves the pad bytes as it holds them (clients' drawing may set them).
+    if (!pad || !pad->Clear(area, rows, out.Stride(), rootWidth, rootHeight))
+        out.OverwrittenWithPad(top, top + h);
+    return true;
+}
+
 bool X11Backend::QueryPointer(POINT* pt) {
     if (m_closed || m_requests->Broken()) return false;
     xcb_connection_t* c = m_requests->Get();
@@ -559,6 +616,35 @@ bool X11Backend::QueryPointer(POINT* pt) {
     *pt = POINT{r->root_x, r->root_y};
     std::free(r);
     return true;
+}
+
+bool X11Backend::ForeignOnTop(uint64_t id, POINT pt) {
+    if (m_closed || m_requests->Broken()) return false;
+    xcb_connection_t* c = m_requests->Get();
+    const xcb_window_t root = m_requests->Root();
+    xcb_generic_error_t* error = nullptr;
+    auto* at = xcb_translate_coordinates_reply(
+        c,
+        xcb_translate_coordinates(c, root, root, static_cast<int16_t>(pt.x),
+                                  static_cast<int16_t>(pt.y)),
+        &error);
+    std::free(error);
+    const xcb_window_t top = at ? at->child : XCB_NONE;
+    std::free(at);
+    // The root's child on top there is the window itself, or the window manager's frame
+    // round it: one of the window's ancestors.
+    auto w = static_cast<xcb_window_t>(id);
+    for (int depth = 0; top != XCB_NONE && depth < 8; ++depth) {
+        if (w == top) return true;
+        error = nullptr;
+        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, w), &error);
+        std::free(error);
+        if (!tree) return false;
+        w = tree->parent;
+        std::free(tree);
+        if (w == root || w == XCB_NONE) return false;
+    }
+    return false;
 }
 
 bool X11Backend::WarpPointer(int x, int y) {

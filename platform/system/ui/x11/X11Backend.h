@@ -26,6 +26,7 @@ class X11Windows;
 class X11Foreign;
 class X11Cursors;
 class ShmPool;
+class X11PadTracker;
 
 class X11Backend final : public DisplayBackend, public std::enable_shared_from_this<X11Backend> {
 public:
@@ -39,6 +40,8 @@ public:
     bool ScreenSize(int* primaryWidth, int* primaryHeight, RECT* all) override;
     bool SceneForReads() const override { return false; }
     std::shared_ptr<Surface> ReadScreen(const Scene& scene, const RECT& area) override;
+    std::shared_ptr<DisplayMemory> SharedMemory(size_t bytes) override;
+    bool ReadScreenInto(const RECT& area, Surface& out, int top) override;
 
     void WindowChanged(const DisplayWindow& window) override;
     void WindowDestroyed(HWND hwnd) override;
@@ -48,6 +51,7 @@ public:
     void PointerHeld(HWND captureTop, const RECT* clip) override;
 
     bool QueryPointer(POINT* pt) override;
+    bool ForeignOnTop(uint64_t id, POINT pt) override;
     bool WarpPointer(int x, int y) override;
     void Sync() override;
     bool Synthesize(const SyntheticInput& input) override;
@@ -114,6 +118,8 @@ private:
 
     // Other threads': screen reads and test input.
     std::shared_ptr<ShmPool> m_shm;
+    std::once_flag m_padOnce;
+    std::unique_ptr<X11PadTracker> m_pad;  // made with the first read into shared memory
     std::mutex m_keysMutex;
     xcb_key_symbols_t* m_requestKeys = nullptr;
 };

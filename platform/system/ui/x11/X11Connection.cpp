@@ -5,6 +5,7 @@
 #include <xcb/composite.h>
 #include <xcb/randr.h>
 #include <xcb/shm.h>
+#include <xcb/damage.h>
 #include <xcb/xfixes.h>
 #include <xcb/xtest.h>
 
@@ -108,11 +109,13 @@ bool X11Connection::Setup(std::string* error) {
     xcb_prefetch_extension_data(m_conn, &xcb_randr_id);
     xcb_prefetch_extension_data(m_conn, &xcb_xfixes_id);
     xcb_prefetch_extension_data(m_conn, &xcb_composite_id);
+    xcb_prefetch_extension_data(m_conn, &xcb_damage_id);
     hasShm = Present(m_conn, &xcb_shm_id);
     hasXtest = Present(m_conn, &xcb_test_id);
     hasRandr = Present(m_conn, &xcb_randr_id);
     hasXfixes = Present(m_conn, &xcb_xfixes_id);
     hasComposite = Present(m_conn, &xcb_composite_id);
+    hasDamage = Present(m_conn, &xcb_damage_id);
     if (hasShm) {
         shmFirstEvent = xcb_get_extension_data(m_conn, &xcb_shm_id)->first_event;
         // A server on another machine knows the extension but cannot see this one's memory.
@@ -131,6 +134,12 @@ bool X11Connection::Setup(std::string* error) {
         auto* v =
             xcb_xfixes_query_version_reply(m_conn, xcb_xfixes_query_version(m_conn, 5, 0), nullptr);
         hasXfixes = v != nullptr;
+        std::free(v);
+    }
+    if (hasDamage) {
+        auto* v =
+            xcb_damage_query_version_reply(m_conn, xcb_damage_query_version(m_conn, 1, 1), nullptr);
+        hasDamage = v != nullptr;
         std::free(v);
     }
     xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(m_conn, &ewmh);

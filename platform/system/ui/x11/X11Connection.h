@@ -36,6 +36,7 @@ public:
     bool hasXtest = false;
     bool hasRandr = false;
     bool hasXfixes = false;
+    bool hasDamage = false;
     bool hasComposite = false;
     uint8_t shmFirstEvent = 0;
     uint8_t randrFirstEvent = 0;

@@ -11,22 +11,24 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/system/ui/Surface.h"
 #include "platform/system/ui/x11/X11Connection.h"
 
 namespace lumacap::ui {
 
-class ShmSegment {
+class ShmSegment final : public DisplayMemory {
 public:
     // A segment of `bytes` attached to the server on `conn`; null if either side cannot have it.
     // The segment keeps the connection open while it lives.
     static std::unique_ptr<ShmSegment> Create(std::shared_ptr<X11Connection> conn, size_t bytes);
-    ~ShmSegment();
+    ~ShmSegment() override;
     ShmSegment(const ShmSegment&) = delete;
     ShmSegment& operator=(const ShmSegment&) = delete;
 
-    uint8_t* Data() const { return m_data; }
-    size_t Size() const { return m_size; }
+    uint8_t* Data() const override { return m_data; }
+    size_t Size() const override { return m_size; }
     xcb_shm_seg_t Id() const { return m_seg; }
+    const X11Connection* Connection() const { return m_conn.get(); }
 
 private:
     ShmSegment() = default;
@@ -36,7 +38,8 @@ private:
     size_t m_size = 0;
 };
 
-// Segments for screen reads, kept for reuse: a recording reads the same size every frame.
+// Segments for screen reads and for bitmaps the screen is read into, kept for reuse: a recording
+// reads the same size every frame.
 class ShmPool : public std::enable_shared_from_this<ShmPool> {
 public:
     explicit ShmPool(std::shared_ptr<X11Connection> conn) : m_conn(std::move(conn)) {}
