@@ -13,6 +13,8 @@ packages=(
     libxcb-xtest0-dev libxcb-composite0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-cursor-dev
     libxcb-image0-dev libxcb-keysyms1-dev libxcb-render0-dev libxcb-render-util0-dev
     xvfb x11-apps x11-utils
+    # a window manager, for the tests of what one does to our windows
+    openbox
     # microphones through the sound server, and a server for the tests
     libpulse-dev pulseaudio pulseaudio-utils
     # the camera double served as a device node

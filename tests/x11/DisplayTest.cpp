@@ -2,6 +2,7 @@
 // the window manager's moves and closes reaching USER, and the server going away.
 #include <xcb/xcb_icccm.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -21,6 +22,14 @@ void Fill(HWND hwnd, const RECT& r, COLORREF color) {
     FillRect(dc, &r, b);
     DeleteObject(b);
     ReleaseDC(hwnd, dc);
+}
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+    auto* r = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t a = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(r);
+    return a;
 }
 
 int Mismatches(const sim::Pixels& a, const sim::Pixels& b) {
@@ -174,13 +183,7 @@ TEST_F(DisplayTest, TheWindowManagersMovesClosesAndTitlesReachTheWindow) {
     xcb_connection_t* c = m_server->Conn();
     const xcb_window_t xid = m_server->FindWindow("?????? 1");  // WM_NAME is Latin-1
     ASSERT_NE(xid, 0u);
-    auto atom = [&](const char* name) {
-        auto* r = xcb_intern_atom_reply(
-            c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t a = r->atom;
-        std::free(r);
-        return a;
-    };
+    auto atom = [c](const char* name) { return Atom(c, name); };
     auto* title = xcb_get_property_reply(
         c, xcb_get_property(c, 0, xid, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 0, 64), nullptr);
     ASSERT_NE(title, nullptr);
@@ -225,6 +228,121 @@ TEST_F(DisplayTest, TheWindowManagersMovesClosesAndTitlesReachTheWindow) {
     m_server->Sync();
     ASSERT_TRUE(Until([&] { return !IsWindow(w); }));
     EXPECT_EQ(MessageLog::Get().Count(WM_CLOSE, w), 1);
+}
+
+// Whether the window manager last sent the window a WM_SIZE of this kind.
+bool LastSizeIs(HWND w, WPARAM type) {
+    WPARAM last = ~WPARAM{0};
+    for (const auto& m : MessageLog::Get().Snapshot())
+        if (m.hwnd == w && m.message == WM_SIZE) last = m.wParam;
+    return last == type;
+}
+
+TEST_F(DisplayTest, AWindowManagersMinimizeMaximizeAndRestoreReachTheWindow) {
+    // A real window manager, running before USER connects so it is seen as one.
+    sim::UseHeadlessDisplay();
+    xcb_connection_t* c = m_server->Conn();
+    auto atom = [c](const char* name) { return Atom(c, name); };
+    ASSERT_GT(m_server->Run({"openbox", "--sm-disable"}), 0);
+    // The manager is ready once it has taken a window of the test's own into its client list
+    // (it names itself on the root before it can manage anything).
+    const xcb_window_t probe = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, m_server->Root(), 0, 0, 10, 10, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    auto clients = [&] {
+        std::vector<xcb_window_t> list;
+        auto* r = xcb_get_property_reply(
+            c,
+            xcb_get_property(c, 0, m_server->Root(), atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0,
+                             64),
+            nullptr);
+        if (r) {
+            auto* v = static_cast<const xcb_window_t*>(xcb_get_property_value(r));
+            list.assign(v, v + xcb_get_property_value_length(r) / 4);
+        }
+        std::free(r);
+        return list;
+    };
+    ASSERT_TRUE(sim::PumpMessagesUntil(
+        [&] {
+            xcb_unmap_window(c, probe);
+            xcb_map_window(c, probe);
+            m_server->Sync();
+            sim::PumpMessagesUntil([] { return false; }, 50);
+            return !clients().empty();
+        },
+        10000))
+        << "openbox did not start";
+    xcb_destroy_window(c, probe);
+    m_server->Sync();
+    std::string error;
+    ASSERT_TRUE(sim::UseX11Display(m_server->Name().c_str(), &error)) << error;
+
+    HWND w = CreateWindowExA(0, RecorderClass(), "managed", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
+                             40, 320, 200, nullptr, nullptr, nullptr, nullptr);
+    xcb_window_t xid = 0;
+    ASSERT_TRUE(Until([&] {
+        // Inside the manager's frame now: its client list names it.
+        const auto list = clients();
+        xid = list.empty() ? 0 : list.back();
+        return xid != 0;
+    }));
+    // What a taskbar or pager asks of the manager (EWMH and ICCCM client messages to the root).
+    auto ask = [&](const char* type, uint32_t a, uint32_t b = 0, uint32_t d = 0) {
+        xcb_client_message_event_t e{};
+        e.response_type = XCB_CLIENT_MESSAGE;
+        e.format = 32;
+        e.window = xid;
+        e.type = atom(type);
+        e.data.data32[0] = a;
+        e.data.data32[1] = b;
+        e.data.data32[2] = d;
+        e.data.data32[3] = 2;  // from a pager: the user's own request
+        xcb_send_event(c, 0, m_server->Root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&e));
+        m_server->Sync();
+    };
+    const uint32_t vert = atom("_NET_WM_STATE_MAXIMIZED_VERT");
+    const uint32_t horz = atom("_NET_WM_STATE_MAXIMIZED_HORZ");
+
+    ask("_NET_WM_STATE", 1 /* add */, vert, horz);
+    ASSERT_TRUE(Until([&] { return IsZoomed(w) && LastSizeIs(w, SIZE_MAXIMIZED); }));
+    RECT client;
+    GetClientRect(w, &client);
+    EXPECT_GT(client.right, 320);  // the manager's new size reached the window too
+
+    ask("WM_CHANGE_STATE", XCB_ICCCM_WM_STATE_ICONIC);
+    ASSERT_TRUE(Until([&] { return IsIconic(w) && LastSizeIs(w, SIZE_MINIMIZED); }));
+    EXPECT_FALSE(IsZoomed(w));
+
+    ask("_NET_ACTIVE_WINDOW", 2);  // the taskbar button: back as it was, maximized
+    ASSERT_TRUE(
+        Until([&] { return !IsIconic(w) && IsZoomed(w) && LastSizeIs(w, SIZE_MAXIMIZED); }));
+
+    ask("_NET_WM_STATE", 0 /* remove */, vert, horz);
+    ASSERT_TRUE(Until([&] { return !IsZoomed(w) && LastSizeIs(w, SIZE_RESTORED); }));
+    EXPECT_TRUE(Until([&] {
+        RECT r;
+        GetClientRect(w, &r);
+        return r.right < 400;  // the manager put it back at its old size
+    }));
+
+    // And the other way: the window maximized by its program is maximized in the manager's eyes.
+    ShowWindow(w, SW_MAXIMIZE);
+    ASSERT_TRUE(Until([&] {
+        auto* r = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, xid, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 16), nullptr);
+        bool both = false;
+        if (r) {
+            auto* v = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
+            const auto* end = v + xcb_get_property_value_length(r) / 4;
+            both = std::find(v, end, vert) != end && std::find(v, end, horz) != end;
+        }
+        std::free(r);
+        return both && IsZoomed(w);
+    }));
+    DestroyWindow(w);
 }
 
 TEST_F(DisplayTest, TheServerGoingAwayMidPreviewEndsInAClearErrorWithoutAHang) {

@@ -68,6 +68,32 @@ void DisplayMovedWindow(HWND hwnd, const RECT& client) {
     });
 }
 
+void DisplayWindowState(HWND hwnd, bool minimized, bool maximized) {
+    WPARAM type = SIZE_RESTORED;
+    int cw = 0, ch = 0;
+    const bool changed = WithWindow(hwnd, false, [&](UserState&, Window& w) {
+        if (!w.Local() || w.parent) return false;
+        DWORD style = w.style & ~static_cast<DWORD>(WS_MINIMIZE | WS_MAXIMIZE);
+        if (minimized) {
+            style |= WS_MINIMIZE;
+        } else if (maximized) {
+            style |= WS_MAXIMIZE;
+        }
+        if (style == w.style) return false;
+        // What ShowWindow(SW_RESTORE) later goes back to: the place before the manager's change.
+        if (!(w.style & (WS_MINIMIZE | WS_MAXIMIZE))) w.restoreRect = w.rect;
+        w.style = style;
+        type = minimized ? SIZE_MINIMIZED : maximized ? SIZE_MAXIMIZED : SIZE_RESTORED;
+        cw = minimized ? 0 : w.ClientWidth();
+        ch = minimized ? 0 : w.ClientHeight();
+        return true;
+    });
+    if (!changed) return;
+    RunOnWindowThread(hwnd, [hwnd, type, cw, ch] {
+        if (IsWindow(hwnd)) SendMessageA(hwnd, WM_SIZE, type, MAKELPARAM(cw, ch));
+    });
+}
+
 void DisplayClosedWindow(HWND hwnd) {
     RunOnWindowThread(hwnd, [hwnd] {
         if (IsWindow(hwnd)) SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);

@@ -19,6 +19,9 @@ void DisplayScreenChanged(int primaryWidth, int primaryHeight, const RECT& virtu
 // of them on its own thread, as of a move the user made.
 void DisplayMovedWindow(HWND hwnd, const RECT& clientScreenRect);
 void DisplayClosedWindow(HWND hwnd);
+// The window manager minimized, maximized or restored the window (its new place, if any, comes
+// as a move): the window hears WM_SIZE with the kind of change, and IsIconic/IsZoomed follow.
+void DisplayWindowState(HWND hwnd, bool minimized, bool maximized);
 void DisplayExposed(HWND hwnd, const RECT& clientArea);
 void DisplayActivated(HWND topLevel);  // null: none of this process's windows is active
 

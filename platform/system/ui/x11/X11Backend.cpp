@@ -321,7 +321,11 @@ void X11Backend::Handle(xcb_generic_event_t* event) {
             return;
         case XCB_PROPERTY_NOTIFY: {
             auto* e = reinterpret_cast<xcb_property_notify_event_t*>(event);
-            if (e->window == root || m_foreign->Known(e->window)) m_foreign->MarkStale();
+            if (m_windows->Ours(e->window)) {
+                m_windows->OnStateProperty(e);
+            } else if (e->window == root || m_foreign->Known(e->window)) {
+                m_foreign->MarkStale();
+            }
             return;
         }
         case XCB_CLIENT_MESSAGE:

@@ -14,11 +14,11 @@
 namespace lumacap::ui {
 namespace {
 
-constexpr uint32_t kEvents = XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
-                             XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
-                             XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
-                             XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_ENTER_WINDOW |
-                             XCB_EVENT_MASK_LEAVE_WINDOW | XCB_EVENT_MASK_FOCUS_CHANGE;
+constexpr uint32_t kEvents =
+    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_KEY_PRESS |
+    XCB_EVENT_MASK_KEY_RELEASE | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
+    XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_ENTER_WINDOW | XCB_EVENT_MASK_LEAVE_WINDOW |
+    XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_PROPERTY_CHANGE;
 
 bool Same(const RECT& a, const RECT& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
@@ -178,6 +178,16 @@ void X11Windows::Apply(const DisplayWindow& d) {
         if (!iconic) xcb_map_window(c, m->xid);
     }
     m->iconic = iconic;
+    const bool zoomed = (d.style & WS_MAXIMIZE) != 0;
+    if (show && zoomed != m->zoomed && m_windowManager && m_conn->ewmhReady) {
+        // EWMH: the manager maximizes (and later restores) a window asked to with _NET_WM_STATE,
+        // or it would keep the old state and fight the size USER gives the window.
+        xcb_ewmh_request_change_wm_state(
+            &m_conn->ewmh, 0, m->xid, zoomed ? XCB_EWMH_WM_STATE_ADD : XCB_EWMH_WM_STATE_REMOVE,
+            m_conn->ewmh._NET_WM_STATE_MAXIMIZED_VERT, m_conn->ewmh._NET_WM_STATE_MAXIMIZED_HORZ,
+            XCB_EWMH_CLIENT_SOURCE_TYPE_NORMAL);
+    }
+    m->zoomed = zoomed;
 }
 
 void X11Windows::Destroy(HWND hwnd) {
@@ -319,6 +329,48 @@ void X11Windows::OnClientMessage(const xcb_client_message_event_t* e) {
     if (hwnd && e->format == 32 && e->type == m_conn->Atom("WM_PROTOCOLS") &&
         e->data.data32[0] == m_conn->Atom("WM_DELETE_WINDOW"))
         DisplayClosedWindow(hwnd);
+}
+
+void X11Windows::OnStateProperty(const xcb_property_notify_event_t* e) {
+    const xcb_atom_t wmState = m_conn->Atom("WM_STATE");
+    const bool ewmh = m_conn->ewmhReady;
+    if (e->atom != wmState && !(ewmh && e->atom == m_conn->ewmh._NET_WM_STATE)) return;
+    auto it = m_byXid.find(e->window);
+    if (it == m_byXid.end()) return;
+    Mirror& m = m_mirrors[it->second];
+    xcb_connection_t* c = m_conn->Get();
+    // ICCCM's WM_STATE says iconic or normal; a window the manager withdrew (because this process
+    // hid it) says neither, and that is no news about minimizing.
+    bool minimized = m.iconic;
+    if (auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, m.xid, wmState, wmState, 0, 2),
+                                         nullptr)) {
+        if (xcb_get_property_value_length(r) >= 4) {
+            const uint32_t state = *static_cast<const uint32_t*>(xcb_get_property_value(r));
+            if (state == XCB_ICCCM_WM_STATE_ICONIC) minimized = true;
+            if (state == XCB_ICCCM_WM_STATE_NORMAL) minimized = false;
+        }
+        std::free(r);
+    }
+    bool maximized = false;
+    xcb_ewmh_get_atoms_reply_t list;
+    if (ewmh && xcb_ewmh_get_wm_state_reply(
+                    &m_conn->ewmh, xcb_ewmh_get_wm_state(&m_conn->ewmh, m.xid), &list, nullptr)) {
+        bool vert = false, horz = false;
+        for (uint32_t i = 0; i < list.atoms_len; ++i) {
+            const xcb_atom_t a = list.atoms[i];
+            minimized = minimized || a == m_conn->ewmh._NET_WM_STATE_HIDDEN;
+            vert = vert || a == m_conn->ewmh._NET_WM_STATE_MAXIMIZED_VERT;
+            horz = horz || a == m_conn->ewmh._NET_WM_STATE_MAXIMIZED_HORZ;
+        }
+        maximized = vert && horz;  // maximized one way only is a plain size to Windows
+        xcb_ewmh_get_atoms_reply_wipe(&list);
+    }
+    if (minimized == m.iconic && maximized == m.zoomed) return;
+    // Noted before USER hears of it, so the change coming back from USER asks the manager for
+    // nothing.
+    m.iconic = minimized;
+    m.zoomed = maximized;
+    DisplayWindowState(m.hwnd, minimized, maximized);
 }
 
 }  // namespace lumacap::ui

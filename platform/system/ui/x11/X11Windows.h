@@ -47,6 +47,9 @@ public:
     void OnExpose(const xcb_expose_event_t* e);
     void OnShmCompletion(xcb_drawable_t drawable);
     void OnClientMessage(const xcb_client_message_event_t* e);
+    // WM_STATE or _NET_WM_STATE of one of our windows changed: the window manager minimized,
+    // maximized or restored it.
+    void OnStateProperty(const xcb_property_notify_event_t* e);
 
 private:
     struct Mirror {
@@ -58,6 +61,7 @@ private:
         std::deque<RECT> pending;  // asked for and not confirmed yet
         bool mapped = false;
         bool iconic = false;
+        bool zoomed = false;  // as the window manager last said
         std::string title;
         DWORD style = 0;
         DWORD exStyle = 0;
