@@ -5,7 +5,8 @@
 #
 #   bench/soak/soak.sh [BUILD]      BUILD defaults to build
 #   SOAK_AVI_SECONDS (3600), SOAK_ASF_SECONDS (600), SOAK_DIR (a new temporary directory),
-#   SOAK_KEEP=1 keeps the recordings (they are removed once read back otherwise).
+#   SOAK_KEEP=1 keeps the recordings (they are removed once read back otherwise),
+#   SOAK_RUNS ("avi asf") chooses the runs.
 #
 # Not part of make bench: it takes over an hour.
 set -euo pipefail
@@ -51,7 +52,12 @@ run() {  # NAME FILE SECONDS [tool options...]
     [ "${SOAK_KEEP:-0}" = 1 ] || rm -f "$file"
 }
 
-run avi "$dir/soak.avi" "$avi_seconds" --compressor "MJPEG Compressor"
-run asf "$dir/soak.asf" "$asf_seconds"
+for which in ${SOAK_RUNS:-avi asf}; do
+    case $which in
+    avi) run avi "$dir/soak.avi" "$avi_seconds" --compressor "MJPEG Compressor" ;;
+    asf) run asf "$dir/soak.asf" "$asf_seconds" ;;
+    *) echo "soak: no run called $which" >&2; exit 2 ;;
+    esac
+done
 echo "soak: results in $dir"
 exit "$status"

@@ -132,6 +132,21 @@ TEST_F(Streaming, GrabberLendsItsLatestFrameUnchangedUntilReleasedAndReusesTheMe
     ASSERT_EQ(control->Run(), S_OK);
     ASSERT_TRUE(frames.WaitFor(2));
 
+    // Taken and given back frame after frame, the same blocks of memory go round: as many as a
+    // reader holding one frame across two arrivals needs, all made as lending starts.
+    std::vector<const BYTE*> seen;
+    for (size_t n = frames.Count(); seen.size() < 30; ++n) {
+        ASSERT_TRUE(frames.WaitFor(n + 1));
+        IMediaSample* s = nullptr;
+        ASSERT_EQ(grabber->GetCurrentSample(&s), S_OK);
+        BYTE* p = nullptr;
+        s->GetPointer(&p);
+        seen.push_back(p);
+        s->Release();
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(std::unique(seen.begin(), seen.end()) - seen.begin(), 3);
+
     // A frame held across many later ones keeps its number and bytes.
     ASSERT_EQ(grabber->GetCurrentSample(&first), S_OK);
     BYTE* bytes = nullptr;
@@ -152,19 +167,6 @@ TEST_F(Streaming, GrabberLendsItsLatestFrameUnchangedUntilReleasedAndReusesTheMe
     first->Release();
     later->Release();
 
-    // Taken and given back frame after frame, the same few blocks of memory go round.
-    std::vector<const BYTE*> seen;
-    for (size_t n = frames.Count(); seen.size() < 30; ++n) {
-        ASSERT_TRUE(frames.WaitFor(n + 1));
-        IMediaSample* s = nullptr;
-        ASSERT_EQ(grabber->GetCurrentSample(&s), S_OK);
-        BYTE* p = nullptr;
-        s->GetPointer(&p);
-        seen.push_back(p);
-        s->Release();
-    }
-    std::sort(seen.begin(), seen.end());
-    EXPECT_LE(std::unique(seen.begin(), seen.end()) - seen.begin(), 4);
     ASSERT_EQ(control->Stop(), S_OK);
 }
 

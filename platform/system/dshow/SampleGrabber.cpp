@@ -2,6 +2,7 @@
 // type it is given, keeps a copy of the latest sample when asked to (lent to readers by reference
 // or copied out for them), and calls the application's callback for every sample on the streaming
 // thread.
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -167,6 +168,7 @@ public:
         if (!m_bufferSamples) return E_INVALIDARG;
         HeldFrame* frame = Latest();
         if (!frame) return VFW_E_WRONG_STATE;
+        m_lent = true;
         *ppSample = frame;
         return S_OK;
     }
@@ -197,6 +199,12 @@ private:
     // Copies the sample into a kept frame no reader holds, then makes it the latest. Frames are
     // reused, so once every reader has had its frame no allocation is made; only a reader still
     // holding each older frame makes the grabber keep one more.
+    //
+    // A reader taking frames by reference may still hold one when two more have arrived, and the
+    // second then needs a third frame. That third frame is made (and written) as soon as frames
+    // are lent, so memory reaches its level when a recording starts rather than the first time a
+    // busy machine slows the reader down, possibly hours in.
+    static constexpr size_t kLentFrames = 3;
     void Buffer(IMediaSample* pSample, const BYTE* data, long length) {
         HeldFrame* frame = nullptr;
         {
@@ -213,9 +221,19 @@ private:
         if (!frame) return;
         // Only this thread reaches a frame that is neither the latest nor held by a reader.
         frame->Fill(pSample, data, length);
+        bool another = false;
+        {
+            std::lock_guard<std::mutex> lock(m_bufferMutex);
+            if (m_current) m_spare.push_back(m_current);
+            m_current = frame;
+            another = m_lent && m_spare.size() + 1 < kLentFrames;
+        }
+        if (!another) return;
+        HeldFrame* extra = new (std::nothrow) HeldFrame();
+        if (!extra) return;
+        extra->Fill(pSample, data, length);
         std::lock_guard<std::mutex> lock(m_bufferMutex);
-        if (m_current) m_spare.push_back(m_current);
-        m_current = frame;
+        m_spare.push_back(extra);
     }
 
     std::mutex m_mutex;  // accepted type and callback
@@ -225,7 +243,8 @@ private:
     std::atomic<bool> m_bufferSamples{false};
     std::atomic<bool> m_oneShot{false};
     std::atomic<bool> m_oneShotDone{false};
-    std::mutex m_bufferMutex;  // the two below
+    std::atomic<bool> m_lent{false};  // a frame has been lent by reference
+    std::mutex m_bufferMutex;         // the two below
     HeldFrame* m_current = nullptr;
     std::vector<HeldFrame*> m_spare;
 };
