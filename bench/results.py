@@ -199,8 +199,10 @@ def scale(build, rows, plot_path):
                 "reference": f"{ref}, same job and files",
                 "note": f"{ours['cpu_per_s']:.2f} vs {other['cpu_per_s']:.2f} CPU s/s, per frame "
                         f"{ours['cpu_ms_per_frame'] / other['cpu_ms_per_frame']:.2f}×, "
-                        f"projected at 30 fps "
-                        f"{ours['projected_cpu_per_s'] / other['cpu_per_s']:.2f}×; made/due "
+                        + (f"projected at 30 fps "
+                           f"{ours['projected_cpu_per_s'] / other['cpu_per_s']:.2f}×"
+                           if ours.get("projected_cpu_per_s") else "no projection") +
+                        f"; made/due "
                         f"{ours['produced_share']:.2f} ({ours['late']} late) vs "
                         f"{other['produced_share']:.2f}"
                         + ("" if scale_job.keeps_up(other) else f"; {ref} fell behind"),

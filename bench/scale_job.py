@@ -147,7 +147,10 @@ def measure_lumacap(build, n, seconds, frames, out):
     camera_ms = r["camera_ms_per_frame"]
     composed_ms = ((r["cpu_per_s"] * r["seconds"] * 1e3 - camera_ms * r["camera_frames"]) /
                    max(r["composed"], 1))
-    return {"projected_cpu_per_s": (camera_ms * n + composed_ms) * FPS / 1e3,
+    # Under heavy load the cameras' cost before recording can exceed what they cost while it ran,
+    # leaving nothing for the composed frames: no projection then.
+    projected = (camera_ms * n + composed_ms) * FPS / 1e3 if composed_ms > 0 else None
+    return {"projected_cpu_per_s": projected,
             "composed_ms_per_frame": composed_ms,"produced_share": r["composed"] / max(r["due"], 1), "late": r["late"],
             "frames": r["composed"], "due": r["due"], "cpu_per_s": r["cpu_per_s"],
             "cpu_ms_per_frame": r["cpu_per_s"] * r["seconds"] / max(r["composed"], 1) * 1e3,
@@ -198,7 +201,8 @@ def plot(results, path):
                         markersize=10)
         if key == "cpu_per_s":
             points = [(int(n), r["lumacap"]["projected_cpu_per_s"])
-                      for n, r in results["runs"].items() if "error" not in r["lumacap"]]
+                      for n, r in results["runs"].items()
+                      if "error" not in r["lumacap"] and r["lumacap"]["projected_cpu_per_s"]]
             if points:
                 ax.plot([n for n, _ in points], [y for _, y in points], "o", color="C0",
                         fillstyle="none", linestyle=(0, (1, 3)),
@@ -261,7 +265,8 @@ def main():
             r = run["lumacap"]
             print(f"{n:2} lumacap {r['camera_ms_per_frame']:.1f} ms per camera frame; "
                   f"{r['composed_ms_per_frame']:.1f} ms more per composed frame; projected at "
-                  f"{FPS} fps: {r['projected_cpu_per_s']:.3f} CPU s/s", flush=True)
+                  f"{FPS} fps: " + (f"{r['projected_cpu_per_s']:.3f} CPU s/s"
+                                    if r['projected_cpu_per_s'] else "none"), flush=True)
         if "error" not in run["lumacap"] and run["lumacap"]["allocations_per_frame"] >= 0:
             print(f"{n:2} lumacap heap allocations per recorded frame after the first second: "
                   f"{run['lumacap']['streaming_allocations_per_frame']:.1f} on the recording's "

@@ -7,7 +7,7 @@ packages=(
     # building
     build-essential cmake ninja-build pkg-config git ccache
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+    libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libjpeg62-turbo-dev
     # the X11 display backend, and the X server, programs and tools its tests use
     libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-randr0-dev
     libxcb-xtest0-dev libxcb-composite0-dev libxcb-icccm4-dev libxcb-ewmh-dev libxcb-cursor-dev

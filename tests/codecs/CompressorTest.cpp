@@ -73,11 +73,14 @@ TEST_P(Compressors, CompressedFramesDecodeToTheCameraFrames) {
             s->GetPointer(&p);
             packets.emplace_back(p, p + s->GetActualDataLength());
             sync.push_back(s->IsSyncPoint() == S_OK);
+            REFERENCE_TIME start = 0, stop = 0;
+            starts.push_back(s->GetTime(&start, &stop) == S_OK && stop > start ? start : -1);
             return FrameCollector::SampleCB(t, s);
         }
         std::mutex m;
         std::vector<std::vector<uint8_t>> packets;
         std::vector<bool> sync;
+        std::vector<REFERENCE_TIME> starts;
     } keep;
     grabber->SetCallback(&keep, 0);
     ComPtr<IMediaControl> control;
@@ -104,6 +107,9 @@ TEST_P(Compressors, CompressedFramesDecodeToTheCameraFrames) {
     AVFrame* frame = av_frame_alloc();
     std::vector<uint8_t> bgr(320 * 240 * 3);
     ASSERT_TRUE(keep.sync[0]) << "the first picture is a key frame";
+    // Encoded on a thread of the compressor's own, the pictures keep the camera's order and
+    // stamps.
+    for (size_t i = 1; i < 5; ++i) EXPECT_GT(keep.starts[i], keep.starts[i - 1]) << i;
     for (size_t i = 0; i < 5; ++i) {
         std::vector<uint8_t> data = keep.packets[i];
         data.resize(data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);

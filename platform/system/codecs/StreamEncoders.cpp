@@ -116,16 +116,13 @@ int VideoStreamEncoder::Open(const VideoEncoderSettings& settings) {
 
 int VideoStreamEncoder::Encode(AVPixelFormat format, int width, int height, bool bottomUp,
                                const uint8_t* data, int64_t pts, const PacketSink& sink) {
+    const int ret = Convert(format, width, height, bottomUp, data);
+    return ret < 0 ? ret : EncodeConverted(pts, sink);
+}
+
+int VideoStreamEncoder::Convert(AVPixelFormat format, int width, int height, bool bottomUp,
+                                const uint8_t* data) {
     if (!m_context) return AVERROR(EINVAL);
-    int quantiser = 0;
-    if (m_holdRate) {
-        quantiser = m_rate.Plan(pts);
-        if (quantiser == 0) {
-            ++m_framesDropped;
-            return 0;
-        }
-        m_quality = FF_QP2LAMBDA * quantiser;
-    }
     int ret = av_frame_make_writable(m_frame);
     if (ret < 0) return ret;
     uint8_t* planes[4];
@@ -136,10 +133,24 @@ int VideoStreamEncoder::Encode(AVPixelFormat format, int width, int height, bool
     if (!m_scaler.Convert(format, width, height, planes, strides, m_context->pix_fmt,
                           m_context->width, m_context->height, m_frame->data, m_frame->linesize))
         return AVERROR(EINVAL);
+    return 0;
+}
+
+int VideoStreamEncoder::EncodeConverted(int64_t pts, const PacketSink& sink) {
+    if (!m_context) return AVERROR(EINVAL);
+    int quantiser = 0;
+    if (m_holdRate) {
+        quantiser = m_rate.Plan(pts);
+        if (quantiser == 0) {
+            ++m_framesDropped;
+            return 0;
+        }
+        m_quality = FF_QP2LAMBDA * quantiser;
+    }
     m_frame->pts = pts;
     m_frame->quality = m_quality;
     m_frame->pict_type = AV_PICTURE_TYPE_NONE;
-    ret = avcodec_send_frame(m_context, m_frame);
+    int ret = avcodec_send_frame(m_context, m_frame);
     if (ret < 0) return ret;
     if (!m_holdRate) return Drain(sink);
     // No B-frames: the frame releases its own packet at once.

@@ -84,6 +84,10 @@ public:
     // Encodes one picture held in a buffer (bottom-up for RGB with `bottomUp`) as frame `pts`.
     int Encode(AVPixelFormat format, int width, int height, bool bottomUp, const uint8_t* data,
                int64_t pts, const PacketSink& sink);
+    // Encode in two steps, for a caller that lets go of the picture's buffer between them: the
+    // picture converted into the encoder's own frame, then that frame encoded as frame `pts`.
+    int Convert(AVPixelFormat format, int width, int height, bool bottomUp, const uint8_t* data);
+    int EncodeConverted(int64_t pts, const PacketSink& sink);
     int Flush(const PacketSink& sink);
     // Frames left out to hold the bit rate.
     int64_t FramesDropped() const { return m_framesDropped; }

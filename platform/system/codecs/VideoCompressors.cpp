@@ -5,9 +5,17 @@
 //   "MPEG-4 Video Compressor"       FMP4, MPEG-4 Part 2
 //   "H.264 Video Compressor"        H264, libx264 without frame reordering or lookahead
 //   "Ut Video Lossless Compressor"  ULRG, lossless RGB (decodes to the exact input)
+// Each compressor encodes on a thread of its own, one picture behind the thread that delivers
+// them, so a recording composes its next frame on one core while the last one is encoded on the
+// other.
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include <streams.h>
@@ -108,6 +116,8 @@ class VideoCompressor final : public CTransformFilter {
 public:
     explicit VideoCompressor(const CompressorInfo& info)
         : CTransformFilter(NAME("Video compressor"), nullptr, info.clsid), m_info(info) {}
+    // A graph released while it streams never stopped this filter: its thread ends here.
+    ~VideoCompressor() override { StopStreaming(); }
 
     HRESULT CheckInputType(const CMediaType* mt) override {
         if (mt->majortype != MEDIATYPE_Video || mt->formattype != FORMAT_VideoInfo)
@@ -194,54 +204,184 @@ public:
         const auto* vin = reinterpret_cast<const VIDEOINFOHEADER*>(in.pbFormat);
         m_width = vin->bmiHeader.biWidth;
         m_height = std::abs(vin->bmiHeader.biHeight);
+        m_bottomUp = vin->bmiHeader.biHeight > 0;
+        m_srcFormat = PixelFormatOfSubtype(in.subtype);
         m_encoder = std::make_unique<VideoStreamEncoder>();
         if (m_encoder->Open(Settings(m_width, m_height, vin->AvgTimePerFrame)) < 0) {
             m_encoder.reset();
             return E_FAIL;
         }
         m_frame = 0;
+        m_skipped = false;
+        m_busy = false;
+        m_quit = false;
+        m_result = S_OK;
+        try {
+            m_thread = std::thread([this] { EncodeLoop(); });
+        } catch (const std::exception&) {
+            m_encoder.reset();
+            return E_OUTOFMEMORY;
+        }
         return S_OK;
     }
 
     HRESULT StopStreaming() override {
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_quit = true;
+            }
+            m_wake.notify_all();
+            m_thread.join();
+        }
         m_encoder.reset();
         return S_OK;
     }
 
-    HRESULT Transform(IMediaSample* pIn, IMediaSample* pOut) override {
-        if (!m_encoder) return E_UNEXPECTED;
-        const CMediaType& in = m_pInput->CurrentMediaType();
-        const BITMAPINFOHEADER* hi = dshow::VideoHeaderOf(in);
-        const AVPixelFormat srcFormat = PixelFormatOfSubtype(in.subtype);
-        BYTE* src = nullptr;
-        BYTE* dst = nullptr;
-        pIn->GetPointer(&src);
-        pOut->GetPointer(&dst);
-        if (!src || !dst ||
-            pIn->GetActualDataLength() <
-                static_cast<long>(BufferSize(srcFormat, m_width, m_height)))
+    // Hands the picture to the encoding thread and returns while it is encoded. The sample is
+    // held only until it is converted to the encoder's format: the upstream filter gets it back
+    // for its next picture then, while this one is still being encoded. Waits only for the
+    // picture before to be done, so at most one is ever queued. A failure to encode or deliver
+    // is answered for the picture after it.
+    HRESULT Receive(IMediaSample* pIn) override {
+        if (!m_encoder || !m_thread.joinable()) return E_UNEXPECTED;
+        Picture picture;
+        pIn->GetPointer(&picture.data);
+        if (!picture.data || pIn->GetActualDataLength() <
+                                 static_cast<long>(BufferSize(m_srcFormat, m_width, m_height)))
             return E_FAIL;
+        picture.timeResult = pIn->GetTime(&picture.start, &picture.end);
+        picture.preroll = pIn->IsPreroll() == S_OK;
+        picture.discontinuity = pIn->IsDiscontinuity() == S_OK;
+        picture.hasMediaTime = pIn->GetMediaTime(&picture.mediaStart, &picture.mediaEnd) == S_OK;
+        HRESULT earlier = S_OK;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_done.wait(lock, [this] { return !m_busy; });
+            earlier = m_result;
+            m_result = S_OK;
+            pIn->AddRef();
+            picture.sample = pIn;
+            m_job = picture;
+            m_busy = true;
+        }
+        m_wake.notify_one();
+        return earlier;
+    }
+
+    HRESULT EndOfStream() override {
+        WaitIdle();
+        return CTransformFilter::EndOfStream();
+    }
+
+    HRESULT BeginFlush() override {
+        // Downstream refuses samples from here, so the picture in flight finishes at once.
+        const HRESULT hr = CTransformFilter::BeginFlush();
+        WaitIdle();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_result = S_OK;
+        return hr;
+    }
+
+    // Downstream filters pause and stop before this one: the picture in flight reaches the writer
+    // while it still takes pictures, as it would have were it encoded on the upstream thread.
+    // Bounded, in case a downstream filter holds pictures back while paused.
+    STDMETHODIMP Pause() override {
+        if (m_State == State_Running) WaitIdle(std::chrono::seconds(1));
+        return CTransformFilter::Pause();
+    }
+    STDMETHODIMP Stop() override {
+        if (m_State != State_Stopped) WaitIdle(std::chrono::seconds(1));
+        return CTransformFilter::Stop();
+    }
+
+private:
+    struct Picture {
+        IMediaSample* sample = nullptr;  // held until converted
+        BYTE* data = nullptr;
+        HRESULT timeResult = E_FAIL;
+        REFERENCE_TIME start = 0, end = 0;
+        LONGLONG mediaStart = 0, mediaEnd = 0;
+        bool hasMediaTime = false;
+        bool preroll = false;
+        bool discontinuity = false;
+    };
+
+    void WaitIdle(std::chrono::milliseconds limit = std::chrono::hours(1)) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_done.wait_for(lock, limit, [this] { return !m_busy; });
+    }
+
+    void EncodeLoop() {
+        for (;;) {
+            Picture picture;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_busy || m_quit; });
+                // A picture taken before the stop is still encoded.
+                if (!m_busy) return;
+                picture = m_job;
+            }
+            const HRESULT hr = EncodeAndDeliver(picture);
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (FAILED(hr) && SUCCEEDED(m_result)) m_result = hr;
+                m_busy = false;
+            }
+            m_done.notify_all();
+        }
+    }
+
+    HRESULT EncodeAndDeliver(Picture& picture) {
+        const int converted =
+            m_encoder->Convert(m_srcFormat, m_width, m_height, m_bottomUp, picture.data);
+        picture.sample->Release();
+        picture.sample = nullptr;
+        if (converted < 0) return E_FAIL;
+        IMediaSample* pOut = nullptr;
+        HRESULT hr = m_pOutput->GetDeliveryBuffer(&pOut, nullptr, nullptr, 0);
+        if (FAILED(hr)) return hr;
+        BYTE* dst = nullptr;
+        pOut->GetPointer(&dst);
         long written = 0;
         bool key = false;
         bool tooBig = false;
         const long capacity = pOut->GetSize();
-        const int ret = m_encoder->Encode(
-            srcFormat, m_width, m_height, hi->biHeight > 0, src, m_frame++, [&](AVPacket* packet) {
-                if (written > 0) return true;  // one picture in, one out
-                if (packet->size > capacity) {
-                    tooBig = true;
-                    return false;
-                }
-                std::memcpy(dst, packet->data, static_cast<size_t>(packet->size));
-                written = packet->size;
-                key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
-                return true;
-            });
-        if (ret < 0 || tooBig) return E_FAIL;
-        if (written == 0) return S_FALSE;
+        const int ret = m_encoder->EncodeConverted(m_frame++, [&](AVPacket* packet) {
+            if (written > 0) return true;  // one picture in, one out
+            if (!dst || packet->size > capacity) {
+                tooBig = true;
+                return false;
+            }
+            std::memcpy(dst, packet->data, static_cast<size_t>(packet->size));
+            written = packet->size;
+            key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+            return true;
+        });
+        if (ret < 0 || tooBig) {
+            pOut->Release();
+            return E_FAIL;
+        }
+        if (written == 0) {
+            // The encoder held the picture back: the next one delivered says so.
+            pOut->Release();
+            m_skipped = true;
+            return S_OK;
+        }
+        // Copies: the sample's setters take pointers they do not write through.
+        REFERENCE_TIME start = picture.start, end = picture.end;
+        if (SUCCEEDED(picture.timeResult))
+            pOut->SetTime(&start, picture.timeResult == VFW_S_NO_STOP_TIME ? nullptr : &end);
+        LONGLONG mediaStart = picture.mediaStart, mediaEnd = picture.mediaEnd;
+        if (picture.hasMediaTime) pOut->SetMediaTime(&mediaStart, &mediaEnd);
+        pOut->SetPreroll(picture.preroll);
+        pOut->SetDiscontinuity(m_skipped || picture.discontinuity);
         pOut->SetActualDataLength(written);
         pOut->SetSyncPoint(key);
-        return S_OK;
+        hr = m_pOutput->Deliver(pOut);
+        pOut->Release();
+        m_skipped = false;
+        return hr;
     }
 
 private:
@@ -264,10 +404,22 @@ private:
     }
 
     const CompressorInfo& m_info;
+    // The encoder, the frame count and m_skipped belong to the encoding thread while it runs.
     std::unique_ptr<VideoStreamEncoder> m_encoder;
     int m_width = 0;
     int m_height = 0;
+    bool m_bottomUp = true;
+    AVPixelFormat m_srcFormat = AV_PIX_FMT_NONE;
     int64_t m_frame = 0;
+    bool m_skipped = false;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;  // a picture to encode, or the end
+    std::condition_variable m_done;  // the picture in flight is delivered
+    Picture m_job;                   // the picture handed over, while m_busy
+    bool m_busy = false;
+    bool m_quit = false;
+    HRESULT m_result = S_OK;  // the first failure since the last picture taken
 };
 
 template <int Index>

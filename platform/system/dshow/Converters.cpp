@@ -1,6 +1,7 @@
 // Converting transforms: the colour space converter (YUV and RGB formats to RGB), the MJPEG
 // decompressor (to RGB) and the rotate filter (RGB turned a quarter clockwise). Conversions run
-// through libswscale and libavcodec with contexts kept across frames.
+// through libswscale, JPEG pictures through libjpeg-turbo (libavcodec for the rest), with
+// contexts kept across frames.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <rotatefilter.h>
 
 #include "platform/system/codecs/Codecs.h"
+#include "platform/system/codecs/JpegDecoder.h"
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/dshow/FilterRegistry.h"
 #include "platform/system/dshow/VideoFormat.h"
@@ -163,30 +165,48 @@ public:
     }
 
     HRESULT StartStreaming() override {
-        // A fresh decoder per run; it is then reused for every picture of the run.
-        m_decoder = std::make_unique<codecs::MjpegDecoder>();
+        // Fresh decoders per run; they are then reused for every picture of the run.
+        m_jpeg = std::make_unique<codecs::JpegDecoder>();
+        m_decoder.reset();
         return S_OK;
     }
     HRESULT StopStreaming() override {
+        m_jpeg.reset();
         m_decoder.reset();
         return S_OK;
     }
 
     HRESULT Transform(IMediaSample* pIn, IMediaSample* pOut) override {
-        if (!m_decoder) return E_UNEXPECTED;
+        if (!m_jpeg) return E_UNEXPECTED;
         BYTE* src = nullptr;
         BYTE* dst = nullptr;
         pIn->GetPointer(&src);
         pOut->GetPointer(&dst);
-        const AVFrame* frame =
-            m_decoder->Decode(src, static_cast<size_t>(pIn->GetActualDataLength()));
-        // A damaged picture is dropped; the stream goes on.
-        if (!frame) return S_FALSE;
+        const long length = pIn->GetActualDataLength();
+        if (!src || !dst || length <= 0) return S_FALSE;
         const CMediaType& outType = m_pOutput->CurrentMediaType();
         const BITMAPINFOHEADER* ho = VideoHeaderOf(outType);
-        const AVPixelFormat dstFormat = codecs::PixelFormatOfSubtype(outType.subtype);
         const int width = ho->biWidth;
         const int height = std::abs(ho->biHeight);
+        const int bytesPerPixel = ho->biBitCount / 8;
+        // libjpeg-turbo writes the DIB's rows itself, colour converted; FFmpeg's decoder and a
+        // conversion take what it cannot read (CMYK pictures, damaged headers).
+        switch (m_jpeg->Decode(src, static_cast<size_t>(length), width, height, bytesPerPixel,
+                               ho->biHeight > 0, dst,
+                               static_cast<int>(GetBitmapSize(ho) / static_cast<DWORD>(height)))) {
+            case codecs::JpegDecoder::Result::Ok:
+                pOut->SetActualDataLength(static_cast<long>(GetBitmapSize(ho)));
+                return S_OK;
+            case codecs::JpegDecoder::Result::WrongSize:
+                return S_FALSE;
+            case codecs::JpegDecoder::Result::Failed:
+                break;
+        }
+        if (!m_decoder) m_decoder = std::make_unique<codecs::MjpegDecoder>();
+        const AVFrame* frame = m_decoder->Decode(src, static_cast<size_t>(length));
+        // A damaged picture is dropped; the stream goes on.
+        if (!frame) return S_FALSE;
+        const AVPixelFormat dstFormat = codecs::PixelFormatOfSubtype(outType.subtype);
         if (frame->width != width || frame->height != height) return S_FALSE;
         uint8_t* dstPlanes[4];
         int dstStrides[4];
@@ -201,6 +221,7 @@ public:
     }
 
 private:
+    std::unique_ptr<codecs::JpegDecoder> m_jpeg;
     std::unique_ptr<codecs::MjpegDecoder> m_decoder;
     codecs::Scaler m_scaler;
 };
