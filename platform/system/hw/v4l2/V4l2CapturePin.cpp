@@ -310,6 +310,9 @@ HRESULT V4l2CapturePin::StartDevice() {
     int r = api.Ioctl(fd, VIDIOC_REQBUFS, &request);
     if (r < 0) return HresultFromErrno(-r);
     if (request.count == 0) return E_OUTOFMEMORY;
+    // The kernel never grants more than this; a larger count is a broken driver (or a double
+    // answering nonsense), not memory to reserve for.
+    if (request.count > VIDEO_MAX_FRAME) return E_UNEXPECTED;
     m_buffers = std::make_shared<MappedBuffers>(m_device.api);
     m_returned.clear();
     m_returned.reserve(request.count);
