@@ -1,6 +1,8 @@
 // Two-pass image scaling with fixed-point kernels, portable and AVX2, for GDI and GDI+.
 #include "platform/system/ui/Resample.h"
 
+#include "platform/system/ui/RowWorker.h"
+
 #include <immintrin.h>
 
 #include <algorithm>
@@ -18,6 +20,7 @@ constexpr int kOne = 1 << kBits;
 constexpr int kRound = 1 << (kBits - 1);
 
 std::atomic<bool> g_vectorAllowed{true};
+std::atomic<long> g_splitMinimum{kDefaultResampleSplitMinimum};
 
 bool CpuHasAvx2() {
     static const bool has = __builtin_cpu_supports("avx2") != 0;
@@ -194,6 +197,7 @@ private:
 struct Scratch {
     AxisCache horizontal, vertical;  // apart, so getting one never evicts the other
     std::vector<uint32_t> outRow, srcRow, ring;
+    std::vector<uint8_t> columnRow;  // one vertically filtered source row, in the source's format
     std::vector<int> ringRow;
     std::vector<const uint8_t*> rows;
 };
@@ -421,7 +425,138 @@ bool ValidView(const PixelView& v) {
                static_cast<long long>(v.width) * (v.bitsPerPixel / 8);
 }
 
+// What every band of one job shares: the job, its kernels and filters, and the clipped area. The
+// filters belong to the calling thread's cache, which does not change until the job is done.
+struct Plan {
+    const ResampleJob* job = nullptr;
+    Kernels kern{};
+    const AxisFilter* h = nullptr;
+    const AxisFilter* v = nullptr;
+    RECT clip{};
+    int cx = 0, cy = 0, sw = 0, sh = 0;
+    // Reductions filter columns first: the vertical pass then reads the source rows in place
+    // and the costlier horizontal pass runs once per destination row instead of once per
+    // source row. Enlargements keep the other order for the same reason the other way round.
+    bool verticalFirst = false;
+    int cols = 0;  // source columns the horizontal pass reads, from h->minStart
+    int inLo = 0;  // [inLo, inHi): those inside the source rectangle; edges repeat outside
+    int inHi = 0;
+    // Bands of rows handed out to whichever thread is free.
+    int bandRows = 0;
+    int bands = 0;
+    std::atomic<int> nextBand{0};
+};
+
+// Fills the edge columns of a row laid out for the horizontal pass.
+void RepeatEdges(const Plan& p, std::vector<uint32_t>& row) {
+    if (p.inLo > 0) std::fill(row.begin(), row.begin() + p.inLo, row[static_cast<size_t>(p.inLo)]);
+    if (p.inHi < p.cols)
+        std::fill(row.begin() + p.inHi, row.begin() + p.cols, row[static_cast<size_t>(p.inHi - 1)]);
+}
+
+void HorizontalPass(const Plan& p, const uint32_t* in, uint32_t* out) {
+    if (p.h->taps == 1) {
+        for (int i = 0; i < p.cx; ++i) out[i] = in[p.h->start[static_cast<size_t>(i)]];
+    } else {
+        p.kern.horizontal(in, *p.h, out, p.cx);
+    }
+}
+
+// Destination rows [r0, r1) of the clipped area, counted from its top.
+void ScaleRows(const Plan& p, int r0, int r1) {
+    const ResampleJob& job = *p.job;
+    const PixelView& src = job.src;
+    const AxisFilter& h = *p.h;
+    const AxisFilter& v = *p.v;
+    const RECT& sr = job.srcRect;
+    Scratch& scratch = ThreadScratch();
+    std::vector<uint32_t>& outRow = scratch.outRow;
+    outRow.resize(static_cast<size_t>(p.cx) + 8);
+    std::vector<uint32_t>& srcRow = scratch.srcRow;
+    srcRow.resize(static_cast<size_t>(p.cols) + 8);
+    std::vector<const uint8_t*>& rows = scratch.rows;
+    rows.resize(static_cast<size_t>(v.taps));
+    const int bytesPerPixel = src.bitsPerPixel / 8;
+
+    if (p.verticalFirst) {
+        const int n = p.inHi - p.inLo;
+        const ptrdiff_t firstByte =
+            static_cast<ptrdiff_t>(sr.left + h.minStart + p.inLo) * bytesPerPixel;
+        std::vector<uint8_t>& column = scratch.columnRow;
+        column.resize(static_cast<size_t>(n) * static_cast<size_t>(bytesPerPixel));
+        for (int r = r0; r < r1; ++r) {
+            const int base = v.start[static_cast<size_t>(r)];
+            for (int k = 0; k < v.taps; ++k)
+                rows[static_cast<size_t>(k)] =
+                    src.data +
+                    static_cast<ptrdiff_t>(sr.top + std::clamp(base + k, 0, p.sh - 1)) *
+                        src.stride +
+                    firstByte;
+            p.kern.vertical(rows.data(),
+                            &v.weights[static_cast<size_t>(r) * static_cast<size_t>(v.taps)],
+                            v.taps, column.data(), static_cast<int>(column.size()));
+            if (bytesPerPixel == 3)
+                p.kern.expand24(column.data(), srcRow.data() + p.inLo, n);
+            else
+                std::memcpy(srcRow.data() + p.inLo, column.data(), column.size());
+            RepeatEdges(p, srcRow);
+            HorizontalPass(p, srcRow.data(), outRow.data());
+            WriteRow(p.kern, job.dst, p.clip.top + r, p.clip.left, p.cx, outRow.data(), job.alpha);
+        }
+        return;
+    }
+
+    // Each source row the band needs is filtered horizontally once, into a ring of rows.
+    const int ringSize = v.taps + 1;
+    const size_t ringStride = static_cast<size_t>(p.cx) + 8;
+    std::vector<uint32_t>& ring = scratch.ring;
+    ring.resize(static_cast<size_t>(ringSize) * ringStride);
+    std::vector<int>& ringRow = scratch.ringRow;
+    ringRow.assign(static_cast<size_t>(ringSize), -1);
+    auto loadRow = [&](int c) -> const uint32_t* {
+        const int slot = c % ringSize;
+        uint32_t* out = &ring[static_cast<size_t>(slot) * ringStride];
+        if (ringRow[static_cast<size_t>(slot)] == c) return out;
+        ReadRow(p.kern, src, sr.top + c, sr.left + h.minStart + p.inLo, p.inHi - p.inLo,
+                srcRow.data() + p.inLo);
+        RepeatEdges(p, srcRow);
+        HorizontalPass(p, srcRow.data(), out);
+        ringRow[static_cast<size_t>(slot)] = c;
+        return out;
+    };
+    for (int r = r0; r < r1; ++r) {
+        const int base = v.start[static_cast<size_t>(r)];
+        for (int k = 0; k < v.taps; ++k)
+            rows[static_cast<size_t>(k)] =
+                reinterpret_cast<const uint8_t*>(loadRow(std::clamp(base + k, 0, p.sh - 1)));
+        const uint32_t* line;
+        if (v.taps == 1) {
+            line = reinterpret_cast<const uint32_t*>(rows[0]);
+        } else {
+            p.kern.vertical(rows.data(),
+                            &v.weights[static_cast<size_t>(r) * static_cast<size_t>(v.taps)],
+                            v.taps, reinterpret_cast<uint8_t*>(outRow.data()), p.cx * 4);
+            line = outRow.data();
+        }
+        WriteRow(p.kern, job.dst, p.clip.top + r, p.clip.left, p.cx, line, job.alpha);
+    }
+}
+
+// Takes bands until none is left; run by the caller and by the worker side by side.
+void ScaleBands(void* context) {
+    Plan& p = *static_cast<Plan*>(context);
+    for (;;) {
+        const int band = p.nextBand.fetch_add(1, std::memory_order_relaxed);
+        if (band >= p.bands) return;
+        ScaleRows(p, band * p.bandRows, std::min(p.cy, (band + 1) * p.bandRows));
+    }
+}
+
 }  // namespace
+
+long SetResampleSplitMinimum(long pixels) {
+    return g_splitMinimum.exchange(pixels, std::memory_order_relaxed);
+}
 
 void SetResampleVectorPathAllowed(bool allowed) {
     g_vectorAllowed.store(allowed, std::memory_order_relaxed);
@@ -455,7 +590,9 @@ bool Resample(const ResampleJob& job) {
     const int fy = clip.top - dr.top, cy = clip.bottom - clip.top;
 
     const bool vector = UseVector();
-    const Kernels kern = PickKernels(vector);
+    Plan plan;
+    plan.job = &job;
+    plan.kern = PickKernels(vector);
     Scratch& scratch = ThreadScratch();
     // The horizontal filter's starts are relative to the first source column it reads.
     const AxisFilter& h = scratch.horizontal.Get(
@@ -463,79 +600,48 @@ bool Resample(const ResampleJob& job) {
     const AxisFilter& v =
         scratch.vertical.Get(AxisKey{sh, dh, fy, cy, 1, job.filter, job.widenForReduction, false});
 
-    std::vector<uint32_t>& outRow = scratch.outRow;
-    outRow.resize(static_cast<size_t>(cx) + 8);
     if (h.identity && v.identity) {
         // Same size: a straight copy (with the format change, if any).
+        std::vector<uint32_t>& outRow = scratch.outRow;
+        outRow.resize(static_cast<size_t>(cx) + 8);
         for (int r = 0; r < cy; ++r) {
-            ReadRow(kern, src, sr.top + fy + r, sr.left + fx, cx, outRow.data());
-            WriteRow(kern, dst, clip.top + r, clip.left, cx, outRow.data(), job.alpha);
+            ReadRow(plan.kern, src, sr.top + fy + r, sr.left + fx, cx, outRow.data());
+            WriteRow(plan.kern, dst, clip.top + r, clip.left, cx, outRow.data(), job.alpha);
         }
         return true;
     }
 
-    // The source columns the horizontal pass reads, edges repeated outside the source rectangle.
-    const int cols = h.maxEnd - h.minStart;
-    std::vector<uint32_t>& srcRow = scratch.srcRow;
-    srcRow.resize(static_cast<size_t>(cols) + 8);
-    const int inLo = std::clamp(0 - h.minStart, 0, cols);   // first buffer index inside the rect
-    const int inHi = std::clamp(sw - h.minStart, 0, cols);  // one past the last
-    const AxisFilter& hb = h;
+    plan.h = &h;
+    plan.v = &v;
+    plan.clip = clip;
+    plan.cx = cx;
+    plan.cy = cy;
+    plan.sw = sw;
+    plan.sh = sh;
+    plan.cols = h.maxEnd - h.minStart;
+    plan.inLo = std::clamp(0 - h.minStart, 0, plan.cols);
+    plan.inHi = std::clamp(sw - h.minStart, 0, plan.cols);
+    if (plan.inHi <= plan.inLo) return false;  // every kernel reaches into the source rectangle
+    // (The choice depends on the whole job, never on the clip, so a clipped draw or a band of
+    // rows gives the same pixels as the whole.)
+    plan.verticalFirst = dh < sh && v.taps > 1 && plan.inHi > plan.inLo;
 
-    const int ringSize = v.taps + 1;
-    std::vector<uint32_t>& ring = scratch.ring;
-    ring.resize(static_cast<size_t>(ringSize) * (static_cast<size_t>(cx) + 8));
-    std::vector<int>& ringRow = scratch.ringRow;
-    ringRow.assign(static_cast<size_t>(ringSize), -1);
-    auto ringData = [&](int slot) {
-        return &ring[static_cast<size_t>(slot) * (static_cast<size_t>(cx) + 8)];
-    };
-
-    auto loadRow = [&](int c) -> const uint32_t* {
-        const int slot = c % ringSize;
-        uint32_t* out = ringData(slot);
-        if (ringRow[static_cast<size_t>(slot)] == c) return out;
-        const int y = sr.top + c;
-        if (inHi > inLo)
-            ReadRow(kern, src, y, sr.left + h.minStart + inLo, inHi - inLo, srcRow.data() + inLo);
-        if (inLo > 0) {
-            uint32_t edge;
-            ReadRow(kern, src, y, sr.left, 1, &edge);
-            std::fill(srcRow.begin(), srcRow.begin() + inLo, edge);
+    // Large jobs are cut into bands of rows that this thread and the worker take in turn; the
+    // bands give the same pixels as one pass, and a worker that is late to wake simply takes
+    // fewer of them.
+    const long minimum = g_splitMinimum.load(std::memory_order_relaxed);
+    constexpr int kBands = 8, kMinBandRows = 16;
+    if (minimum > 0 && static_cast<long long>(cx) * cy >= minimum && cy >= 2 * kMinBandRows) {
+        plan.bandRows = std::max(kMinBandRows, (cy + kBands - 1) / kBands);
+        plan.bands = (cy + plan.bandRows - 1) / plan.bandRows;
+        RowWorker& worker = RowWorker::Instance();
+        if (worker.Post(ScaleBands, &plan)) {
+            ScaleBands(&plan);
+            worker.Finish();
+            return true;
         }
-        if (inHi < cols) {
-            uint32_t edge;
-            ReadRow(kern, src, y, sr.left + sw - 1, 1, &edge);
-            std::fill(srcRow.begin() + inHi, srcRow.begin() + cols, edge);
-        }
-        if (hb.taps == 1) {
-            for (int i = 0; i < cx; ++i)
-                out[i] = srcRow[static_cast<size_t>(hb.start[static_cast<size_t>(i)])];
-        } else {
-            kern.horizontal(srcRow.data(), hb, out, cx);
-        }
-        ringRow[static_cast<size_t>(slot)] = c;
-        return out;
-    };
-
-    std::vector<const uint8_t*>& rows = scratch.rows;
-    rows.resize(static_cast<size_t>(v.taps));
-    for (int r = 0; r < cy; ++r) {
-        const int base = v.start[static_cast<size_t>(r)];
-        for (int k = 0; k < v.taps; ++k)
-            rows[static_cast<size_t>(k)] =
-                reinterpret_cast<const uint8_t*>(loadRow(std::clamp(base + k, 0, sh - 1)));
-        const uint32_t* line;
-        if (v.taps == 1) {
-            line = reinterpret_cast<const uint32_t*>(rows[0]);
-        } else {
-            kern.vertical(rows.data(),
-                          &v.weights[static_cast<size_t>(r) * static_cast<size_t>(v.taps)], v.taps,
-                          reinterpret_cast<uint8_t*>(outRow.data()), cx * 4);
-            line = outRow.data();
-        }
-        WriteRow(kern, dst, clip.top + r, clip.left, cx, line, job.alpha);
     }
+    ScaleRows(plan, 0, cy);
     return true;
 }
 
