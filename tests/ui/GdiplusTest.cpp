@@ -294,10 +294,10 @@ TEST_F(GdiplusTest, ReductionsAreFilteredAndTheVectorPathMatchesThePortableOne) 
 
     if (!ui::ResampleVectorPathAvailable()) GTEST_SKIP() << "no vector path on this processor";
     Frame src = NaturalPicture(333, 211);
-    Frame vec1 = ScaleWithGdiplus(src, 517, 143);
+    Frame vec1 = ScaleWithGdiplus(src, 518, 143);
     Frame vec2 = ScaleWithGdiplus(src, 101, 377);
     ui::SetResampleVectorPathAllowed(false);
-    Frame port1 = ScaleWithGdiplus(src, 517, 143);
+    Frame port1 = ScaleWithGdiplus(src, 518, 143);
     Frame port2 = ScaleWithGdiplus(src, 101, 377);
     EXPECT_EQ(vec1.bits, port1.bits);
     EXPECT_EQ(vec2.bits, port2.bits);

@@ -168,15 +168,21 @@ public:
         AxisFilter& f = e.filter;
         f.pairs.clear();
         if (key.multiple == 2 && f.taps % 2 == 0) {
-            // Per four taps: (w0, w1) four times, (w2, w3) four times; a last two taps: (w0, w1)
-            // four times. Either way four int16 per tap.
-            f.pairs.resize(f.weights.size() * 4);
+            // Positions in twos (a last one alone is paired with itself); per two taps, a's
+            // (w[k], w[k+1]) four times then b's four times: one 256-bit load per two taps.
+            const size_t count = f.start.size(), taps = static_cast<size_t>(f.taps);
+            f.pairs.resize((count + 1) / 2 * taps * 8);
             int16_t* d = f.pairs.data();
-            for (size_t i = 0; i < f.weights.size(); i += 2)
-                for (int copy = 0; copy < 4; ++copy, d += 2) {
-                    d[0] = f.weights[i];
-                    d[1] = f.weights[i + 1];
-                }
+            for (size_t a = 0; a < count; a += 2) {
+                const int16_t* wa = &f.weights[a * taps];
+                const int16_t* wb = &f.weights[std::min(a + 1, count - 1) * taps];
+                for (size_t k = 0; k < taps; k += 2)
+                    for (const int16_t* w : {wa, wb})
+                        for (int copy = 0; copy < 4; ++copy, d += 2) {
+                            d[0] = w[k];
+                            d[1] = w[k + 1];
+                        }
+            }
         }
         e.key = key;
         e.valid = true;
@@ -281,60 +287,67 @@ __attribute__((target("avx2"))) void Pack24Avx2(const uint32_t* s, uint8_t* d, i
     Pack24Portable(s + i, d, n - i);
 }
 
-// Four taps per step: pixels k..k+3, their channels paired and widened to 16 bits by one byte
-// shuffle (B0 B1 G0 G1 R0 R1 X0 X1 in the low lane, the same of pixels 2 and 3 in the high lane),
-// multiplied-added with the weight pairs laid out beforehand; a last two taps in the low lane
-// alone. The two lanes' sums, added, are the position's four channel sums.
-__attribute__((target("avx2"))) inline __m256i HorizontalSums(const uint32_t* p, const int16_t* w,
-                                                              int taps) {
-    const __m256i pairUp =
-        _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1, 8, -1, 12, -1, 9,
-                         -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
+// Two positions at once, one per 128-bit lane: per two taps, the pixels' channels paired and
+// widened to 16 bits by one byte shuffle (B0 B1 G0 G1 R0 R1 X0 X1), multiplied-added with the
+// weight pairs laid out beforehand. Each lane ends with its position's four channel sums, so
+// nothing has to cross lanes until the results are packed.
+__attribute__((target("avx2"))) inline __m256i HorizontalPairSums(const uint32_t* pa,
+                                                                  const uint32_t* pb,
+                                                                  const int16_t* w, int taps) {
+    const __m256i lo = _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1, 0,
+                                        -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
+    const __m256i hi =
+        _mm256_setr_epi8(8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1, 8, -1, 12,
+                         -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
     __m256i acc = _mm256_setzero_si256();
     int k = 0;
-    for (; k + 4 <= taps; k += 4, w += 16) {
-        const __m256i px =
-            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)));
-        const __m256i ww = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
-        acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, pairUp), ww));
+    for (; k + 4 <= taps; k += 4, w += 32) {
+        const __m256i px = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pa + k))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb + k)), 1);
+        acc = _mm256_add_epi32(
+            acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, lo),
+                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w))));
+        acc = _mm256_add_epi32(
+            acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, hi),
+                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 16))));
     }
     if (k < taps) {
-        const __m128i px = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + k));
-        const __m128i ww = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
-        const __m128i m = _mm_madd_epi16(_mm_shuffle_epi8(px, _mm256_castsi256_si128(pairUp)), ww);
-        acc = _mm256_add_epi32(acc, _mm256_inserti128_si256(_mm256_setzero_si256(), m, 0));
+        const __m256i px = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pa + k))),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pb + k)), 1);
+        acc = _mm256_add_epi32(
+            acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, lo),
+                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w))));
     }
-    return acc;
+    return _mm256_srai_epi32(_mm256_add_epi32(acc, _mm256_set1_epi32(kRound)), kBits);
 }
 
-// Two positions per round, so their sums share the steps that fold, round and narrow them.
+// Four positions per round: two pairs' sums narrowed together and put in order by one permute.
 __attribute__((target("avx2"))) void HorizontalAvx2(const uint32_t* src, const AxisFilter& h,
                                                     uint32_t* out, int count) {
-    const int taps = h.taps;  // a multiple of 2
-    const __m256i round = _mm256_set1_epi32(kRound);
-    const size_t stride = static_cast<size_t>(taps) * 4;  // int16 of pairs per position
+    const int taps = h.taps;                                  // a multiple of 2
+    const size_t pairStride = static_cast<size_t>(taps) * 8;  // int16 per two positions
     const int16_t* w = h.pairs.data();
     const int* start = h.start.data();
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     int i = 0;
-    for (; i + 2 <= count; i += 2, w += 2 * stride) {
-        const __m256i a = HorizontalSums(src + start[i], w, taps);
-        const __m256i b = HorizontalSums(src + start[i + 1], w + stride, taps);
-        // (a.lo + a.hi | b.lo + b.hi): each lane one position's four channel sums.
-        __m256i s = _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20),
-                                     _mm256_permute2x128_si256(a, b, 0x31));
-        s = _mm256_srai_epi32(_mm256_add_epi32(s, round), kBits);
-        s = _mm256_packs_epi32(s, s);
-        s = _mm256_packus_epi16(s, s);
-        out[i] = static_cast<uint32_t>(_mm256_cvtsi256_si32(s));
-        out[i + 1] = static_cast<uint32_t>(_mm256_extract_epi32(s, 4));
+    for (; i + 4 <= count; i += 4, w += 2 * pairStride) {
+        const __m256i ab = HorizontalPairSums(src + start[i], src + start[i + 1], w, taps);
+        const __m256i cd =
+            HorizontalPairSums(src + start[i + 2], src + start[i + 3], w + pairStride, taps);
+        // Lanes (a c | b d) as words, then bytes; the permute puts the dwords as a b c d.
+        const __m256i bytes =
+            _mm256_packus_epi16(_mm256_packs_epi32(ab, cd), _mm256_setzero_si256());
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(bytes, order)));
     }
-    for (; i < count; ++i, w += stride) {
-        const __m256i a = HorizontalSums(src + start[i], w, taps);
-        __m128i s = _mm_add_epi32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
-        s = _mm_srai_epi32(_mm_add_epi32(s, _mm256_castsi256_si128(round)), kBits);
-        s = _mm_packs_epi32(s, s);
-        s = _mm_packus_epi16(s, s);
-        out[i] = static_cast<uint32_t>(_mm_cvtsi128_si32(s));
+    for (; i < count; i += 2, w += pairStride) {
+        const bool both = i + 1 < count;
+        __m256i s = HorizontalPairSums(src + start[i], src + start[both ? i + 1 : i], w, taps);
+        s = _mm256_packus_epi16(_mm256_packs_epi32(s, s), s);
+        out[i] = static_cast<uint32_t>(_mm256_cvtsi256_si32(s));
+        if (both) out[i + 1] = static_cast<uint32_t>(_mm256_extract_epi32(s, 4));
     }
 }
 
