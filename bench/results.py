@@ -86,19 +86,29 @@ def google_benchmark(build, program, rows):
                          "command": rel(exe), "load": load})
             return
     if program in PAIRED:
+        # Wall and process CPU per job and family; our scaler once with its helper thread (as a
+        # recording runs) and once alone, both against libswscale's single-threaded jobs.
         times = {}
         for b in data["benchmarks"]:
             if b.get("aggregate_name") != "median":
                 continue
             family, job = b["run_name"].split("/", 1)
-            times.setdefault(job, {})[family] = b["real_time"]
+            job = re.sub(r"/(process_time|real_time|manual_time)", "", job)
+            times.setdefault(job, {})[family] = (b["real_time"], b["cpu_time"])
         for job, t in times.items():
-            if "Lumacap" in t and "Swscale" in t:
+            if "Swscale" not in t:
+                continue
+            ref_wall, ref_cpu = t["Swscale"]
+            for family, label in (("Lumacap", "two threads"), ("LumacapOneThread", "one thread")):
+                if family not in t:
+                    continue
+                wall, cpu = t[family]
                 rows.append({
-                    "program": program, "name": job, "ratio": t["Lumacap"] / t["Swscale"],
+                    "program": program, "name": f"{job} ({label})", "ratio": wall / ref_wall,
                     "reference": "libswscale, same jobs (median of 5, wall time)",
-                    "note": f"{t['Lumacap']:.2f} vs {t['Swscale']:.2f} ms", "load": load,
-                    "command": f"{rel(exe)} --benchmark_filter='/{job}$' "
+                    "note": f"{wall:.2f} vs {ref_wall:.2f} ms; CPU {cpu / ref_cpu:.2f}×",
+                    "load": load,
+                    "command": f"{rel(exe)} --benchmark_filter='^{family}/{job}/' "
                                "--benchmark_repetitions=5"})
         return
     for b in data["benchmarks"]:
