@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "platform/system/codecs/JpegEncoder.h"
@@ -48,8 +49,10 @@ std::vector<uint8_t> DecodeWithFfmpeg(const std::vector<uint8_t>& jpeg, int w, i
 // An odd size, so the last block row and column are partial and the rows padded.
 constexpr int kW = 101, kH = 75;
 
+// Both Huffman table choices: fitted tables keep the picture's coefficients in whole-picture
+// arrays between two passes.
 TEST(JpegEncoder, BottomUpDibRowsDecodeTheRightWayUpAtFullRange420) {
-    for (int bytes : {3, 4}) {
+    for (const auto& [bytes, fit] : {std::pair{3, false}, {4, false}, {3, true}}) {
         const int stride = (kW * bytes + 3) & ~3;
         // The picture's top half blue, its bottom half red; bottom-up, so the top half is the
         // second half in memory.
@@ -64,7 +67,7 @@ TEST(JpegEncoder, BottomUpDibRowsDecodeTheRightWayUpAtFullRange420) {
             }
         }
         JpegEncoder encoder;
-        ASSERT_TRUE(encoder.Open(kW, kH, bytes, kMjpegCompressorQuality));
+        ASSERT_TRUE(encoder.Open(kW, kH, bytes, kMjpegCompressorQuality, fit));
         std::vector<uint8_t> out(64 * 1024);
         const size_t n = encoder.Encode(dib.data(), stride, true, out.data(), out.size());
         ASSERT_GT(n, 0u);

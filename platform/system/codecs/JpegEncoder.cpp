@@ -7,6 +7,7 @@
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <cstdlib>
+#include <cstring>
 
 #include <jpeglib.h>
 
@@ -74,6 +75,8 @@ private:
     size_t m_total = 0;  // since the last reset, across chunks
 };
 
+struct VirtualArray;
+
 }  // namespace
 
 // libjpeg reports a fatal error by calling error_exit, which must not return: it jumps back to
@@ -89,7 +92,8 @@ struct JpegEncoder::State {
     // The library's own memory manager keeps the objects that live as long as the compressor;
     // the per-picture pool, which it would allocate and free for every picture, is the arena's.
     Arena arena;
-    jpeg_memory_mgr library{};  // the library's methods, for the permanent pool
+    jpeg_memory_mgr library{};       // the library's methods, for the permanent pool
+    VirtualArray* arrays = nullptr;  // the picture's whole-picture arrays
 };
 
 namespace {
@@ -140,7 +144,71 @@ JBLOCKARRAY AllocBlockRows(j_common_ptr cinfo, int pool, JDIMENSION perRow, JDIM
     return AllocRows<JBLOCK>(cinfo, perRow, rows);
 }
 
+// Whole-picture arrays (the coefficients kept between the two passes that optimised Huffman
+// tables take), held in the arena like everything else of a picture: requested when the picture
+// starts, made when the library says so, each row reached directly.
+struct VirtualArray {
+    void** rows = nullptr;
+    size_t perRow = 0;  // elements
+    size_t rowCount = 0;
+    bool blocks = false;  // JBLOCK rows, else JSAMPLE rows
+    bool zero = false;
+    VirtualArray* next = nullptr;
+};
+
+VirtualArray* RequestArray(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION perRow,
+                           JDIMENSION rows, bool blocks) {
+    if (pool != JPOOL_IMAGE) std::longjmp(StateOf(cinfo).jump, 3);  // the library never asks
+    auto* a = static_cast<VirtualArray*>(ArenaBlock(cinfo, sizeof(VirtualArray)));
+    *a = VirtualArray{nullptr, perRow, rows, blocks, preZero != FALSE, StateOf(cinfo).arrays};
+    StateOf(cinfo).arrays = a;
+    return a;
+}
+
+jvirt_sarray_ptr RequestSampleArray(j_common_ptr cinfo, int pool, boolean preZero,
+                                    JDIMENSION perRow, JDIMENSION rows, JDIMENSION) {
+    return reinterpret_cast<jvirt_sarray_ptr>(
+        RequestArray(cinfo, pool, preZero, perRow, rows, false));
+}
+
+jvirt_barray_ptr RequestBlockArray(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION perRow,
+                                   JDIMENSION rows, JDIMENSION) {
+    return reinterpret_cast<jvirt_barray_ptr>(
+        RequestArray(cinfo, pool, preZero, perRow, rows, true));
+}
+
+void RealizeArrays(j_common_ptr cinfo) {
+    for (VirtualArray* a = StateOf(cinfo).arrays; a; a = a->next) {
+        if (a->rows) continue;
+        const size_t element = a->blocks ? sizeof(JBLOCK) : sizeof(JSAMPLE);
+        a->rows = a->blocks
+                      ? reinterpret_cast<void**>(AllocRows<JBLOCK>(cinfo, a->perRow, a->rowCount))
+                      : reinterpret_cast<void**>(AllocRows<JSAMPLE>(cinfo, a->perRow, a->rowCount));
+        if (a->zero)
+            for (size_t i = 0; i < a->rowCount; ++i)
+                std::memset(a->rows[i], 0, a->perRow * element);
+    }
+}
+
+template <typename Array>
+Array AccessArray(j_common_ptr cinfo, void* array, JDIMENSION start, JDIMENSION count) {
+    auto* a = static_cast<VirtualArray*>(array);
+    if (!a->rows || start + count > a->rowCount) std::longjmp(StateOf(cinfo).jump, 3);
+    return reinterpret_cast<Array>(a->rows + start);
+}
+
+JSAMPARRAY AccessSampleArray(j_common_ptr cinfo, jvirt_sarray_ptr array, JDIMENSION start,
+                             JDIMENSION count, boolean) {
+    return AccessArray<JSAMPARRAY>(cinfo, array, start, count);
+}
+
+JBLOCKARRAY AccessBlockArray(j_common_ptr cinfo, jvirt_barray_ptr array, JDIMENSION start,
+                             JDIMENSION count, boolean) {
+    return AccessArray<JBLOCKARRAY>(cinfo, array, start, count);
+}
+
 void FreePool(j_common_ptr cinfo, int pool) {
+    if (pool == JPOOL_IMAGE) StateOf(cinfo).arrays = nullptr;
     if (pool == JPOOL_IMAGE) StateOf(cinfo).arena.Reset();
     StateOf(cinfo).library.free_pool(cinfo, pool);
 }
@@ -166,7 +234,7 @@ JpegEncoder::~JpegEncoder() {
     if (m_state->created) jpeg_destroy_compress(&m_state->info);
 }
 
-bool JpegEncoder::Open(int width, int height, int bytesPerPixel, int quality) {
+bool JpegEncoder::Open(int width, int height, int bytesPerPixel, int quality, bool fitTables) {
     if (width <= 0 || height <= 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION ||
         (bytesPerPixel != 3 && bytesPerPixel != 4))
         return false;
@@ -186,6 +254,11 @@ bool JpegEncoder::Open(int width, int height, int bytesPerPixel, int quality) {
         s.info.mem->alloc_sarray = AllocSampleRows;
         s.info.mem->alloc_barray = AllocBlockRows;
         s.info.mem->free_pool = FreePool;
+        s.info.mem->request_virt_sarray = RequestSampleArray;
+        s.info.mem->request_virt_barray = RequestBlockArray;
+        s.info.mem->realize_virt_arrays = RealizeArrays;
+        s.info.mem->access_virt_sarray = AccessSampleArray;
+        s.info.mem->access_virt_barray = AccessBlockArray;
         s.destination.init_destination = StartDestination;
         s.destination.empty_output_buffer = DestinationFull;
         s.destination.term_destination = EndDestination;
@@ -200,6 +273,7 @@ bool JpegEncoder::Open(int width, int height, int bytesPerPixel, int quality) {
     jpeg_set_defaults(&s.info);
     jpeg_set_quality(&s.info, std::clamp(quality, 1, 100), TRUE);
     s.info.dct_method = JDCT_ISLOW;
+    s.info.optimize_coding = fitTables ? TRUE : FALSE;
     m_rows.assign(static_cast<size_t>(height), nullptr);
     m_height = height;
     return true;
