@@ -106,7 +106,9 @@ using namespace lumacap::win;
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
-    std::string host;
+    // Kept per thread: a thread that opens files often (every log line opens its file) maps the
+    // path into the same buffer.
+    thread_local std::string host;
     if (!Resolve(lpFileName, &host)) return INVALID_HANDLE_VALUE;
     int flags = O_CLOEXEC;
     const bool read = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);
