@@ -8,6 +8,7 @@
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <jpeglib.h>
 
@@ -38,7 +39,13 @@ public:
             const size_t chunk = std::max<size_t>(size, 256 * 1024);
             void* p = std::aligned_alloc(kAlign, chunk);
             if (!p) return nullptr;
-            m_chunks.push_back({static_cast<uint8_t*>(p), chunk});
+            // Called from the library's C code: nothing may be thrown through it.
+            try {
+                m_chunks.push_back({static_cast<uint8_t*>(p), chunk});
+            } catch (const std::bad_alloc&) {
+                std::free(p);
+                return nullptr;
+            }
             m_used = 0;
         }
         void* p = m_chunks.back().data + m_used;
@@ -53,6 +60,7 @@ public:
         if (m_chunks.size() > 1) {
             const size_t whole = RoundUp(m_total);
             Release();
+            // The vector kept its capacity: this push does not allocate.
             if (void* p = std::aligned_alloc(kAlign, whole))
                 m_chunks.push_back({static_cast<uint8_t*>(p), whole});
         }

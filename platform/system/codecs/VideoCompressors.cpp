@@ -18,6 +18,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -215,12 +216,18 @@ public:
         m_height = std::abs(vin->bmiHeader.biHeight);
         m_bottomUp = vin->bmiHeader.biHeight > 0;
         m_srcFormat = PixelFormatOfSubtype(in.subtype);
-        if (!OpenJpeg()) {
-            m_encoder = std::make_unique<VideoStreamEncoder>();
-            if (m_encoder->Open(Settings(m_width, m_height, vin->AvgTimePerFrame)) < 0) {
-                m_encoder.reset();
-                return E_FAIL;
+        try {
+            if (!OpenJpeg()) {
+                m_encoder = std::make_unique<VideoStreamEncoder>();
+                if (m_encoder->Open(Settings(m_width, m_height, vin->AvgTimePerFrame)) < 0) {
+                    m_encoder.reset();
+                    return E_FAIL;
+                }
             }
+        } catch (const std::bad_alloc&) {
+            m_jpeg.reset();
+            m_encoder.reset();
+            return E_OUTOFMEMORY;
         }
         m_frame = 0;
         m_skipped = false;
