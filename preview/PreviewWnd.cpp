@@ -1,6 +1,8 @@
 // CPreviewWnd: creation, frames in, painting the picture and handing graph events to the camera.
 #include "preview/PreviewWnd.h"
 
+#include <algorithm>
+
 #include <gdiplus.h>
 #include <lumacap/DXCamera.h>
 
@@ -170,13 +172,20 @@ void CPreviewWnd::OnPaint() {
     if (rcClip.IsRectEmpty()) return;
     CDC memDC;
     memDC.CreateCompatibleDC(&dc);
-    CBitmap bitmap;
-    bitmap.CreateCompatibleBitmap(&dc, rcClip.Width(), rcClip.Height());
-    CBitmap* pOldBitmap = memDC.SelectObject(&bitmap);
+    if (!m_bmOffscreen.m_hObject || m_nOffscreenWidth < rcClip.Width() ||
+        m_nOffscreenHeight < rcClip.Height()) {
+        m_bmOffscreen.DeleteObject();
+        m_nOffscreenWidth = std::max(m_nOffscreenWidth, rcClip.Width());
+        m_nOffscreenHeight = std::max(m_nOffscreenHeight, rcClip.Height());
+        if (!m_bmOffscreen.CreateCompatibleBitmap(&dc, m_nOffscreenWidth, m_nOffscreenHeight))
+            m_nOffscreenWidth = m_nOffscreenHeight = 0;
+    }
+    CBitmap* pOldBitmap = memDC.SelectObject(&m_bmOffscreen);
     memDC.SetMapMode(dc.GetMapMode());
     memDC.SetWindowOrg(rcClip.left, rcClip.top);
-    memDC.FillSolidRect(&rcClip, dc.GetBkColor());
 
+    // Black under everything (the surface keeps the last paint's pixels). A fill with the
+    // window's background colour first would be covered by this one entirely.
     CBrush black(RGB(0, 0, 0));
     memDC.FillRect(&rcClip, &black);
 

@@ -122,4 +122,10 @@ private:
     RECT m_rcTrack;
     POINT m_ptAnchor;
     CRITICAL_SECTION m_cs;
+    // The off-screen surface paints draw on, kept between paints (window thread only): a bitmap
+    // made afresh for each paint costs its allocation and the clearing of every page, at the
+    // frame rate. It only grows, to the largest clip box painted.
+    CBitmap m_bmOffscreen;
+    int m_nOffscreenWidth = 0;
+    int m_nOffscreenHeight = 0;
 };

@@ -19,20 +19,21 @@ constexpr int kW = 64, kH = 48;
 
 // A 4:2:2 JPEG (as cameras send them): brightness rising down the picture, its left half blue
 // and its right half red.
-std::vector<uint8_t> EncodePicture() {
-    std::vector<uint8_t> y(kW * kH), u(kW / 2 * kH), v(kW / 2 * kH);
-    for (int row = 0; row < kH; ++row)
-        for (int x = 0; x < kW; ++x) y[row * kW + x] = static_cast<uint8_t>(40 + row * 3);
-    for (int row = 0; row < kH; ++row)
-        for (int x = 0; x < kW / 2; ++x) {
-            const bool left = x < kW / 4;
-            u[row * kW / 2 + x] = left ? 200 : 100;
-            v[row * kW / 2 + x] = left ? 100 : 200;
+std::vector<uint8_t> EncodePicture(int w = kW, int h = kH) {
+    std::vector<uint8_t> y(static_cast<size_t>(w) * h), u(static_cast<size_t>(w) / 2 * h),
+        v(static_cast<size_t>(w) / 2 * h);
+    for (int row = 0; row < h; ++row)
+        for (int x = 0; x < w; ++x) y[row * w + x] = static_cast<uint8_t>(40 + row * 3);
+    for (int row = 0; row < h; ++row)
+        for (int x = 0; x < w / 2; ++x) {
+            const bool left = x < w / 4;
+            u[row * w / 2 + x] = left ? 200 : 100;
+            v[row * w / 2 + x] = left ? 100 : 200;
         }
     VideoEncoder encoder;
-    EXPECT_TRUE(encoder.Open(AV_CODEC_ID_MJPEG, AV_PIX_FMT_YUVJ422P, kW, kH, 2, 0, 30, 1));
+    EXPECT_TRUE(encoder.Open(AV_CODEC_ID_MJPEG, AV_PIX_FMT_YUVJ422P, w, h, 2, 0, 30, 1));
     const uint8_t* planes[4] = {y.data(), u.data(), v.data(), nullptr};
-    const int strides[4] = {kW, kW / 2, kW / 2, 0};
+    const int strides[4] = {w, w / 2, w / 2, 0};
     std::vector<uint8_t> out;
     bool key = false;
     EXPECT_TRUE(encoder.Encode(planes, strides, 0, out, &key));
@@ -86,6 +87,28 @@ TEST(JpegDecoder, WritesDibRowsInEitherOrderAndRefusesWhatItCannotRead) {
               JpegDecoder::Result::Ok);
     EXPECT_EQ(decoder.Decode(jpeg.data(), jpeg.size(), kW, kH, 3, true, dib.data(), kW * 3),
               JpegDecoder::Result::Ok);
+}
+
+// The decoder keeps each picture's working memory for the next: pictures of other sizes (one
+// needing more than the first held), taken in turn by one decoder, come out as a fresh decoder
+// makes them.
+TEST(JpegDecoder, PicturesOfChangingSizesDecodeAsByAFreshDecoder) {
+    const std::vector<uint8_t> small = EncodePicture(), wide = EncodePicture(2560, 64);
+    ASSERT_FALSE(small.empty());
+    ASSERT_FALSE(wide.empty());
+    auto decode = [](JpegDecoder& decoder, const std::vector<uint8_t>& jpeg, int w, int h) {
+        const int stride = (w * 3 + 3) & ~3;
+        std::vector<uint8_t> dib(static_cast<size_t>(stride) * h, 0);
+        EXPECT_EQ(decoder.Decode(jpeg.data(), jpeg.size(), w, h, 3, true, dib.data(), stride),
+                  JpegDecoder::Result::Ok);
+        return dib;
+    };
+    JpegDecoder kept;
+    for (int round = 0; round < 2; ++round) {
+        JpegDecoder fresh1, fresh2;
+        EXPECT_EQ(decode(kept, small, kW, kH), decode(fresh1, small, kW, kH));
+        EXPECT_EQ(decode(kept, wide, 2560, 64), decode(fresh2, wide, 2560, 64));
+    }
 }
 
 }  // namespace

@@ -29,8 +29,10 @@ public:
     Result Decode(const uint8_t* data, size_t size, int width, int height, int bytesPerPixel,
                   bool bottomUp, uint8_t* dst, int stride);
 
-private:
+    // The decompressor and what it keeps between pictures; named here for libjpeg's callbacks.
     struct State;
+
+private:
     std::unique_ptr<State> m_state;
     std::vector<uint8_t*> m_rows;
 };
