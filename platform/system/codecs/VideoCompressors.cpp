@@ -255,6 +255,7 @@ public:
         }
         m_encoder.reset();
         m_jpeg.reset();
+        std::vector<uint8_t>().swap(m_copy);  // a stopped graph holds no frame-sized buffer
         return S_OK;
     }
 
