@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Runs the scaling benchmark and prints, for each job, lumacap's time, libswscale's time (same
-run, same machine) and their ratio. A ratio below 1 means lumacap is faster.
+"""Runs the scaling benchmark and prints, for each job, lumacap's wall time with its helper thread
+and on one thread, libswscale's (single-threaded; same run, same machine) and the ratios, with the
+process CPU time of each. A ratio below 1 means lumacap is faster.
 
 usage: bench/scale_compare.py [build-dir] [extra benchmark flags...]
 """
 import json
+import re
 import subprocess
 import sys
 
@@ -17,8 +19,12 @@ for b in data["benchmarks"]:
     if b.get("aggregate_name") != "median":
         continue
     family, job = b["run_name"].split("/", 1)
-    times.setdefault(job, {})[family] = b["real_time"]
-print(f"{'job':26} {'lumacap ms':>11} {'swscale ms':>11} {'ratio':>7}")
+    job = re.sub(r"/(process_time|real_time)", "", job)
+    times.setdefault(job, {})[family] = (b["real_time"], b["cpu_time"])
+print(f"{'job':24} {'2 threads ms':>12} {'1 thread ms':>12} {'swscale ms':>11} {'ratio 2t':>9}"
+      f" {'ratio 1t':>9}   cpu ms (2t / 1t / swscale)")
 for job, t in times.items():
-    if "Lumacap" in t and "Swscale" in t:
-        print(f"{job:26} {t['Lumacap']:11.3f} {t['Swscale']:11.3f} {t['Lumacap'] / t['Swscale']:7.2f}")
+    if {"Lumacap", "LumacapOneThread", "Swscale"} <= t.keys():
+        two, one, ref = t["Lumacap"], t["LumacapOneThread"], t["Swscale"]
+        print(f"{job:24} {two[0]:12.3f} {one[0]:12.3f} {ref[0]:11.3f} {two[0] / ref[0]:9.2f}"
+              f" {one[0] / ref[0]:9.2f}   {two[1]:.3f} / {one[1]:.3f} / {ref[1]:.3f}")

@@ -2,6 +2,7 @@
 // quality of the high-quality bicubic scaler against libswscale on the same picture.
 #include <cmath>
 #include <random>
+#include <thread>
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -27,6 +28,7 @@ protected:
     void TearDown() override {
         GdiplusShutdown(m_token);
         ui::SetResampleVectorPathAllowed(true);
+        ui::SetResampleSplitMinimum(ui::kDefaultResampleSplitMinimum);
         UiTest::TearDown();
     }
     ULONG_PTR m_token = 0;
@@ -292,13 +294,34 @@ TEST_F(GdiplusTest, ReductionsAreFilteredAndTheVectorPathMatchesThePortableOne) 
 
     if (!ui::ResampleVectorPathAvailable()) GTEST_SKIP() << "no vector path on this processor";
     Frame src = NaturalPicture(333, 211);
-    Frame vec1 = ScaleWithGdiplus(src, 517, 143);
+    Frame vec1 = ScaleWithGdiplus(src, 518, 143);
     Frame vec2 = ScaleWithGdiplus(src, 101, 377);
     ui::SetResampleVectorPathAllowed(false);
-    Frame port1 = ScaleWithGdiplus(src, 517, 143);
+    Frame port1 = ScaleWithGdiplus(src, 518, 143);
     Frame port2 = ScaleWithGdiplus(src, 101, 377);
     EXPECT_EQ(vec1.bits, port1.bits);
     EXPECT_EQ(vec2.bits, port2.bits);
+}
+
+TEST_F(GdiplusTest, ScalesSharedWithTheHelperThreadMatchOneThreadEvenWithSeveralCallers) {
+    // A reduction (columns filtered first) and an enlargement (rows first), each cut into bands.
+    Frame src = NaturalPicture(640, 360);
+    ui::SetResampleSplitMinimum(0);
+    const Frame down = ScaleWithGdiplus(src, 479, 201);
+    const Frame up = ScaleWithGdiplus(src, 1001, 563);
+    ui::SetResampleSplitMinimum(1);
+    // Three callers at once: one is served by the helper, the others work alone meanwhile.
+    std::vector<std::thread> callers;
+    std::atomic<int> mismatches{0};
+    for (int t = 0; t < 3; ++t)
+        callers.emplace_back([&] {
+            for (int i = 0; i < 4; ++i) {
+                if (ScaleWithGdiplus(src, 479, 201).bits != down.bits) ++mismatches;
+                if (ScaleWithGdiplus(src, 1001, 563).bits != up.bits) ++mismatches;
+            }
+        });
+    for (std::thread& t : callers) t.join();
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include <unistd.h>
+
 #include <lumacap/lumacap.h>
 
 #include "platform/system/ui/User.h"
@@ -365,9 +367,14 @@ TEST_F(DisplayTest, TheServerGoingAwayMidPreviewEndsInAClearErrorWithoutAHang) {
     EXPECT_TRUE(GetCursorPos(&p));
     camera.Close();
     EXPECT_TRUE(DestroyWindow(host));
-    std::string error;
-    EXPECT_FALSE(sim::UseX11Display(m_server->Name().c_str(), &error));
-    EXPECT_FALSE(error.empty());
+    // Asking for the dead server again is refused with a reason, unless another test's server has
+    // already taken its display number (their servers run in parallel and pick free numbers).
+    const std::string socket = "/tmp/.X11-unix/X" + m_server->Name().substr(1);
+    if (access(socket.c_str(), F_OK) != 0) {
+        std::string error;
+        EXPECT_FALSE(sim::UseX11Display(m_server->Name().c_str(), &error));
+        EXPECT_FALSE(error.empty());
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Two-pass image scaling with fixed-point kernels, portable and AVX2, for GDI and GDI+.
 #include "platform/system/ui/Resample.h"
 
+#include "platform/system/ui/RowWorker.h"
+
 #include <immintrin.h>
 
 #include <algorithm>
@@ -18,6 +20,7 @@ constexpr int kOne = 1 << kBits;
 constexpr int kRound = 1 << (kBits - 1);
 
 std::atomic<bool> g_vectorAllowed{true};
+std::atomic<long> g_splitMinimum{kDefaultResampleSplitMinimum};
 
 bool CpuHasAvx2() {
     static const bool has = __builtin_cpu_supports("avx2") != 0;
@@ -165,15 +168,21 @@ public:
         AxisFilter& f = e.filter;
         f.pairs.clear();
         if (key.multiple == 2 && f.taps % 2 == 0) {
-            // Per four taps: (w0, w1) four times, (w2, w3) four times; a last two taps: (w0, w1)
-            // four times. Either way four int16 per tap.
-            f.pairs.resize(f.weights.size() * 4);
+            // Positions in twos (a last one alone is paired with itself); per two taps, a's
+            // (w[k], w[k+1]) four times then b's four times: one 256-bit load per two taps.
+            const size_t count = f.start.size(), taps = static_cast<size_t>(f.taps);
+            f.pairs.resize((count + 1) / 2 * taps * 8);
             int16_t* d = f.pairs.data();
-            for (size_t i = 0; i < f.weights.size(); i += 2)
-                for (int copy = 0; copy < 4; ++copy, d += 2) {
-                    d[0] = f.weights[i];
-                    d[1] = f.weights[i + 1];
-                }
+            for (size_t a = 0; a < count; a += 2) {
+                const int16_t* wa = &f.weights[a * taps];
+                const int16_t* wb = &f.weights[std::min(a + 1, count - 1) * taps];
+                for (size_t k = 0; k < taps; k += 2)
+                    for (const int16_t* w : {wa, wb})
+                        for (int copy = 0; copy < 4; ++copy, d += 2) {
+                            d[0] = w[k];
+                            d[1] = w[k + 1];
+                        }
+            }
         }
         e.key = key;
         e.valid = true;
@@ -194,6 +203,7 @@ private:
 struct Scratch {
     AxisCache horizontal, vertical;  // apart, so getting one never evicts the other
     std::vector<uint32_t> outRow, srcRow, ring;
+    std::vector<uint8_t> columnRow;  // one vertically filtered source row, in the source's format
     std::vector<int> ringRow;
     std::vector<const uint8_t*> rows;
 };
@@ -267,70 +277,82 @@ __attribute__((target("avx2"))) void Expand24Avx2(const uint8_t* s, uint32_t* d,
 }
 
 __attribute__((target("avx2"))) void Pack24Avx2(const uint32_t* s, uint8_t* d, int n) {
-    const __m128i shuf = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    // Eight pixels per step: each lane's four narrowed to twelve bytes, the two twelves joined by
+    // one permute and stored as 16 + 8 bytes, so nothing is written past the row.
+    const __m256i shuf = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+                                          1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
     int i = 0;
-    // Each store writes 16 bytes for 12; the extra four are the next pixel's, written again next.
-    for (; i + 6 <= n; i += 4, d += 12) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_shuffle_epi8(v, shuf));
+    for (; i + 8 <= n; i += 8, d += 24) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        const __m256i p = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, shuf), join);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(p));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d + 16), _mm256_extracti128_si256(p, 1));
     }
     Pack24Portable(s + i, d, n - i);
 }
 
-// Four taps per step: pixels k..k+3, their channels paired and widened to 16 bits by one byte
-// shuffle (B0 B1 G0 G1 R0 R1 X0 X1 in the low lane, the same of pixels 2 and 3 in the high lane),
-// multiplied-added with the weight pairs laid out beforehand; a last two taps in the low lane
-// alone. The two lanes' sums, added, are the position's four channel sums.
-__attribute__((target("avx2"))) inline __m256i HorizontalSums(const uint32_t* p, const int16_t* w,
-                                                              int taps) {
-    const __m256i pairUp =
-        _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1, 8, -1, 12, -1, 9,
-                         -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
+// Two positions at once, one per 128-bit lane: per two taps, the pixels' channels paired and
+// widened to 16 bits by one byte shuffle (B0 B1 G0 G1 R0 R1 X0 X1), multiplied-added with the
+// weight pairs laid out beforehand. Each lane ends with its position's four channel sums, so
+// nothing has to cross lanes until the results are packed.
+__attribute__((target("avx2"))) inline __m256i HorizontalPairSums(const uint32_t* pa,
+                                                                  const uint32_t* pb,
+                                                                  const int16_t* w, int taps) {
+    const __m256i lo = _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1, 0,
+                                        -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
+    const __m256i hi =
+        _mm256_setr_epi8(8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1, 8, -1, 12,
+                         -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
     __m256i acc = _mm256_setzero_si256();
     int k = 0;
-    for (; k + 4 <= taps; k += 4, w += 16) {
-        const __m256i px =
-            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)));
-        const __m256i ww = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
-        acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, pairUp), ww));
+    for (; k + 4 <= taps; k += 4, w += 32) {
+        const __m256i px = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pa + k))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb + k)), 1);
+        acc = _mm256_add_epi32(
+            acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, lo),
+                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w))));
+        acc = _mm256_add_epi32(
+            acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, hi),
+                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 16))));
     }
     if (k < taps) {
-        const __m128i px = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + k));
-        const __m128i ww = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w));
-        const __m128i m = _mm_madd_epi16(_mm_shuffle_epi8(px, _mm256_castsi256_si128(pairUp)), ww);
-        acc = _mm256_add_epi32(acc, _mm256_inserti128_si256(_mm256_setzero_si256(), m, 0));
+        const __m256i px = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pa + k))),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pb + k)), 1);
+        acc = _mm256_add_epi32(
+            acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, lo),
+                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w))));
     }
-    return acc;
+    return _mm256_srai_epi32(_mm256_add_epi32(acc, _mm256_set1_epi32(kRound)), kBits);
 }
 
-// Two positions per round, so their sums share the steps that fold, round and narrow them.
+// Four positions per round: two pairs' sums narrowed together and put in order by one permute.
 __attribute__((target("avx2"))) void HorizontalAvx2(const uint32_t* src, const AxisFilter& h,
                                                     uint32_t* out, int count) {
-    const int taps = h.taps;  // a multiple of 2
-    const __m256i round = _mm256_set1_epi32(kRound);
-    const size_t stride = static_cast<size_t>(taps) * 4;  // int16 of pairs per position
+    const int taps = h.taps;                                  // a multiple of 2
+    const size_t pairStride = static_cast<size_t>(taps) * 8;  // int16 per two positions
     const int16_t* w = h.pairs.data();
     const int* start = h.start.data();
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     int i = 0;
-    for (; i + 2 <= count; i += 2, w += 2 * stride) {
-        const __m256i a = HorizontalSums(src + start[i], w, taps);
-        const __m256i b = HorizontalSums(src + start[i + 1], w + stride, taps);
-        // (a.lo + a.hi | b.lo + b.hi): each lane one position's four channel sums.
-        __m256i s = _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20),
-                                     _mm256_permute2x128_si256(a, b, 0x31));
-        s = _mm256_srai_epi32(_mm256_add_epi32(s, round), kBits);
-        s = _mm256_packs_epi32(s, s);
-        s = _mm256_packus_epi16(s, s);
-        out[i] = static_cast<uint32_t>(_mm256_cvtsi256_si32(s));
-        out[i + 1] = static_cast<uint32_t>(_mm256_extract_epi32(s, 4));
+    for (; i + 4 <= count; i += 4, w += 2 * pairStride) {
+        const __m256i ab = HorizontalPairSums(src + start[i], src + start[i + 1], w, taps);
+        const __m256i cd =
+            HorizontalPairSums(src + start[i + 2], src + start[i + 3], w + pairStride, taps);
+        // Lanes (a c | b d) as words, then bytes; the permute puts the dwords as a b c d.
+        const __m256i bytes =
+            _mm256_packus_epi16(_mm256_packs_epi32(ab, cd), _mm256_setzero_si256());
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(bytes, order)));
     }
-    for (; i < count; ++i, w += stride) {
-        const __m256i a = HorizontalSums(src + start[i], w, taps);
-        __m128i s = _mm_add_epi32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
-        s = _mm_srai_epi32(_mm_add_epi32(s, _mm256_castsi256_si128(round)), kBits);
-        s = _mm_packs_epi32(s, s);
-        s = _mm_packus_epi16(s, s);
-        out[i] = static_cast<uint32_t>(_mm_cvtsi128_si32(s));
+    for (; i < count; i += 2, w += pairStride) {
+        const bool both = i + 1 < count;
+        __m256i s = HorizontalPairSums(src + start[i], src + start[both ? i + 1 : i], w, taps);
+        s = _mm256_packus_epi16(_mm256_packs_epi32(s, s), s);
+        out[i] = static_cast<uint32_t>(_mm256_cvtsi256_si32(s));
+        if (both) out[i + 1] = static_cast<uint32_t>(_mm256_extract_epi32(s, 4));
     }
 }
 
@@ -421,7 +443,138 @@ bool ValidView(const PixelView& v) {
                static_cast<long long>(v.width) * (v.bitsPerPixel / 8);
 }
 
+// What every band of one job shares: the job, its kernels and filters, and the clipped area. The
+// filters belong to the calling thread's cache, which does not change until the job is done.
+struct Plan {
+    const ResampleJob* job = nullptr;
+    Kernels kern{};
+    const AxisFilter* h = nullptr;
+    const AxisFilter* v = nullptr;
+    RECT clip{};
+    int cx = 0, cy = 0, sw = 0, sh = 0;
+    // Reductions filter columns first: the vertical pass then reads the source rows in place
+    // and the costlier horizontal pass runs once per destination row instead of once per
+    // source row. Enlargements keep the other order for the same reason the other way round.
+    bool verticalFirst = false;
+    int cols = 0;  // source columns the horizontal pass reads, from h->minStart
+    int inLo = 0;  // [inLo, inHi): those inside the source rectangle; edges repeat outside
+    int inHi = 0;
+    // Bands of rows handed out to whichever thread is free.
+    int bandRows = 0;
+    int bands = 0;
+    std::atomic<int> nextBand{0};
+};
+
+// Fills the edge columns of a row laid out for the horizontal pass.
+void RepeatEdges(const Plan& p, std::vector<uint32_t>& row) {
+    if (p.inLo > 0) std::fill(row.begin(), row.begin() + p.inLo, row[static_cast<size_t>(p.inLo)]);
+    if (p.inHi < p.cols)
+        std::fill(row.begin() + p.inHi, row.begin() + p.cols, row[static_cast<size_t>(p.inHi - 1)]);
+}
+
+void HorizontalPass(const Plan& p, const uint32_t* in, uint32_t* out) {
+    if (p.h->taps == 1) {
+        for (int i = 0; i < p.cx; ++i) out[i] = in[p.h->start[static_cast<size_t>(i)]];
+    } else {
+        p.kern.horizontal(in, *p.h, out, p.cx);
+    }
+}
+
+// Destination rows [r0, r1) of the clipped area, counted from its top.
+void ScaleRows(const Plan& p, int r0, int r1) {
+    const ResampleJob& job = *p.job;
+    const PixelView& src = job.src;
+    const AxisFilter& h = *p.h;
+    const AxisFilter& v = *p.v;
+    const RECT& sr = job.srcRect;
+    Scratch& scratch = ThreadScratch();
+    std::vector<uint32_t>& outRow = scratch.outRow;
+    outRow.resize(static_cast<size_t>(p.cx) + 8);
+    std::vector<uint32_t>& srcRow = scratch.srcRow;
+    srcRow.resize(static_cast<size_t>(p.cols) + 8);
+    std::vector<const uint8_t*>& rows = scratch.rows;
+    rows.resize(static_cast<size_t>(v.taps));
+    const int bytesPerPixel = src.bitsPerPixel / 8;
+
+    if (p.verticalFirst) {
+        const int n = p.inHi - p.inLo;
+        const ptrdiff_t firstByte =
+            static_cast<ptrdiff_t>(sr.left + h.minStart + p.inLo) * bytesPerPixel;
+        std::vector<uint8_t>& column = scratch.columnRow;
+        column.resize(static_cast<size_t>(n) * static_cast<size_t>(bytesPerPixel));
+        for (int r = r0; r < r1; ++r) {
+            const int base = v.start[static_cast<size_t>(r)];
+            for (int k = 0; k < v.taps; ++k)
+                rows[static_cast<size_t>(k)] =
+                    src.data +
+                    static_cast<ptrdiff_t>(sr.top + std::clamp(base + k, 0, p.sh - 1)) *
+                        src.stride +
+                    firstByte;
+            p.kern.vertical(rows.data(),
+                            &v.weights[static_cast<size_t>(r) * static_cast<size_t>(v.taps)],
+                            v.taps, column.data(), static_cast<int>(column.size()));
+            if (bytesPerPixel == 3)
+                p.kern.expand24(column.data(), srcRow.data() + p.inLo, n);
+            else
+                std::memcpy(srcRow.data() + p.inLo, column.data(), column.size());
+            RepeatEdges(p, srcRow);
+            HorizontalPass(p, srcRow.data(), outRow.data());
+            WriteRow(p.kern, job.dst, p.clip.top + r, p.clip.left, p.cx, outRow.data(), job.alpha);
+        }
+        return;
+    }
+
+    // Each source row the band needs is filtered horizontally once, into a ring of rows.
+    const int ringSize = v.taps + 1;
+    const size_t ringStride = static_cast<size_t>(p.cx) + 8;
+    std::vector<uint32_t>& ring = scratch.ring;
+    ring.resize(static_cast<size_t>(ringSize) * ringStride);
+    std::vector<int>& ringRow = scratch.ringRow;
+    ringRow.assign(static_cast<size_t>(ringSize), -1);
+    auto loadRow = [&](int c) -> const uint32_t* {
+        const int slot = c % ringSize;
+        uint32_t* out = &ring[static_cast<size_t>(slot) * ringStride];
+        if (ringRow[static_cast<size_t>(slot)] == c) return out;
+        ReadRow(p.kern, src, sr.top + c, sr.left + h.minStart + p.inLo, p.inHi - p.inLo,
+                srcRow.data() + p.inLo);
+        RepeatEdges(p, srcRow);
+        HorizontalPass(p, srcRow.data(), out);
+        ringRow[static_cast<size_t>(slot)] = c;
+        return out;
+    };
+    for (int r = r0; r < r1; ++r) {
+        const int base = v.start[static_cast<size_t>(r)];
+        for (int k = 0; k < v.taps; ++k)
+            rows[static_cast<size_t>(k)] =
+                reinterpret_cast<const uint8_t*>(loadRow(std::clamp(base + k, 0, p.sh - 1)));
+        const uint32_t* line;
+        if (v.taps == 1) {
+            line = reinterpret_cast<const uint32_t*>(rows[0]);
+        } else {
+            p.kern.vertical(rows.data(),
+                            &v.weights[static_cast<size_t>(r) * static_cast<size_t>(v.taps)],
+                            v.taps, reinterpret_cast<uint8_t*>(outRow.data()), p.cx * 4);
+            line = outRow.data();
+        }
+        WriteRow(p.kern, job.dst, p.clip.top + r, p.clip.left, p.cx, line, job.alpha);
+    }
+}
+
+// Takes bands until none is left; run by the caller and by the worker side by side.
+void ScaleBands(void* context) {
+    Plan& p = *static_cast<Plan*>(context);
+    for (;;) {
+        const int band = p.nextBand.fetch_add(1, std::memory_order_relaxed);
+        if (band >= p.bands) return;
+        ScaleRows(p, band * p.bandRows, std::min(p.cy, (band + 1) * p.bandRows));
+    }
+}
+
 }  // namespace
+
+long SetResampleSplitMinimum(long pixels) {
+    return g_splitMinimum.exchange(pixels, std::memory_order_relaxed);
+}
 
 void SetResampleVectorPathAllowed(bool allowed) {
     g_vectorAllowed.store(allowed, std::memory_order_relaxed);
@@ -455,7 +608,9 @@ bool Resample(const ResampleJob& job) {
     const int fy = clip.top - dr.top, cy = clip.bottom - clip.top;
 
     const bool vector = UseVector();
-    const Kernels kern = PickKernels(vector);
+    Plan plan;
+    plan.job = &job;
+    plan.kern = PickKernels(vector);
     Scratch& scratch = ThreadScratch();
     // The horizontal filter's starts are relative to the first source column it reads.
     const AxisFilter& h = scratch.horizontal.Get(
@@ -463,79 +618,48 @@ bool Resample(const ResampleJob& job) {
     const AxisFilter& v =
         scratch.vertical.Get(AxisKey{sh, dh, fy, cy, 1, job.filter, job.widenForReduction, false});
 
-    std::vector<uint32_t>& outRow = scratch.outRow;
-    outRow.resize(static_cast<size_t>(cx) + 8);
     if (h.identity && v.identity) {
         // Same size: a straight copy (with the format change, if any).
+        std::vector<uint32_t>& outRow = scratch.outRow;
+        outRow.resize(static_cast<size_t>(cx) + 8);
         for (int r = 0; r < cy; ++r) {
-            ReadRow(kern, src, sr.top + fy + r, sr.left + fx, cx, outRow.data());
-            WriteRow(kern, dst, clip.top + r, clip.left, cx, outRow.data(), job.alpha);
+            ReadRow(plan.kern, src, sr.top + fy + r, sr.left + fx, cx, outRow.data());
+            WriteRow(plan.kern, dst, clip.top + r, clip.left, cx, outRow.data(), job.alpha);
         }
         return true;
     }
 
-    // The source columns the horizontal pass reads, edges repeated outside the source rectangle.
-    const int cols = h.maxEnd - h.minStart;
-    std::vector<uint32_t>& srcRow = scratch.srcRow;
-    srcRow.resize(static_cast<size_t>(cols) + 8);
-    const int inLo = std::clamp(0 - h.minStart, 0, cols);   // first buffer index inside the rect
-    const int inHi = std::clamp(sw - h.minStart, 0, cols);  // one past the last
-    const AxisFilter& hb = h;
+    plan.h = &h;
+    plan.v = &v;
+    plan.clip = clip;
+    plan.cx = cx;
+    plan.cy = cy;
+    plan.sw = sw;
+    plan.sh = sh;
+    plan.cols = h.maxEnd - h.minStart;
+    plan.inLo = std::clamp(0 - h.minStart, 0, plan.cols);
+    plan.inHi = std::clamp(sw - h.minStart, 0, plan.cols);
+    if (plan.inHi <= plan.inLo) return false;  // every kernel reaches into the source rectangle
+    // (The choice depends on the whole job, never on the clip, so a clipped draw or a band of
+    // rows gives the same pixels as the whole.)
+    plan.verticalFirst = dh < sh && v.taps > 1 && plan.inHi > plan.inLo;
 
-    const int ringSize = v.taps + 1;
-    std::vector<uint32_t>& ring = scratch.ring;
-    ring.resize(static_cast<size_t>(ringSize) * (static_cast<size_t>(cx) + 8));
-    std::vector<int>& ringRow = scratch.ringRow;
-    ringRow.assign(static_cast<size_t>(ringSize), -1);
-    auto ringData = [&](int slot) {
-        return &ring[static_cast<size_t>(slot) * (static_cast<size_t>(cx) + 8)];
-    };
-
-    auto loadRow = [&](int c) -> const uint32_t* {
-        const int slot = c % ringSize;
-        uint32_t* out = ringData(slot);
-        if (ringRow[static_cast<size_t>(slot)] == c) return out;
-        const int y = sr.top + c;
-        if (inHi > inLo)
-            ReadRow(kern, src, y, sr.left + h.minStart + inLo, inHi - inLo, srcRow.data() + inLo);
-        if (inLo > 0) {
-            uint32_t edge;
-            ReadRow(kern, src, y, sr.left, 1, &edge);
-            std::fill(srcRow.begin(), srcRow.begin() + inLo, edge);
+    // Large jobs are cut into bands of rows that this thread and the worker take in turn; the
+    // bands give the same pixels as one pass, and a worker that is late to wake simply takes
+    // fewer of them.
+    const long minimum = g_splitMinimum.load(std::memory_order_relaxed);
+    constexpr int kBands = 8, kMinBandRows = 16;
+    if (minimum > 0 && static_cast<long long>(cx) * cy >= minimum && cy >= 2 * kMinBandRows) {
+        plan.bandRows = std::max(kMinBandRows, (cy + kBands - 1) / kBands);
+        plan.bands = (cy + plan.bandRows - 1) / plan.bandRows;
+        RowWorker& worker = RowWorker::Instance();
+        if (worker.Post(ScaleBands, &plan)) {
+            ScaleBands(&plan);
+            worker.Finish();
+            return true;
         }
-        if (inHi < cols) {
-            uint32_t edge;
-            ReadRow(kern, src, y, sr.left + sw - 1, 1, &edge);
-            std::fill(srcRow.begin() + inHi, srcRow.begin() + cols, edge);
-        }
-        if (hb.taps == 1) {
-            for (int i = 0; i < cx; ++i)
-                out[i] = srcRow[static_cast<size_t>(hb.start[static_cast<size_t>(i)])];
-        } else {
-            kern.horizontal(srcRow.data(), hb, out, cx);
-        }
-        ringRow[static_cast<size_t>(slot)] = c;
-        return out;
-    };
-
-    std::vector<const uint8_t*>& rows = scratch.rows;
-    rows.resize(static_cast<size_t>(v.taps));
-    for (int r = 0; r < cy; ++r) {
-        const int base = v.start[static_cast<size_t>(r)];
-        for (int k = 0; k < v.taps; ++k)
-            rows[static_cast<size_t>(k)] =
-                reinterpret_cast<const uint8_t*>(loadRow(std::clamp(base + k, 0, sh - 1)));
-        const uint32_t* line;
-        if (v.taps == 1) {
-            line = reinterpret_cast<const uint32_t*>(rows[0]);
-        } else {
-            kern.vertical(rows.data(),
-                          &v.weights[static_cast<size_t>(r) * static_cast<size_t>(v.taps)], v.taps,
-                          reinterpret_cast<uint8_t*>(outRow.data()), cx * 4);
-            line = outRow.data();
-        }
-        WriteRow(kern, dst, clip.top + r, clip.left, cx, line, job.alpha);
     }
+    ScaleRows(plan, 0, cy);
     return true;
 }
 

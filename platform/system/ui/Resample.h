@@ -48,6 +48,12 @@ struct ResampleJob {
 // Returns false for views or rectangles that make no sense (nothing is written then).
 bool Resample(const ResampleJob& job);
 
+// Jobs that write at least this many destination pixels share their rows with a second thread
+// (the caller's and one helper's, which all callers share; a caller finding it busy works alone).
+// 0 keeps every job on its caller's thread. Answers the previous setting.
+constexpr long kDefaultResampleSplitMinimum = 65536;
+long SetResampleSplitMinimum(long pixels);
+
 // The vector paths (AVX2) are used when the processor has them; tests switch them off to compare
 // against the portable path, which gives the same pixels.
 void SetResampleVectorPathAllowed(bool allowed);
