@@ -61,8 +61,10 @@ HWND PaintedWindow(const char* title, int x, int y, COLORREF colour) {
     return hwnd;
 }
 
+int g_encoderSlot = -1;
+
 struct Snapshot {
-    uint64_t total = 0, composer = 0, cameras = 0;
+    uint64_t total = 0, composer = 0, encoder = 0, cameras = 0;
     int frames = 0;
     long cameraFrames = 0;
 };
@@ -73,6 +75,7 @@ Snapshot Take(CDXRecorder& recorder) {
     s.cameraFrames = g_cameraFrames.load();
     s.total = allocation_count::Total();
     s.composer = allocation_count::OfSlot(g_composerSlot.load());
+    s.encoder = allocation_count::OfSlot(g_encoderSlot);
     for (auto& slot : g_cameraSlots) s.cameras += allocation_count::OfSlot(slot.load());
     return s;
 }
@@ -81,11 +84,14 @@ Snapshot Take(CDXRecorder& recorder) {
 
 int main(int argc, char** argv) {
     double seconds = 4;
+    bool trace = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--trace") == 0) {
+            trace = true;
         } else if (std::strcmp(argv[i], "--help") == 0) {
-            std::printf("usage: %s [--seconds N]\n", argv[0]);
+            std::printf("usage: %s [--seconds N] [--trace]\n", argv[0]);
             return 0;
         }
     }
@@ -147,9 +153,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     Pump(1.0);
+    g_encoderSlot = allocation_count::SlotNamed("video encoder");
     const Snapshot a = Take(recorder);
+    if (trace) allocation_count::StartTracing(-1);
     Pump(seconds - 1.0);
     const Snapshot b = Take(recorder);
+    allocation_count::StopTracing();
     recorder.CloseRecord();
     for (CDXCamera& camera : cameras) camera.Close();
     DestroyWindow(w1);
@@ -163,19 +172,23 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double n = frames;
-    const uint64_t others =
-        (b.total - a.total) - (b.composer - a.composer) - (b.cameras - a.cameras);
+    const uint64_t others = (b.total - a.total) - (b.composer - a.composer) -
+                            (b.encoder - a.encoder) - (b.cameras - a.cameras);
     std::printf("recording allocations: %d frames of 1920x1080 after the first second\n", frames);
     std::printf("  per composed frame: %.2f in all (goal 0)\n",
                 static_cast<double>(b.total - a.total) / n);
     std::printf("    recording's streaming thread: %.2f\n",
                 static_cast<double>(b.composer - a.composer) / n);
+    std::printf("    the compressor's encoding thread: %.2f%s\n",
+                static_cast<double>(b.encoder - a.encoder) / n,
+                g_encoderSlot < 0 ? " (not found: counted with the others)" : "");
     std::printf("    the cameras' capture threads: %.2f (%.2f per camera frame, %ld frames)\n",
                 static_cast<double>(b.cameras - a.cameras) / n,
                 static_cast<double>(b.cameras - a.cameras) /
                     static_cast<double>(std::max(1L, b.cameraFrames - a.cameraFrames)),
                 b.cameraFrames - a.cameraFrames);
     std::printf("    all other threads:            %.2f\n", static_cast<double>(others) / n);
+    if (trace) allocation_count::PrintTraces(stdout);
     CoUninitialize();
     return 0;
 }

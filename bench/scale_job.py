@@ -157,6 +157,7 @@ def measure_lumacap(build, n, seconds, frames, out):
             "peak_rss_mib": r["peak_rss_mib"], "bytes_per_frame": r["bytes_per_frame"],
             "allocations_per_frame": r["allocations_per_frame"],
             "streaming_allocations_per_frame": r.get("streaming_allocations_per_frame", -1),
+            "encoder_allocations_per_frame": r.get("encoder_allocations_per_frame", -1),
             "camera_allocations_per_s": r["camera_allocations_per_s"],
             "camera_cpu_per_s": r["camera_cpu_per_s"], "camera_ms_per_frame": camera_ms,
             "load": load}
@@ -270,7 +271,9 @@ def main():
         if "error" not in run["lumacap"] and run["lumacap"]["allocations_per_frame"] >= 0:
             print(f"{n:2} lumacap heap allocations per recorded frame after the first second: "
                   f"{run['lumacap']['streaming_allocations_per_frame']:.1f} on the recording's "
-                  f"streaming thread, {run['lumacap']['allocations_per_frame']:.1f} in the "
+                  f"streaming thread, "
+                  f"{run['lumacap']['encoder_allocations_per_frame']:.1f} on the compressor's, "
+                  f"{run['lumacap']['allocations_per_frame']:.1f} in the "
                   f"process (the cameras alone: "
                   f"{run['lumacap']['camera_allocations_per_s'] / FPS:.1f} per frame time)",
                   flush=True)

@@ -241,11 +241,15 @@ int main(int argc, char** argv) {
     const int framesAt1s = recorder.GetRealFramesCount();
     const long long streamingAt1s = g_streamingAllocations.load();
     const long streamingFramesAt1s = g_streamingFrames.load();
+    // The compressor encodes on a thread of its own, found by its name.
+    const int encoderSlot = allocation_count::SlotNamed("video encoder");
+    const uint64_t encoderAt1s = allocation_count::OfSlot(encoderSlot);
     PumpUntil(start + std::chrono::duration<double>(seconds));
     const long long allocationsAtEnd = Allocations();
     const int framesAtEnd = recorder.GetRealFramesCount();
     const long long streamingAtEnd = g_streamingAllocations.load();
     const long streamingFramesAtEnd = g_streamingFrames.load();
+    const uint64_t encoderAtEnd = allocation_count::OfSlot(encoderSlot);
     // Frames are due for the time the recording ran; finishing the file costs CPU but is not
     // recorded time.
     const double recorded =
@@ -270,16 +274,21 @@ int main(int argc, char** argv) {
             ? static_cast<double>(streamingAtEnd - streamingAt1s) /
                   static_cast<double>(streamingFramesAtEnd - streamingFramesAt1s)
             : -1;
+    const double encoderPerFrame =
+        CounterWorks() && encoderSlot >= 0 && framesAtEnd > framesAt1s
+            ? static_cast<double>(encoderAtEnd - encoderAt1s) / (framesAtEnd - framesAt1s)
+            : -1;
     std::printf(
         "{\"cameras\": %d, \"seconds\": %.3f, \"composed\": %d, \"due\": %ld, \"late\": %d, "
         "\"cpu_per_s\": %.4f, \"camera_cpu_per_s\": %.4f, \"peak_rss_mib\": %.1f, "
         "\"allocations_per_frame\": %.2f, \"camera_allocations_per_s\": %.1f, "
         "\"bytes_per_frame\": %.0f, \"streaming_allocations_per_frame\": %.2f, "
+        "\"encoder_allocations_per_frame\": %.2f, "
         "\"camera_ms_per_frame\": %.3f, \"camera_frames\": %ld}\n",
         cameras, recorded, framesAtEnd, due, late, cpu / recorded, cameraCpu,
         static_cast<double>(PeakRssKiB()) / 1024.0, allocationsPerFrame, cameraAllocations,
         framesAtEnd > 0 && !error ? static_cast<double>(bytes) / framesAtEnd : 0.0,
-        streamingPerFrame, cameraMsPerFrame, deliveredWhileRecording);
+        streamingPerFrame, encoderPerFrame, cameraMsPerFrame, deliveredWhileRecording);
     CoUninitialize();
     return 0;
 }

@@ -120,7 +120,21 @@ int LogErrorText(const char* text) {
 int LogMessage(const char* text, LogLevel level, const void* codeAddress) {
     if (!text) return -1;
     char module[200] = "";
-    if (codeAddress) GetModuleNameFromAddress(codeAddress, module, sizeof(module));
+    if (codeAddress == reinterpret_cast<const void*>(&FormatAndLog)) {
+        // The formatting functions' own module, looked up once: the lookup allocates, and a line
+        // is written from streaming threads that otherwise allocate nothing per frame.
+        struct Own {
+            char name[200] = "";
+            Own() {
+                GetModuleNameFromAddress(reinterpret_cast<const void*>(&FormatAndLog), name,
+                                         sizeof(name));
+            }
+        };
+        static const Own own;
+        CopyText(module, sizeof(module), own.name);
+    } else if (codeAddress) {
+        GetModuleNameFromAddress(codeAddress, module, sizeof(module));
+    }
     if (level >= LOG_LEVEL_INFO)
         WriteLogLine(text, static_cast<int>(std::strlen(text)), level, module);
     return 0;

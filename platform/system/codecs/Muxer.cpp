@@ -187,8 +187,11 @@ bool Muxer::WritePacket(int stream, const uint8_t* data, int size, int64_t pts, 
     if (!m_packet) m_packet = av_packet_alloc();
     if (!m_packet) return Fail(AVERROR(ENOMEM));
     av_packet_unref(m_packet);
-    m_packet->data = const_cast<uint8_t*>(data);
-    m_packet->size = size;
+    // An empty packet (a dropped frame) still points somewhere: libavformat gives a packet
+    // without data a buffer of its own, an allocation for every frame a late recording drops.
+    static const uint8_t kNothing[AV_INPUT_BUFFER_PADDING_SIZE] = {};
+    m_packet->data = const_cast<uint8_t*>(data ? data : kNothing);
+    m_packet->size = data ? size : 0;
     m_packet->pts = pts;
     m_packet->dts = dts;
     m_packet->duration = duration;

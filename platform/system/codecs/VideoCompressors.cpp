@@ -7,7 +7,10 @@
 //   "Ut Video Lossless Compressor"  ULRG, lossless RGB (decodes to the exact input)
 // Each compressor encodes on a thread of its own, one picture behind the thread that delivers
 // them, so a recording composes its next frame on one core while the last one is encoded on the
-// other.
+// other. MJPEG is encoded by libjpeg-turbo straight from the RGB rows (its SIMD colour conversion
+// instead of a libswscale pass); libavcodec's encoder remains for what turbo cannot open.
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -15,12 +18,14 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
 #include <streams.h>
 
 #include "platform/system/codecs/Codecs.h"
+#include "platform/system/codecs/JpegEncoder.h"
 #include "platform/system/codecs/StreamEncoders.h"
 #include "platform/system/com/ClassRegistry.h"
 #include "platform/system/com/DeviceRegistry.h"
@@ -44,8 +49,9 @@ struct CompressorInfo {
     int quality;              // fixed quantiser, or 0
     int bitsPerPixel;         // bit rate per pixel and second when neither quality nor options
     const char* options;
-    bool temporal;   // pictures refer to earlier ones
-    bool extradata;  // the decoder needs the encoder's set-up bytes (in the format block)
+    bool temporal;    // pictures refer to earlier ones
+    bool extradata;   // the decoder needs the encoder's set-up bytes (in the format block)
+    int jpegQuality;  // encode with libjpeg-turbo at this quality instead, where it takes the input
 };
 
 constexpr uint32_t FourCC(char a, char b, char c, char d) {
@@ -67,7 +73,8 @@ const CompressorInfo kCompressors[] = {
      0,
      nullptr,
      false,
-     false},
+     false,
+     kMjpegCompressorQuality},
     {{0xB8A3E0B2, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
      L"MPEG-4 Video Compressor",
      L"fmp4",
@@ -79,7 +86,8 @@ const CompressorInfo kCompressors[] = {
      4,
      nullptr,
      true,
-     false},
+     false,
+     0},
     // One picture in, one out: no B-frames and no lookahead, so the stream stays in step.
     {{0xB8A3E0B3, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
      L"H.264 Video Compressor",
@@ -92,7 +100,8 @@ const CompressorInfo kCompressors[] = {
      0,
      "preset=veryfast:tune=zerolatency:crf=23",
      true,
-     false},
+     false,
+     0},
     {{0xB8A3E0B4, 0x54D7, 0x4E0F, {0x9C, 0x1B, 0x6F, 0x3A, 0x2D, 0x7C, 0x8E, 0x01}},
      L"Ut Video Lossless Compressor",
      L"ulrg",
@@ -104,7 +113,8 @@ const CompressorInfo kCompressors[] = {
      0,
      nullptr,
      false,
-     true},
+     true,
+     0},
 };
 
 bool EncoderPresent(const CompressorInfo& info) {
@@ -206,10 +216,18 @@ public:
         m_height = std::abs(vin->bmiHeader.biHeight);
         m_bottomUp = vin->bmiHeader.biHeight > 0;
         m_srcFormat = PixelFormatOfSubtype(in.subtype);
-        m_encoder = std::make_unique<VideoStreamEncoder>();
-        if (m_encoder->Open(Settings(m_width, m_height, vin->AvgTimePerFrame)) < 0) {
+        try {
+            if (!OpenJpeg()) {
+                m_encoder = std::make_unique<VideoStreamEncoder>();
+                if (m_encoder->Open(Settings(m_width, m_height, vin->AvgTimePerFrame)) < 0) {
+                    m_encoder.reset();
+                    return E_FAIL;
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            m_jpeg.reset();
             m_encoder.reset();
-            return E_FAIL;
+            return E_OUTOFMEMORY;
         }
         m_frame = 0;
         m_skipped = false;
@@ -220,6 +238,7 @@ public:
             m_thread = std::thread([this] { EncodeLoop(); });
         } catch (const std::exception&) {
             m_encoder.reset();
+            m_jpeg.reset();
             return E_OUTOFMEMORY;
         }
         return S_OK;
@@ -235,6 +254,8 @@ public:
             m_thread.join();
         }
         m_encoder.reset();
+        m_jpeg.reset();
+        std::vector<uint8_t>().swap(m_copy);  // a stopped graph holds no frame-sized buffer
         return S_OK;
     }
 
@@ -244,7 +265,7 @@ public:
     // picture before to be done, so at most one is ever queued. A failure to encode or deliver
     // is answered for the picture after it.
     HRESULT Receive(IMediaSample* pIn) override {
-        if (!m_encoder || !m_thread.joinable()) return E_UNEXPECTED;
+        if ((!m_encoder && !m_jpeg) || !m_thread.joinable()) return E_UNEXPECTED;
         Picture picture;
         pIn->GetPointer(&picture.data);
         if (!picture.data || pIn->GetActualDataLength() <
@@ -313,6 +334,8 @@ private:
     }
 
     void EncodeLoop() {
+        // Named for whoever looks at the process's threads (top -H, a debugger, a profiler).
+        pthread_setname_np(pthread_self(), "video encoder");
         for (;;) {
             Picture picture;
             {
@@ -332,7 +355,60 @@ private:
         }
     }
 
+    // libjpeg-turbo converts as it encodes, so the picture is copied first: the upstream filter
+    // gets its sample back after a copy instead of after the whole encoding.
+    bool OpenJpeg() {
+        if (m_info.jpegQuality <= 0) return false;
+        const int bytesPerPixel = m_srcFormat == AV_PIX_FMT_BGR24  ? 3
+                                  : m_srcFormat == AV_PIX_FMT_BGRA ? 4
+                                                                   : 0;
+        auto jpeg = std::make_unique<JpegEncoder>();
+        if (!bytesPerPixel || !jpeg->Open(m_width, m_height, bytesPerPixel, m_info.jpegQuality))
+            return false;
+        m_stride = (m_width * bytesPerPixel * 8 + 31) / 32 * 4;
+        m_copy.resize(BufferSize(m_srcFormat, m_width, m_height));
+        m_jpeg = std::move(jpeg);
+        return true;
+    }
+
+    HRESULT EncodeJpegAndDeliver(Picture& picture) {
+        std::memcpy(m_copy.data(), picture.data, m_copy.size());
+        picture.sample->Release();
+        picture.sample = nullptr;
+        IMediaSample* pOut = nullptr;
+        HRESULT hr = m_pOutput->GetDeliveryBuffer(&pOut, nullptr, nullptr, 0);
+        if (FAILED(hr)) return hr;
+        BYTE* dst = nullptr;
+        pOut->GetPointer(&dst);
+        const long capacity = pOut->GetSize();
+        const size_t written = capacity > 0 ? m_jpeg->Encode(m_copy.data(), m_stride, m_bottomUp,
+                                                             dst, static_cast<size_t>(capacity))
+                                            : 0;
+        if (written == 0) {
+            pOut->Release();
+            return E_FAIL;
+        }
+        SetTimes(pOut, picture);
+        pOut->SetDiscontinuity(picture.discontinuity);
+        pOut->SetActualDataLength(static_cast<long>(written));
+        pOut->SetSyncPoint(TRUE);
+        hr = m_pOutput->Deliver(pOut);
+        pOut->Release();
+        return hr;
+    }
+
+    // Copies: the sample's setters take pointers they do not write through.
+    static void SetTimes(IMediaSample* pOut, const Picture& picture) {
+        REFERENCE_TIME start = picture.start, end = picture.end;
+        if (SUCCEEDED(picture.timeResult))
+            pOut->SetTime(&start, picture.timeResult == VFW_S_NO_STOP_TIME ? nullptr : &end);
+        LONGLONG mediaStart = picture.mediaStart, mediaEnd = picture.mediaEnd;
+        if (picture.hasMediaTime) pOut->SetMediaTime(&mediaStart, &mediaEnd);
+        pOut->SetPreroll(picture.preroll);
+    }
+
     HRESULT EncodeAndDeliver(Picture& picture) {
+        if (m_jpeg) return EncodeJpegAndDeliver(picture);
         const int converted =
             m_encoder->Convert(m_srcFormat, m_width, m_height, m_bottomUp, picture.data);
         picture.sample->Release();
@@ -368,13 +444,7 @@ private:
             m_skipped = true;
             return S_OK;
         }
-        // Copies: the sample's setters take pointers they do not write through.
-        REFERENCE_TIME start = picture.start, end = picture.end;
-        if (SUCCEEDED(picture.timeResult))
-            pOut->SetTime(&start, picture.timeResult == VFW_S_NO_STOP_TIME ? nullptr : &end);
-        LONGLONG mediaStart = picture.mediaStart, mediaEnd = picture.mediaEnd;
-        if (picture.hasMediaTime) pOut->SetMediaTime(&mediaStart, &mediaEnd);
-        pOut->SetPreroll(picture.preroll);
+        SetTimes(pOut, picture);
         pOut->SetDiscontinuity(m_skipped || picture.discontinuity);
         pOut->SetActualDataLength(written);
         pOut->SetSyncPoint(key);
@@ -406,6 +476,9 @@ private:
     const CompressorInfo& m_info;
     // The encoder, the frame count and m_skipped belong to the encoding thread while it runs.
     std::unique_ptr<VideoStreamEncoder> m_encoder;
+    std::unique_ptr<JpegEncoder> m_jpeg;  // instead of m_encoder, with the copy it encodes from
+    std::vector<uint8_t> m_copy;
+    int m_stride = 0;
     int m_width = 0;
     int m_height = 0;
     bool m_bottomUp = true;

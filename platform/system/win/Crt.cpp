@@ -18,18 +18,26 @@ int __cdecl _vsnprintf(char* buffer, size_t count, const char* format, va_list a
     }
     if (count == 0) return -1;
     // vsnprintf always terminates and reports the full length; MSVC writes up to `count` bytes,
-    // terminating only when there is room, and answers -1 when the output did not fit.
-    std::vector<char> tmp(count + 1);
+    // terminating only when there is room, and answers -1 when the output did not fit. Text that
+    // fits (the usual case, a log line) is formatted in place, without a heap buffer.
     va_list copy;
     va_copy(copy, args);
-    const int n = std::vsnprintf(tmp.data(), count + 1, format, copy);
+    const int n = std::vsnprintf(buffer, count, format, copy);
     va_end(copy);
     if (n < 0) return -1;
-    if (static_cast<size_t>(n) < count) {
-        std::memcpy(buffer, tmp.data(), static_cast<size_t>(n) + 1);
-        return n;
+    if (static_cast<size_t>(n) < count) return n;
+    // The last byte holds text too: format again with room for the terminator after it.
+    char small[4097];
+    std::vector<char> large;
+    char* tmp = small;
+    if (count + 1 > sizeof(small)) {
+        large.resize(count + 1);
+        tmp = large.data();
     }
-    std::memcpy(buffer, tmp.data(), count);
+    va_copy(copy, args);
+    std::vsnprintf(tmp, count + 1, format, copy);
+    va_end(copy);
+    std::memcpy(buffer, tmp, count);
     return static_cast<size_t>(n) == count ? n : -1;
 }
 

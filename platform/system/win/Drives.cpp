@@ -70,33 +70,35 @@ bool MapPath(const char* path, std::string* hostPath) {
         *hostPath = path;
         return true;
     }
-    std::string root;
+    // Built in the caller's string, whose capacity a caller that maps paths often (a log line's
+    // open) keeps: mapping a path then allocates nothing.
+    std::string& result = *hostPath;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         auto it = State().roots.find(letter);
         if (it == State().roots.end()) return false;
-        root = it->second;
+        result.assign(it->second);
     }
     if (letter == 'C') {
         // Drive C: is always there, as on Windows.
-        std::error_code ec;
-        std::filesystem::create_directories(root, ec);
+        struct stat st;
+        if (::stat(result.c_str(), &st) != 0) {
+            std::error_code ec;
+            std::filesystem::create_directories(result, ec);
+        }
     }
-    std::string rest = path + 2;
-    for (char& c : rest)
-        if (c == '\\') c = '/';
-    size_t start = rest.find_first_not_of('/');
-    rest = start == std::string::npos ? std::string() : rest.substr(start);
-    std::string result = StripTrailingSlash(root);
-    if (!rest.empty()) {
-        if (result.back() != '/') result += '/';
-        result += rest;
+    while (result.size() > 1 && result.back() == '/') result.pop_back();
+    const char* rest = path + 2;
+    while (*rest == '\\' || *rest == '/') ++rest;
+    if (*rest) {
+        if (result.empty() || result.back() != '/') result += '/';
+        for (; *rest; ++rest) result += *rest == '\\' ? '/' : *rest;
     }
     // Keep a trailing separator: "c:\kqllog\" and "c:\kqllog" are different requests.
     const size_t len = std::strlen(path);
-    if (len > 2 && (path[len - 1] == '\\' || path[len - 1] == '/') && result.back() != '/')
+    if (len > 2 && (path[len - 1] == '\\' || path[len - 1] == '/') &&
+        (result.empty() || result.back() != '/'))
         result += '/';
-    *hostPath = result;
     return true;
 }
 

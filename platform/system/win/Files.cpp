@@ -29,7 +29,36 @@ public:
     }
     int Fd() const { return m_fd; }
 
+    // File objects are made and dropped for every log line: a few freed ones are kept for the
+    // next, so writing a line does not allocate.
+    static void* operator new(size_t size) {
+        {
+            std::lock_guard<std::mutex> lock(SpareMutex());
+            if (size == sizeof(FileObject) && s_spareCount > 0) return s_spare[--s_spareCount];
+        }
+        return ::operator new(size);
+    }
+    static void operator delete(void* p, size_t size) {
+        {
+            std::lock_guard<std::mutex> lock(SpareMutex());
+            if (size == sizeof(FileObject) && s_spareCount < kSpares) {
+                s_spare[s_spareCount++] = p;
+                return;
+            }
+        }
+        ::operator delete(p);
+    }
+
 private:
+    static constexpr int kSpares = 8;
+    // Never destroyed: a file may be closed while the process runs its exit handlers.
+    static std::mutex& SpareMutex() {
+        static auto* m = new std::mutex;
+        return *m;
+    }
+    static inline void* s_spare[kSpares] = {};
+    static inline int s_spareCount = 0;
+
     int m_fd;
 };
 
@@ -106,7 +135,9 @@ using namespace lumacap::win;
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
-    std::string host;
+    // Kept per thread: a thread that opens files often (every log line opens its file) maps the
+    // path into the same buffer.
+    thread_local std::string host;
     if (!Resolve(lpFileName, &host)) return INVALID_HANDLE_VALUE;
     int flags = O_CLOEXEC;
     const bool read = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);

@@ -3,11 +3,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <functional>
 #include <thread>
-#include <unordered_set>
+#include <vector>
 
 #include "platform/system/win/KernelObject.h"
 
@@ -20,8 +21,11 @@ std::mutex& RegistryMutex() {
     static auto* m = new std::mutex;
     return *m;
 }
-std::unordered_set<KernelObject*>& Registry() {
-    static auto* objects = new std::unordered_set<KernelObject*>;
+// Kept sorted. A vector rather than a hash set: registering a handle then allocates only when
+// more handles are open than ever before, so a thread that opens and closes a file per log line
+// allocates no registry entry for it.
+std::vector<KernelObject*>& Registry() {
+    static auto* objects = new std::vector<KernelObject*>;
     return *objects;
 }
 
@@ -127,18 +131,22 @@ std::condition_variable& KernelObject::Changed() {
 
 void KernelObject::Register() {
     std::lock_guard<std::mutex> lock(RegistryMutex());
-    Registry().insert(this);
+    auto& objects = Registry();
+    objects.insert(std::lower_bound(objects.begin(), objects.end(), this), this);
 }
 void KernelObject::Unregister() {
     std::lock_guard<std::mutex> lock(RegistryMutex());
-    Registry().erase(this);
+    auto& objects = Registry();
+    const auto it = std::lower_bound(objects.begin(), objects.end(), this);
+    if (it != objects.end() && *it == this) objects.erase(it);
 }
 
 KernelObject* KernelObject::FromHandle(HANDLE h) {
     if (!h || h == INVALID_HANDLE_VALUE) return nullptr;
     std::lock_guard<std::mutex> lock(RegistryMutex());
     auto* obj = reinterpret_cast<KernelObject*>(h);
-    if (!Registry().count(obj) || !obj->m_handleOpen.load()) return nullptr;
+    if (!std::binary_search(Registry().begin(), Registry().end(), obj) || !obj->m_handleOpen.load())
+        return nullptr;
     // An object whose last reference is being dropped is no longer a live handle.
     int refs = obj->m_refs.load(std::memory_order_relaxed);
     while (refs > 0 &&
