@@ -27,6 +27,7 @@
 #include <lumacap/lumacap.h>
 #include <lumacap/sim.h>
 
+#include "TwoCameras.h"
 #include "platform/system/codecs/JpegDecoder.h"
 #include "platform/system/codecs/JpegEncoder.h"
 #include "platform/system/codecs/StreamEncoders.h"
@@ -93,34 +94,11 @@ HWND DetailedWindow(const char* title, int x, int y, unsigned seed) {
 }
 
 bool CollectFrames() {
-    lumacap::sim::VirtualCameraConfig config = lumacap::sim::DefaultCameraConfig();
-    config.capabilities = {{"MJPG", 1280, 720, 30.0}};
-    config.defaultCapability = 0;
-    config.prerenderedFrames = 30;
-    lumacap::sim::ConfigureCamera(0, config);
-    config.friendlyName += " 2";
-    config.displayName += "-2";
-    lumacap::sim::AddCamera(config, 1);
-
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "MjpegEncodeBench";
-    RegisterClassA(&wc);
-    HWND host = CreateWindowExA(0, "MjpegEncodeBench", "host", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480,
-                                nullptr, nullptr, nullptr, nullptr);
+    CDXCamera cameras[2];
+    HWND host = nullptr;
+    if (!bench::OpenTwoMjpegCameras("MjpegEncodeBench", cameras, &host)) return false;
     HWND w1 = DetailedWindow("one", 0, 0, 1);
     HWND w2 = DetailedWindow("two", 900, 300, 2);
-    CDXCamera cameras[2];
-    for (int i = 0; i < 2; ++i) {
-        cameras[i].SetCameraIndex(i);
-        cameras[i].SetResolutionIndex(0);
-        cameras[i].SetParentWnd(host);
-        if (cameras[i].Open() != 0) {
-            std::fprintf(stderr, "camera %d did not open: %s\n", i,
-                         lumacap::sim::GbkToUtf8(cameras[i].GetLastError()).c_str());
-            return false;
-        }
-    }
     CDXRecorder recorder;
     recorder.SetVideoSize(kWidth, kHeight);
     recorder.SetFPS(30);

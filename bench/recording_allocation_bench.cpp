@@ -21,6 +21,7 @@
 #include <lumacap/sim.h>
 
 #include "AllocationCount.h"
+#include "TwoCameras.h"
 
 namespace {
 
@@ -105,36 +106,16 @@ int main(int argc, char** argv) {
     }
 
     CoInitialize(nullptr);
-    lumacap::sim::VirtualCameraConfig config = lumacap::sim::DefaultCameraConfig();
-    config.capabilities = {{"MJPG", 1280, 720, 30.0}};
-    config.defaultCapability = 0;
-    config.prerenderedFrames = 30;
-    lumacap::sim::ConfigureCamera(0, config);
-    config.friendlyName += " 2";
-    config.displayName += "-2";
-    lumacap::sim::AddCamera(config, 1);
-
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "RecordingAllocationBench";
-    RegisterClassA(&wc);
-    HWND host = CreateWindowExA(0, "RecordingAllocationBench", "host", WS_OVERLAPPEDWINDOW, 0, 0,
-                                640, 480, nullptr, nullptr, nullptr, nullptr);
+    CDXCamera cameras[2];
+    HWND host = nullptr;
+    if (!bench::OpenTwoMjpegCameras("RecordingAllocationBench", cameras, &host,
+                                    [](CDXCamera& camera, int i) {
+                                        camera.SetRenderMode(2);
+                                        camera.SetLumacapBuffCB(OnCameraFrame, &g_cameraSlots[i]);
+                                    }))
+        return 1;
     HWND w1 = PaintedWindow("one", 0, 0, RGB(200, 30, 30));
     HWND w2 = PaintedWindow("two", 900, 300, RGB(30, 200, 30));
-    CDXCamera cameras[2];
-    for (int i = 0; i < 2; ++i) {
-        cameras[i].SetCameraIndex(i);
-        cameras[i].SetResolutionIndex(0);
-        cameras[i].SetParentWnd(host);
-        cameras[i].SetRenderMode(2);
-        cameras[i].SetLumacapBuffCB(OnCameraFrame, &g_cameraSlots[i]);
-        if (cameras[i].Open() != 0 || cameras[i].GetCameraStatus() != 3) {
-            std::fprintf(stderr, "camera %d did not open: %s\n", i,
-                         lumacap::sim::GbkToUtf8(cameras[i].GetLastError()).c_str());
-            return 1;
-        }
-    }
 
     CDXRecorder recorder;
     recorder.SetVideoSize(1920, 1080);

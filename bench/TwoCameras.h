@@ -1,0 +1,46 @@
+// The scene the recording benchmarks compose: two virtual MJPEG cameras at 1280x720 and 30 fps
+// (prerendered, so the device costs one copy) opened under a host window.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+
+#include <lumacap/lumacap.h>
+#include <lumacap/sim.h>
+
+namespace bench {
+
+// Opens both cameras into `cameras`, each given to `prepare` (render mode, callbacks) first; false
+// (with the reason on stderr) when one does not open.
+inline bool OpenTwoMjpegCameras(const char* windowClass, CDXCamera (&cameras)[2], HWND* host,
+                                const std::function<void(CDXCamera&, int)>& prepare = {}) {
+    lumacap::sim::VirtualCameraConfig config = lumacap::sim::DefaultCameraConfig();
+    config.capabilities = {{"MJPG", 1280, 720, 30.0}};
+    config.defaultCapability = 0;
+    config.prerenderedFrames = 30;
+    lumacap::sim::ConfigureCamera(0, config);
+    config.friendlyName += " 2";
+    config.displayName += "-2";
+    lumacap::sim::AddCamera(config, 1);
+
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = windowClass;
+    RegisterClassA(&wc);
+    *host = CreateWindowExA(0, windowClass, "host", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
+                            nullptr, nullptr, nullptr);
+    for (int i = 0; i < 2; ++i) {
+        cameras[i].SetCameraIndex(i);
+        cameras[i].SetResolutionIndex(0);
+        cameras[i].SetParentWnd(*host);
+        if (prepare) prepare(cameras[i], i);
+        if (cameras[i].Open() != 0 || cameras[i].GetCameraStatus() != 3) {
+            std::fprintf(stderr, "camera %d did not open: %s\n", i,
+                         lumacap::sim::GbkToUtf8(cameras[i].GetLastError()).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace bench
