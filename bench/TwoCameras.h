@@ -1,5 +1,6 @@
-// The scene the recording benchmarks compose: two virtual MJPEG cameras at 1280x720 and 30 fps
-// (prerendered, so the device costs one copy) opened under a host window.
+// The scene the recording benchmarks compose into 1920x1080: two virtual MJPEG cameras at 1280x720
+// and 30 fps (prerendered, so the device costs one copy) opened under a host window, and two
+// windows.
 #pragma once
 
 #include <cstdio>
@@ -41,6 +42,14 @@ inline bool OpenTwoMjpegCameras(const char* windowClass, CDXCamera (&cameras)[2]
         }
     }
     return true;
+}
+
+// The layout both compose: the cameras side by side on top, the two windows below them.
+inline void AddQuarters(CDXRecorder& recorder, CDXCamera (&cameras)[2], HWND w1, HWND w2) {
+    recorder.AddVideoSource(&cameras[0], RECT{0, 0, 960, 540});
+    recorder.AddVideoSource(&cameras[1], RECT{960, 0, 1920, 540});
+    recorder.AddWindowSource(w1, RECT{0, 540, 960, 1080});
+    recorder.AddWindowSource(w2, RECT{960, 540, 1920, 1080});
 }
 
 }  // namespace bench

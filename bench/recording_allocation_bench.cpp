@@ -121,10 +121,7 @@ int main(int argc, char** argv) {
     recorder.SetVideoSize(1920, 1080);
     recorder.SetFPS(30);
     recorder.SetVideoCompressor("MJPEG Compressor");
-    recorder.AddVideoSource(&cameras[0], RECT{0, 0, 960, 540});
-    recorder.AddVideoSource(&cameras[1], RECT{960, 0, 1920, 540});
-    recorder.AddWindowSource(w1, RECT{0, 540, 960, 1080});
-    recorder.AddWindowSource(w2, RECT{960, 540, 1920, 1080});
+    bench::AddQuarters(recorder, cameras, w1, w2);
     recorder.SetDxRecorderBuffCB(OnComposed, nullptr);
     const std::string output =
         "/tmp/lumacap-recording-allocation-bench-" + std::to_string(getpid()) + ".avi";
