@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
 
 #include <lumacap/lumacap.h>
 #include <lumacap/sim.h>
@@ -50,6 +51,17 @@ inline void AddQuarters(CDXRecorder& recorder, CDXCamera (&cameras)[2], HWND w1,
     recorder.AddVideoSource(&cameras[1], RECT{960, 0, 1920, 540});
     recorder.AddWindowSource(w1, RECT{0, 540, 960, 1080});
     recorder.AddWindowSource(w2, RECT{960, 540, 1920, 1080});
+}
+
+// Ends the recording, closes the cameras, destroys the windows and removes the file.
+inline void CloseScene(CDXRecorder& recorder, CDXCamera (&cameras)[2], HWND w1, HWND w2, HWND host,
+                       const std::string& output) {
+    recorder.CloseRecord();
+    for (CDXCamera& camera : cameras) camera.Close();
+    DestroyWindow(w1);
+    DestroyWindow(w2);
+    DestroyWindow(host);
+    std::remove(output.c_str());
 }
 
 }  // namespace bench

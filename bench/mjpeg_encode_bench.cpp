@@ -114,12 +114,7 @@ bool CollectFrames() {
         std::lock_guard<std::mutex> lock(g_mutex);
         if (g_frames.size() >= kFramesWanted) break;
     }
-    recorder.CloseRecord();
-    for (CDXCamera& camera : cameras) camera.Close();
-    DestroyWindow(w1);
-    DestroyWindow(w2);
-    DestroyWindow(host);
-    std::remove(output.c_str());
+    bench::CloseScene(recorder, cameras, w1, w2, host, output);
     return g_frames.size() >= kFramesWanted;
 }
 

@@ -137,12 +137,7 @@ int main(int argc, char** argv) {
     Pump(seconds - 1.0);
     const Snapshot b = Take(recorder);
     allocation_count::StopTracing();
-    recorder.CloseRecord();
-    for (CDXCamera& camera : cameras) camera.Close();
-    DestroyWindow(w1);
-    DestroyWindow(w2);
-    DestroyWindow(host);
-    std::remove(output.c_str());
+    bench::CloseScene(recorder, cameras, w1, w2, host, output);
 
     const int frames = b.frames - a.frames;
     if (frames <= 0) {
